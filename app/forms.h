@@ -1,0 +1,52 @@
+#pragma once
+#include <QCloseEvent>
+#include <QHash>
+#include <QPointer>
+#include <QWidget>
+#include <typeindex>
+
+// Windows are single instances addressed by type: loaded on first reference, shown non-modal,
+// and unloaded (destroyed) when closed, so the next reference loads a fresh one.
+namespace Forms {
+
+QWidget* lookup(std::type_index type);
+void remember(std::type_index type, QWidget* w);
+// Drops a window from the registry and destroys it once control returns to the event loop.
+void forget(QWidget* w);
+
+template <class T>
+T* find() {
+  return static_cast<T*>(lookup(std::type_index(typeid(T))));
+}
+
+template <class T>
+T* get() {
+  if (T* w = find<T>()) return w;
+  T* w = new T();
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  remember(std::type_index(typeid(T)), w);
+  return w;
+}
+
+// Unloads every window (tests, and "Sair").
+void unloadAll();
+// "Sair": every window closed, the program ends at once, no questions.
+void endProgram();
+// Whether endProgram ran (tests).
+bool programEnded();
+void resetProgramEnded();
+
+}  // namespace Forms
+
+// Base of every window: a closed window leaves the registry at once.
+template <class Base>
+class FormBase : public Base {
+ public:
+  using Base::Base;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override {
+    Base::closeEvent(e);
+    if (e->isAccepted()) Forms::forget(this);
+  }
+};

@@ -1,0 +1,43 @@
+#pragma once
+#include <QByteArray>
+#include <QDateTime>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <optional>
+
+class QWidget;
+
+// The one place where the program asks the person in front of it something or hands work to
+// the desktop: message boxes, file dialogs, the certificate dialog, the browser and external
+// processes. Tests install a recorder that answers as scripted, so no test waits on a dialog.
+class Interaction {
+ public:
+  virtual ~Interaction() = default;
+
+  // A message box; returns the button pressed.
+  virtual QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                              const QString& text, QMessageBox::StandardButtons buttons) = 0;
+  // Open-file dialog; an empty text when cancelled.
+  virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
+                               const QString& filter) = 0;
+  // Asks for a password (PKCS#12 import); nullopt when cancelled.
+  virtual std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) = 0;
+  // Shows an address in the browser.
+  virtual bool openUrl(const QUrl& url) = 0;
+
+  static Interaction& current();
+  // Installs another implementation (tests); nullptr restores the real one. Not owned.
+  static void install(Interaction* replacement);
+};
+
+// The application title of message boxes that give none of their own.
+inline const QString kAppTitle = QStringLiteral("ZIDE");
+// The title most of the program's messages carry.
+inline const QString kMsgTitle = QStringLiteral("DUZO - Zaruvo r Azurera - RO");
+
+// Shorthands over Interaction::current().
+QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::NoIcon,
+                                   const QString& title = kAppTitle,
+                                   QMessageBox::StandardButtons buttons = QMessageBox::Ok);

@@ -1,0 +1,13 @@
+#include <QApplication>
+
+#include "app/abertura.h"
+#include "app/settings.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("zide"));
+  QApplication::setOrganizationName(QStringLiteral("Prefeitura Municipal de Tavarel"));
+  InitSettingsPath();
+  Forms::get<Abertura>()->show();
+  return app.exec();
+}

@@ -1,0 +1,90 @@
+#include "registry/localdb.h"
+
+#include <QAtomicInteger>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "app/appfolder.h"
+
+QString SqlQuote(const QString& value) {
+  QString v = value;
+  v.replace(QLatin1Char('\''), QLatin1String("''"));
+  return v;
+}
+
+namespace {
+QAtomicInteger<quint64> g_counter;
+
+[[noreturn]] void throwFrom(const QSqlError& e, const QString& fallback) {
+  bool ok = false;
+  int n = e.nativeErrorCode().toInt(&ok);
+  if (!ok) n = -1;
+  QString text = e.databaseText().isEmpty() ? e.driverText() : e.databaseText();
+  if (text.isEmpty()) text = fallback;
+  throw DbError(n, QStringLiteral("SQLite"), text);
+}
+}  // namespace
+
+DbConnection::DbConnection(const QString& filePath, bool createIfMissing, const QString& schema)
+    : name_(QStringLiteral("zide-%1").arg(g_counter.fetchAndAddRelaxed(1))) {
+  const bool existed = QFileInfo::exists(filePath);
+  if (!existed && !createIfMissing)
+    throw DbError(14, QStringLiteral("SQLite"), QStringLiteral("Arquivo não encontrado: %1").arg(filePath));
+  db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+  db_.setDatabaseName(filePath);
+  // Another program holding the file waits a little instead of failing at once.
+  db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=3000"));
+  if (!db_.open()) throwFrom(db_.lastError(), QStringLiteral("Não foi possível abrir o banco de dados."));
+  if (!existed) {
+    for (const QString& stmt : schema.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+      if (!stmt.trimmed().isEmpty()) exec(stmt);
+  }
+}
+
+DbConnection::~DbConnection() {
+  db_.close();
+  db_ = QSqlDatabase();
+  QSqlDatabase::removeDatabase(name_);
+}
+
+QList<QSqlRecord> DbConnection::query(const QString& sql) {
+  QSqlQuery q(db_);
+  q.setForwardOnly(true);
+  if (!q.exec(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao executar a consulta."));
+  QList<QSqlRecord> rows;
+  while (q.next()) rows.append(q.record());
+  if (q.lastError().isValid()) throwFrom(q.lastError(), QStringLiteral("Falha ao ler a consulta."));
+  return rows;
+}
+
+int DbConnection::exec(const QString& sql) { return exec(sql, {}); }
+
+int DbConnection::exec(const QString& sql, const QVariantList& values) {
+  QSqlQuery q(db_);
+  if (values.isEmpty()) {
+    if (!q.exec(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao executar o comando."));
+  } else {
+    if (!q.prepare(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao preparar o comando."));
+    for (const QVariant& v : values) q.addBindValue(v);
+    if (!q.exec()) throwFrom(q.lastError(), QStringLiteral("Falha ao executar o comando."));
+  }
+  return q.numRowsAffected();
+}
+
+namespace LocalDatabase {
+
+QString path() { return AppFolder::file(QStringLiteral("diziz.db")); }
+
+QString schema() {
+  return QStringLiteral(
+      "CREATE TABLE tblContador (cont_cpf_cnpj TEXT, cont_num_crc TEXT, cont_razao_nome TEXT, "
+      "cont_nom_endereco TEXT, cont_num_predial TEXT, cont_dsc_complemento TEXT, cont_nom_bairro TEXT, "
+      "cont_nom_cidade TEXT, cont_nom_estado TEXT, cont_num_telefone TEXT, cont_num_cep TEXT, cont_email TEXT);"
+      "CREATE TABLE tblContribuinte (IE TEXT, RazaoSocial TEXT, Cnpj TEXT, Cnae TEXT, Chave TEXT, CCM TEXT, "
+      "OptanteSimples INTEGER DEFAULT 0)");
+}
+
+Connection::Connection() : DbConnection(path(), true, schema()) {}
+
+}  // namespace LocalDatabase

@@ -1,0 +1,25 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// A fresh, empty application folder for one test: ZIDE_HOME and the settings path point at it.
+class TestAppFolder {
+ public:
+  TestAppFolder();
+  ~TestAppFolder();
+  QString path() const { return dir_.path(); }
+  QString file(const QString& name) const { return dir_.filePath(name); }
+  void write(const QString& name, const QByteArray& contents) const;
+  // diziz.ini pointing at host:port.
+  void writeSettings(const QString& host, const QString& port) const;
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray oldHome_;
+};
+
+// Path of a file in tests/data.
+QString testData(const QString& relative);
+// Path of a built program (zide-sandbox, fbexport, ...).
+QString builtProgram(const QString& name);

@@ -1,0 +1,7 @@
+#pragma once
+#include "app/placeholderform.h"
+
+class FrmUpload : public PlaceholderForm {
+ public:
+  FrmUpload();
+};

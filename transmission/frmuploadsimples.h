@@ -1,0 +1,7 @@
+#pragma once
+#include "app/placeholderform.h"
+
+class FrmUploadSimples : public PlaceholderForm {
+ public:
+  FrmUploadSimples();
+};
