@@ -60,6 +60,7 @@ Principal::Principal() {
   for (QLabel* v : {RSSel_, IESel_}) {
     v->setStyleSheet(QStringLiteral("QLabel { color: blue; background: white; border: 1px solid #b0b0b0; padding: 2px; }"));
     v->setMinimumWidth(320);
+    v->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     v->setTextInteractionFlags(Qt::TextSelectableByMouse);
   }
   auto* selLay = new QGridLayout(sel);
@@ -113,11 +114,12 @@ Principal::Principal() {
 
   auto* head = new QHBoxLayout;
   head->addWidget(picture, 0, Qt::AlignTop);
-  head->addWidget(sel, 1);
+  head->addWidget(sel, 1, Qt::AlignTop);
   auto* topLay = new QVBoxLayout(top);
   topLay->addLayout(head);
   topLay->addWidget(Command1_, 0, Qt::AlignLeft);
   topLay->addWidget(frmImportacao_, 1);
+  topLay->addStretch(0);  // takes the room while no taxpayer is selected
   auto* lay = new QVBoxLayout(central);
   lay->addWidget(top);
 
