@@ -1,0 +1,119 @@
+#include "app/transmissions.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include "app/appfolder.h"
+#include "app/cp1252.h"
+
+namespace Transmissions {
+
+bool IsInvalidKey(const QString& listText) {
+  return listText.trimmed().compare(QLatin1String("CHAVE_INVALIDA"), Qt::CaseInsensitive) == 0;
+}
+
+bool IsAccessRefused(const QString& text) { return text.contains(QLatin1String("CHAVE_I")); }
+
+std::optional<QList<Row>> ParseList(const QString& listText) {
+  // A streaming read: lists can be long, and nothing the document names is fetched.
+  QXmlStreamReader xml(listText);
+  QList<Row> rows;
+  int depth = 0;
+  bool rightRoot = false;
+  Row current;
+  bool inRow = false;
+  while (!xml.atEnd()) {
+    const auto token = xml.readNext();
+    if (token == QXmlStreamReader::StartElement) {
+      ++depth;
+      const auto name = xml.name();
+      if (depth == 1) {
+        rightRoot = (name == QLatin1String("listaTransferencias"));
+      } else if (depth == 2 && rightRoot && name == QLatin1String("transferencia")) {
+        current = Row();
+        inRow = true;
+      } else if (depth == 3 && inRow) {
+        QString* cell = nullptr;
+        if (name == QLatin1String("referencia")) cell = &current.referencia;
+        else if (name == QLatin1String("data")) cell = &current.data;
+        else if (name == QLatin1String("protocolo")) cell = &current.protocolo;
+        else if (name == QLatin1String("status")) cell = &current.status;
+        else if (name == QLatin1String("adicionado")) cell = &current.adicionado;
+        // The child's whole text content; a later duplicate replaces the earlier one.
+        if (cell) {
+          *cell = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+          --depth;
+        }
+      }
+    } else if (token == QXmlStreamReader::EndElement) {
+      if (depth == 2 && inRow) {
+        rows.append(current);
+        inRow = false;
+      }
+      --depth;
+    }
+  }
+  if (xml.hasError()) return std::nullopt;
+  return rows;
+}
+
+QString Field(const QString& text, int from, int to) {
+  if (from > text.size()) return QString();
+  return text.mid(from - 1, to - from + 1);
+}
+
+std::optional<QDateTime> ParseServerDate(const QString& text) {
+  for (const char* fmt : {"dd/MM/yyyy HH:mm:ss", "yyyy-MM-dd HH:mm:ss"}) {
+    const QDateTime d = QDateTime::fromString(text, QString::fromLatin1(fmt));
+    if (d.isValid()) return d;
+  }
+  return std::nullopt;
+}
+
+ServerFields FieldsOf(const QString& result) {
+  return {Field(result, 32, 50), Field(result, 59, 67), Field(result, 78, 97)};
+}
+
+std::optional<QString> ReadVersionFile() {
+  QFile f(AppFolder::shipped(QStringLiteral("info.dip")));
+  if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+  const QByteArray bytes = f.read(1024 * 1024);
+  if (f.error() != QFileDevice::NoError) return std::nullopt;
+  return fromCp1252(bytes);
+}
+
+bool IsCurrent(const QString& rawResponse, const std::optional<QString>& versionText) {
+  return versionText && rawResponse.contains(*versionText);
+}
+
+QString ReceiptUrl(const QString& host, const QString& ie, const QString& chave, const QString& referencia) {
+  QString ref = referencia;
+  ref.remove(QLatin1Char(' '));
+  return QStringLiteral("http://") + host + QStringLiteral("/protocoloDown.php?IE=") + ie + QStringLiteral("&key=") +
+         chave + QStringLiteral("&ref=") + ref;
+}
+
+std::optional<Details> ParseDetails(const QString& xml, QString* error) {
+  QDomDocument doc;
+  QString msg;
+  int line = 0, column = 0;
+  if (!doc.setContent(xml, &msg, &line, &column)) {
+    if (error) *error = QStringLiteral("%1 (linha %2, coluna %3)").arg(msg).arg(line).arg(column);
+    return std::nullopt;
+  }
+  Details d;
+  const QDomElement root = doc.documentElement();
+  d.rootName = root.tagName();
+  for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
+    DetailNode n;
+    const QString detalhe = e.firstChildElement(QStringLiteral("DETALHE")).text();
+    n.text = detalhe.size() < 3 ? e.tagName() + QStringLiteral(": ") + detalhe : QStringLiteral("DIZIZ : ") + detalhe;
+    if (e.hasAttributes()) n.tag = e.attribute(QStringLiteral("PROTOCOLO"));
+    for (QDomElement c = e.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) n.children.append(c.text());
+    d.nodes.append(n);
+  }
+  return d;
+}
+
+}  // namespace Transmissions
