@@ -1,0 +1,40 @@
+#include "cannedserver.h"
+
+#include <QTcpSocket>
+
+CannedServer::CannedServer() {
+  server_.listen(QHostAddress::LocalHost, 0);
+  connect(&server_, &QTcpServer::newConnection, this, &CannedServer::onConnection);
+}
+
+void CannedServer::onConnection() {
+  while (QTcpSocket* s = server_.nextPendingConnection()) {
+    auto buffer = std::make_shared<QByteArray>();
+    connect(s, &QTcpSocket::readyRead, this, [this, s, buffer] {
+      buffer->append(s->readAll());
+      const qsizetype end = buffer->indexOf("\r\n\r\n");
+      if (end < 0) return;
+      const QByteArray head = buffer->left(end);
+      qsizetype length = 0;
+      for (const QByteArray& line : head.split('\n'))
+        if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
+      if (buffer->size() < end + 4 + length) return;
+      requests.append({head, buffer->mid(end + 4, length)});
+      if (!bodies_.isEmpty()) last_ = bodies_.dequeue();
+      s->write("HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
+               QByteArray::number(last_.size()) + "\r\nConnection: close\r\n\r\n" + last_);
+      s->disconnectFromHost();
+      buffer->clear();
+    });
+    connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+  }
+}
+
+QByteArray CannedServer::envelope(const QString& operation, const QString& result) {
+  QString escaped = result.toHtmlEscaped();
+  return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
+          "xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\"><SOAP-ENV:Body><ns1:" +
+          operation + "Response xmlns:ns1=\"urn:zide\"><return>" + escaped + "</return></ns1:" + operation +
+          "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>")
+      .toUtf8();
+}
