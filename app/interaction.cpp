@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QInputDialog>
 
+#include "registry/certificatesdialog.h"
+
 namespace {
 class DesktopInteraction final : public Interaction {
  public:
@@ -23,6 +25,10 @@ class DesktopInteraction final : public Interaction {
     return text;
   }
   bool openUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title,
+                                              const QString& prompt) override {
+    return CertificateDialog::choose(parent, title, prompt);
+  }
 };
 
 DesktopInteraction g_desktop;

@@ -26,6 +26,9 @@ class Interaction {
   virtual std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) = 0;
   // Shows an address in the browser.
   virtual bool openUrl(const QUrl& url) = 0;
+  // Certificate selection from the user's store; the chosen certificate's DER, nullopt when cancelled.
+  virtual std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title,
+                                                      const QString& prompt) = 0;
 
   static Interaction& current();
   // Installs another implementation (tests); nullptr restores the real one. Not owned.

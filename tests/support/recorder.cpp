@@ -26,6 +26,11 @@ bool Recorder::openUrl(const QUrl& url) {
   return browserResult;
 }
 
+std::optional<QByteArray> Recorder::selectCertificate(QWidget*, const QString& title, const QString& prompt) {
+  certificateDialogs.append({title, prompt});
+  return certificates.isEmpty() ? std::nullopt : certificates.dequeue();
+}
+
 QStringList Recorder::texts() const {
   QStringList t;
   for (const Message& m : messages) t.append(m.text);
@@ -37,4 +42,5 @@ void Recorder::clear() {
   fileDialogs.clear();
   openedUrls.clear();
   passwordPrompts.clear();
+  certificateDialogs.clear();
 }

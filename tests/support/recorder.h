@@ -25,10 +25,12 @@ class Recorder : public Interaction {
   QStringList fileDialogs;   // captions of the file dialogs asked for
   QList<QUrl> openedUrls;
   QStringList passwordPrompts;
+  QList<QStringList> certificateDialogs;  // title and prompt of each certificate dialog
 
   QQueue<QMessageBox::StandardButton> answers;  // buttons to press, in order
   QQueue<QString> files;                         // files to choose (empty text = cancel)
   QQueue<std::optional<QString>> passwords;
+  QQueue<std::optional<QByteArray>> certificates;  // DER to choose (nullopt or nothing left = cancel)
   bool browserResult = true;
   // Runs while a message box is "on screen" (for instance to check what the window shows then).
   std::function<void(const Message&)> onMessage;
@@ -38,6 +40,7 @@ class Recorder : public Interaction {
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override;
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override;
   bool openUrl(const QUrl& url) override;
+  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override;
 
   QStringList texts() const;
   QString lastText() const { return messages.isEmpty() ? QString() : messages.last().text; }
