@@ -1,0 +1,27 @@
+#pragma once
+#include <span>
+#include <string_view>
+
+// A command receives the arguments that follow its name and returns the exit status.
+using CommandArgs = std::span<char* const>;
+using CommandFn = int (*)(CommandArgs args);
+
+struct Command {
+  const char* name;
+  CommandFn run;
+  const char* summary;  // one line for the general help
+  const char* usage;    // the command's own help, printed on a usage error
+};
+
+// Exit statuses shared by the commands.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitIo = 3;
+
+// Prints "zide-cli: <message>" and the command's usage on stderr; returns kExitUsage.
+int usageError(const Command& command, std::string_view message);
+// True for -h, --help, --ajuda and ajuda.
+bool isHelpRequest(std::string_view arg);
+
+// The commands (one source file each).
+extern const Command kValidar;

@@ -1,0 +1,62 @@
+// zide-cli: the client's work without windows, one subcommand per task.
+//
+// A new command lives in its own cmd_<name>.cpp, which defines a `const Command` (name, function,
+// summary, usage); declare it in commands.h, add it to kCommands below and its source to
+// CMakeLists.txt. Commands set up whatever they need themselves (a QCoreApplication, say), so that
+// quick ones like `validar` pay for nothing they do not use.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+
+namespace {
+
+const Command* const kCommands[] = {
+    &kValidar,
+};
+
+void printGeneralUsage(std::FILE* to) {
+  std::string text = "Uso: zide-cli COMANDO [ARGUMENTOS...]\n\nComandos:\n";
+  for (const Command* c : kCommands) {
+    std::string name = c->name;
+    name.resize(std::max<size_t>(name.size() + 2, 14), ' ');
+    text += "  " + name + c->summary + "\n";
+  }
+  text += "\nAjuda de um comando: zide-cli COMANDO --ajuda\n";
+  std::fputs(text.c_str(), to);
+}
+
+}  // namespace
+
+bool isHelpRequest(std::string_view arg) {
+  return arg == "-h" || arg == "--help" || arg == "--ajuda" || arg == "ajuda";
+}
+
+int usageError(const Command& command, std::string_view message) {
+  std::string text = "zide-cli: ";
+  text += message;
+  text += "\n\n";
+  text += command.usage;
+  std::fputs(text.c_str(), stderr);
+  return kExitUsage;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("zide-cli: falta o comando.\n\n", stderr);
+    printGeneralUsage(stderr);
+    return kExitUsage;
+  }
+  const std::string_view name = argv[1];
+  if (isHelpRequest(name)) {
+    printGeneralUsage(stdout);
+    return kExitOk;
+  }
+  for (const Command* c : kCommands)
+    if (name == c->name) return c->run(CommandArgs(argv + 2, size_t(argc - 2)));
+  std::fprintf(stderr, "zide-cli: comando desconhecido: \"%s\".\n\n", argv[1]);
+  printGeneralUsage(stderr);
+  return kExitUsage;
+}
