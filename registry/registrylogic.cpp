@@ -1,0 +1,143 @@
+#include "registry/registrylogic.h"
+
+#include "app/constants.h"
+#include "registry/localdb.h"
+#include "validation/validators.h"
+
+namespace {
+QString quoted(const QString& v) { return QLatin1Char('\'') + SqlQuote(v) + QLatin1Char('\''); }
+
+QString strip(QString text, const QString& chars) {
+  for (QChar c : chars) text.remove(c);
+  return text;
+}
+}  // namespace
+
+bool MaskCompleto(const QString& maskedText, int fullLength) {
+  return strip(maskedText, QStringLiteral("_")).size() == fullLength;
+}
+
+// ---- Accountant ----
+
+QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
+  return {{QStringLiteral("thisCont_cpf_cnpj"), SqlQuote(d.cpfCnpj)},
+          {QStringLiteral("thisCont_num_crc"), SqlQuote(d.crc)},
+          {QStringLiteral("thisCont_razao_nome"), SqlQuote(d.razaoNome)},
+          {QStringLiteral("thisCont_nom_endereco"), SqlQuote(d.endereco)},
+          {QStringLiteral("thisCont_num_endereco"), SqlQuote(d.numero)},
+          {QStringLiteral("thisCont_complemento"), SqlQuote(d.complemento)},
+          {QStringLiteral("thisCont_nom_bairro"), SqlQuote(d.bairro)},
+          {QStringLiteral("thisCont_nom_cidade"), SqlQuote(d.cidade)},
+          {QStringLiteral("thisCont_nom_estado"), SqlQuote(d.estado)},
+          {QStringLiteral("thisCont_num_telefone"), SqlQuote(d.telefone)},
+          {QStringLiteral("thisCont_num_cep"), SqlQuote(d.cep)},
+          {QStringLiteral("thisCont_email"), SqlQuote(d.email)}};
+}
+
+QString ContadorInsertSql(const ContadorDados& d) {
+  const QStringList values{d.cpfCnpj, d.crc,    d.razaoNome, d.endereco, d.numero,   d.complemento,
+                           d.bairro,  d.cidade, d.estado,    d.telefone, d.cep,      d.email};
+  QStringList escaped;
+  for (const QString& v : values) escaped.append(SqlQuote(v));
+  return QStringLiteral(
+             "Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
+             "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
+             "cont_num_telefone, cont_num_cep, cont_email) values ('") +
+         escaped.join(QStringLiteral("','")) + QStringLiteral("')");
+}
+
+QString ContadorDocumentoSaida(const QString& maskedText, bool cpf) {
+  if (cpf) return CPFValida(maskedText) ? QString() : QStringLiteral("Documento CPF Informado incorretamente");
+  return CNPJValida(maskedText) ? QString() : QStringLiteral("Documento CNPJ Informado incorretamente");
+}
+
+QString ContadorDocumentoOk(const QString& maskedText, bool cpf) {
+  const QString digits = strip(maskedText, QStringLiteral("_.-"));
+  if (cpf) {
+    if (!CPFValida(digits) || digits.size() < 11) return QStringLiteral("Documento CPF Informado incorretamente");
+    return QString();
+  }
+  // All fourteen digits and the "/": a document with a missing digit is never stored, even when
+  // the check digits happen to agree with the missing position read as 0.
+  if (!CNPJValida(maskedText) || digits.size() < 15) return QStringLiteral("Documento CNPJ Informado incorretamente");
+  return QString();
+}
+
+bool ContadorUfAceita(const QString& uf) {
+  static const QString list = QStringLiteral("AC,AL,AM,AP,BA,CE,DF,ES,GO,MA,MG,MS,MT,PA,PB,PE,PI,PR,RJ,RN,RO,RR,RS,SC,SE,SP,TO,");
+  return list.contains(uf + QLatin1Char(','), Qt::CaseSensitive);
+}
+
+QString ContadorCamposErro(ContadorDados& d, const std::function<bool()>& askSemCrc) {
+  if (d.email.isEmpty() || d.email.size() <= 5) return QStringLiteral("Favor digitar um e-mail");
+  if (d.crc.trimmed().isEmpty()) {
+    if (!askSemCrc())
+      return QStringLiteral("Você optou por não prosseguir sem o CRC, favor digitar e clicar em OK novamente");
+    d.crc.clear();
+  }
+  if (d.razaoNome.size() < 5) return QStringLiteral("Favor digitar a Razão Social corretamente");
+  if (d.endereco.isEmpty()) return QStringLiteral("Favor digitar o Endereço corretamente");
+  if (d.numero.isEmpty()) return QStringLiteral("Favor digitar o Número corretamente");
+  if (d.cep.isEmpty() || !MaskCompleto(d.cep, 9)) return QStringLiteral("Favor digitar o CEP corretamente");
+  if (d.bairro.trimmed().isEmpty()) return QStringLiteral("Favor digitar o Bairro corretamente");
+  if (d.cidade.trimmed().isEmpty()) return QStringLiteral("Favor digitar a Cidade corretamente");
+  if (!ContadorUfAceita(d.estado))
+    return QStringLiteral("Favor digitar o UF corretamente.  Ex: SP, RJ, PR, MG (em maiúsculo)");
+  return QString();
+}
+
+QString FalhaConexaoTexto(int codigo) {
+  QString site = Zide::kWebSite;
+  if (!site.endsWith(QLatin1Char('/'))) site += QLatin1Char('/');
+  const QString nl = QStringLiteral("\r\n");
+  return QStringLiteral("Falha de conexão - Cód %1, ").arg(codigo) + nl +
+         QStringLiteral("favor entrar em contato com seu administrador de redes para verificação de regras no seu "
+                        "firewall ou proxy. ") +
+         nl + nl + QStringLiteral("Verifique também suas configurações de antivírus.") + nl + nl +
+         QStringLiteral("O sistema deverá se comunicar com a URL ") + site;
+}
+
+// ---- Taxpayers ----
+
+QString ContribuinteCampoErro(const ContribuinteDados& d, bool update) {
+  if (!MaskCompleto(d.ie, 13)) return QStringLiteral("Inscrição Estadual preenchida incorretamente");
+  if (update && !IEValida(d.ie, kUfServida)) return QStringLiteral("Inscrição Estadual inválida");
+  if (d.razaoSocial.isEmpty()) return QStringLiteral("Razão Social preenchida incorretamente");
+  if (!MaskCompleto(d.cnpj, 18)) return QStringLiteral("CNPJ preenchido incorretamente");
+  if (!CNPJValida(d.cnpj)) return QStringLiteral("CNPJ preenchido é inválido");
+  if (!MaskCompleto(d.cnae, 9)) return QStringLiteral("CNAE preenchido incorretamente");
+  if (d.chave.isEmpty()) return QStringLiteral("Chave não informada");
+  return QString();
+}
+
+QString ContribuinteCountSql(const QString& ie) {
+  return QStringLiteral("select count(0) as total from tblContribuinte where IE = ") + quoted(ie);
+}
+
+QString ContribuinteSelectSql(const QString& ie) {
+  return QStringLiteral("Select * from tblContribuinte where ie = ") + quoted(ie);
+}
+
+QString ContribuinteDeleteSql(const QString& ie) {
+  return QStringLiteral("Delete From tblContribuinte where ie = ") + quoted(ie);
+}
+
+namespace {
+// Yes/no as the table keeps it: true is -1.
+QString simNao(bool v) { return v ? QStringLiteral("-1") : QStringLiteral("0"); }
+}  // namespace
+
+QString ContribuinteInsertSql(const ContribuinteDados& d) {
+  return QStringLiteral("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values (") +
+         quoted(d.ie) + QLatin1Char(',') + quoted(d.razaoSocial) + QLatin1Char(',') + quoted(d.cnpj) +
+         QLatin1Char(',') + quoted(d.cnae) + QLatin1Char(',') + quoted(d.chave) + QLatin1Char(',') + quoted(d.ccm) +
+         QLatin1Char(',') + simNao(d.optanteSimples) + QLatin1Char(')');
+}
+
+QString ContribuinteUpdateSql(const ContribuinteDados& d) {
+  return QStringLiteral("Update tblContribuinte set RazaoSocial = ") + quoted(d.razaoSocial) +
+         QStringLiteral(",Cnpj = ") + quoted(d.cnpj) + QStringLiteral(",Cnae = ") + quoted(d.cnae) +
+         QStringLiteral(",Chave = ") + quoted(d.chave) + QStringLiteral(",CCM = ") + quoted(d.ccm) +
+         QStringLiteral(",OptanteSimples = ") + simNao(d.optanteSimples) + QStringLiteral(" where IE = ") +
+         quoted(d.ie);
+}
