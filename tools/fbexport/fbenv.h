@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+// Firebird 3's embedded engine reads its configuration and lock folder from the environment
+// once, at the first call into libfbclient, so this runs before that call.
+//
+// It makes the engine work the same for every user and for several processes reading one
+// declaration at once:
+//  - FIREBIRD points at a private configuration root with ServerMode = Classic (the packaged
+//    Super mode lets only one process open a file). The root lives under a per-user folder and
+//    holds real copies of the character-set module, which refuses to load through symlinks.
+//  - FIREBIRD_LOCK, unless already set, points at a lock folder of this user (the shared
+//    /tmp/firebird belongs to whoever created it first).
+// Returns false with a message when the folders cannot be made safely.
+bool PrepareEmbeddedFirebird(std::string* error);
