@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <utility>
 
 #include "app/appfolder.h"
 
@@ -85,6 +86,14 @@ QString schema() {
       "OptanteSimples INTEGER DEFAULT 0)");
 }
 
-Connection::Connection() : DbConnection(path(), true, schema()) {}
+namespace {
+std::function<void()> g_firstUse;
+}
+
+void setFirstUseHook(std::function<void()> hook) { g_firstUse = std::move(hook); }
+
+Connection::Connection() : DbConnection(path(), true, schema()) {
+  if (g_firstUse) std::exchange(g_firstUse, nullptr)();
+}
 
 }  // namespace LocalDatabase

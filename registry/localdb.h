@@ -4,6 +4,7 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QVariant>
+#include <functional>
 #include <stdexcept>
 
 // A failed database step, carried as the report needs it: the driver's native error number,
@@ -53,4 +54,7 @@ class Connection : public DbConnection {
  public:
   Connection();
 };
+// Runs once, inside the first Connection made after it is set (the program sets the offer to
+// bring over an earlier installation's registry); connections made by the hook do not run it again.
+void setFirstUseHook(std::function<void()> hook);
 }  // namespace LocalDatabase
