@@ -1,0 +1,277 @@
+#include "transmission/intake.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QTimer>
+
+#include "app/appfolder.h"
+#include "app/cp1252.h"
+#include "registry/localdb.h"
+#include "transmission/processrunner.h"
+
+const QString Intake::kTableList = QStringLiteral(
+    "AUTOINCREMENTO,BLOQUEIOS,HEADERS,SETTINGS,TAB01001,TAB01002,TAB01003,TAB01003001,TAB01004,TAB01005,TAB01008,"
+    "TAB01010,TAB01011,TAB01013,TAB01014,TAB01015,TAB01016,TAB01017,TAB01018,TAB01019,TAB01020,TAB01021,TAB02001,"
+    "TAB02003,TAB02008,TAB03002,TAB03003,TAB03004,TAB03004001,TAB03004002,TAB03004003,TAB03004004,TAB03004005,"
+    "TAB03004008,TAB03004009,TAB03004010,TAB03004011,TAB03004012,TAB03004013,TAB03004014,TAB03004015,TAB03005,"
+    "TAB03006,TAB03007,TAB03008,TAB03009,TAB03010,TAB03011");
+
+QStringList Intake::tables() { return kTableList.split(QLatin1Char(',')); }
+
+Intake::Settings Intake::defaultSettings() {
+  Settings s;
+  s.tool = AppFolder::shipped(QStringLiteral("fbexport"));
+  s.templatePath = AppFolder::shipped(QStringLiteral("zide_limpo.db"));
+  s.workDb = AppFolder::file(QStringLiteral("zide.db"));
+  s.tempDir = AppFolder::file(QStringLiteral("temp"));
+  s.tables = tables();
+  s.parallel = qMax(1, QThread::idealThreadCount());
+  s.timeoutMs = 120000;
+  return s;
+}
+
+QString Intake::exportFile(const QString& tempDir, const QString& table) {
+  return tempDir + QStringLiteral("/export") + table + QStringLiteral(".txt");
+}
+
+Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) {}
+
+Intake::~Intake() { stopProcesses(); }
+
+void Intake::stopProcesses() {
+  for (auto it = processes_.cbegin(); it != processes_.cend(); ++it) ProcessRunner::current().cancel(it.key());
+  processes_.clear();
+}
+
+void Intake::cancel() {
+  ++generation_;
+  stopProcesses();
+  db_.reset();
+  running_ = false;
+}
+
+void Intake::start(const QString& gdbPath) {
+  cancel();
+  running_ = true;
+  gdb_ = gdbPath;
+  outcome_ = Outcome();
+  nextExport_ = exportsDone_ = nextLoad_ = 0;
+  const Settings& s = settings_;
+
+  if (!QDir().mkpath(s.tempDir)) {
+    fail(QStringLiteral("Não foi possível criar a pasta temporária:\r\n%1").arg(QDir::toNativeSeparators(s.tempDir)));
+    return;
+  }
+  if (!QFileInfo(s.templatePath).isFile()) {
+    fail(QStringLiteral("O banco de dados modelo não foi encontrado:\r\n%1\r\n\r\nReinstale o programa.")
+             .arg(QDir::toNativeSeparators(s.templatePath)));
+    return;
+  }
+  const QFileInfo tool(s.tool);
+  if (!tool.isFile() || !tool.isExecutable()) {
+    fail(QStringLiteral("O programa de exportação não foi encontrado:\r\n%1\r\n\r\nReinstale o programa.")
+             .arg(QDir::toNativeSeparators(s.tool)));
+    return;
+  }
+  // The working database starts as a fresh copy of the template.
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(s.workDb + QLatin1String(suffix));
+  if (QFile::exists(s.workDb) || !QFile::copy(s.templatePath, s.workDb)) {
+    fail(QStringLiteral("Não foi possível preparar o banco de dados de trabalho:\r\n%1")
+             .arg(QDir::toNativeSeparators(s.workDb)));
+    return;
+  }
+  QFile::setPermissions(s.workDb, QFile::permissions(s.workDb) | QFileDevice::WriteOwner);
+  try {
+    db_ = std::make_unique<DbConnection>(s.workDb);
+    db_->query(QStringLiteral("select count(*) from sqlite_master"));  // a copy that is no database fails here
+  } catch (const DbError& e) {
+    db_.reset();
+    fail(QStringLiteral("Não foi possível abrir o banco de dados de trabalho:\r\n%1\r\n\r\n%2")
+             .arg(QDir::toNativeSeparators(s.workDb), e.description));
+    return;
+  }
+  // An export left by an earlier intake must never pass for this declaration's.
+  for (const QString& t : s.tables) QFile::remove(exportFile(s.tempDir, t));
+  launchMore();
+}
+
+void Intake::fail(const QString& message) {
+  stopProcesses();
+  db_.reset();
+  outcome_.error = message;
+  // Late reports of this run's programs are ignored from here on; the failure is reported from
+  // the event loop, so start() never emits before its caller is ready.
+  const quint64 gen = ++generation_;
+  QTimer::singleShot(0, this, [this, gen] {
+    if (gen == generation_) done();
+  });
+}
+
+void Intake::launchMore() {
+  const Settings& s = settings_;
+  while (nextExport_ < s.tables.size() && processes_.size() < qMax(1, s.parallel)) {
+    const QString table = s.tables.at(nextExport_++);
+    emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
+    const QStringList args{QStringLiteral("-D"), gdb_, QStringLiteral("-U"), QStringLiteral("SYSDBA"),
+                           QStringLiteral("-P"), QStringLiteral("gatehouse"), QStringLiteral("-Si"),
+                           QStringLiteral("-V"), table, QStringLiteral("-F"), exportFile(s.tempDir, table)};
+    const quint64 gen = generation_;
+    auto id = std::make_shared<quint64>(0);
+    *id = ProcessRunner::current().start(s.tool, args, s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
+      if (gen != generation_) return;
+      processes_.remove(*id);
+      exportDone(table, r);
+    });
+    processes_.insert(*id, table);
+  }
+}
+
+void Intake::exportDone(const QString& table, const ProcessResult& r) {
+  const QString tool = QDir::toNativeSeparators(settings_.tool);
+  switch (r.status) {
+    case ProcessResult::FailedToStart:
+      fail(QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2").arg(tool, r.errorOutput));
+      return;
+    case ProcessResult::Crashed:
+      fail(QStringLiteral("O programa de exportação terminou de forma inesperada ao ler a tabela %1.").arg(table));
+      return;
+    case ProcessResult::TimedOut:
+      fail(QStringLiteral("A leitura da tabela %1 não terminou em %2 segundos e foi interrompida.")
+               .arg(table)
+               .arg((settings_.timeoutMs + 999) / 1000));
+      return;
+    case ProcessResult::Finished:
+      break;
+  }
+  if (r.exitCode != 0) {
+    QString why = r.errorOutput;
+    if (why.startsWith(QLatin1String("fbexport: "))) why = why.mid(10);
+    if (why.isEmpty()) why = QStringLiteral("código de saída %1").arg(r.exitCode);
+    fail(QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.\r\n\r\n%2").arg(table, why));
+    return;
+  }
+  if (!QFileInfo::exists(exportFile(settings_.tempDir, table))) {
+    fail(QStringLiteral("O programa de exportação não gerou o arquivo da tabela %1.").arg(table));
+    return;
+  }
+  ++exportsDone_;
+  emit advanced();
+  if (exportsDone_ == settings_.tables.size()) {
+    emit loadingStarted();
+    const quint64 gen = generation_;
+    QTimer::singleShot(0, this, [this, gen] {
+      if (gen == generation_) loadNext();
+    });
+  } else {
+    launchMore();
+  }
+}
+
+void Intake::loadNext() {
+  const QString table = settings_.tables.at(nextLoad_++);
+  emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
+  loadTable(*db_, table, exportFile(settings_.tempDir, table), outcome_);
+  emit advanced();
+  const quint64 gen = generation_;
+  // Between tables the window gets its events.
+  QTimer::singleShot(0, this, [this, gen] {
+    if (gen != generation_) return;
+    if (nextLoad_ < settings_.tables.size()) loadNext();
+    else done();
+  });
+}
+
+void Intake::done() {
+  db_.reset();
+  running_ = false;
+  ++generation_;
+  emit finished(outcome_);
+}
+
+namespace {
+
+void noteFailure(Intake::Outcome& o, const QString& table, const QString& error, int count = 1) {
+  if (count <= 0) return;
+  if (o.failedStatements == 0) {
+    o.firstFailedTable = table;
+    o.firstFailedError = error;
+  }
+  o.failedStatements += count;
+}
+
+// Only what the export tool writes for this table may run: one INSERT into it.
+bool insertInto(const QString& stmt, const QString& table) {
+  static const QLatin1String head("INSERT INTO ");
+  const QString s = stmt.trimmed();
+  if (!s.startsWith(head, Qt::CaseInsensitive)) return false;
+  qsizetype i = head.size();
+  const bool quoted = i < s.size() && s.at(i) == QLatin1Char('"');
+  if (quoted) ++i;
+  if (s.mid(i, table.size()).compare(table, Qt::CaseInsensitive) != 0) return false;
+  i += table.size();
+  if (quoted) {
+    if (i >= s.size() || s.at(i) != QLatin1Char('"')) return false;
+    ++i;
+  }
+  return i < s.size() && (s.at(i) == QLatin1Char(' ') || s.at(i) == QLatin1Char('('));
+}
+
+QString sqlErrorText(const QSqlError& e) {
+  return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+}
+
+}  // namespace
+
+void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome) {
+  QFile f(exportPath);
+  if (!f.open(QIODevice::ReadOnly)) {
+    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação não pôde ser lido"));
+    return;
+  }
+  const QString text = fromCp1252(f.readAll());
+  f.close();
+  if (text.isEmpty()) return;  // an empty table
+  const QStringList lines = text.split(QStringLiteral("\r\n"));
+  if (lines.first().isEmpty() || lines.first().startsWith(QLatin1Char('\n'))) {
+    // A file that begins with an empty line loads nothing; what it holds is reported lost.
+    int skipped = 0;
+    for (const QString& l : lines)
+      if (!l.trimmed().isEmpty()) ++skipped;
+    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), skipped);
+    return;
+  }
+
+  QSqlDatabase& sql = db.db();
+  if (!sql.transaction()) {
+    int all = 0;
+    for (const QString& l : lines)
+      if (!l.trimmed().isEmpty()) ++all;
+    noteFailure(outcome, table, sqlErrorText(sql.lastError()), all);
+    return;
+  }
+  QSqlQuery q(sql);
+  q.setForwardOnly(true);
+  // The template is empty; this keeps the table to this declaration's rows whatever it held.
+  q.exec(QStringLiteral("delete from ") + table);
+  int loaded = 0;
+  for (const QString& line : lines) {
+    if (line.trimmed().isEmpty()) continue;
+    if (!insertInto(line, table)) {
+      noteFailure(outcome, table, QStringLiteral("comando não permitido: %1").arg(line.left(60)));
+      continue;
+    }
+    if (q.exec(line)) ++loaded;
+    else noteFailure(outcome, table, sqlErrorText(q.lastError()));
+  }
+  q.finish();
+  if (!sql.commit()) {
+    noteFailure(outcome, table, sqlErrorText(sql.lastError()), loaded);
+    sql.rollback();
+    return;
+  }
+  outcome.loadedStatements += loaded;
+}

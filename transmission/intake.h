@@ -1,0 +1,91 @@
+#pragma once
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class DbConnection;
+
+// Turns a ZIDE declaration (.GDB) into the working database: copies the empty template to
+// zide.db, runs the export tool once per table (several at once, each with a time limit) and
+// loads each table's INSERT statements in one transaction. Runs on the window's thread without
+// blocking it: start() returns at once and finished() reports the outcome.
+class Intake : public QObject {
+  Q_OBJECT
+ public:
+  // The declaration's tables, in the order they are processed.
+  static const QString kTableList;
+  static QStringList tables();
+
+  struct Settings {
+    QString tool;          // the export tool
+    QString templatePath;  // zide_limpo.db
+    QString workDb;        // zide.db
+    QString tempDir;       // where the export files go
+    QStringList tables;
+    int parallel = 1;      // exports running at once
+    int timeoutMs = 0;     // per table
+  };
+  // The application folder's: shipped fbexport and zide_limpo.db, zide.db and temp/ in the
+  // folder, one export per core, two minutes per table.
+  static Settings defaultSettings();
+  // "<temp>/export<TABLE>.txt"
+  static QString exportFile(const QString& tempDir, const QString& table);
+
+  struct Outcome {
+    bool cancelled = false;
+    // The first part failed (template, zide.db, the tool, the temp folder): what to tell the user.
+    QString error;
+    int loadedStatements = 0;
+    // Statements of the declaration that did not reach zide.db, and the first of them.
+    int failedStatements = 0;
+    QString firstFailedTable;
+    QString firstFailedError;
+    bool ok() const { return !cancelled && error.isEmpty(); }
+  };
+
+  explicit Intake(QObject* parent = nullptr);
+  ~Intake() override;
+
+  void setSettings(const Settings& s) { settings_ = s; }
+  const Settings& settings() const { return settings_; }
+
+  // Starts converting `gdbPath`; a conversion still running is abandoned first.
+  void start(const QString& gdbPath);
+  // Abandons a running conversion: its programs are killed and finished() is not emitted.
+  void cancel();
+  bool isRunning() const { return running_; }
+
+  // Loads one export file into `table` of an open database, in one transaction; adds to the
+  // outcome's counts. Public for the benchmark.
+  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome);
+
+ signals:
+  // The text that names the step and table being processed ("Passo 1: Preparando TAB01001").
+  void occurrence(const QString& text);
+  // One table finished its current step.
+  void advanced();
+  // Every export is done; loading begins.
+  void loadingStarted();
+  void finished(const Intake::Outcome& outcome);
+
+ private:
+  void fail(const QString& message);
+  void launchMore();
+  void exportDone(const QString& table, const struct ProcessResult& r);
+  void loadNext();
+  void stopProcesses();
+  void done();
+
+  Settings settings_;
+  QString gdb_;
+  bool running_ = false;
+  quint64 generation_ = 0;
+  int nextExport_ = 0;
+  int exportsDone_ = 0;
+  int nextLoad_ = 0;
+  QHash<quint64, QString> processes_;  // runner id -> table
+  std::unique_ptr<DbConnection> db_;
+  Outcome outcome_;
+};
