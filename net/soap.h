@@ -27,3 +27,14 @@ bool SendSoapRequest(const QString& operation, const QList<SoapParam>& params, Q
 // Text of the first element "/*/*/*/<resultParam>"; false (and empty text) when the answer is not
 // well-formed or has no such element.
 bool GetResult(const QString& responseText, const QString& resultParam, QString* result);
+
+// The path of the service on the configured host.
+inline constexpr char kSoapPath[] = "/ovu/server/index_zide.php?wsdl";
+
+// How long an exchange may go without any progress before it counts as failed (default 60 s).
+// Tests shorten it to try the silent server.
+int SoapInactivityTimeoutMs();
+void SetSoapInactivityTimeoutMs(int ms);
+
+// Why the last SendSoapRequest failed (transport text, for logs and tests); empty after a success.
+QString LastSoapError();
