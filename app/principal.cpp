@@ -1,5 +1,9 @@
 #include "app/principal.h"
 
+#include "app/settings.h"
+#include "app/transmissions.h"
+#include "net/soap.h"
+
 #include <QApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -308,16 +312,147 @@ QPixmap Principal::brasao(int height) {
 }
 
 // Refresh, transmission list and receipts.
-void Principal::RecebeDadosServer() {}
-void Principal::RecebeDadosProtocolo() {}
-void Principal::PopulaGridTransmissoes(const QString&) {}
+
+namespace {
+const QString kServerDownNoAccent = QStringLiteral("O Servidor está indisponivel, tente novamente mais tarde.");
+const QString kServerDown = QStringLiteral("O Servidor está indisponível, tente novamente mais tarde.");
+}  // namespace
+
+bool Principal::fillGrid(const QString& XMLConteudo) {
+  if (Transmissions::IsInvalidKey(XMLConteudo)) {
+    MsgBox(this, QStringLiteral("Chave inválida"), QMessageBox::Critical, kMsgTitle);
+    Command1_->setEnabled(false);
+    return true;
+  }
+  Command1_->setEnabled(true);
+  grid_->setRowCount(1);
+  const auto rows = Transmissions::ParseList(XMLConteudo);
+  if (Transmissions::IsAccessRefused(XMLConteudo)) {
+    MsgBox(this, QStringLiteral("Acesso não autorizado"), QMessageBox::Information, kMsgTitle);
+    return true;
+  }
+  if (!rows) return false;
+  grid_->setUpdatesEnabled(false);
+  grid_->setRowCount(1 + rows->size());
+  int r = 1;
+  for (const Transmissions::Row& row : *rows) {
+    const QString cells[5] = {row.referencia, row.data, row.protocolo, row.status, row.adicionado};
+    for (int c = 0; c < 5; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      item->setTextAlignment(Qt::Alignment(grid_->property(("align" + QByteArray::number(c)).constData()).toInt()));
+      grid_->setItem(r, c, item);
+    }
+    ++r;
+  }
+  grid_->setUpdatesEnabled(true);
+  return true;
+}
+
+void Principal::PopulaGridTransmissoes(const QString& XMLConteudo) {
+  if (!fillGrid(XMLConteudo)) MsgBox(this, kServerDownNoAccent, QMessageBox::NoIcon, kMsgTitle);
+}
+
+void Principal::RecebeDadosServer() {
+  // The version file is read before the request, as the installed program knows its own version.
+  const std::optional<QString> version = Transmissions::ReadVersionFile();
+  auto fail = [this] { MsgBox(this, kServerDownNoAccent, QMessageBox::NoIcon, kMsgTitle); };
+
+  QString raw;
+  if (!SendSoapRequest(QStringLiteral("Transferencia.ver2"),
+                       {{QStringLiteral("strNome"), IESel_->text()},
+                        {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
+                        {QStringLiteral("Chave"), lblChave_->text()}},
+                       &raw))
+    return fail();
+  QString result;
+  if (!GetResult(raw, QStringLiteral("return"), &result)) return fail();
+  if (!fillGrid(result)) return fail();
+
+  if (!Transmissions::IsAccessRefused(raw)) {
+    const Transmissions::ServerFields f = Transmissions::FieldsOf(result);
+    const auto date = Transmissions::ParseServerDate(f.date);
+    if (!date) return fail();
+    DataServidor = *date;
+    anoTrabalho = f.year;
+    if (Transmissions::IsCurrent(raw, version)) {
+      lblAtualizado_->show();
+      lblnovaatualizacao_->hide();
+    } else {
+      lblAtualizado_->hide();
+      lblnovaatualizacao_->setText(QStringLiteral("Nova atualização disponível para download - versão ") + f.version);
+      lblnovaatualizacao_->show();
+    }
+    tvwPessoa_->hide();
+    detApuracao_->hide();
+  } else {
+    RSSel_->setText(QString());
+    IESel_->setText(QString());
+    lblChave_->setText(QString());
+    frmImportacao_->hide();
+    Command1_->hide();
+  }
+}
+
+void Principal::RecebeDadosProtocolo() {
+  const int row = grid_->currentRow();
+  auto cell = [this, row](int c) {
+    const QTableWidgetItem* it = grid_->item(row, c);
+    return it ? it->text() : QString();
+  };
+  auto fail = [this] { MsgBox(this, kServerDown, QMessageBox::NoIcon, kMsgTitle); };
+  bool isNumber = false;
+  const double status = cell(3).trimmed().toDouble(&isNumber);
+  if (!isNumber) return fail();
+  if (status == 2) {
+    QString raw, result;
+    if (!SendSoapRequest(QStringLiteral("Transferencia.ver"),
+                         {{QStringLiteral("strNome"), cell(2)},
+                          {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
+                          {QStringLiteral("Chave"), lblChave_->text()}},
+                         &raw))
+      return fail();
+    if (!GetResult(raw, QStringLiteral("return"), &result)) return fail();
+    CarregaProtocolo(result);
+    QString reason;
+    const auto details = Transmissions::ParseDetails(result, &reason);
+    if (!details) {
+      MsgBox(this, reason);
+      return;
+    }
+    tvwPessoa_->clear();
+    auto* root = new QTreeWidgetItem(tvwPessoa_, {details->rootName});
+    for (const Transmissions::DetailNode& n : details->nodes) {
+      auto* item = new QTreeWidgetItem(root, {n.text});
+      if (!n.tag.isNull()) item->setData(0, Qt::UserRole, n.tag);
+      for (const QString& c : n.children) new QTreeWidgetItem(item, {c});
+    }
+    root->setExpanded(true);
+    labelOK_->hide();
+  } else if (status == 1) {
+    labelOK_->show();
+    tvwPessoa_->hide();
+  }
+}
+
 void Principal::CarregaProtocolo(const QString& XMLConteudo) {
   protocoloXml_ = XMLConteudo;
   protocoloLen_ = XMLConteudo.size();
 }
+
 bool Principal::OpenBrowser(const QString& url) {
   QString u = url;
   if (!u.startsWith(QLatin1String("http"), Qt::CaseInsensitive)) u.prepend(QStringLiteral("http://"));
   return Interaction::current().openUrl(QUrl(u, QUrl::TolerantMode));
 }
-void Principal::cmd_Impressao_Click() {}
+
+void Principal::cmd_Impressao_Click() {
+  const QString host = ReadSetting(QStringLiteral("servidor"), QStringLiteral("host"));
+  const int row = grid_->currentRow();
+  const QTableWidgetItem* it = row >= 0 ? grid_->item(row, 0) : nullptr;
+  const QString ref = it ? it->text() : QString();
+  if (row <= 0 || !ref.contains(QLatin1Char('/'))) {
+    MsgBox(this, QStringLiteral("Selecione uma entrega específica"), QMessageBox::Information, kMsgTitle);
+    return;
+  }
+  OpenBrowser(Transmissions::ReceiptUrl(host, IESel_->text(), lblChave_->text(), ref));
+}

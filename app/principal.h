@@ -51,6 +51,8 @@ class Principal : public FormBase<QMainWindow> {
 
  private:
   void buildGrid();
+  // Refills the list; false when the text is not a readable list (the refresh's failure).
+  bool fillGrid(const QString& XMLConteudo);
   void buildMenus();
 
   QLabel* IESel_;

@@ -117,3 +117,45 @@ std::optional<Details> ParseDetails(const QString& xml, QString* error) {
 }
 
 }  // namespace Transmissions
+
+#include "net/soap.h"
+
+namespace Transmissions {
+
+Snapshot Fetch(const QString& ie, const QString& chave) {
+  Snapshot s;
+  s.message = QStringLiteral("O Servidor está indisponivel, tente novamente mais tarde.");
+  const std::optional<QString> version = ReadVersionFile();
+  QString raw, result;
+  if (!SendSoapRequest(QStringLiteral("Transferencia.ver2"),
+                       {{QStringLiteral("strNome"), ie},
+                        {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
+                        {QStringLiteral("Chave"), chave}},
+                       &raw) ||
+      !GetResult(raw, QStringLiteral("return"), &result))
+    return s;
+  if (IsInvalidKey(result)) {
+    s.status = Snapshot::KeyRejected;
+    s.message = QStringLiteral("Chave inválida");
+    return s;
+  }
+  if (IsAccessRefused(result) || IsAccessRefused(raw)) {
+    s.status = Snapshot::AccessRefused;
+    s.message = QStringLiteral("Acesso não autorizado");
+    return s;
+  }
+  const auto rows = ParseList(result);
+  const ServerFields f = FieldsOf(result);
+  const auto date = ParseServerDate(f.date);
+  if (!rows || !date) return s;
+  s.status = Snapshot::Ok;
+  s.message.clear();
+  s.rows = *rows;
+  s.serverDate = *date;
+  s.anoTrabalho = f.year;
+  s.newestVersion = f.version;
+  s.current = IsCurrent(raw, version);
+  return s;
+}
+
+}  // namespace Transmissions
