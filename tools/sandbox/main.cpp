@@ -1,0 +1,82 @@
+// zide-sandbox: the municipality's server, played on 127.0.0.1 (see README.md).
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <cstdio>
+
+#include "sandboxdata.h"
+#include "sandboxserver.h"
+
+namespace {
+int fail(const QString& text) {
+  fprintf(stderr, "zide-sandbox: %s\n", qPrintable(text));
+  return 2;
+}
+
+bool parseFalha(const QString& text, SandboxConfig* cfg) {
+  const QStringList parts = text.split(':');
+  static const QMap<QString, Falha> modes = {{"recusar", Falha::Recusar},   {"fechar-no-envio", Falha::FecharNoEnvio},
+                                             {"silencio", Falha::Silencio}, {"lixo", Falha::Lixo},
+                                             {"erro500", Falha::Erro500}};
+  if (!modes.contains(parts[0]) || parts.size() > 2) return false;
+  cfg->falha = modes.value(parts[0]);
+  cfg->falhaEm = parts.value(1);
+  return cfg->falhaEm.isEmpty() || cfg->falhaEm == "soap" || cfg->falhaEm == "upload";
+}
+
+// Texts that go into attributes at fixed positions: no markup, no line breaks.
+bool plain(const QString& s) {
+  for (QChar c : s)
+    if (c == '<' || c == '>' || c == '&' || c == '"' || c < ' ') return false;
+  return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("zide-sandbox");
+  QCommandLineParser cli;
+  cli.setApplicationDescription("Servidor de demonstração da Prefeitura Municipal de Tavarel, só em 127.0.0.1.");
+  cli.addHelpOption();
+  cli.addOption({"porta", "Porta TCP (0 escolhe uma livre e a mostra como \"porta N\").", "N", "0"});
+  cli.addOption({"dados", "Arquivo SQLite com os dados (criado se não existir).", "ARQUIVO", "zide-sandbox.db"});
+  cli.addOption({"ano-trabalho", "Ano de trabalho, 9 caracteres.", "TEXTO", "2025/2026"});
+  cli.addOption({"versao", "Versão mais recente do cliente (até 20 caracteres).", "TEXTO", "1.15.01"});
+  cli.addOption({"data-servidor", "Data e hora fixas do servidor, dd/MM/yyyy HH:mm:ss (padrão: o relógio).", "TEXTO"});
+  cli.addOption({"contribuinte", "Contribuinte conhecido IE:CHAVE:CNPJ[:S] (S = Simples Nacional); repetível.", "DADOS"});
+  cli.addOption({"falha", "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500; "
+                          "com :soap ou :upload só nesse tipo de pedido.", "MODO"});
+  cli.process(app);
+
+  SandboxConfig cfg;
+  cfg.anoTrabalho = cli.value("ano-trabalho");
+  cfg.versao = cli.value("versao");
+  cfg.dataServidor = cli.value("data-servidor");
+  if (cfg.anoTrabalho.size() > 9 || !plain(cfg.anoTrabalho)) return fail("--ano-trabalho: até 9 caracteres, sem marcação");
+  if (cfg.versao.size() > 20 || !plain(cfg.versao)) return fail("--versao: até 20 caracteres, sem marcação");
+  if (!cfg.dataServidor.isEmpty() &&
+      !QDateTime::fromString(cfg.dataServidor, "dd/MM/yyyy HH:mm:ss").isValid())
+    return fail("--data-servidor: use dd/MM/yyyy HH:mm:ss");
+  if (cli.isSet("falha") && !parseFalha(cli.value("falha"), &cfg)) return fail("--falha: modo desconhecido");
+  bool portOk = false;
+  const uint port = cli.value("porta").toUInt(&portOk);
+  if (!portOk || port > 65535) return fail("--porta: número de 0 a 65535");
+
+  SandboxData data;
+  QString error;
+  if (!data.open(cli.value("dados"), &error)) return fail("--dados: " + error);
+  for (const QString& spec : cli.values("contribuinte")) {
+    const QStringList f = spec.split(':');
+    if (f.size() < 3 || f.size() > 4 || f[0].isEmpty() || f[1].isEmpty() || (f.size() == 4 && f[3] != "S" && f[3] != "N"))
+      return fail("--contribuinte: use IE:CHAVE:CNPJ[:S] (" + spec + ")");
+    data.putContribuinte({f[0], f[1], f[2], f.value(3) == "S"});
+  }
+
+  SandboxServer server(data, cfg);
+  if (!server.listen(quint16(port), &error)) return fail("não foi possível escutar: " + error);
+  printf("porta %u\n", unsigned(server.port()));
+  fflush(stdout);
+  fprintf(stderr, "zide-sandbox em http://127.0.0.1:%u/ dados %s\n", unsigned(server.port()), qPrintable(cli.value("dados")));
+  if (cfg.falha == Falha::Recusar && cfg.falhaEm.isEmpty()) server.stopListening();
+  return app.exec();
+}

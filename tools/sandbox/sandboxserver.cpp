@@ -1,0 +1,212 @@
+#include "sandboxserver.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/cp1252.h"
+
+namespace {
+constexpr qint64 kMaxBody = 512LL * 1024 * 1024;
+constexpr qint64 kMaxHead = 64 * 1024;
+
+
+const char* reason(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 413: return "Payload Too Large";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+  }
+}
+
+void logLine(const QString& text) {
+  const QByteArray line = (QDateTime::currentDateTime().toString("HH:mm:ss.zzz ") + text + '\n').toLocal8Bit();
+  fwrite(line.constData(), 1, size_t(line.size()), stderr);
+  fflush(stderr);
+}
+
+bool parseHead(const QByteArray& head, HttpRequest* req) {
+  const QList<QByteArray> lines = head.split('\n');
+  const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+  if (first.size() != 3) return false;
+  req->method = first[0];
+  req->target = first[1];
+  req->version = first[2];
+  const qsizetype q = req->target.indexOf('?');
+  req->path = q < 0 ? req->target : req->target.left(q);
+  req->query = q < 0 ? QByteArray() : req->target.mid(q + 1);
+  for (qsizetype i = 1; i < lines.size(); ++i) {
+    const QByteArray line = lines[i].trimmed();
+    const qsizetype colon = line.indexOf(':');
+    if (colon > 0) req->headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+  }
+  return true;
+}
+}  // namespace
+
+QMap<QString, QString> ParseQuery(const QByteArray& query) {
+  QMap<QString, QString> out;
+  for (const QByteArray& pair : query.split('&')) {
+    if (pair.isEmpty()) continue;
+    const qsizetype eq = pair.indexOf('=');
+    const QByteArray name = eq < 0 ? pair : pair.left(eq);
+    const QByteArray value = eq < 0 ? QByteArray() : pair.mid(eq + 1);
+    out.insert(fromCp1252(QByteArray::fromPercentEncoding(name)), fromCp1252(QByteArray::fromPercentEncoding(value)));
+  }
+  return out;
+}
+
+SandboxServer::SandboxServer(SandboxData& data, SandboxConfig config) : data_(data), config_(std::move(config)) {
+  connect(&server_, &QTcpServer::newConnection, this, &SandboxServer::onConnection);
+}
+
+bool SandboxServer::listen(quint16 port, QString* error) {
+  if (server_.listen(QHostAddress::LocalHost, port)) return true;
+  *error = server_.errorString();
+  return false;
+}
+
+QString SandboxServer::serverDate() const {
+  if (!config_.dataServidor.isEmpty()) return config_.dataServidor;
+  return QDateTime::currentDateTime().toString("dd/MM/yyyy HH:mm:ss");
+}
+
+void SandboxServer::onConnection() {
+  while (QTcpSocket* s = server_.nextPendingConnection()) {
+    auto pending = std::make_shared<Pending>();
+    connect(s, &QTcpSocket::readyRead, this, [this, s, pending] { onReadyRead(s, *pending); });
+    connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+  }
+}
+
+bool SandboxServer::faultApplies(const HttpRequest& req) const {
+  if (config_.falha == Falha::Nenhuma) return false;
+  if (config_.falhaEm.isEmpty()) return true;
+  const bool soap = req.path.startsWith("/ovu/");
+  return config_.falhaEm == (soap ? QLatin1String("soap") : QLatin1String("upload"));
+}
+
+void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
+  Pending* p = &pending;
+  if (p->done) {
+    s->readAll();
+    return;
+  }
+  p->buffer.append(s->readAll());
+  if (!p->headDone) {
+    const qsizetype end = p->buffer.indexOf("\r\n\r\n");
+    if (end < 0) {
+      if (p->buffer.size() > kMaxHead) s->abort();
+      return;
+    }
+    if (!parseHead(p->buffer.left(end), &p->req)) {
+      p->done = true;
+      logLine(QStringLiteral("127.0.0.1 pedido ilegível; conexão fechada"));
+      s->abort();
+      return;
+    }
+    p->headDone = true;
+    p->length = p->req.header("content-length").toLongLong();
+    if (p->length < 0 || p->length > kMaxBody) {
+      p->done = true;
+      HttpResponse r{413, "text/plain", "Payload Too Large"};
+      send(s, p->req, r);
+      return;
+    }
+    p->buffer.remove(0, end + 4);
+    p->req.body.reserve(p->length);
+    p->req.body.append(p->buffer);
+    p->buffer.clear();
+    p->buffer.squeeze();
+  } else {
+    p->req.body.append(p->buffer);
+    p->buffer.clear();
+  }
+
+  if (faultApplies(p->req) && config_.falha == Falha::Recusar) {
+    // Scoped to one kind of request, refusal can only come once the path is known: reset at once.
+    p->done = true;
+    logLine(QStringLiteral("127.0.0.1 %1 %2 -> recusado").arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target)));
+    s->abort();
+    return;
+  }
+  if (faultApplies(p->req) && config_.falha == Falha::FecharNoEnvio) {
+    // Drop the line part-way through the request: after the head of a small one, at half of a large one.
+    if (p->length < 64 * 1024 || p->req.body.size() >= p->length / 2) {
+      p->done = true;
+      logLine(QStringLiteral("127.0.0.1 %1 %2 -> conexão fechada no envio (%3 de %4 bytes)")
+                  .arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target))
+                  .arg(p->req.body.size())
+                  .arg(p->length));
+      s->abort();
+    }
+    return;
+  }
+  if (p->req.body.size() < p->length) return;
+  p->req.body.truncate(p->length);
+  p->done = true;
+  handle(s, p->req);
+}
+
+void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {
+  const QString line = QStringLiteral("127.0.0.1 %1 %2 (%3 bytes)")
+                           .arg(QString::fromLatin1(req.method), fromCp1252(req.target))
+                           .arg(req.body.size());
+  if (faultApplies(req)) {
+    switch (config_.falha) {
+      case Falha::Silencio:
+        logLine(line + QStringLiteral(" -> silêncio"));
+        return;  // the socket stays open and nothing is ever written
+      case Falha::Lixo: {
+        logLine(line + QStringLiteral(" -> lixo"));
+        s->write(QByteArray("\x00\xff\xfe lixo \x1b[0m sem cabecalho HTTP \r\n\x07", 36));
+        s->disconnectFromHost();
+        return;
+      }
+      case Falha::Erro500: {
+        logLine(line + QStringLiteral(" -> 500"));
+        HttpResponse r{500, "text/html; charset=windows-1252",
+                       "<html><body><h1>500 Internal Server Error</h1><p>Erro interno do servidor.</p></body></html>"};
+        send(s, req, r);
+        return;
+      }
+      default:
+        break;
+    }
+  }
+  const HttpResponse resp = dispatch(req);
+  logLine(line + QStringLiteral(" -> %1%2").arg(resp.status).arg(resp.operation.isEmpty() ? QString() : " " + resp.operation));
+  data_.logRequest(QString::fromLatin1(req.method), fromCp1252(req.target),
+                   req.headers.contains("soapaction") ? QString::fromUtf8(req.header("soapaction")) : QString(),
+                   QString::fromLatin1(req.header("content-type")), req.body.size(), resp.operation, resp.status);
+  send(s, req, resp);
+}
+
+HttpResponse SandboxServer::dispatch(HttpRequest& req) {
+  if (req.path == "/ovu/server/index_zide.php") {
+    if (req.method != "POST") return {405, "text/plain", "POST only"};
+    return HandleSoap(*this, req);
+  }
+  if (req.path == "/client_zide/xt_upload.php" || req.path == "/client/xt_upload_simples.php") {
+    if (req.method != "POST") return {405, "text/plain", "POST only"};
+    return req.path.startsWith("/client_zide") ? HandleUploadZide(*this, req) : HandleUploadSimples(*this, req);
+  }
+  if (req.path == "/protocoloDown.php") return HandleProtocolo(*this, req);
+  return {404, "text/html; charset=windows-1252", "<html><body><h1>404</h1><p>Página não encontrada.</p></body></html>"};
+}
+
+void SandboxServer::send(QTcpSocket* s, const HttpRequest& req, const HttpResponse& resp) {
+  // Answer in the version asked, and close: the client reads until the end of the connection.
+  const QByteArray version = req.version == "HTTP/1.1" ? QByteArray("HTTP/1.1") : QByteArray("HTTP/1.0");
+  QByteArray out = version + ' ' + QByteArray::number(resp.status) + ' ' + reason(resp.status) + "\r\n";
+  out += "Server: zide-sandbox\r\nContent-Type: " + resp.contentType + "\r\nContent-Length: " +
+         QByteArray::number(resp.body.size()) + "\r\nConnection: close\r\n\r\n" + resp.body;
+  s->write(out);
+  s->disconnectFromHost();
+}

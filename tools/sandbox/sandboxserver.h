@@ -1,0 +1,83 @@
+#pragma once
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include "sandboxdata.h"
+
+class QTcpSocket;
+
+// Faults the sandbox can play, on every request or only on one kind of endpoint.
+enum class Falha { Nenhuma, Recusar, FecharNoEnvio, Silencio, Lixo, Erro500 };
+
+struct SandboxConfig {
+  QString anoTrabalho = QStringLiteral("2025/2026");
+  QString versao = QStringLiteral("1.15.01");
+  QString dataServidor;  // fixed "dd/MM/yyyy HH:mm:ss", or empty for the clock
+  Falha falha = Falha::Nenhuma;
+  QString falhaEm;  // "", "soap" or "upload"
+};
+
+struct HttpRequest {
+  QByteArray method;
+  QByteArray target;  // path and query as sent
+  QByteArray path;
+  QByteArray query;
+  QByteArray version;
+  QMap<QByteArray, QByteArray> headers;  // names in lower case
+  QByteArray body;
+  QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
+};
+
+struct HttpResponse {
+  int status = 200;
+  QByteArray contentType = "text/html; charset=windows-1252";
+  QByteArray body;
+  QString operation;  // for the log
+};
+
+// What one connection has gathered so far.
+struct Pending {
+  QByteArray buffer;
+  bool headDone = false;
+  HttpRequest req;
+  qint64 length = 0;
+  bool done = false;
+};
+
+class SandboxServer : public QObject {
+  Q_OBJECT
+ public:
+  SandboxServer(SandboxData& data, SandboxConfig config);
+  bool listen(quint16 port, QString* error);
+  quint16 port() const { return server_.serverPort(); }
+  // For "recusar": the port was announced, now nobody answers on it.
+  void stopListening() { server_.close(); }
+
+  QString serverDate() const;
+  const SandboxConfig& config() const { return config_; }
+  SandboxData& data() { return data_; }
+
+ private:
+  void onConnection();
+  void onReadyRead(QTcpSocket* s, Pending& pending);
+  void handle(QTcpSocket* s, HttpRequest& req);
+  bool faultApplies(const HttpRequest& req) const;
+  HttpResponse dispatch(HttpRequest& req);
+  void send(QTcpSocket* s, const HttpRequest& req, const HttpResponse& resp);
+
+  QTcpServer server_;
+  SandboxData& data_;
+  SandboxConfig config_;
+};
+
+// Endpoints (soapservice.cpp, uploadservice.cpp).
+HttpResponse HandleSoap(SandboxServer& server, const HttpRequest& req);
+HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req);
+HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req);
+HttpResponse HandleProtocolo(SandboxServer& server, const HttpRequest& req);
+
+// Query values, percent-decoded, read as Windows-1252.
+QMap<QString, QString> ParseQuery(const QByteArray& query);

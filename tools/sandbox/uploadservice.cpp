@@ -1,0 +1,257 @@
+// The two upload endpoints and the receipt page.
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryFile>
+#include <QUuid>
+
+#include "app/cp1252.h"
+#include "sandboxserver.h"
+
+namespace {
+struct FilePart {
+  QString field;
+  QString fileName;
+  QString contentType;
+  QByteArray content;
+};
+
+QByteArray attribute(const QByteArray& header, const QByteArray& name) {
+  const QByteArray key = name + "=\"";
+  const qsizetype at = header.indexOf(key);
+  if (at < 0) return {};
+  const qsizetype start = at + key.size();
+  const qsizetype end = header.indexOf('"', start);
+  return end < 0 ? QByteArray() : header.mid(start, end - start);
+}
+
+// One part of a multipart/form-data body. The client writes "multipart/form-data, boundary=...",
+// so the boundary is looked for after "boundary=" whatever separates it.
+bool parseMultipart(const HttpRequest& req, FilePart* part, QString* error) {
+  const QByteArray type = req.header("content-type");
+  const qsizetype b = type.indexOf("boundary=");
+  if (!type.toLower().startsWith("multipart/form-data") || b < 0) {
+    *error = QStringLiteral("Content-Type sem multipart/form-data e boundary");
+    return false;
+  }
+  QByteArray boundary = type.mid(b + 9).trimmed();
+  if (boundary.startsWith('"') && boundary.endsWith('"') && boundary.size() > 1) boundary = boundary.mid(1, boundary.size() - 2);
+  const qsizetype semi = boundary.indexOf(';');
+  if (semi >= 0) boundary.truncate(semi);
+  const QByteArray open = "--" + boundary + "\r\n";
+  if (!req.body.startsWith(open)) {
+    *error = QStringLiteral("corpo não começa pelo boundary");
+    return false;
+  }
+  const qsizetype headEnd = req.body.indexOf("\r\n\r\n", open.size());
+  if (headEnd < 0) {
+    *error = QStringLiteral("cabeçalhos da parte incompletos");
+    return false;
+  }
+  const QByteArray headers = req.body.mid(open.size(), headEnd - open.size());
+  const qsizetype contentStart = headEnd + 4;
+  const qsizetype close = req.body.indexOf("\r\n--" + boundary, contentStart);
+  if (close < 0) {
+    *error = QStringLiteral("boundary final ausente");
+    return false;
+  }
+  for (const QByteArray& line : headers.split('\n')) {
+    const QByteArray l = line.trimmed();
+    if (l.toLower().startsWith("content-disposition:")) {
+      part->field = fromCp1252(attribute(l, "name"));
+      part->fileName = fromCp1252(attribute(l, "filename"));
+    } else if (l.toLower().startsWith("content-type:")) {
+      part->contentType = QString::fromLatin1(l.mid(13).trimmed());
+    }
+  }
+  part->content = req.body.mid(contentStart, close - contentStart);
+  return true;
+}
+
+HttpResponse page(int status, const QString& title, const QString& bodyHtml, const QString& operation) {
+  HttpResponse r;
+  r.status = status;
+  r.operation = operation;
+  r.body = toCp1252("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"><title>" +
+                    title.toHtmlEscaped() + "</title></head><body>\r\n" + bodyHtml + "\r\n</body></html>\r\n");
+  return r;
+}
+
+QString monthYear(const QString& dateText) {
+  const QString t = dateText.trimmed();
+  for (const char* f : {"yyyy-MM-dd", "dd/MM/yyyy", "MM/dd/yy", "MM/dd/yyyy", "yyyy-MM-ddTHH:mm:ss"}) {
+    const QDate d = QDate::fromString(t.left(QString::fromLatin1(f).size()), QString::fromLatin1(f));
+    if (d.isValid()) return d.toString("MM/yyyy");
+  }
+  return {};
+}
+
+// INICIO of the reference period with that key, read from the uploaded working database
+// (SQLite, or Access through mdb-export when it is installed). Empty when not found.
+QMap<QString, QString> referencesInDatabase(const QByteArray& content) {
+  QMap<QString, QString> out;
+  QTemporaryFile file;
+  if (!file.open()) return out;
+  file.write(content);
+  file.flush();
+  if (content.startsWith(QByteArray("SQLite format 3\0", 16))) {
+    const QString name = QUuid::createUuid().toString();
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+      db.setDatabaseName(file.fileName());
+      db.setConnectOptions("QSQLITE_OPEN_READONLY");
+      if (db.open()) {
+        QSqlQuery q(db);
+        if (q.exec("SELECT ID_03003, INICIO FROM TAB03003"))
+          while (q.next()) out.insert(q.value(0).toString().trimmed(), monthYear(q.value(1).toString()));
+      }
+    }
+    QSqlDatabase::removeDatabase(name);
+  } else if (content.mid(4, 15) == "Standard Jet DB" || content.mid(4, 15) == "Standard ACE DB") {
+    QProcess p;
+    p.start("mdb-export", {"-D", "%Y-%m-%d", file.fileName(), "TAB03003"});
+    if (p.waitForFinished(20000) && p.exitCode() == 0) {
+      const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+      const QList<QByteArray> head = lines.value(0).trimmed().split(',');
+      const int id = head.indexOf("ID_03003"), inicio = head.indexOf("INICIO");
+      for (int i = 1; id >= 0 && inicio >= 0 && i < lines.size(); ++i) {
+        const QList<QByteArray> cells = lines[i].trimmed().split(',');
+        if (cells.size() > qMax(id, inicio))
+          out.insert(QString::fromUtf8(cells[id]).remove('"'), monthYear(QString::fromUtf8(cells[inicio]).remove('"')));
+      }
+    }
+  }
+  return out;
+}
+
+QString protocolLine(const Transmissao& t) {
+  return QStringLiteral("<p>PROTOCOLO=%1;REFERENCIA=%2;STATUS=%3</p>").arg(t.protocolo, t.referencia.toHtmlEscaped()).arg(t.status);
+}
+}  // namespace
+
+HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
+  const QString op = QStringLiteral("upload ZIDE");
+  const QMap<QString, QString> q = ParseQuery(req.query);
+  const auto c = server.data().contribuinteByChave(q.value("chave"));
+  if (!c) return page(200, "ZIDE", "CHAVE_INVALIDA", op + " chave inválida");
+  FilePart part;
+  QString error;
+  if (!parseMultipart(req, &part, &error) || part.field != QLatin1String("objArquivo"))
+    return page(400, "ZIDE", "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
+                op + " sem arquivo");
+  const QStringList gias = q.value("gias").split(',', Qt::SkipEmptyParts);
+  if (gias.isEmpty()) return page(200, "ZIDE", "NENHUMA GIA INFORMADA", op + " sem gias");
+
+  const QMap<QString, QString> refs = referencesInDatabase(part.content);
+  const QString date = server.serverDate();
+  QString html = "<h1>Declaração recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + part.fileName.toHtmlEscaped() + " (" +
+                 QString::number(part.content.size()) + " bytes)</p>\r\n";
+  for (const QString& gia : gias) {
+    Transmissao t;
+    t.ie = c->ie;
+    t.gia = gia.trimmed();
+    const QString ref = refs.value(t.gia);
+    t.referencia = ref.isEmpty() ? "GIA/" + t.gia : ref;
+    t.status = ref.isEmpty() ? 2 : 1;
+    t.mensagem = ref.isEmpty() ? "A referência " + t.gia + " não foi encontrada no arquivo enviado." : QString();
+    t.data = date;
+    t.adicionado = QStringLiteral("0,00");
+    t.tipo = QStringLiteral("ZIDE");
+    t.contador = q.value("contador");
+    t.arquivo = part.fileName;
+    t.tamanho = part.content.size();
+    const auto stored = server.data().addTransmissao(t);
+    if (!stored) return page(500, "ZIDE", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
+    html += protocolLine(*stored) + "\r\n";
+  }
+  return page(200, "ZIDE", html, op);
+}
+
+// Refusals, each independent and answered in this order:
+//   EXTRATO    the text "EXTRATO" (any case) in the file: the PGDAS extract, not the declaration;
+//   RECIBO     the text "RECIBO" (any case): the delivery receipt;
+//   MODIFICADO not a PDF at all ("%PDF-" at the start and "%%EOF" near the end), saved again
+//              (more than one "%%EOF", an incremental update) or printed to PDF (a /Producer naming "Print").
+QStringList SimplesRefusals(const QByteArray& content) {
+  QStringList out;
+  const QByteArray upper = content.toUpper();
+  if (upper.contains("EXTRATO")) out << QStringLiteral("ARQUIVO INVALIDO - EXTRATO");
+  if (upper.contains("RECIBO")) out << QStringLiteral("ARQUIVO INVALIDO - RECIBO");
+  const bool pdf = content.startsWith("%PDF-") && content.right(1024).contains("%%EOF");
+  static const QRegularExpression printed(QStringLiteral("/Producer\\s*\\([^)]*Print"), QRegularExpression::CaseInsensitiveOption);
+  if (!pdf || content.count("%%EOF") > 1 || printed.match(QString::fromLatin1(content)).hasMatch())
+    out << QStringLiteral("ARQUIVO INVALIDO - MODIFICADO");
+  return out;
+}
+
+HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) {
+  const QString op = QStringLiteral("upload Simples");
+  const QMap<QString, QString> q = ParseQuery(req.query);
+  const auto c = server.data().contribuinteByChave(q.value("chave"));
+  if (!c) return page(200, "Simples Nacional", "CHAVE_INVALIDA", op + " chave inválida");
+  FilePart part;
+  QString error;
+  if (!parseMultipart(req, &part, &error) || part.field != QLatin1String("objArquivo"))
+    return page(400, "Simples Nacional",
+                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(), op + " sem arquivo");
+  const QStringList refusals = SimplesRefusals(part.content);
+  if (!refusals.isEmpty()) {
+    QString html;
+    for (const QString& r : refusals) html += "<p>" + r + "</p>\r\n";
+    return page(200, "Simples Nacional", html, op + " recusado");
+  }
+  // The period of the declaration: the first "MM/yyyy" in the file, else the month of receipt.
+  static const QRegularExpression period(QStringLiteral("(?<![0-9/])(0[1-9]|1[0-2])/((?:19|20)[0-9]{2})(?![0-9])"));
+  const auto m = period.match(QString::fromLatin1(part.content));
+  const QString date = server.serverDate();
+  Transmissao t;
+  t.ie = c->ie;
+  t.referencia = m.hasMatch() ? m.captured(0) : date.mid(3, 7);
+  t.data = date;
+  t.status = 1;
+  t.adicionado = QStringLiteral("0,00");
+  t.tipo = QStringLiteral("SIMPLES");
+  t.contador = q.value("contador");
+  t.arquivo = part.fileName;
+  t.tamanho = part.content.size();
+  const auto stored = server.data().addTransmissao(t);
+  if (!stored) return page(500, "Simples Nacional", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
+  return page(200, "Simples Nacional",
+              "<h1>Declaração do Simples Nacional recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + part.fileName.toHtmlEscaped() +
+                  "</p>\r\n" + protocolLine(*stored),
+              op);
+}
+
+HttpResponse HandleProtocolo(SandboxServer& server, const HttpRequest& req) {
+  const QString op = QStringLiteral("protocolo");
+  const QMap<QString, QString> q = ParseQuery(req.query);
+  const auto c = server.data().contribuinteByIe(q.value("IE"));
+  if (!c || c->chave != q.value("key"))
+    return page(200, "Protocolo", "<h1>Acesso não autorizado</h1><p>Inscrição ou chave inválida.</p>", op + " recusado");
+  QString ref = q.value("ref");
+  ref.remove(' ');
+  QList<Transmissao> found;
+  for (const Transmissao& t : server.data().transmissoes(c->ie))
+    if (QString(t.referencia).remove(' ') == ref) found.append(t);
+  if (found.isEmpty())
+    return page(404, "Protocolo", "<h1>Nenhuma entrega encontrada</h1><p>Referência " + ref.toHtmlEscaped() + ".</p>",
+                op + " inexistente");
+  QString html = "<h1>Prefeitura Municipal de Tavarel</h1>\r\n<h2>Protocolo de entrega</h2>\r\n";
+  for (const Transmissao& t : found) {
+    html += "<table border=\"1\" cellpadding=\"4\">\r\n";
+    const QList<QPair<QString, QString>> rows = {
+        {"Protocolo", t.protocolo},   {"Inscrição Estadual", t.ie},
+        {"Referência", t.referencia}, {"Data de Processamento", t.data},
+        {"Declaração", t.tipo == "SIMPLES" ? QStringLiteral("Simples Nacional") : QStringLiteral("ZIDE - Débito e Crédito")},
+        {"Arquivo", t.arquivo},       {"Tamanho (bytes)", QString::number(t.tamanho)},
+        {"Contador", t.contador},     {"Situação", t.status == 1 ? QStringLiteral("Verificação concluída, sem mensagens.") : t.mensagem},
+    };
+    for (const auto& r : rows) html += "<tr><th align=\"left\">" + r.first + "</th><td>" + r.second.toHtmlEscaped() + "</td></tr>\r\n";
+    html += "</table><br>\r\n";
+  }
+  return page(200, "Protocolo " + found.first().protocolo, html, op);
+}
