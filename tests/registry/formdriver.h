@@ -25,7 +25,11 @@ inline void type(QWidget* w, const char* name, const QString& keys) {
   QLineEdit* box = child(w, name);
   box->clear();
   box->home(false);
-  QTest::keyClicks(box, keys);
+  for (QChar c : keys) {
+    // keyClick takes Latin-1 letters only; accented ones go in as a key event carrying the text.
+    if (c.unicode() < 0x80) QTest::keyClick(box, char(c.unicode()));
+    else QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+  }
 }
 
 inline QString shown(QWidget* w, const char* name) { return child(w, name)->displayText(); }
