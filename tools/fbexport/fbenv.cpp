@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <clocale>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,6 +175,11 @@ bool buildRoot(const std::string& sys, const std::string& root, std::string* err
 }  // namespace
 
 bool PrepareEmbeddedFirebird(std::string* error) {
+  // File names are handed over as UTF-8; the engine turns them into the system's character set,
+  // which for a program that never set its locale is ASCII, and then refuses accented folders.
+  std::setlocale(LC_CTYPE, "");
+  if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+
   const char* tmpdir = std::getenv("TMPDIR");
   std::string base = (tmpdir && *tmpdir && isDir(tmpdir)) ? tmpdir : "/tmp";
   base += "/zide-firebird-" + std::to_string(geteuid());
