@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QSqlQuery>
 #include <QTableWidget>
 
 #include "app/principal.h"
@@ -9,6 +10,7 @@
 #include "registry/localdb.h"
 #include "registry/taxpayerforms.h"
 #include "support/recorder.h"
+#include "support/sandbox.h"
 #include "support/testenv.h"
 
 using namespace FormDriver;
@@ -83,6 +85,7 @@ class TstTaxpayerForms : public QObject {
   void deleteAsksFirst();
   void apostropheInNameSurvivesTheRoundTrip();
   void selectingAnEmptyKey();
+  void selectingRefreshesTheMainWindow();
 };
 
 void TstTaxpayerForms::creationFormLayout() {
@@ -509,6 +512,49 @@ void TstTaxpayerForms::selectingAnEmptyKey() {
   QCOMPARE(p->selectedChave(), QString());
   QVERIFY(p->isEnabled());
   QVERIFY(child<QPushButton>(p, "Command1")->isVisible());
+}
+
+void TstTaxpayerForms::selectingRefreshesTheMainWindow() {
+  SandboxServer server({"--contribuinte", kIE + ":AB12CD34:11222333000181", "--ano-trabalho", "2026/2027",
+                        "--data-servidor", "03/02/2026 10:20:30"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  {
+    // One transmission already on the server for this taxpayer.
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "sandbox-seed");
+    db.setDatabaseName(server.dataFile());
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("INSERT INTO transmissao (protocolo, ie, referencia, data, status, adicionado, tipo, contador, "
+                   "arquivo, tamanho) VALUES ('2026000001', '" + kIE + "', '01/2026', '02/02/2026 09:00:00', 1, "
+                   "'0,00', 'ZIDE', '123.456.789-09', 'x.gdb', 10)"));
+  }
+  QSqlDatabase::removeDatabase("sandbox-seed");
+  app->writeSettings("127.0.0.1", QString::number(server.port()));
+  app->write("info.dip", "1.15.01");
+  addTaxpayer(kIE2, "Outra", "ZZ");
+  addTaxpayer(kIE, "Empresa A", "AB12CD34");
+
+  p->setEnabled(false);
+  auto* sel = Forms::get<FrmSelecionaContribuinte>();
+  sel->show();
+  grid(sel)->setCurrentCell(2, 1);
+  click(sel, "cmdOK");
+  settle();
+  QVERIFY2(rec->messages.isEmpty(), qPrintable(rec->texts().join('|')));
+  QVERIFY(!Forms::find<FrmSelecionaContribuinte>());
+  QVERIFY(p->isEnabled());
+  QCOMPARE(p->selectedIE(), kIE);
+  QCOMPARE(p->selectedChave(), QString("AB12CD34"));
+  // The main window asked the server with the chosen IE and key, and lists what it answered.
+  QCOMPARE(p->anoTrabalho, QString("2026/2027"));
+  QCOMPARE(p->DataServidor, QDateTime(QDate(2026, 2, 3), QTime(10, 20, 30)));
+  QTableWidget* list = child<QTableWidget>(p, "GridTransmissoes");
+  QCOMPARE(list->rowCount(), 2);
+  QCOMPARE(list->item(1, 0)->text(), QString("01/2026"));
+  QCOMPARE(list->item(1, 2)->text(), QString("2026000001"));
+  const auto asked = server.rows("SELECT operacao FROM requisicao");
+  QCOMPARE(asked.size(), 1);
+  QCOMPARE(asked[0].value("operacao").toString(), QString("Transferencia.ver2"));
 }
 
 QTEST_MAIN(TstTaxpayerForms)
