@@ -1,0 +1,52 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include "app/forms.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+// One company of a NovaGIA export: the first four columns of tblContribuinte, by position.
+struct EmpresaNovaGIA {
+  QString ie;
+  QString razaoSocial;  // the file's name followed by one blank, as it is shown and stored
+  QString cnpj;
+  QString cnae;
+  // A CNPJ that fails its check digits, or a name that is blank once trimmed.
+  bool inconsistente() const;
+};
+
+// Reads the export's companies in file order; throws AccessError when the file cannot be read as an
+// export (not an Access file, no tblContribuinte, fewer than four columns).
+QList<EmpresaNovaGIA> LerExportacaoNovaGIA(const QString& path);
+
+// ImportarEmpresas: brings the companies of a NovaGIA export into the local registry, each with the
+// key the server gives for it.
+class ImportarEmpresas : public FormBase<QWidget> {
+  Q_OBJECT
+ public:
+  ImportarEmpresas();
+
+  // "Selecionar Arquivo": the file dialog.
+  void Command2_Click();
+  // "Carregar Dados": fills the grid and marks the inconsistent rows.
+  void Command3_Click();
+  // "Impo&rtar": one certificate, one request and one insert per company.
+  void Command1_Click();
+
+  QLineEdit* Text1() const { return Text1_; }
+  QTableWidget* MSFlexGrid1() const { return MSFlexGrid1_; }
+
+ private:
+  QLineEdit* Text1_;
+  QPushButton* Command1_;
+  QPushButton* Command2_;
+  QPushButton* Command3_;
+  QTableWidget* MSFlexGrid1_;
+  QLabel* Label1_;
+  QLabel* Label2_;
+};
