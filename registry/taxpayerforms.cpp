@@ -13,7 +13,9 @@
 
 #include "app/interaction.h"
 #include "app/principal.h"
+#include "registry/certificatesroutine.h"
 #include "registry/errorreport.h"
+#include "registry/importempresas.h"
 #include "registry/localdb.h"
 #include "registry/maskedbox.h"
 #include "validation/validators.h"
@@ -197,12 +199,26 @@ FrmCriaContribuinte::FrmCriaContribuinte()
   connect(command2, &QPushButton::clicked, this, &FrmCriaContribuinte::Command2_Click);
 }
 
-// TODO(certificates): choose the certificate and fetch the key ("Transferencia.ecnpj"), filling
-// Chave and flag_optantesimples. Filled in by the certificate work.
-void FrmCriaContribuinte::Command1_Click() {}
+// Chooses the certificate and fetches the key ("Transferencia.ecnpj"), filling Chave and
+// flag_optantesimples.
+void FrmCriaContribuinte::Command1_Click() {
+  const ContribuinteDados d = dados();
+  CertificadoDigital certificado(CopiaCertificado::CriacaoContribuinte);
+  const std::optional<ChaveObtida> r =
+      certificado.SelecionarCertificado(this, DadosEmpresa{d.ie, d.razaoSocial, d.cnpj, d.cnae});
+  if (r) {
+    chave()->setText(r->chave);
+    flagOptanteSimples()->setChecked(r->simples);
+  }
+}
 
-// TODO(import): open the company import window, not modal. Filled in by the import work.
-void FrmCriaContribuinte::Command2_Click() {}
+// Opens the company import window, not modal.
+void FrmCriaContribuinte::Command2_Click() {
+  ImportarEmpresas* w = Forms::get<ImportarEmpresas>();
+  w->show();
+  w->raise();
+  w->activateWindow();
+}
 
 FrmCadastroContribuinte::FrmCadastroContribuinte()
     : TaxpayerForm(true, QStringLiteral("frmtbl_CadastroContribuinte"),
