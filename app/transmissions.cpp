@@ -139,7 +139,8 @@ Snapshot Fetch(const QString& ie, const QString& chave) {
     s.message = QStringLiteral("Chave inválida");
     return s;
   }
-  if (IsAccessRefused(result) || IsAccessRefused(raw)) {
+  // The server answers an unknown company with NAO_AUTORIZADO: a refusal too, not an outage.
+  if (IsAccessRefused(result) || IsAccessRefused(raw) || result.trimmed() == QLatin1String("NAO_AUTORIZADO")) {
     s.status = Snapshot::AccessRefused;
     s.message = QStringLiteral("Acesso não autorizado");
     return s;

@@ -15,6 +15,7 @@ namespace {
 
 const Command* const kCommands[] = {
     &kValidar,
+    &kTransmissoes,
 };
 
 void printGeneralUsage(std::FILE* to) {
