@@ -139,6 +139,7 @@ void TstMainWindow::mainWindowInitialState() {
 }
 
 void TstMainWindow::menusAndShortcuts() {
+  TestAppFolder app;  // the list windows read the registry when they open
   Principal* p = Forms::get<Principal>();
   const QList<QPair<const char*, QKeySequence>> keys = {{"mnSAjuda", QKeySequence(Qt::Key_F1)},
                                                         {"mnContribuinteNovo", QKeySequence(Qt::Key_F2)},
