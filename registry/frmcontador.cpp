@@ -123,13 +123,15 @@ FrmContador::FrmContador() {
   connect(opt_juridica_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) SetMask(txtCNPJCPF_, Masks::kCnpj);
   });
-  OnLeave(txtCNPJCPF_, [this] { txtCNPJCPF_LostFocus(); });
+  leaveHook_ = OnLeave(txtCNPJCPF_, [this] { txtCNPJCPF_LostFocus(); });
   connect(btnOK_, &QPushButton::clicked, this, &FrmContador::btnOK_Click);
   connect(Command1_, &QPushButton::clicked, this, &FrmContador::Command1_Click);
   connect(Command2_, &QPushButton::clicked, this, &FrmContador::Command2_Click);
 
   load();
 }
+
+FrmContador::~FrmContador() { delete leaveHook_; }
 
 void FrmContador::load() {
   if (Principal* p = Forms::find<Principal>()) p->setEnabled(true);

@@ -15,6 +15,7 @@ class FrmContador : public FormBase<QWidget> {
   Q_OBJECT
  public:
   FrmContador();
+  ~FrmContador() override;
 
   // CPF mode is told by the document box's mask.
   bool cpfMode() const;
@@ -48,4 +49,5 @@ class FrmContador : public FormBase<QWidget> {
   QPushButton* btnOK_;
   QPushButton* Command1_;
   QPushButton* Command2_;
+  QObject* leaveHook_;
 };

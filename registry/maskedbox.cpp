@@ -1,13 +1,16 @@
 #include "registry/maskedbox.h"
 
-#include <QEvent>
+#include <QFocusEvent>
 
 namespace {
 class LeaveFilter : public QObject {
  public:
   LeaveFilter(QObject* parent, std::function<void()> fn) : QObject(parent), fn_(std::move(fn)) {}
   bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::FocusOut) fn_();
+    if (e->type() == QEvent::FocusOut) {
+      const Qt::FocusReason why = static_cast<QFocusEvent*>(e)->reason();
+      if (why != Qt::ActiveWindowFocusReason && why != Qt::PopupFocusReason) fn_();
+    }
     return false;
   }
 
@@ -31,4 +34,8 @@ void SetMask(QLineEdit* box, const QString& mask) {
   box->clear();
 }
 
-void OnLeave(QWidget* w, std::function<void()> fn) { w->installEventFilter(new LeaveFilter(w, std::move(fn))); }
+QObject* OnLeave(QWidget* w, std::function<void()> fn) {
+  auto* hook = new LeaveFilter(w, std::move(fn));
+  w->installEventFilter(hook);
+  return hook;
+}

@@ -13,6 +13,8 @@ QString MaskedText(const QLineEdit* box);
 // Changes the mask; the box is emptied when the mask really changes, so no digits shift into
 // the punctuation of the other document.
 void SetMask(QLineEdit* box, const QString& mask);
-// Runs fn every time the focus leaves w. A masked box that is not complete gives no editingFinished,
-// so the leave checks hook the focus itself.
-void OnLeave(QWidget* w, std::function<void()> fn);
+// Runs fn every time the focus moves from w to another control. A masked box that is not complete
+// gives no editingFinished, so the leave checks hook the focus itself. Switching to another window, a
+// message box or a context menu is not leaving. Returns the hook, which the window deletes in its
+// destructor: no check may run on a window that is being torn down.
+QObject* OnLeave(QWidget* w, std::function<void()> fn);

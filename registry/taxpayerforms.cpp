@@ -95,11 +95,12 @@ TaxpayerForm::TaxpayerForm(bool update, const QString& objectName, const QString
   lay->addLayout(buttons);
   resize(520, 0);
 
-  OnLeave(txtIE_, [this] { txtIE_LostFocus(); });
-  OnLeave(txtCNPJ_, [this] { txtCNPJ_LostFocus(); });
+  leaveHooks_ = {OnLeave(txtIE_, [this] { txtIE_LostFocus(); }), OnLeave(txtCNPJ_, [this] { txtCNPJ_LostFocus(); })};
   connect(cmdOK_, &QPushButton::clicked, this, &TaxpayerForm::cmdOK_Click);
   connect(cmdCancelar_, &QPushButton::clicked, this, &TaxpayerForm::cmdCancelar_Click);
 }
+
+TaxpayerForm::~TaxpayerForm() { qDeleteAll(leaveHooks_); }
 
 ContribuinteDados TaxpayerForm::dados() const {
   ContribuinteDados d;

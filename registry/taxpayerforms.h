@@ -36,6 +36,7 @@ class TaxpayerForm : public FormBase<QWidget> {
  protected:
   // update=false: creation window; true: update window.
   TaxpayerForm(bool update, const QString& objectName, const QString& caption);
+  ~TaxpayerForm() override;
   void closeEvent(QCloseEvent* e) override;
   // Where the creation window puts its own buttons.
   QWidget* extraArea() const { return extra_; }
@@ -53,6 +54,7 @@ class TaxpayerForm : public FormBase<QWidget> {
   QPushButton* cmdOK_;
   QPushButton* cmdCancelar_;
   QWidget* extra_;
+  QList<QObject*> leaveHooks_;
 };
 
 // frmtbl_CriaContribuinte: registers a new taxpayer; also the door to the key retrieval with a

@@ -75,6 +75,7 @@ class TstTaxpayerForms : public QObject {
   void createDuplicateIe();
   void erroMsgHoldsOnlyTheLatestMessage();
   void createWithBrokenDatabase();
+  void onlyMovingToAnotherControlIsLeaving();
   void cancelGivesTheMainWindowBack();
   void listWindowsShowEveryTaxpayer();
   void updateChoiceFillsTheForm();
@@ -239,6 +240,27 @@ bool cancelReenables(Principal* p) {
   return !Forms::find<T>() && p->isEnabled();
 }
 }  // namespace
+
+void TstTaxpayerForms::onlyMovingToAnotherControlIsLeaving() {
+  addTaxpayer(kIE, "Empresa Antiga", "OLD");
+  auto* f = Forms::get<FrmCriaContribuinte>();
+  f->show();
+  QApplication::setActiveWindow(f);
+  QVERIFY(QTest::qWaitForWindowActive(f));
+  type(f, "txtIE", kIE);
+  // Another window, a message box or the box's context menu taking the focus is not leaving.
+  for (Qt::FocusReason why : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+    QFocusEvent out(QEvent::FocusOut, why);
+    QCoreApplication::sendEvent(child(f, "txtIE"), &out);
+  }
+  QCOMPARE(erroMsg(f)->text(), QString());
+  // Moving to the next box is.
+  child(f, "txtIE")->setFocus();
+  QVERIFY(child(f, "txtIE")->hasFocus());
+  child(f, "txtRazaoSocial")->setFocus();
+  QCOMPARE(erroMsg(f)->text(), QString("Contribuinte já cadastrado."));
+  QVERIFY(rec->messages.isEmpty());
+}
 
 void TstTaxpayerForms::cancelGivesTheMainWindowBack() {
   addTaxpayer(kIE, "Empresa A", "KEY1");
