@@ -2,6 +2,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <cstdio>
 
 #include "sandboxdata.h"
@@ -73,10 +74,18 @@ int main(int argc, char** argv) {
   }
 
   SandboxServer server(data, cfg);
-  if (!server.listen(quint16(port), &error)) return fail("não foi possível escutar: " + error);
-  printf("porta %u\n", unsigned(server.port()));
-  fflush(stdout);
-  fprintf(stderr, "zide-sandbox em http://127.0.0.1:%u/ dados %s\n", unsigned(server.port()), qPrintable(cli.value("dados")));
+  bool listening = false;
+  if (port == 0) {
+    // A free port at or below 32767: the client's upload takes no larger port number.
+    for (int attempt = 0; attempt < 200 && !listening; ++attempt)
+      listening = server.listen(quint16(QRandomGenerator::global()->bounded(20000, 32768)), &error);
+  }
+  if (!listening && !server.listen(quint16(port), &error)) return fail("não foi possível escutar: " + error);
+  const unsigned announced = server.port();
+  // Closed before the port is announced, so no client can slip in first.
   if (cfg.falha == Falha::Recusar && cfg.falhaEm.isEmpty()) server.stopListening();
+  printf("porta %u\n", announced);
+  fflush(stdout);
+  fprintf(stderr, "zide-sandbox em http://127.0.0.1:%u/ dados %s\n", announced, qPrintable(cli.value("dados")));
   return app.exec();
 }

@@ -1,0 +1,303 @@
+#include "net/upload.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <cmath>
+#include <cstring>
+
+#include "app/cp1252.h"
+#include "app/settings.h"
+
+namespace {
+constexpr qint64 kChunk = 256 * 1024;       // handed to the socket at a time
+constexpr qint64 kInFlight = 1024 * 1024;   // most kept queued in the socket's own buffer
+}  // namespace
+
+QByteArray TryReadFileBytes(const QString& path, QString* error) {
+  QFile file(path);
+  if (!file.exists()) {
+    if (error) *error = QStringLiteral("File not found: ") + path;
+    return {};
+  }
+  if (!file.open(QIODevice::ReadOnly)) {
+    if (error) *error = file.errorString();
+    return {};
+  }
+  const qint64 size = file.size();
+  QByteArray bytes(size, Qt::Uninitialized);
+  qint64 got = 0;
+  while (got < size) {
+    const qint64 n = file.read(bytes.data() + got, size - got);
+    if (n <= 0) {
+      if (error) *error = n < 0 ? file.errorString() : QStringLiteral("Input past end of file");
+      return {};
+    }
+    got += n;
+  }
+  if (error) error->clear();
+  return bytes;
+}
+
+QString RandomBoundary(int length) {
+  QString out;
+  out.reserve(qMax(0, length));
+  QRandomGenerator* rng = QRandomGenerator::global();
+  while (out.size() < length) {
+    const int c = int(rng->bounded(127));
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) out += QChar(c);
+  }
+  return out;
+}
+
+QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QString& fieldName,
+                              const QString& fileName, const QString& contentType) {
+  return BuildUploadRequest(std::move(content), url, fieldName, fileName, contentType, RandomBoundary(32));
+}
+
+QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QString& fieldName,
+                              const QString& fileName, const QString& contentType, const QString& boundary) {
+  const QByteArray b = toCp1252(boundary);
+  const QByteArray partHead = "--" + b + "\r\n" + "Content-Disposition: form-data; name=\"" + toCp1252(fieldName) +
+                              "\"; filename=\"" + toCp1252(fileName) + "\"\r\n" + "Content-Type: " +
+                              toCp1252(contentType) + "\r\n" + "\r\n";
+  const QByteArray partTail = "\r\n--" + b + "--";
+  const qint64 length = partHead.size() + content.size() + partTail.size();
+  const QByteArray head = "POST " + toCp1252(url.Path) + "?" + toCp1252(url.Query) + " HTTP/1.0\r\n" + "Host: " +
+                          toCp1252(url.Host) + "\r\n" + "Content-Type: multipart/form-data, boundary=" + b + "\r\n" +
+                          "Content-Length: " + QByteArray::number(length) + "\r\n" + "\r\n" + partHead;
+  // The content becomes the request where it lies: grow it, slide it right, write the framing around.
+  const qsizetype body = content.size();
+  content.reserve(head.size() + body + partTail.size());
+  content.resize(head.size() + body + partTail.size());
+  char* d = content.data();
+  std::memmove(d + head.size(), d, size_t(body));
+  std::memcpy(d, head.constData(), size_t(head.size()));
+  std::memcpy(d + head.size() + body, partTail.constData(), size_t(partTail.size()));
+  return content;
+}
+
+int ResolveUploadPort(const UrlParts& url, QString* error) {
+  if (error) error->clear();
+  if (url.PortOutOfRange) {
+    if (error) *error = QStringLiteral("Invalid Port");
+    return 0;
+  }
+  if (url.Port != 0) return url.Port;
+  const qint64 setting = ParsePortText(ReadSetting(QStringLiteral("servidor"), QStringLiteral("port")));
+  if (setting < 1 || setting > 32767) {
+    if (error) *error = QStringLiteral("Invalid Port");
+    return 0;
+  }
+  return int(setting);
+}
+
+QString SendSpeedText(int percent) { return QString::number(percent) + QStringLiteral("% completo."); }
+
+int SendPercent(qint64 totalEnvio, qint64 remaining) {
+  if (totalEnvio == 0) return -1;
+  // Computed as a double and rounded to the nearest integer, halves to the even neighbour.
+  const double p = double(totalEnvio - remaining) / double(totalEnvio) * 100.0;
+  return int(std::nearbyint(p));
+}
+
+Uploader::Uploader(QObject* parent) : QObject(parent) {
+  idle_.setSingleShot(true);
+  connect(&idle_, &QTimer::timeout, this, &Uploader::onIdle);
+}
+
+Uploader::~Uploader() {
+  if (wait_) wait_->quit();
+  if (socket_) {
+    socket_->disconnect(this);
+    socket_->abort();
+  }
+}
+
+QString Uploader::responseText() const { return fromCp1252(response_); }
+
+int Uploader::httpStatus() const {
+  const qsizetype eol = response_.indexOf('\n');
+  const QList<QByteArray> first = response_.left(eol < 0 ? response_.size() : eol).trimmed().split(' ');
+  if (first.size() < 2 || !first[0].startsWith("HTTP/1.")) return 0;
+  bool ok = false;
+  const int status = first[1].toInt(&ok);
+  return ok && status >= 100 && status <= 999 ? status : 0;
+}
+
+void Uploader::setConectado(bool on) {
+  if (conectado_ == on) return;
+  conectado_ = on;
+  emit conectadoChanged(on);
+}
+
+bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
+  // One send at a time: a second press of the button while this one is under way does nothing.
+  if (state_ != State::Idle || wait_) return false;
+  errorString_.clear();
+  errorNumber_ = 0;
+  request_ = std::move(request);
+  response_.clear();
+  queued_ = written_ = 0;
+  // Each send measures its own size, so the percentages of a second send are right too.
+  totalEnvio_ = 0;
+
+  if (socket_) socket_->deleteLater();
+  socket_ = new QTcpSocket(this);
+  connect(socket_, &QTcpSocket::connected, this, [this] {
+    setConectado(true);
+    emit connected();
+    if (wait_) wait_->quit();
+  });
+  connect(socket_, &QTcpSocket::bytesWritten, this, &Uploader::onBytesWritten);
+  connect(socket_, &QTcpSocket::readyRead, this, &Uploader::onReadyRead);
+  connect(socket_, &QTcpSocket::disconnected, this, &Uploader::onDisconnected);
+  connect(socket_, &QTcpSocket::errorOccurred, this, &Uploader::onSocketError);
+
+  state_ = State::Connecting;
+  idle_.start(connectTimeoutMs_);
+  socket_->connectToHost(host, port);
+  // The wait lets window events run, so the window can be closed meanwhile (abort() ends it).
+  QPointer<Uploader> self(this);
+  if (socket_->state() != QAbstractSocket::ConnectedState && state_ == State::Connecting) {
+    QEventLoop loop;
+    wait_ = &loop;
+    loop.exec();
+    if (!self) return false;
+    wait_ = nullptr;
+  }
+  if (state_ != State::Connecting || !conectado_) return false;
+
+  state_ = State::Sending;
+  idle_.start(idleTimeoutMs_);
+  feed();
+  return true;
+}
+
+void Uploader::abort() {
+  idle_.stop();
+  if (wait_) wait_->quit();
+  if (socket_) {
+    socket_->disconnect(this);
+    socket_->abort();
+    socket_->deleteLater();
+    socket_ = nullptr;
+  }
+  state_ = State::Idle;
+  setConectado(false);
+}
+
+// The request goes out in slices as the socket drains, so it is held once, not copied whole.
+void Uploader::feed() {
+  while (socket_ && queued_ < request_.size() && socket_->bytesToWrite() < kInFlight) {
+    const qint64 n = qMin(kChunk, request_.size() - queued_);
+    const qint64 w = socket_->write(request_.constData() + queued_, n);
+    if (w <= 0) return;
+    queued_ += w;
+  }
+}
+
+void Uploader::onBytesWritten(qint64 n) {
+  if (state_ != State::Sending) return;
+  written_ += n;
+  idle_.start(idleTimeoutMs_);
+  const qint64 remaining = request_.size() - written_;
+  emit sendProgress(written_, remaining);
+  if (totalEnvio_ == 0) totalEnvio_ = remaining;
+  const int p = SendPercent(totalEnvio_, remaining);
+  if (p >= 0) {
+    const QString text = SendSpeedText(p);
+    if (p != percent_ || text != sendSpeedText_) {
+      percent_ = p;
+      sendSpeedText_ = text;
+      emit progressChanged(p, text);
+    }
+  }
+  if (remaining > 0) {
+    feed();
+    return;
+  }
+  state_ = State::WaitingAnswer;
+  sendSpeedText_ = kSendCompleteText;
+  setConectado(false);
+  emit sendComplete(kSendCompleteText);
+}
+
+void Uploader::onReadyRead() {
+  if (!socket_) return;
+  const QByteArray chunk = socket_->readAll();
+  if (chunk.isEmpty()) return;
+  response_ += chunk;
+  if (state_ == State::WaitingAnswer || state_ == State::Sending) state_ = State::Receiving;
+  idle_.start(idleTimeoutMs_);
+  emit dataArrival(chunk, response_.size());
+}
+
+void Uploader::onDisconnected() {
+  if (!socket_) return;
+  // Whatever is still buffered belongs to the answer.
+  if (socket_->bytesAvailable() > 0) onReadyRead();
+  const bool answered = !response_.isEmpty();
+  finishConnection();
+  emit closed();
+  if (answered) emit answerComplete(response_, httpStatus());
+  else fail(10054, QStringLiteral("Connection is reset by remote side"));
+}
+
+void Uploader::onSocketError() {
+  if (!socket_) return;
+  const QAbstractSocket::SocketError e = socket_->error();
+  // The server closing after its answer is the normal end of an HTTP/1.0 exchange.
+  if (e == QAbstractSocket::RemoteHostClosedError && !response_.isEmpty()) return;
+  const QString detail = socket_->errorString();
+  // A reset before the connection was up is a refusal, however the socket happened to notice it.
+  if (state_ == State::Connecting && e == QAbstractSocket::RemoteHostClosedError) {
+    fail(10061, QStringLiteral("Connection is forcefully rejected"));
+    return;
+  }
+  switch (e) {
+    case QAbstractSocket::ConnectionRefusedError:
+      fail(10061, QStringLiteral("Connection is forcefully rejected"));
+      break;
+    case QAbstractSocket::HostNotFoundError:
+      fail(11001, QStringLiteral("Authoritative answer: Host not found"));
+      break;
+    case QAbstractSocket::SocketTimeoutError:
+      fail(10060, QStringLiteral("Connection timed out"));
+      break;
+    case QAbstractSocket::RemoteHostClosedError:
+      fail(10054, QStringLiteral("Connection is reset by remote side"));
+      break;
+    default:
+      fail(10053, QStringLiteral("Connection is aborted due to timeout or other failure (") + detail + ')');
+      break;
+  }
+}
+
+void Uploader::onIdle() {
+  if (state_ == State::Idle) return;
+  fail(10060, QStringLiteral("Connection timed out"));
+}
+
+void Uploader::finishConnection() {
+  idle_.stop();
+  if (socket_) {
+    socket_->disconnect(this);
+    socket_->abort();
+    socket_->deleteLater();
+    socket_ = nullptr;
+  }
+  state_ = State::Idle;
+  setConectado(false);
+  if (wait_) wait_->quit();
+}
+
+void Uploader::fail(int number, const QString& description) {
+  finishConnection();
+  errorNumber_ = number;
+  errorString_ = description;
+  emit errorOccurred(number, description);
+}

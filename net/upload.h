@@ -1,0 +1,132 @@
+#pragma once
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include "net/urlhelper.h"
+
+class QTcpSocket;
+class QEventLoop;
+
+// The multipart upload of a declaration: one HTTP/1.0 POST written by hand on a plain TCP connection.
+
+// The whole file, or an empty content with *error set (the system's description of the failure).
+// The windows use ReadFileBytes (net/uploadui.h), which also shows the failure.
+QByteArray TryReadFileBytes(const QString& path, QString* error);
+
+// n characters, each one of the 62 ASCII letters and digits.
+QString RandomBoundary(int length);
+
+// The request: rows 1-5 (request line, Host, Content-Type with a comma before "boundary=",
+// Content-Length, blank line) and the body of one part ending in "--B--" without CR LF.
+// Path, query, field and file names go in as Windows-1252; the content goes in unchanged.
+// Pass the content with std::move: it then becomes the request in place, without a second copy.
+QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QString& fieldName,
+                              const QString& fileName, const QString& contentType);
+// The same with a given boundary (a new random one of 32 characters otherwise).
+QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QString& fieldName,
+                              const QString& fileName, const QString& contentType, const QString& boundary);
+
+// The port to connect to: the URL's own, else the "port" setting. 0 with *error = "Invalid Port"
+// when neither gives a number from 1 to 32767 (the request machinery holds ports as 16-bit signed).
+int ResolveUploadPort(const UrlParts& url, QString* error);
+
+// Texts the windows show in lblSendSpeed.
+inline const QString kSendSpeedStart = QStringLiteral("100% restante");
+inline const QString kSendCompleteText = QStringLiteral("Aguarde, carregando informações");
+// "<p>% completo." for a whole percentage.
+QString SendSpeedText(int percent);
+// The percentage of one progress event: (total - remaining) / total * 100, halves to the even
+// neighbour; -1 when the total is 0.
+int SendPercent(qint64 totalEnvio, qint64 remaining);
+
+// The socket side of a transmission window. The window owns one, binds its widgets to the
+// signals and reacts to the answer; the object itself shows nothing.
+//
+//   connected()                         -> the Connect event (conectado is now true)
+//   sendProgress(sent, remaining)       -> SendProgress, raw numbers
+//   progressChanged(percent, text)      -> ProgressBar1 := percent, lblSendSpeed := text
+//   sendComplete(text)                  -> SendComplete: lblSendSpeed := text (conectado false again)
+//   dataArrival(chunk, total)           -> DataArrival: bytes of this event and all received so far
+//   closed()                            -> the server closed the connection (Close event)
+//   answerComplete(answer, httpStatus)  -> the whole answer, at the server's close (HTTP/1.0 ends so)
+//   errorOccurred(number, description)  -> the Error event: Winsock-style number, English text
+//
+// Faults always end in errorOccurred (connection refused, reset during the send, a close with no
+// answer, no progress for idleTimeoutMs); the object then is idle again and may send anew.
+class Uploader : public QObject {
+  Q_OBJECT
+ public:
+  enum class State { Idle, Connecting, Sending, WaitingAnswer, Receiving };
+  Q_ENUM(State)
+
+  explicit Uploader(QObject* parent = nullptr);
+  ~Uploader() override;
+
+  State state() const { return state_; }
+  bool conectado() const { return conectado_; }
+  // Size taken from the first progress event of the current send.
+  qint64 totalEnvio() const { return totalEnvio_; }
+  int percent() const { return percent_; }
+  QString sendSpeedText() const { return sendSpeedText_; }
+  // txtRequest and txtResponse: the last request and every byte of the answer so far.
+  const QByteArray& request() const { return request_; }
+  const QByteArray& response() const { return response_; }
+  QString responseText() const;  // the answer read as Windows-1252
+  // Status of the answer's first line, 0 when the answer is not HTTP.
+  int httpStatus() const;
+  QString errorString() const { return errorString_; }
+  int errorNumber() const { return errorNumber_; }
+
+  void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
+  void setIdleTimeoutMs(int ms) { idleTimeoutMs_ = ms; }
+
+  // The sending sequence: connect to host:port, wait (window events keep running) until the
+  // connection is up, has failed or abort() was called, then hand the whole request over.
+  // True when the request is on its way; false when busy, aborted or the connection failed
+  // (errorOccurred was emitted for a failure). Progress, completion and the answer follow as signals.
+  bool send(const QString& host, quint16 port, QByteArray request);
+  // Ends any wait and closes the connection without further signals (the window is closing).
+  void abort();
+
+ signals:
+  void connected();
+  void sendProgress(qint64 bytesSent, qint64 bytesRemaining);
+  void progressChanged(int percent, const QString& text);
+  void sendComplete(const QString& text);
+  void dataArrival(const QByteArray& chunk, qint64 bytesTotal);
+  void closed();
+  void answerComplete(const QByteArray& answer, int httpStatus);
+  void errorOccurred(int number, const QString& description);
+  void conectadoChanged(bool conectado);
+
+ private:
+  void setConectado(bool on);
+  void feed();
+  void onBytesWritten(qint64 n);
+  void onReadyRead();
+  void onDisconnected();
+  void onSocketError();
+  void onIdle();
+  void fail(int number, const QString& description);
+  void finishConnection();
+
+  QTcpSocket* socket_ = nullptr;
+  QEventLoop* wait_ = nullptr;
+  QTimer idle_;
+  State state_ = State::Idle;
+  bool conectado_ = false;
+  qint64 totalEnvio_ = 0;
+  int percent_ = 0;
+  QString sendSpeedText_ = kSendSpeedStart;
+  QByteArray request_;
+  qint64 queued_ = 0;  // bytes of the request handed to the socket
+  qint64 written_ = 0;  // bytes the socket reports as written
+  QByteArray response_;
+  QString errorString_;
+  int errorNumber_ = 0;
+  int connectTimeoutMs_ = 30000;
+  int idleTimeoutMs_ = 60000;
+};

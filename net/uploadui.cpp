@@ -1,0 +1,11 @@
+#include "net/uploadui.h"
+
+#include "app/interaction.h"
+#include "net/upload.h"
+
+QByteArray ReadFileBytes(const QString& path, QWidget* parent) {
+  QString error;
+  QByteArray bytes = TryReadFileBytes(path, &error);
+  if (!error.isEmpty()) MsgBox(parent, error, QMessageBox::Critical, QStringLiteral("ERROR"));
+  return bytes;
+}
