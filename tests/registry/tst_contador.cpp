@@ -95,6 +95,7 @@ class TstContador : public QObject {
   void cancelSavesNothing();
   void serverDown();
   void localFailureKeepsTheStoredRow();
+  void unreadableRegistryOnOpening();
 };
 
 void TstContador::newWindow() {
@@ -398,6 +399,17 @@ void TstContador::localFailureKeepsTheStoredRow() {
   const auto rows = storedAccountant();
   QCOMPARE(rows.size(), 1);
   QCOMPARE(rows[0].value("cont_razao_nome").toString(), QString("Nome Antigo"));
+}
+
+void TstContador::unreadableRegistryOnOpening() {
+  app->write("diziz.db", QByteArray(8192, '\x7f'));
+  FrmContador* f = open();
+  QCOMPARE(rec->messages.size(), 1);
+  QVERIFY(rec->lastText().startsWith("\r\nVB Error # "));
+  // Empty and editable, as with no accountant.
+  QVERIFY(f->isVisible());
+  QVERIFY(child(f, "txtCNPJCPF")->isEnabled());
+  QCOMPARE(shown(f, "txtCNPJCPF"), QString("__.___.___/____-__"));
 }
 
 QTEST_MAIN(TstContador)

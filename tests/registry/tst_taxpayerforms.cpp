@@ -84,6 +84,7 @@ class TstTaxpayerForms : public QObject {
   void updateOfAnUnregisteredIe();
   void listWindowsWithoutTaxpayers();
   void deleteAsksFirst();
+  void listWindowsWithAFailingRegistry();
   void apostropheInNameSurvivesTheRoundTrip();
   void selectingAnEmptyKey();
   void selectingRefreshesTheMainWindow();
@@ -477,6 +478,47 @@ void TstTaxpayerForms::deleteAsksFirst() {
   const auto rows = stored();
   QCOMPARE(rows.size(), 1);
   QCOMPARE(rows[0].value("IE").toString(), kIE);
+}
+
+void TstTaxpayerForms::listWindowsWithAFailingRegistry() {
+  addTaxpayer(kIE, "Empresa A", "KEY1");
+  auto* del = Forms::get<FrmExclusaoContribuinte>();
+  auto* upd = Forms::get<FrmAtualizarContribuinte>();
+  del->show();
+  upd->show();
+  // The row went away after the lists were filled: nothing to edit.
+  {
+    LocalDatabase::Connection db;
+    db.exec("Delete From tblContribuinte");
+  }
+  click(upd, "cmdOK");
+  QCOMPARE(rec->texts(), QStringList{"É necessário cadastrar empresa"});
+  QCOMPARE(rec->messages[0].icon, QMessageBox::Information);
+  QCOMPARE(rec->messages[0].title, kMsgTitle);
+  QVERIFY(!Forms::find<FrmCadastroContribuinte>());
+  QVERIFY(upd->isVisible());
+
+  // The registry cannot be read: deleting reports it and the window stays.
+  app->write("diziz.db", QByteArray(8192, '\x7f'));
+  rec->clear();
+  rec->answers.enqueue(QMessageBox::Yes);
+  click(del, "cmdOK");
+  QCOMPARE(rec->texts(), (QStringList{"Deseja realmente excluir este contribuinte", "É necessário cadastrar empresa"}));
+  QCOMPARE(rec->messages[1].icon, QMessageBox::Information);
+  settle();
+  QVERIFY(Forms::find<FrmExclusaoContribuinte>() == del && del->isVisible());
+
+  // Opening a list on it: the report, an empty list, and OK finds no choice.
+  del->close();
+  settle();
+  rec->clear();
+  del = Forms::get<FrmExclusaoContribuinte>();
+  del->show();
+  QCOMPARE(rec->messages.size(), 1);
+  QVERIFY(rec->lastText().startsWith("\r\nVB Error # "));
+  QCOMPARE(grid(del)->rowCount(), 1);
+  click(del, "cmdOK");
+  QCOMPARE(rec->lastText(), QString("É necessário selecionar a empresa"));
 }
 
 void TstTaxpayerForms::apostropheInNameSurvivesTheRoundTrip() {
