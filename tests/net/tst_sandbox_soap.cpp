@@ -2,7 +2,11 @@
 #include <QtTest>
 #include <QXmlStreamReader>
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
 #include "net/soap.h"
+#include "net/upload.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
 
@@ -32,6 +36,9 @@ class TstSandboxSoap : public QObject {
   void ecnpjPositionsAndRefusals();
   void unknownOperationAndMalformedBody();
   void helperReportsFailureToStart();
+  void faultsEndTheExchange_data();
+  void faultsEndTheExchange();
+  void listDetailsAndReceiptAfterUpload();
 };
 
 void TstSandboxSoap::ver2Positions() {
@@ -134,6 +141,85 @@ void TstSandboxSoap::helperReportsFailureToStart() {
   SandboxServer server({"--falha", "desconhecida"});
   QVERIFY(!server.isRunning());
   QVERIFY(server.log().contains("--falha"));
+}
+
+void TstSandboxSoap::faultsEndTheExchange_data() {
+  QTest::addColumn<QString>("mode");
+  QTest::addColumn<bool>("exchangeOk");
+  QTest::newRow("recusar") << "recusar" << false;
+  QTest::newRow("fechar-no-envio") << "fechar-no-envio" << false;
+  QTest::newRow("silencio") << "silencio" << false;
+  QTest::newRow("lixo") << "lixo" << false;
+  QTest::newRow("erro500") << "erro500" << true;  // a body arrives; the result reader then fails
+  QTest::newRow("only uploads fail") << "silencio:upload" << true;
+}
+
+void TstSandboxSoap::faultsEndTheExchange() {
+  QFETCH(QString, mode);
+  QFETCH(bool, exchangeOk);
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181", "--falha", mode});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app.writeSettings("127.0.0.1", QString::number(server.port()));
+  SetSoapInactivityTimeoutMs(800);
+  QElapsedTimer clock;
+  clock.start();
+  QString response, result;
+  const bool ok = SendSoapRequest("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}}, &response);
+  SetSoapInactivityTimeoutMs(60000);
+  QVERIFY(clock.elapsed() < 10000);
+  QVERIFY2(ok == exchangeOk, qPrintable(LastSoapError()));
+  if (!ok) QVERIFY(response.isEmpty());
+  QCOMPARE(GetResult(response, "return", &result), mode == "silencio:upload");
+}
+
+void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181", "--data-servidor", kDate});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app.writeSettings("127.0.0.1", QString::number(server.port()));
+  // Two references the file does not hold: both recorded with status 2 and a message.
+  const UrlParts url = SplitUrl("http://127.0.0.1:" + QString::number(server.port()) +
+                                " /client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8");
+  Uploader up;
+  QSignalSpy done(&up, &Uploader::answerComplete);
+  QVERIFY(up.send(url.Host, quint16(url.Port), BuildUploadRequest("not a database", url, "objArquivo", "ZIDE.GDB", "application/octet-stream")));
+  QVERIFY(done.wait(10000));
+
+  const QString list = call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
+  QXmlStreamReader xml(list);
+  QStringList refs, protocols;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    if (xml.name() == QLatin1String("referencia")) refs << xml.readElementText();
+    if (xml.name() == QLatin1String("protocolo")) protocols << xml.readElementText();
+  }
+  QVERIFY(!xml.hasError());
+  QCOMPARE(refs, (QStringList{"GIA/7", "GIA/8"}));
+  QCOMPARE(protocols.size(), 2);
+  QVERIFY(protocols[0].startsWith("2025"));
+
+  const QString details = call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
+  QVERIFY2(details.startsWith("<detalhes><transmissao PROTOCOLO=\"" + protocols[1] + "\">"), qPrintable(details));
+  QVERIFY(details.contains("<mensagem PROTOCOLO=\"" + protocols[1] + "\"><DETALHE>A referência 8 não foi encontrada"));
+  QCOMPARE(call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", "OUTRA"}}),
+           QStringLiteral("CHAVE_INVALIDA"));
+
+  // The receipt address the main window builds.
+  QNetworkAccessManager nam;
+  auto get = [&](const QString& query) {
+    QNetworkReply* r = nam.get(QNetworkRequest(QUrl("http://127.0.0.1:" + QString::number(server.port()) + "/protocoloDown.php?" + query)));
+    QSignalSpy finished(r, &QNetworkReply::finished);
+    finished.wait(10000);
+    const QString body = QString::fromLatin1(r->readAll());
+    r->deleteLater();
+    return body;
+  };
+  const QString receipt = get("IE=" + kIe + "&key=" + kKey + "&ref=GIA/8");
+  QVERIFY2(receipt.contains(protocols[1]) && receipt.contains("ZIDE.GDB"), qPrintable(receipt));
+  QVERIFY(!receipt.contains(protocols[0]));
+  QVERIFY(get("IE=" + kIe + "&key=ERRADA&ref=GIA/8").contains("Acesso n"));
+  QVERIFY(get("IE=" + kIe + "&key=" + kKey + "&ref=01/1999").contains("Nenhuma entrega"));
 }
 
 QTEST_MAIN(TstSandboxSoap)
