@@ -19,19 +19,31 @@ bool MaskCompleto(const QString& maskedText, int fullLength) {
 
 // ---- Accountant ----
 
+namespace {
+// The builder places values into the XML as they are: "&" and "<" (as in "Silva & Souza") would
+// break the request, so they go as entities and the server reads the name as typed.
+QString soapValue(const QString& v) {
+  QString out = SqlQuote(v);
+  out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+  out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+  out.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+  return out;
+}
+}  // namespace
+
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
-  return {{QStringLiteral("thisCont_cpf_cnpj"), SqlQuote(d.cpfCnpj)},
-          {QStringLiteral("thisCont_num_crc"), SqlQuote(d.crc)},
-          {QStringLiteral("thisCont_razao_nome"), SqlQuote(d.razaoNome)},
-          {QStringLiteral("thisCont_nom_endereco"), SqlQuote(d.endereco)},
-          {QStringLiteral("thisCont_num_endereco"), SqlQuote(d.numero)},
-          {QStringLiteral("thisCont_complemento"), SqlQuote(d.complemento)},
-          {QStringLiteral("thisCont_nom_bairro"), SqlQuote(d.bairro)},
-          {QStringLiteral("thisCont_nom_cidade"), SqlQuote(d.cidade)},
-          {QStringLiteral("thisCont_nom_estado"), SqlQuote(d.estado)},
-          {QStringLiteral("thisCont_num_telefone"), SqlQuote(d.telefone)},
-          {QStringLiteral("thisCont_num_cep"), SqlQuote(d.cep)},
-          {QStringLiteral("thisCont_email"), SqlQuote(d.email)}};
+  return {{QStringLiteral("thisCont_cpf_cnpj"), soapValue(d.cpfCnpj)},
+          {QStringLiteral("thisCont_num_crc"), soapValue(d.crc)},
+          {QStringLiteral("thisCont_razao_nome"), soapValue(d.razaoNome)},
+          {QStringLiteral("thisCont_nom_endereco"), soapValue(d.endereco)},
+          {QStringLiteral("thisCont_num_endereco"), soapValue(d.numero)},
+          {QStringLiteral("thisCont_complemento"), soapValue(d.complemento)},
+          {QStringLiteral("thisCont_nom_bairro"), soapValue(d.bairro)},
+          {QStringLiteral("thisCont_nom_cidade"), soapValue(d.cidade)},
+          {QStringLiteral("thisCont_nom_estado"), soapValue(d.estado)},
+          {QStringLiteral("thisCont_num_telefone"), soapValue(d.telefone)},
+          {QStringLiteral("thisCont_num_cep"), soapValue(d.cep)},
+          {QStringLiteral("thisCont_email"), soapValue(d.email)}};
 }
 
 QString ContadorInsertSql(const ContadorDados& d) {

@@ -38,7 +38,8 @@ struct ContadorDados {
   QString email;
 };
 
-// The twelve parameters of "Transferencia.contador", in order, apostrophes doubled.
+// The twelve parameters of "Transferencia.contador", in order, apostrophes doubled; "&", "<" and ">"
+// as XML entities, so the server reads them as typed.
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d);
 // The insert of the accountant row, every value quoted.
 QString ContadorInsertSql(const ContadorDados& d);

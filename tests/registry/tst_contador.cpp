@@ -173,7 +173,7 @@ void TstContador::saveWithCnpjWithoutCrc() {
   child<QRadioButton>(f, "opt_juridica")->click();
   type(f, "txtCNPJCPF", "11222333000181");
   type(f, "txtCRC", "   ");
-  type(f, "txtRazaoSocial", "Escritório Contábil Ltda");
+  type(f, "txtRazaoSocial", "Silva & Souza <Contábil> Ltda");
   rec->answers.enqueue(QMessageBox::Yes);
   click(f, "btnOK");
   QCOMPARE(rec->texts(), (QStringList{"Deseja prosseguir sem o CRC?", "Contador cadastrado com sucesso"}));
@@ -183,11 +183,13 @@ void TstContador::saveWithCnpjWithoutCrc() {
   const auto sent = sandbox->contadorCall(before + 1);
   QCOMPARE(sent.value(0).second, QString("11.222.333/0001-81"));
   QCOMPARE(sent.value(1).second, QString("   "));  // the server hears the box as it was
+  // A company name with "&" and "<" reaches the server as typed, not as a broken request.
+  QCOMPARE(sent.value(2).second, QString("Silva & Souza <Contábil> Ltda"));
   const auto rows = storedAccountant();
   QCOMPARE(rows.size(), 1);
   QCOMPARE(rows[0].value("cont_cpf_cnpj").toString(), QString("11.222.333/0001-81"));
   QCOMPARE(rows[0].value("cont_num_crc").toString(), QString());
-  QCOMPARE(rows[0].value("cont_razao_nome").toString(), QString("Escritório Contábil Ltda"));
+  QCOMPARE(rows[0].value("cont_razao_nome").toString(), QString("Silva & Souza <Contábil> Ltda"));
 }
 
 void TstContador::crcQuestionNo() {

@@ -191,6 +191,7 @@ void TstRegistryLogic::soapParametersInOrderWithApostrophesDoubled() {
   ContadorDados d = complete();
   d.razaoNome = "Joana D'Arc";
   d.endereco = "Rua d'Água";
+  d.complemento = "Bloco <A> & B";
   const auto params = ContadorSoapParams(d);
   const QStringList names{"thisCont_cpf_cnpj",     "thisCont_num_crc",     "thisCont_razao_nome",
                           "thisCont_nom_endereco", "thisCont_num_endereco", "thisCont_complemento",
@@ -202,6 +203,7 @@ void TstRegistryLogic::soapParametersInOrderWithApostrophesDoubled() {
   QCOMPARE(params[2].value, QString("Joana D''Arc"));
   QCOMPARE(params[3].value, QString("Rua d''Água"));
   QCOMPARE(params[4].value, QString("10"));
+  QCOMPARE(params[5].value, QString("Bloco &lt;A&gt; &amp; B"));
   QCOMPARE(params[11].value, QString("maria@contab.com.br"));
 }
 
