@@ -47,7 +47,9 @@ int SendPercent(qint64 totalEnvio, qint64 remaining);
 //
 //   connected()                         -> the Connect event (conectado is now true)
 //   sendProgress(sent, remaining)       -> SendProgress, raw numbers
-//   progressChanged(percent, text)      -> ProgressBar1 := percent, lblSendSpeed := text
+//   progressChanged(percent, text)      -> ProgressBar1 := percent, lblSendSpeed := text (the first
+//                                          event fixes totalEnvio, so it shows 0; a request that goes
+//                                          out in one event shows no percentage, only the completion)
 //   sendComplete(text)                  -> SendComplete: lblSendSpeed := text (conectado false again)
 //   dataArrival(chunk, total)           -> DataArrival: bytes of this event and all received so far
 //   closed()                            -> the server closed the connection (Close event)

@@ -125,6 +125,7 @@ class TstUpload : public QObject {
   void faultsEndInReportableFailures_data();
   void faultsEndInReportableFailures();
   void waitForConnectionEndsOnAbortAndTimeout();
+  void oneUploaderServesSeveralSends();
 };
 
 void TstUpload::splitUrl_data() {
@@ -390,6 +391,50 @@ void TstUpload::waitForConnectionEndsOnAbortAndTimeout() {
   QCOMPARE(up.state(), Uploader::State::Idle);
   qDeleteAll(fillers);
   ::close(fd);
+}
+
+void TstUpload::oneUploaderServesSeveralSends() {
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  quint16 closedPort;
+  {
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    closedPort = probe.serverPort();
+  }
+  Uploader up;
+  QSignalSpy errors(&up, &Uploader::errorOccurred);
+  QSignalSpy answers(&up, &Uploader::answerComplete);
+  QList<int> percents;
+  connect(&up, &Uploader::progressChanged, this, [&](int p) { percents << p; });
+  // A press of the button while a send is under way does nothing.
+  bool nested = true;
+  connect(&up, &Uploader::connected, this, [&] { nested = up.send("127.0.0.1", server.port(), "x"); });
+
+  QVERIFY(!up.send("127.0.0.1", closedPort, "x"));
+  QCOMPARE(errors.size(), 1);
+  QCOMPARE(errors[0][0].toInt(), 10061);
+  QCOMPARE(up.errorString(), QStringLiteral("Connection is forcefully rejected"));
+
+  const UrlParts url = SplitUrl(simplesUrl(server.port()));
+  for (int size : {12 * 1024 * 1024, 6 * 1024 * 1024}) {
+    percents.clear();
+    QVERIFY(up.send(url.Host, quint16(url.Port), BuildUploadRequest(pdf(QByteArray(size, ' ')), url, "objArquivo", "d.pdf", "application/octet-stream")));
+    QVERIFY(!nested);
+    QVERIFY(answers.wait(10000));
+    // Each send measures its own size: the smaller second one still runs from 0 to 100.
+    QCOMPARE(percents.value(0, -1), 0);
+    QCOMPARE(percents.last(), 100);
+    QVERIFY(up.totalEnvio() > 0 && up.totalEnvio() < size + 1024);
+    QCOMPARE(up.httpStatus(), 200);
+    QVERIFY(up.responseText().contains("ARQUIVO RECEBIDO: d.pdf"));
+    QVERIFY(up.request().endsWith("--"));
+    QCOMPARE(up.state(), Uploader::State::Idle);
+    QVERIFY(!up.conectado());
+  }
+  QCOMPARE(errors.size(), 1);
+  QCOMPARE(server.rows("SELECT * FROM transmissao").size(), 2);
 }
 
 QTEST_MAIN(TstUpload)
