@@ -11,6 +11,7 @@
 #include "registry/taxpayerforms.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
+#include "support/sandbox.h"
 #include "support/testenv.h"
 #include "testcerts.h"
 
@@ -33,6 +34,7 @@ class TstCertRoutine : public QObject {
   void init();
   void cleanup();
   void companyCertificateGetsTheKey();
+  void keyFromTheSandbox();
   void accountantCertificateServesAnyCompany();
   void foreignCertificateRefusedBeforeAnyRequest();
   void validityBoundsAreInclusive();
@@ -113,6 +115,27 @@ void TstCertRoutine::companyCertificateGetsTheKey() {
   QVERIFY2(ie >= 0 && cnpj > ie && key > cnpj, body.constData());
 }
 
+void TstCertRoutine::keyFromTheSandbox() {
+  SandboxServer server({"--contribuinte", kIE + ":AB12CD34:" + kCnpj + ":S"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app_->writeSettings("127.0.0.1", QString::number(server.port()));
+  const QByteArray der = addToStore({QStringLiteral("PADARIA SAO JOSE LTDA:52601815000120")});
+  rec_->certificates.enqueue(der);
+  CertificadoDigital cert(CopiaCertificado::CriacaoContribuinte);
+  const auto r = cert.SelecionarCertificado(nullptr, empresa());
+  QVERIFY2(r, qPrintable(rec_->texts().join('|')));
+  QCOMPARE(r->chave, QStringLiteral("AB12CD34"));
+  QVERIFY(r->simples);
+  // Another IE is unknown to the municipality.
+  rec_->certificates.enqueue(der);
+  DadosEmpresa other = empresa();
+  other.ie = QStringLiteral("0603082462862");
+  QVERIFY(!cert.SelecionarCertificado(nullptr, other));
+  QCOMPARE(rec_->texts(), QStringList{TextoNaoAutorizado()});
+  QCOMPARE(server.rows("select count(*) as n from requisicao where operacao = 'Transferencia.ecnpj'")[0].value("n").toInt(),
+           2);
+}
+
 void TstCertRoutine::accountantCertificateServesAnyCompany() {
   const QByteArray der = addToStore({QStringLiteral("JOSE D ASSUNCAO:31415926590")});
   for (const QString& cnpj : {kCnpj, QStringLiteral("11.444.777/0001-61")}) {
@@ -176,6 +199,16 @@ void TstCertRoutine::validityBoundsAreInclusive() {
       QCOMPARE(rec_->messages[0].title, kAppTitle);
     }
   }
+  // A certificate that expired last month, and the server's clock of today.
+  TestCertSpec expired{QStringLiteral("PADARIA VENCIDO:52601815000120")};
+  expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-2);
+  expired.notAfter = QDateTime::currentDateTimeUtc().addMonths(-1);
+  rec_->clear();
+  rec_->certificates.enqueue(addToStore(expired));
+  answerKey(QDateTime::currentDateTime(), 'S', "ZX98YW76");
+  CertificadoDigital cert(CopiaCertificado::CriacaoContribuinte);
+  QVERIFY(!cert.SelecionarCertificado(nullptr, empresa()));
+  QCOMPARE(rec_->texts(), QStringList{kExpired});
 }
 
 void TstCertRoutine::refusalAnywhereInTheReply() {
@@ -385,12 +418,23 @@ void TstCertRoutine::transmissionCopySetsAndClearsTheFlag() {
   QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
   QCOMPARE(rec_->messages[0].title, kInvalidTitle);
 
+  // The accountant's certificate that expired yesterday, against today's server date.
+  TestCertSpec old{QStringLiteral("JOSE D ASSUNCAO ANTIGO:31415926590")};
+  old.notBefore = QDateTime::currentDateTimeUtc().addYears(-1);
+  old.notAfter = QDateTime::currentDateTimeUtc().addDays(-1);
+  cert.certificadoOk = true;
+  rec_->certificates.enqueue(addToStore(old));
+  QVERIFY(!cert.SelecionarCertificado(nullptr, QDateTime::currentDateTime()));
+  QVERIFY(!cert.certificadoOk);
+  QCOMPARE(rec_->messages.size(), 2);
+  QCOMPARE(rec_->messages[1].title, kInvalidTitle);
+
   // A company's certificate is not the accountant's, whatever its dates.
   cert.certificadoOk = true;
   rec_->certificates.enqueue(company);
   QVERIFY(!cert.SelecionarCertificado(nullptr, QDateTime::currentDateTime()));
   QVERIFY(!cert.certificadoOk);
-  QCOMPARE(rec_->messages.size(), 2);
+  QCOMPARE(rec_->messages.size(), 3);
 
   // No server request in this copy.
   QVERIFY(server_->requests.isEmpty());
