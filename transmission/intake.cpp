@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlError>
-#include <QSqlQuery>
+#include <QSqlDriver>
+#include <sqlite3.h>
 #include <QThread>
 #include <QTimer>
 
@@ -194,34 +194,46 @@ void Intake::done() {
 
 namespace {
 
-void noteFailure(Intake::Outcome& o, const QString& table, const QString& error, int count = 1) {
+void noteFailure(Intake::Outcome& o, const QString& table, const QString& error, qint64 count = 1) {
   if (count <= 0) return;
   if (o.failedStatements == 0) {
     o.firstFailedTable = table;
     o.firstFailedError = error;
   }
-  o.failedStatements += count;
+  o.failedStatements += static_cast<int>(count);
 }
 
-// Only what the export tool writes for this table may run: one INSERT into it.
-bool insertInto(const QString& stmt, const QString& table) {
-  static const QLatin1String head("INSERT INTO ");
-  const QString s = stmt.trimmed();
-  if (!s.startsWith(head, Qt::CaseInsensitive)) return false;
-  qsizetype i = head.size();
-  const bool quoted = i < s.size() && s.at(i) == QLatin1Char('"');
-  if (quoted) ++i;
-  if (s.mid(i, table.size()).compare(table, Qt::CaseInsensitive) != 0) return false;
-  i += table.size();
+bool blank(const char* b, const char* e) {
+  for (; b < e; ++b)
+    if (*b != ' ' && *b != '\t' && *b != '\r' && *b != '\n' && *b != '\f' && *b != '\v') return false;
+  return true;
+}
+
+// Only what the export tool writes for this table may run: an INSERT into it.
+bool insertInto(const char* b, const char* e, const QByteArray& table) {
+  while (b < e && (*b == ' ' || *b == '\t')) ++b;
+  static const char head[] = "INSERT INTO ";
+  const qsizetype n = sizeof head - 1;
+  if (e - b < n || qstrnicmp(b, head, n) != 0) return false;
+  b += n;
+  const bool quoted = b < e && *b == '"';
+  if (quoted) ++b;
+  if (e - b < table.size() || qstrnicmp(b, table.constData(), table.size()) != 0) return false;
+  b += table.size();
   if (quoted) {
-    if (i >= s.size() || s.at(i) != QLatin1Char('"')) return false;
-    ++i;
+    if (b >= e || *b != '"') return false;
+    ++b;
   }
-  return i < s.size() && (s.at(i) == QLatin1Char(' ') || s.at(i) == QLatin1Char('('));
+  return b < e && (*b == ' ' || *b == '(');
 }
 
-QString sqlErrorText(const QSqlError& e) {
-  return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+QString sqliteError(sqlite3* h) { return QString::fromUtf8(sqlite3_errmsg(h)); }
+
+// The connection's own SQLite handle: statements go to it straight from the file's bytes.
+sqlite3* handleOf(QSqlDatabase& db) {
+  const QVariant v = db.driver()->handle();
+  if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0) return nullptr;
+  return *static_cast<sqlite3* const*>(v.constData());
 }
 
 }  // namespace
@@ -232,46 +244,73 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
     noteFailure(outcome, table, QStringLiteral("o arquivo de exportação não pôde ser lido"));
     return;
   }
-  const QString text = fromCp1252(f.readAll());
+  const QByteArray text = fromCp1252(f.readAll()).toUtf8();
   f.close();
   if (text.isEmpty()) return;  // an empty table
-  const QStringList lines = text.split(QStringLiteral("\r\n"));
-  if (lines.first().isEmpty() || lines.first().startsWith(QLatin1Char('\n'))) {
+
+  // The file's lines, split at CR LF.
+  QList<QPair<const char*, const char*>> lines;
+  for (const char *p = text.constData(), *end = p + text.size(); p <= end;) {
+    const char* q = p;
+    while (q + 1 < end && !(q[0] == '\r' && q[1] == '\n')) ++q;
+    if (q + 1 >= end) q = end;
+    lines.append(qMakePair(p, q));
+    p = q + 2;
+  }
+  auto statements = [&lines] {
+    qint64 n = 0;
+    for (const auto& l : lines)
+      if (!blank(l.first, l.second)) ++n;
+    return n;
+  };
+  if (lines.first().first == lines.first().second || *lines.first().first == '\n') {
     // A file that begins with an empty line loads nothing; what it holds is reported lost.
-    int skipped = 0;
-    for (const QString& l : lines)
-      if (!l.trimmed().isEmpty()) ++skipped;
-    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), skipped);
+    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements());
     return;
   }
 
-  QSqlDatabase& sql = db.db();
-  if (!sql.transaction()) {
-    int all = 0;
-    for (const QString& l : lines)
-      if (!l.trimmed().isEmpty()) ++all;
-    noteFailure(outcome, table, sqlErrorText(sql.lastError()), all);
+  sqlite3* h = handleOf(db.db());
+  if (!h) {
+    noteFailure(outcome, table, QStringLiteral("banco de dados de trabalho indisponível"), statements());
     return;
   }
-  QSqlQuery q(sql);
-  q.setForwardOnly(true);
+  // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
+  sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
+  if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    noteFailure(outcome, table, sqliteError(h), statements());
+    return;
+  }
   // The template is empty; this keeps the table to this declaration's rows whatever it held.
-  q.exec(QStringLiteral("delete from ") + table);
-  int loaded = 0;
-  for (const QString& line : lines) {
-    if (line.trimmed().isEmpty()) continue;
-    if (!insertInto(line, table)) {
-      noteFailure(outcome, table, QStringLiteral("comando não permitido: %1").arg(line.left(60)));
+  const QByteArray name = table.toUtf8();
+  sqlite3_exec(h, ("delete from " + name).constData(), nullptr, nullptr, nullptr);
+  qint64 loaded = 0;
+  for (const auto& [b, e] : lines) {
+    if (blank(b, e)) continue;
+    if (!insertInto(b, e, name)) {
+      noteFailure(outcome, table,
+                  QStringLiteral("comando não permitido: %1").arg(QString::fromUtf8(b, qMin<qsizetype>(e - b, 60))));
       continue;
     }
-    if (q.exec(line)) ++loaded;
-    else noteFailure(outcome, table, sqlErrorText(q.lastError()));
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(h, b, static_cast<int>(e - b), &stmt, &tail) != SQLITE_OK || !stmt) {
+      noteFailure(outcome, table, sqliteError(h));
+      sqlite3_finalize(stmt);
+      continue;
+    }
+    if (tail && !blank(tail, e)) {
+      noteFailure(outcome, table, QStringLiteral("mais de um comando na mesma linha"));
+      sqlite3_finalize(stmt);
+      continue;
+    }
+    if (sqlite3_step(stmt) == SQLITE_DONE) ++loaded;
+    else noteFailure(outcome, table, sqliteError(h));
+    sqlite3_finalize(stmt);
   }
-  q.finish();
-  if (!sql.commit()) {
-    noteFailure(outcome, table, sqlErrorText(sql.lastError()), loaded);
-    sql.rollback();
+  if (sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    noteFailure(outcome, table, sqliteError(h), loaded);
+    sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
     return;
   }
-  outcome.loadedStatements += loaded;
+  outcome.loadedStatements += static_cast<int>(loaded);
 }

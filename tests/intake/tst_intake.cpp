@@ -409,25 +409,26 @@ void TstIntake::blankLinesAndAnEmptyFirstLine() {
 
 void TstIntake::lostStatementsNeedConfirmation() {
   ScriptedRunner runner;
-  // One statement the database refuses (a key repeated) and one that is not an INSERT.
+  // One statement the database refuses (a key repeated), one that is not an INSERT and one that
+  // hides a second statement behind an INSERT.
   runner.edit = [](const QString& table, const QString& path) {
     QFile file(path);
     if (table != "TAB01002" && table != "TAB01004") return;
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append)) return;
     if (table == "TAB01002") file.write("INSERT INTO TAB01002 (ID_01002) VALUES (1);\r\n");
-    else file.write("DROP TABLE TAB03002;\r\n");
+    else file.write("DROP TABLE TAB03002;\r\nINSERT INTO TAB01004 (ID_01004) VALUES (900); DELETE FROM TAB03002;\r\n");
   };
   rec_->answers << QMessageBox::Ok << QMessageBox::No;
   FrmUpload* f = openWindow(kIeA);
   QVERIFY(intake(f, twoCompanies_));
   QCOMPARE(rec_->messages.size(), 2);
   const Recorder::Message& m = rec_->messages[1];
-  QVERIFY2(m.text.startsWith("2 registros da declaração não puderam ser carregados"), qPrintable(m.text));
+  QVERIFY2(m.text.startsWith("3 registros da declaração não puderam ser carregados"), qPrintable(m.text));
   QVERIFY(m.text.contains("TAB01002"));
   QVERIFY(m.text.contains("UNIQUE"));
   QCOMPARE(m.buttons, QMessageBox::Yes | QMessageBox::No);
   QCOMPARE(m.title, kMsgTitle);
-  QCOMPARE(f->lastIntake().failedStatements, 2);
+  QCOMPARE(f->lastIntake().failedStatements, 3);
   QCOMPARE(f->lastIntake().firstFailedTable, QString("TAB01002"));
   // Not confirmed: the list is there, sending is not.
   QCOMPARE(dataRows(f), 3);
@@ -435,6 +436,7 @@ void TstIntake::lostStatementsNeedConfirmation() {
   QVERIFY(f->lostDataPending());
   QCOMPARE(rowsIn(app_->file("zide.db"), "TAB01002"), 2);
   QCOMPARE(rowsIn(app_->file("zide.db"), "TAB03002"), 2);
+  QCOMPARE(rowsIn(app_->file("zide.db"), "TAB01004"), 2);
 
   // Confirmed: sending is allowed.
   rec_->clear();
