@@ -1,0 +1,208 @@
+// Declaration intake against its floor and against the naive way, on one declaration of the
+// 48 tables with 200,000 rows in all (made here with gdbfixture).
+//
+//   bench_intake [--rows N] [--runs K] [--sample S] [--full-naive] [--keep DIR]
+//
+// floor  = Firebird reading every table with isql-fb into /dev/null (one process)
+//        + sqlite3 loading the same INSERT statements in one transaction (one process)
+// intake = Intake: a copy of the template, fbexport per table (as many at once as cores), each
+//          table loaded in one transaction
+// naive  = one fbexport after another, then every statement committed on its own. A commit per
+//          statement costs a few disk flushes, so 200,000 of them take the better part of an
+//          hour: the loading part is timed on a sample (--sample S statements, spread over the
+//          tables; default 3000) and scaled to the whole count; --full-naive times all of it.
+// Each figure is the median of K runs (default 3). Needs the built fbexport, gdbfixture and
+// zide_limpo.db beside this program, isql-fb and sqlite3 on the PATH.
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "app/cp1252.h"
+#include "registry/localdb.h"
+#include "transmission/intake.h"
+
+namespace {
+
+QTextStream out(stdout);
+
+QString bin(const QString& name) { return QCoreApplication::applicationDirPath() + '/' + name; }
+
+bool run(const QString& program, const QStringList& args, const QString& stdinFile = {}, const QString& stdoutFile = {}) {
+  QProcess p;
+  if (!stdinFile.isEmpty()) p.setStandardInputFile(stdinFile);
+  p.setStandardOutputFile(stdoutFile.isEmpty() ? QProcess::nullDevice() : stdoutFile);
+  p.start(program, args);
+  if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    out << "falhou: " << program << ' ' << args.join(' ') << "\n" << p.readAllStandardError() << Qt::endl;
+    return false;
+  }
+  return true;
+}
+
+double median(QList<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.isEmpty() ? 0 : v[v.size() / 2];
+}
+
+bool freshCopy(const QString& from, const QString& to) {
+  QFile::remove(to);
+  if (!QFile::copy(from, to)) return false;
+  return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::WriteOwner);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  int rows = 200000, runs = 3, sample = 3000;
+  bool fullNaive = false;
+  QString keep;
+  const QStringList a = app.arguments();
+  for (int i = 1; i < a.size(); ++i) {
+    if (a[i] == "--full-naive") fullNaive = true;
+    else if (i + 1 >= a.size()) break;
+    else if (a[i] == "--rows") rows = a[++i].toInt();
+    else if (a[i] == "--runs") runs = qMax(1, a[++i].toInt());
+    else if (a[i] == "--sample") sample = qMax(1, a[++i].toInt());
+    else if (a[i] == "--keep") keep = a[++i];
+  }
+  QTemporaryDir tmp;
+  const QString dir = keep.isEmpty() ? tmp.path() : keep;
+  QDir().mkpath(dir);
+  QDir().mkpath(dir + "/lock");
+  qputenv("FIREBIRD_LOCK", (dir + "/lock").toLocal8Bit());
+  const QStringList tables = Intake::tables();
+  const QString gdb = dir + "/declaracao.gdb";
+  const QString templ = bin("zide_limpo.db");
+
+  QElapsedTimer t;
+  t.start();
+  if (!run(bin("gdbfixture"), {gdb, "--quiet", "--company", "0011111110011", "--references", "12", "--total-rows",
+                               QString::number(rows)}))
+    return 1;
+  out << "declaração: " << tables.size() << " tabelas, " << rows << " linhas, " << QFileInfo(gdb).size() / 1024
+      << " KiB, feita em " << t.elapsed() << " ms" << Qt::endl;
+
+  // The statements, once, for sqlite3's share of the floor.
+  const QString exports = dir + "/exports";
+  QDir().mkpath(exports);
+  QFile all(dir + "/todas.sql");
+  if (!all.open(QIODevice::WriteOnly)) return 1;
+  all.write("BEGIN;\n");
+  qint64 statements = 0;
+  for (const QString& table : tables) {
+    const QString file = Intake::exportFile(exports, table);
+    if (!run(bin("fbexport"), {"-D", gdb, "-U", "SYSDBA", "-P", "x", "-Si", "-V", table, "-F", file})) return 1;
+    QFile f(file);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray bytes = f.readAll();
+    statements += bytes.count("\r\n");
+    all.write(bytes);
+  }
+  all.write("COMMIT;\n");
+  all.close();
+  QFile script(dir + "/ler.sql");
+  script.open(QIODevice::WriteOnly);
+  for (const QString& table : tables) script.write(("select * from " + table + ";\n").toLatin1());
+  script.close();
+
+  QList<double> floorFb, floorSqlite, intake, intakeExports, naive, naiveExports;
+  qint64 naiveSampled = 0;
+  for (int r = 0; r < runs; ++r) {
+    // Floor: Firebird reads everything once; SQLite loads everything in one transaction.
+    t.restart();
+    if (!run("isql-fb", {"-q", "-ch", "WIN1252", "-i", dir + "/ler.sql", gdb}, {}, "/dev/null")) return 1;
+    floorFb << t.nsecsElapsed() / 1e6;
+    if (!freshCopy(templ, dir + "/floor.db")) return 1;
+    t.restart();
+    if (!run("sqlite3", {dir + "/floor.db"}, dir + "/todas.sql")) return 1;
+    floorSqlite << t.nsecsElapsed() / 1e6;
+
+    // The intake as the window runs it.
+    Intake::Settings s = Intake::defaultSettings();
+    s.tool = bin("fbexport");
+    s.templatePath = templ;
+    s.workDb = dir + "/zide.db";
+    s.tempDir = dir + "/temp";
+    Intake in;
+    in.setSettings(s);
+    QEventLoop loop;
+    Intake::Outcome result;
+    QObject::connect(&in, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
+      result = o;
+      loop.quit();
+    });
+    double exportPhase = 0;
+    QObject::connect(&in, &Intake::loadingStarted, &loop, [&] { exportPhase = t.nsecsElapsed() / 1e6; });
+    t.restart();
+    in.start(gdb);
+    loop.exec();
+    intake << t.nsecsElapsed() / 1e6;
+    intakeExports << exportPhase;
+    if (!result.ok() || result.failedStatements || result.loadedStatements != statements) {
+      out << "intake falhou: " << result.error << " carregados " << result.loadedStatements << " falhas "
+          << result.failedStatements << Qt::endl;
+      return 1;
+    }
+
+    // Naive: one process after another, a commit per statement.
+    if (!freshCopy(templ, dir + "/naive.db")) return 1;
+    QDir().mkpath(dir + "/naive");
+    t.restart();
+    for (const QString& table : tables) {
+      const QString file = Intake::exportFile(dir + "/naive", table);
+      if (!run(bin("fbexport"), {"-D", gdb, "-U", "SYSDBA", "-P", "x", "-Si", "-V", table, "-F", file})) return 1;
+    }
+    const double exportsMs = t.nsecsElapsed() / 1e6;
+    const int perTable = fullNaive ? INT_MAX : qMax(1, sample / int(tables.size()));
+    qint64 done = 0;
+    t.restart();
+    {
+      DbConnection db(dir + "/naive.db");
+      QSqlQuery q(db.db());
+      for (const QString& table : tables) {
+        QFile f(Intake::exportFile(dir + "/naive", table));
+        f.open(QIODevice::ReadOnly);
+        int n = 0;
+        for (const QString& line : fromCp1252(f.readAll()).split("\r\n")) {
+          if (line.trimmed().isEmpty()) continue;
+          if (n++ >= perTable) break;
+          q.exec(line);
+          ++done;
+        }
+      }
+    }
+    const double loadMs = t.nsecsElapsed() / 1e6 * (done ? double(statements) / done : 1.0);
+    naive << exportsMs + loadMs;
+    naiveExports << exportsMs;
+    naiveSampled = done;
+    out << "execução " << r + 1 << ": piso " << int(floorFb.last() + floorSqlite.last()) << " ms, intake "
+        << int(intake.last()) << " ms, ingênuo " << int(exportsMs + loadMs) << " ms" << Qt::endl;
+  }
+
+  const double fb = median(floorFb), sq = median(floorSqlite), floor = fb + sq;
+  const double in = median(intake), nv = median(naive);
+  out << Qt::fixed;
+  out.setRealNumberPrecision(0);
+  out << "instruções: " << statements << ", execuções: " << runs << " (medianas)" << Qt::endl;
+  out << "piso:    " << floor << " ms (isql-fb " << fb << " ms + sqlite3 " << sq << " ms)" << Qt::endl;
+  out << "intake:  " << in << " ms (exportações em paralelo " << median(intakeExports) << " ms, carga "
+      << in - median(intakeExports) << " ms)" << Qt::endl;
+  out << "ingênuo: " << nv << " ms (exportações em série " << median(naiveExports) << " ms; carga com um commit por "
+      << "instrução " << (naiveSampled < statements ? "estimada por " + QString::number(naiveSampled) + " instruções"
+                                                    : QString("medida inteira"))
+      << ")" << Qt::endl;
+  out.setRealNumberPrecision(2);
+  out << "intake/piso = " << in / floor << "   ingênuo/piso = " << nv / floor << "   ingênuo/intake = " << nv / in
+      << Qt::endl;
+  return 0;
+}
