@@ -195,6 +195,7 @@ void FrmUpload::buildGrid() {
   GridRefencias_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   GridRefencias_->setSelectionBehavior(QAbstractItemView::SelectRows);
   GridRefencias_->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  GridRefencias_->setWordWrap(false);
   for (int c = 0; c < 4; ++c) {
     auto* item = new QTableWidgetItem(QString::fromUtf8(cols[c].header));
     item->setTextAlignment(Qt::AlignCenter);
@@ -405,6 +406,12 @@ void FrmUpload::Command1_Click() {
       item->setTextAlignment(Qt::Alignment(GridRefencias_->property(("align" + QByteArray::number(c)).constData()).toInt()));
       GridRefencias_->setItem(row, c, item);
     }
+  }
+  // The described widths are a minimum: a period is never cut on screen.
+  for (int c = 1; c < 4; ++c) {
+    const int wanted = GridRefencias_->columnWidth(c);
+    GridRefencias_->resizeColumnToContents(c);
+    if (GridRefencias_->columnWidth(c) < wanted) GridRefencias_->setColumnWidth(c, wanted);
   }
   GridRefencias_->setCurrentCell(1, 1);
   cmdUpload_->setEnabled(!lostDataPending_);
