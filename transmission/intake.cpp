@@ -43,7 +43,7 @@ Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) 
 Intake::~Intake() { stopProcesses(); }
 
 void Intake::stopProcesses() {
-  for (auto it = processes_.cbegin(); it != processes_.cend(); ++it) ProcessRunner::current().cancel(it.key());
+  for (auto it = processes_.cbegin(); it != processes_.cend(); ++it) runner_->cancel(it.key());
   processes_.clear();
 }
 
@@ -57,6 +57,7 @@ void Intake::cancel() {
 void Intake::start(const QString& gdbPath) {
   cancel();
   running_ = true;
+  runner_ = &ProcessRunner::current();
   gdb_ = gdbPath;
   outcome_ = Outcome();
   nextExport_ = exportsDone_ = nextLoad_ = 0;
@@ -121,7 +122,7 @@ void Intake::launchMore() {
                            QStringLiteral("-V"), table, QStringLiteral("-F"), exportFile(s.tempDir, table)};
     const quint64 gen = generation_;
     auto id = std::make_shared<quint64>(0);
-    *id = ProcessRunner::current().start(s.tool, args, s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
+    *id = runner_->start(s.tool, args, s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
       if (gen != generation_) return;
       processes_.remove(*id);
       exportDone(table, r);

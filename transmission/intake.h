@@ -6,6 +6,8 @@
 #include <memory>
 
 class DbConnection;
+class ProcessRunner;
+struct ProcessResult;
 
 // Turns a ZIDE declaration (.GDB) into the working database: copies the empty template to
 // zide.db, runs the export tool once per table (several at once, each with a time limit) and
@@ -73,7 +75,7 @@ class Intake : public QObject {
  private:
   void fail(const QString& message);
   void launchMore();
-  void exportDone(const QString& table, const struct ProcessResult& r);
+  void exportDone(const QString& table, const ProcessResult& r);
   void loadNext();
   void stopProcesses();
   void done();
@@ -85,6 +87,7 @@ class Intake : public QObject {
   int nextExport_ = 0;
   int exportsDone_ = 0;
   int nextLoad_ = 0;
+  ProcessRunner* runner_ = nullptr;  // the one that started this run's programs
   QHash<quint64, QString> processes_;  // runner id -> table
   std::unique_ptr<DbConnection> db_;
   Outcome outcome_;
