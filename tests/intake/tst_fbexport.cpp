@@ -1,4 +1,5 @@
 #include <QtTest>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -32,6 +33,7 @@ class TstFbexport : public QObject {
   void failures_data();
   void failures();
   void severalProcessesReadOneFile();
+  void fileNameTheEngineCannotOpenInPlace();
   void wholeDeclarationLoadsIntoTheTemplate();
 
  private:
@@ -174,6 +176,32 @@ void TstFbexport::severalProcessesReadOneFile() {
   QCOMPARE(a.count("\r\n"), 40000);
   QCOMPARE(readAll(dir_.filePath("par2.txt")), a);
   QCOMPARE(readAll(dir_.filePath("par3.txt")), readAll(dir_.filePath("par1.txt")));
+}
+
+void TstFbexport::fileNameTheEngineCannotOpenInPlace() {
+  // "x:..." reads as a server name to the engine; the tool reads such a file from a private copy,
+  // and never asks the network.
+  const QString folder = dir_.filePath("Declarações: 2024");
+  QVERIFY(QDir().mkpath(folder));
+  QVERIFY(QFile::copy(typesGdb_, folder + "/zide.gdb"));
+  QTemporaryDir own;
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TMPDIR", own.path());
+  p.setProcessEnvironment(env);
+  const QString out = dir_.filePath("doispontos.txt");
+  p.start(fbexport(), {"-D", folder + "/zide.gdb", "-U", "SYSDBA", "-P", "x", "-Si", "-V", "TAB X", "-F", out});
+  QVERIFY(p.waitForFinished(60000));
+  QCOMPARE(p.exitCode(), 2);  // a table that is not there: the copy was opened
+  QVERIFY2(p.readAllStandardError().contains("não existe"), "the file itself was not read");
+  p.start(fbexport(), {"-D", folder + "/zide.gdb", "-U", "SYSDBA", "-P", "x", "-Si", "-V", "Tab x", "-F", out});
+  QVERIFY(p.waitForFinished(60000));
+  QVERIFY2(p.exitCode() == 0, p.readAllStandardError());
+  QCOMPARE(readAll(out), QByteArray("INSERT INTO \"Tab x\" (\"id\", NOME) VALUES (5, 'a');\r\n"));
+  // No copy stays behind, whether the export worked or not.
+  const QString copies = QString("%1/zide-firebird-%2/copias").arg(own.path()).arg(geteuid());
+  QVERIFY(QDir(copies).exists());
+  QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 0);
 }
 
 void TstFbexport::wholeDeclarationLoadsIntoTheTemplate() {

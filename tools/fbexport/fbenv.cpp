@@ -24,10 +24,13 @@
 namespace {
 
 // Bump when the private configuration changes, so old roots are not reused.
-constexpr const char* kConfVersion = "1";
+constexpr const char* kConfVersion = "2";
+// Several processes may read one file at once; only the embedded engine is ever asked, so a
+// file name is never taken for a server's and nothing goes to the network.
 constexpr const char* kFirebirdConf =
-    "# Written by the ZIDE export tools: several processes may read one file at once.\n"
-    "ServerMode = Classic\n";
+    "# Written by the ZIDE export tools.\n"
+    "ServerMode = Classic\n"
+    "Providers = Engine12\n";
 
 bool isDir(const std::string& p) {
   struct stat st {};
@@ -174,6 +177,8 @@ bool buildRoot(const std::string& sys, const std::string& root, std::string* err
 
 }  // namespace
 
+static std::string g_base;  // the per-user folder, once prepared
+
 bool PrepareEmbeddedFirebird(std::string* error) {
   // File names are handed over as UTF-8; the engine turns them into the system's character set,
   // which for a program that never set its locale is ASCII, and then refuses accented folders.
@@ -184,6 +189,7 @@ bool PrepareEmbeddedFirebird(std::string* error) {
   std::string base = (tmpdir && *tmpdir && isDir(tmpdir)) ? tmpdir : "/tmp";
   base += "/zide-firebird-" + std::to_string(geteuid());
   if (!ownedPrivateDir(base, error)) return false;
+  g_base = base;
 
   const char* lock = std::getenv("FIREBIRD_LOCK");
   if (!lock || !*lock) {
@@ -201,4 +207,19 @@ bool PrepareEmbeddedFirebird(std::string* error) {
   if (!isFile(root + "/firebird.conf") && !buildRoot(sys, root, error)) return false;
   setenv("FIREBIRD", root.c_str(), 1);
   return true;
+}
+
+std::string PrivateCopy(const std::string& file, std::string* error) {
+  const std::string dir = g_base + "/copias";
+  if (g_base.empty() || !ownedPrivateDir(dir, error)) return {};
+  char name[64];
+  std::snprintf(name, sizeof name, "/%d-%lx.gdb", static_cast<int>(getpid()), static_cast<unsigned long>(random()));
+  const std::string copy = dir + name;
+  if (!copyFile(file, copy)) {
+    *error = "não foi possível copiar " + file + " para " + copy + ": " + std::strerror(errno);
+    unlink(copy.c_str());
+    return {};
+  }
+  chmod(copy.c_str(), 0600);
+  return copy;
 }

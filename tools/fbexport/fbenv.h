@@ -13,3 +13,8 @@
 //    /tmp/firebird belongs to whoever created it first).
 // Returns false with a message when the folders cannot be made safely.
 bool PrepareEmbeddedFirebird(std::string* error);
+
+// A private copy of a declaration, for files the engine cannot open in place: a name with ':'
+// (taken for "server:path") or a file this user may not write (the engine opens read-write).
+// Call after PrepareEmbeddedFirebird; the caller removes the copy. Empty with a message on failure.
+std::string PrivateCopy(const std::string& file, std::string* error);

@@ -34,7 +34,10 @@ struct Args {
   bool inserts = false;
 };
 
+std::string g_copy;  // a private copy of the declaration, removed on the way out
+
 [[noreturn]] void fail(int code, const std::string& message) {
+  if (!g_copy.empty()) unlink(g_copy.c_str());
   std::fprintf(stderr, "fbexport: %s\n", message.c_str());
   std::fflush(stderr);
   std::_Exit(code);
@@ -276,6 +279,11 @@ int main(int argc, char** argv) {
 
   std::string envError;
   if (!PrepareEmbeddedFirebird(&envError)) fail(2, envError);
+  if (dbPath.find(':') != std::string::npos || access(dbPath.c_str(), W_OK) != 0) {
+    g_copy = PrivateCopy(dbPath, &envError);
+    if (g_copy.empty()) fail(2, envError);
+    dbPath = g_copy;
+  }
 
   IMaster* master = fb_get_master_interface();
   IUtil* util = master->getUtilInterface();
@@ -446,5 +454,6 @@ int main(int argc, char** argv) {
     fail(2, "falha ao " + stage + ": " + why);
   }
   prov->release();
+  if (!g_copy.empty()) unlink(g_copy.c_str());
   return 0;
 }
