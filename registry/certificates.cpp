@@ -116,6 +116,10 @@ CertificateStore::ImportResult addToStore(X509* x) {
   using namespace CertificateStore;
   CertificateInfo info = infoOf(x);
   if (info.der.isEmpty()) return {ImportStatus::Unreadable, {}, lastOpenSslError()};
+  // The store listing refuses a certificate whose validity cannot be read, and with it the whole
+  // store; such a file (a damaged copy, say) must not get in.
+  if (!info.validFrom.isValid() || !info.validTo.isValid())
+    return {ImportStatus::Unreadable, {}, QStringLiteral("O certificado não tem um período de validade legível.")};
   const QString dir = folder();
   if (!QDir().mkpath(dir))
     return {ImportStatus::Unreadable, {}, QStringLiteral("Não foi possível criar a pasta %1").arg(dir)};

@@ -157,6 +157,19 @@ void TstCertStore::unreadableFilesAreRefused() {
            ImportStatus::Unreadable);
   QCOMPARE(CertificateStore::importFile(work_->filePath("nao-existe.cer")).status, ImportStatus::Unreadable);
   QVERIFY(storeFiles().isEmpty());
+
+  // A damaged copy whose end of validity is no longer a date: refused, so the store still opens.
+  QByteArray der = c.der;
+  const qsizetype notBefore = der.indexOf(QByteArray("\x17\x0d", 2));
+  const qsizetype notAfter = der.indexOf(QByteArray("\x17\x0d", 2), notBefore + 2);
+  QVERIFY(notBefore > 0 && notAfter > notBefore);
+  der[notAfter + 2 + 7] = '#';
+  QVERIFY(!ParseCertificate(der));
+  QCOMPARE(CertificateStore::importFile(write("danificado.cer", der)).status, ImportStatus::Unreadable);
+  const QByteArray pem = "-----BEGIN CERTIFICATE-----\n" + der.toBase64() + "\n-----END CERTIFICATE-----\n";
+  QCOMPARE(CertificateStore::importFile(write("danificado.pem", pem)).status, ImportStatus::Unreadable);
+  QVERIFY(storeFiles().isEmpty());
+  QVERIFY(CertificateStore::open().isEmpty());
 }
 
 void TstCertStore::storeListingAndItsFailures() {
