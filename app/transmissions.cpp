@@ -15,6 +15,24 @@ bool IsInvalidKey(const QString& listText) {
 
 bool IsAccessRefused(const QString& text) { return text.contains(QLatin1String("CHAVE_I")); }
 
+namespace {
+// The element's whole text, its children's included, read without recursion: readElementText
+// recurses once per nested level, and a deeply nested answer would overflow the stack.
+QString elementText(QXmlStreamReader& xml) {
+  QString text;
+  for (int level = 1; level > 0 && !xml.atEnd();) {
+    switch (xml.readNext()) {
+      case QXmlStreamReader::StartElement: ++level; break;
+      case QXmlStreamReader::EndElement: --level; break;
+      case QXmlStreamReader::Characters:
+      case QXmlStreamReader::EntityReference: text += xml.text(); break;
+      default: break;
+    }
+  }
+  return text;
+}
+}  // namespace
+
 std::optional<QList<Row>> ParseList(const QString& listText) {
   // A streaming read: lists can be long, and nothing the document names is fetched.
   QXmlStreamReader xml(listText);
@@ -42,7 +60,7 @@ std::optional<QList<Row>> ParseList(const QString& listText) {
         else if (name == QLatin1String("adicionado")) cell = &current.adicionado;
         // The child's whole text content; a later duplicate replaces the earlier one.
         if (cell) {
-          *cell = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+          *cell = elementText(xml);
           --depth;
         }
       }
@@ -95,6 +113,24 @@ QString ReceiptUrl(const QString& host, const QString& ie, const QString& chave,
 }
 
 std::optional<Details> ParseDetails(const QString& xml, QString* error) {
+  // QDomDocument builds and frees its tree recursively: a document nested far deeper than any
+  // details answer would overflow the stack (or take minutes), so it is refused before the DOM.
+  constexpr int kMaxDepth = 256;
+  {
+    QXmlStreamReader scan(xml);
+    int depth = 0;
+    while (!scan.atEnd()) {
+      const auto token = scan.readNext();
+      if (token == QXmlStreamReader::EndElement) --depth;
+      if (token == QXmlStreamReader::StartElement && ++depth > kMaxDepth) {
+        if (error)
+          *error = QStringLiteral("Documento com elementos aninhados demais (linha %1, coluna %2)")
+                       .arg(scan.lineNumber())
+                       .arg(scan.columnNumber());
+        return std::nullopt;
+      }
+    }
+  }
   QDomDocument doc;
   QString msg;
   int line = 0, column = 0;

@@ -18,6 +18,7 @@ class TstTransmissions : public QObject {
   void receiptAddress();
   void detailsTree();
   void detailsNeverFetchAnything();
+  void deeplyNestedAnswers();
 };
 
 void TstTransmissions::markers() {
@@ -128,6 +129,27 @@ void TstTransmissions::detailsTree() {
   QCOMPARE(d->nodes[2].text, QString("vazio: "));
   QVERIFY(!ParseDetails("<a><b></a>", &err));
   QVERIFY(!err.isEmpty());
+}
+
+void TstTransmissions::deeplyNestedAnswers() {
+  // A broken or hostile server nesting elements a hundred thousand levels deep (600 KB) must not
+  // bring the program down: the list keeps the cell's text, the details are refused with a reason.
+  const int n = 100000;
+  const QString open = QString("<x>").repeated(n), close = QString("</x>").repeated(n);
+  const auto rows = ParseList("<listaTransferencias><transferencia><referencia>01/" + open + "2025" + close +
+                              "</referencia><data>d</data></transferencia></listaTransferencias>");
+  QVERIFY(rows);
+  QCOMPARE(rows->size(), 1);
+  QCOMPARE((*rows)[0].referencia, QString("01/2025"));
+  QCOMPARE((*rows)[0].data, QString("d"));
+
+  QString err;
+  QVERIFY(!ParseDetails("<apuracao><item>" + open + close + "</item></apuracao>", &err));
+  QVERIFY(err.contains("aninhados"));
+  // A details document of ordinary depth is still read.
+  const auto d = ParseDetails("<a>" + QString("<x>").repeated(50) + QString("</x>").repeated(50) + "</a>", &err);
+  QVERIFY2(d, qPrintable(err));
+  QCOMPARE(d->nodes.size(), 1);
 }
 
 void TstTransmissions::detailsNeverFetchAnything() {
