@@ -6,7 +6,8 @@ pkgs=(cmake g++ make pkg-config
       firebird3.0-server-core libfbclient2 firebird-dev firebird3.0-utils
       mdbtools libmdb3 mdbtools-dev
       libssl-dev openssl sqlite3 libsqlite3-dev curl
-      xvfb xauth x11-utils imagemagick)
+      xvfb xauth x11-utils imagemagick
+      clang libclang-rt-14-dev llvm)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

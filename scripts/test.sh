@@ -1,7 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs the whole test suite.
+# What CI runs (.ci/run): installs what is missing, then
+#   1. the normal build and the whole test suite            (build/)
+#   2. the same suite built with ASan+UBSan                 (build-asan/, scripts/sanitize.sh)
+#   3. every fuzz target for a fixed number of inputs       (build-fuzz/, scripts/fuzz.sh)
+# and says how long each step took. ZIDE_CI_STEPS picks steps (default "1 2 3").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh build
-cd build && ctest --output-on-failure -j"$(nproc)" --timeout 600
+
+steps=${ZIDE_CI_STEPS:-1 2 3}
+times=()
+step() {
+  local name=$1 t=$SECONDS
+  shift
+  echo "== $name"
+  "$@"
+  times+=("$name: $((SECONDS - t)) s")
+}
+normal() {
+  scripts/build.sh build
+  (cd build && ctest --output-on-failure -j"$(nproc)" --timeout 600)
+}
+start=$SECONDS
+for s in $steps; do
+  case $s in
+    1) step "compilação e testes" normal ;;
+    2) step "sanitizadores (ASan+UBSan)" scripts/sanitize.sh ;;
+    3) step "fuzzers" scripts/fuzz.sh ;;
+  esac
+done
+printf '%s\n' "${times[@]}" "total: $((SECONDS - start)) s"
