@@ -19,7 +19,7 @@ step() {
 }
 normal() {
   scripts/build.sh build
-  (cd build && ctest --output-on-failure -j"$(nproc)" --timeout 600)
+  (cd build && ctest --output-on-failure -j"$(nproc)" --timeout 600 2>&1 | tee ctest.log)
 }
 start=$SECONDS
 for s in $steps; do
@@ -30,3 +30,9 @@ for s in $steps; do
   esac
 done
 printf '%s\n' "${times[@]}" "total: $((SECONDS - start)) s"
+# The suite's count, last, so a reader of the closing line sees what ran.
+if [ -f build/ctest.log ] && [[ " $steps " == *" 1 "* ]]; then
+  n=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' build/ctest.log | tail -n 1)
+  f=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' build/ctest.log | tail -n 1)
+  if [ -n "$n" ]; then echo "testes: $((n - f)) passed, $f failed"; fi
+fi
