@@ -1,5 +1,7 @@
 #include "registry/taxpayerforms.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,6 +23,19 @@
 #include "validation/validators.h"
 
 namespace {
+// The "&OK" / "&Cancelar" row that every taxpayer window ends with.
+QHBoxLayout* okCancelRow(QWidget* parent, QPushButton** ok, QPushButton** cancel) {
+  *ok = new QPushButton(QStringLiteral("&OK"), parent);
+  (*ok)->setObjectName(QStringLiteral("cmdOK"));
+  *cancel = new QPushButton(QStringLiteral("&Cancelar"), parent);
+  (*cancel)->setObjectName(QStringLiteral("cmdCancelar"));
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  row->addWidget(*ok);
+  row->addWidget(*cancel);
+  return row;
+}
+
 const QString kHeaderRazao = QStringLiteral("RAZÃO SOCIAL");
 constexpr int kTwipsPerPixel = 15;
 
@@ -80,14 +95,7 @@ TaxpayerForm::TaxpayerForm(bool update, const QString& objectName, const QString
   extra_ = new QWidget(this);
   extra_->hide();
 
-  cmdOK_ = new QPushButton(QStringLiteral("&OK"), this);
-  cmdOK_->setObjectName(QStringLiteral("cmdOK"));
-  cmdCancelar_ = new QPushButton(QStringLiteral("&Cancelar"), this);
-  cmdCancelar_->setObjectName(QStringLiteral("cmdCancelar"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancelar_);
+  QHBoxLayout* buttons = okCancelRow(this, &cmdOK_, &cmdCancelar_);
 
   auto* lay = new QVBoxLayout(this);
   lay->addWidget(frame);
@@ -234,15 +242,7 @@ TaxpayerListForm::TaxpayerListForm(const QString& objectName, const QString& cap
   lbl->setObjectName(QStringLiteral("Label1"));
   grid_ = new QTableWidget(this);
   grid_->setObjectName(QStringLiteral("GridSelContribuinte"));
-  cmdOK_ = new QPushButton(QStringLiteral("&OK"), this);
-  cmdOK_->setObjectName(QStringLiteral("cmdOK"));
-  cmdCancelar_ = new QPushButton(QStringLiteral("&Cancelar"), this);
-  cmdCancelar_->setObjectName(QStringLiteral("cmdCancelar"));
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancelar_);
+  QHBoxLayout* buttons = okCancelRow(this, &cmdOK_, &cmdCancelar_);
   auto* lay = new QVBoxLayout(this);
   lay->addWidget(lbl);
   lay->addWidget(grid_, 1);
@@ -300,6 +300,11 @@ void TaxpayerListForm::fill() {
     cell(2, "CNPJ", Qt::AlignLeft | Qt::AlignVCenter);
     cell(3, "CNAE", Qt::AlignLeft | Qt::AlignVCenter);
     if (!r.value(QStringLiteral("Chave")).toString().isEmpty()) cell(4, "Chave", Qt::AlignHCenter | Qt::AlignTop);
+  }
+  // The widths above are a minimum: an IE or CNPJ cut short could not be told from another.
+  for (int c = 0; c < 4; ++c) {
+    grid_->resizeColumnToContents(c);
+    grid_->setColumnWidth(c, std::max(grid_->columnWidth(c), twips[c] / kTwipsPerPixel));
   }
   // Like a flex grid, the current row starts on the first row below the header.
   grid_->setCurrentCell(grid_->rowCount() > 1 ? 1 : 0, 0);

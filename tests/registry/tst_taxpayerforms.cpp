@@ -300,10 +300,13 @@ void TstTaxpayerForms::listWindowsShowEveryTaxpayer() {
     QCOMPARE(g->rowCount(), 3);
     const QStringList headers{"IE", "RAZÃO SOCIAL", "CNPJ", "CNAE", ""};
     for (int c = 0; c < 5; ++c) QCOMPARE(g->item(0, c)->text(), headers[c]);
-    QCOMPARE(g->columnWidth(0), 1300 / 15);
-    QCOMPARE(g->columnWidth(1), 4400 / 15);
-    QCOMPARE(g->columnWidth(2), 1600 / 15);
-    QCOMPARE(g->columnWidth(3), 1000 / 15);
+    // The described widths are a minimum; an IE or CNPJ is never cut short.
+    const int minimum[] = {1300 / 15, 4400 / 15, 1600 / 15, 1000 / 15};
+    for (int c = 0; c < 4; ++c) {
+      QVERIFY(g->columnWidth(c) >= minimum[c]);
+      for (int r = 1; r < g->rowCount(); ++r)
+        QVERIFY(g->columnWidth(c) >= g->fontMetrics().horizontalAdvance(g->item(r, c)->text()));
+    }
     QCOMPARE(g->item(1, 0)->text(), kIE);
     QCOMPARE(g->item(1, 1)->text(), QString("Empresa A"));
     QCOMPARE(g->item(1, 2)->text(), QString("11.222.333/0001-81"));
