@@ -18,7 +18,7 @@ bool parseFalha(const QString& text, SandboxConfig* cfg) {
   const QStringList parts = text.split(':');
   static const QMap<QString, Falha> modes = {{"recusar", Falha::Recusar},   {"fechar-no-envio", Falha::FecharNoEnvio},
                                              {"silencio", Falha::Silencio}, {"lixo", Falha::Lixo},
-                                             {"erro500", Falha::Erro500}};
+                                             {"erro500", Falha::Erro500},   {"dividir", Falha::Dividir}};
   if (!modes.contains(parts[0]) || parts.size() > 2) return false;
   cfg->falha = modes.value(parts[0]);
   cfg->falhaEm = parts.value(1);
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   cli.addOption({"versao", "Versão mais recente do cliente (até 20 caracteres).", "TEXTO", "1.15.01"});
   cli.addOption({"data-servidor", "Data e hora fixas do servidor, dd/MM/yyyy HH:mm:ss (padrão: o relógio).", "TEXTO"});
   cli.addOption({"contribuinte", "Contribuinte conhecido IE:CHAVE:CNPJ[:S] (S = Simples Nacional); repetível.", "DADOS"});
-  cli.addOption({"falha", "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500; "
+  cli.addOption({"falha", "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500, dividir; "
                           "com :soap ou :upload só nesse tipo de pedido.", "MODO"});
   cli.process(app);
 

@@ -12,7 +12,8 @@ const char* const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS transmissao (id INTEGER PRIMARY KEY AUTOINCREMENT, protocolo TEXT UNIQUE, "
     "ie TEXT NOT NULL, referencia TEXT NOT NULL, data TEXT NOT NULL, status INTEGER NOT NULL, "
     "adicionado TEXT NOT NULL, tipo TEXT NOT NULL, contador TEXT NOT NULL, gia TEXT NOT NULL DEFAULT '', "
-    "arquivo TEXT NOT NULL, tamanho INTEGER NOT NULL, mensagem TEXT NOT NULL DEFAULT '')",
+    "arquivo TEXT NOT NULL, tamanho INTEGER NOT NULL, mensagem TEXT NOT NULL DEFAULT '', "
+    "sha1 TEXT NOT NULL DEFAULT '')",
     "CREATE TABLE IF NOT EXISTS contador (id INTEGER PRIMARY KEY AUTOINCREMENT, recebido TEXT NOT NULL, "
     "parametros INTEGER NOT NULL)",
     "CREATE TABLE IF NOT EXISTS contador_parametro (contador INTEGER NOT NULL, posicao INTEGER NOT NULL, "
@@ -39,6 +40,7 @@ Transmissao fromQuery(const QSqlQuery& q) {
   t.arquivo = q.value("arquivo").toString();
   t.tamanho = q.value("tamanho").toLongLong();
   t.mensagem = q.value("mensagem").toString();
+  t.sha1 = q.value("sha1").toString();
   return t;
 }
 
@@ -84,6 +86,18 @@ bool SandboxData::open(const QString& path, QString* error) {
       return false;
     }
   }
+  // A data file from before the sha1 column gets it (empty for the transmissions it already holds).
+  QSqlQuery cols(db_);
+  bool hasSha1 = false;
+  if (cols.exec("PRAGMA table_info(transmissao)"))
+    while (cols.next()) hasSha1 = hasSha1 || cols.value("name").toString() == QLatin1String("sha1");
+  if (!hasSha1) {
+    QSqlQuery alter(db_);
+    if (!alter.exec("ALTER TABLE transmissao ADD COLUMN sha1 TEXT NOT NULL DEFAULT ''")) {
+      *error = alter.lastError().text();
+      return false;
+    }
+  }
   return true;
 }
 
@@ -120,10 +134,10 @@ std::optional<Contribuinte> SandboxData::contribuinteByChave(const QString& chav
 std::optional<Transmissao> SandboxData::addTransmissao(Transmissao t) {
   QSqlQuery q(db_);
   q.prepare("INSERT INTO transmissao (ie, referencia, data, status, adicionado, tipo, contador, gia, arquivo, "
-            "tamanho, mensagem) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            "tamanho, mensagem, sha1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (const QVariant& v : {text(t.ie), text(t.referencia), text(t.data), QVariant(t.status), text(t.adicionado),
                             text(t.tipo), text(t.contador), text(t.gia), text(t.arquivo), QVariant(t.tamanho),
-                            text(t.mensagem)})
+                            text(t.mensagem), text(t.sha1)})
     q.addBindValue(v);
   if (!run(q)) return std::nullopt;
   t.id = q.lastInsertId().toLongLong();

@@ -26,6 +26,7 @@ struct Transmissao {
   QString arquivo;
   qint64 tamanho = 0;
   QString mensagem;
+  QString sha1;  // of the file part's bytes, lower-case hex
 };
 
 class SandboxData {

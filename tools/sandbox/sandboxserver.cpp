@@ -201,12 +201,42 @@ HttpResponse SandboxServer::dispatch(HttpRequest& req) {
   return {404, "text/html; charset=windows-1252", "<html><body><h1>404</h1><p>Página não encontrada.</p></body></html>"};
 }
 
+qsizetype SplitPoint(const QByteArray& body) {
+  qsizetype at = body.size() / 2;
+  for (const char* marker : {"ARQUIVO INVALIDO", "PROTOCOLO=", "CHAVE_INVALIDA", "NENHUMA GIA"}) {
+    const qsizetype found = body.indexOf(marker);
+    if (found >= 0 && found < at) at = found;
+  }
+  return at;
+}
+
 void SandboxServer::send(QTcpSocket* s, const HttpRequest& req, const HttpResponse& resp) {
   // Answer in the version asked, and close: the client reads until the end of the connection.
   const QByteArray version = req.version == "HTTP/1.1" ? QByteArray("HTTP/1.1") : QByteArray("HTTP/1.0");
-  QByteArray out = version + ' ' + QByteArray::number(resp.status) + ' ' + reason(resp.status) + "\r\n";
-  out += "Server: zide-sandbox\r\nContent-Type: " + resp.contentType + "\r\nContent-Length: " +
-         QByteArray::number(resp.body.size()) + "\r\nConnection: close\r\n\r\n" + resp.body;
-  s->write(out);
+  QByteArray head = version + ' ' + QByteArray::number(resp.status) + ' ' + reason(resp.status) + "\r\n";
+  head += "Server: zide-sandbox\r\nContent-Type: " + resp.contentType + "\r\nContent-Length: " +
+          QByteArray::number(resp.body.size()) + "\r\nConnection: close\r\n\r\n";
+  if (config_.falha == Falha::Dividir && faultApplies(req)) {
+    sendInTwo(s, head, resp.body);
+    return;
+  }
+  s->write(head + resp.body);
   s->disconnectFromHost();
+}
+
+void SandboxServer::sendInTwo(QTcpSocket* s, const QByteArray& head, const QByteArray& body) {
+  const qsizetype at = SplitPoint(body);
+  s->write(head + body.left(at));
+  s->flush();
+  logLine(QStringLiteral("127.0.0.1 resposta dividida: %1 + %2 bytes, pausa de %3 ms")
+              .arg(head.size() + at)
+              .arg(body.size() - at)
+              .arg(kPausaDividirMs));
+  // The socket is the timer's context: a client that hangs up meanwhile takes the rest with it.
+  const QByteArray rest = body.mid(at);
+  QTimer::singleShot(kPausaDividirMs, s, [s, rest] {
+    if (s->state() != QAbstractSocket::ConnectedState) return;
+    s->write(rest);
+    s->disconnectFromHost();
+  });
 }

@@ -10,7 +10,8 @@
 class QTcpSocket;
 
 // Faults the sandbox can play, on every request or only on one kind of endpoint.
-enum class Falha { Nenhuma, Recusar, FecharNoEnvio, Silencio, Lixo, Erro500 };
+// Dividir is not a failure of the request: the answer comes in two writes with a pause between them.
+enum class Falha { Nenhuma, Recusar, FecharNoEnvio, Silencio, Lixo, Erro500, Dividir };
 
 struct SandboxConfig {
   QString anoTrabalho = QStringLiteral("2025/2026");
@@ -67,6 +68,7 @@ class SandboxServer : public QObject {
   bool faultApplies(const HttpRequest& req) const;
   HttpResponse dispatch(HttpRequest& req);
   void send(QTcpSocket* s, const HttpRequest& req, const HttpResponse& resp);
+  void sendInTwo(QTcpSocket* s, const QByteArray& head, const QByteArray& body);
 
   QTcpServer server_;
   SandboxData& data_;
@@ -78,6 +80,13 @@ HttpResponse HandleSoap(SandboxServer& server, const HttpRequest& req);
 HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req);
 HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req);
 HttpResponse HandleProtocolo(SandboxServer& server, const HttpRequest& req);
+
+// Where "dividir" cuts an answer body: at half, but never after the first marker a client looks
+// for ("ARQUIVO INVALIDO", "PROTOCOLO=", "CHAVE_INVALIDA", "NENHUMA GIA"), so the marker always
+// comes in the second write.
+qsizetype SplitPoint(const QByteArray& body);
+// Pause between the two writes of "dividir", in milliseconds.
+constexpr int kPausaDividirMs = 400;
 
 // Query values, percent-decoded, read as Windows-1252.
 QMap<QString, QString> ParseQuery(const QByteArray& query);

@@ -1,4 +1,5 @@
 // The two upload endpoints and the receipt page.
+#include <QCryptographicHash>
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
@@ -70,6 +71,10 @@ QMap<QString, QString> referencesInDatabase(const QByteArray& content) {
   return out;
 }
 
+QString sha1Hex(const QByteArray& content) {
+  return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+}
+
 QString protocolLine(const Transmissao& t) {
   return QStringLiteral("<p>PROTOCOLO=%1;REFERENCIA=%2;STATUS=%3</p>").arg(t.protocolo, t.referencia.toHtmlEscaped()).arg(t.status);
 }
@@ -89,6 +94,7 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
   if (gias.isEmpty()) return page(200, "ZIDE", "NENHUMA GIA INFORMADA", op + " sem gias");
 
   const QMap<QString, QString> refs = referencesInDatabase(part.content);
+  const QString sha1 = sha1Hex(part.content);
   const QString date = server.serverDate();
   QString html = "<h1>Declaração recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + part.fileName.toHtmlEscaped() + " (" +
                  QString::number(part.content.size()) + " bytes)</p>\r\n";
@@ -106,6 +112,7 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
     t.contador = q.value("contador");
     t.arquivo = part.fileName;
     t.tamanho = part.content.size();
+    t.sha1 = sha1;
     const auto stored = server.data().addTransmissao(t);
     if (!stored) return page(500, "ZIDE", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
     html += protocolLine(*stored) + "\r\n";
@@ -160,6 +167,7 @@ HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) 
   t.contador = q.value("contador");
   t.arquivo = part.fileName;
   t.tamanho = part.content.size();
+  t.sha1 = sha1Hex(part.content);
   const auto stored = server.data().addTransmissao(t);
   if (!stored) return page(500, "Simples Nacional", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
   return page(200, "Simples Nacional",
