@@ -188,6 +188,16 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
     wait_ = nullptr;
   }
   if (state_ != State::Connecting || !conectado_) return false;
+  if (handOverDelayMs_ > 0) {
+    QEventLoop loop;
+    wait_ = &loop;
+    QTimer::singleShot(handOverDelayMs_, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!self) return false;
+    wait_ = nullptr;
+    // The server may have dropped the connection, or the window aborted, during the pause.
+    if (state_ != State::Connecting || !socket_) return false;
+  }
 
   state_ = State::Sending;
   idle_.start(idleTimeoutMs_);
@@ -297,6 +307,13 @@ void Uploader::onSocketError() {
 
 void Uploader::onIdle() {
   if (state_ == State::Idle) return;
+  // A server that answered but keeps the connection open has nothing more to say: take the answer.
+  if (state_ == State::Receiving && !response_.isEmpty()) {
+    finishConnection();
+    emit closed();
+    emit answerComplete(response_, httpStatus());
+    return;
+  }
   fail(10060, QStringLiteral("Connection timed out"));
 }
 

@@ -84,6 +84,9 @@ class Uploader : public QObject {
 
   void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
   void setIdleTimeoutMs(int ms) { idleTimeoutMs_ = ms; }
+  // A pause between the connection coming up and the request being handed over (window events
+  // keep running, user input waits).
+  void setHandOverDelayMs(int ms) { handOverDelayMs_ = ms; }
 
   // The sending sequence: connect to host:port, wait (window events keep running) until the
   // connection is up, has failed or abort() was called, then hand the whole request over.
@@ -131,4 +134,5 @@ class Uploader : public QObject {
   int errorNumber_ = 0;
   int connectTimeoutMs_ = 30000;
   int idleTimeoutMs_ = 60000;
+  int handOverDelayMs_ = 0;
 };

@@ -27,20 +27,8 @@ namespace {
 constexpr int kTwipsPerPixel = 15;
 constexpr int kProgressStep = 2;  // 100 / 47, rounded half to even
 const QString kRegime = QStringLiteral("Débito e Crédito");
-constexpr int kDirPathRole = Qt::UserRole;
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(QString::fromLatin1(name));
-  return l;
-}
 
-QLineEdit* hiddenText(QWidget* parent, const char* name, const QString& text = QString()) {
-  auto* e = new QLineEdit(text, parent);
-  e->setObjectName(QString::fromLatin1(name));
-  e->hide();
-  return e;
-}
 }  // namespace
 
 FrmUpload::FrmUpload() : intake_(new Intake(this)) {
@@ -49,21 +37,11 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   resize(12390 / kTwipsPerPixel, 5385 / kTwipsPerPixel);
 
   Label1_ = makeLabel(this, "Label1", QStringLiteral("Transmissão de Declaração - ZIDE - Débito e Crédito"));
-  QFont big = Label1_->font();
-  big.setPointSizeF(big.pointSizeF() * 1.5);
-  big.setBold(true);
-  Label1_->setFont(big);
+  makeHeading(Label1_);
   Label2_ = makeLabel(this, "Label2",
                       QStringLiteral("Selecione o arquivo que deseja enviar. Para contribuintes inscritos no Regime "
                                      "Débito e Crédito o arquivo a ser enviado é com extensão .GDB"));
   Label2_->setWordWrap(true);
-
-  Drive1_ = new QComboBox(this);
-  Drive1_->setObjectName(QStringLiteral("Drive1"));
-  dir_ = new QListWidget(this);
-  dir_->setObjectName(QStringLiteral("dir"));
-  file_ = new QListWidget(this);
-  file_->setObjectName(QStringLiteral("file"));
 
   Frame1_ = new QGroupBox(QStringLiteral("Selecione as referências a enviar"), this);
   Frame1_->setObjectName(QStringLiteral("Frame1"));
@@ -90,33 +68,10 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   frameLay->addWidget(Preparacao_, 0, 0);
   Preparacao_->hide();
 
-  ProgressBar1_ = new QProgressBar(this);
-  ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1_->setRange(0, 100);
-  ProgressBar1_->setValue(0);
-  lblSendSpeed_ = makeLabel(this, "lblSendSpeed", QStringLiteral("100% restante"));
-  cmdUpload_ = new QPushButton(QStringLiteral("&Enviar"), this);
-  cmdUpload_->setObjectName(QStringLiteral("cmdUpload"));
-  cmdUpload_->setDefault(true);
-  cmdUpload_->setEnabled(false);
-  Command2_ = new QPushButton(QStringLiteral("&Cancelar"), this);
-  Command2_->setObjectName(QStringLiteral("Command2"));
-
   // Controls the user never sees.
   Command1_ = new QPushButton(QStringLiteral("Selecionar GIAs"), this);
   Command1_->setObjectName(QStringLiteral("Command1"));
   Command1_->hide();
-  txtUploadFile_ = hiddenText(this, "txtUploadFile");
-  txtName_ = hiddenText(this, "txtName", QStringLiteral("objArquivo"));
-  txtMIMEType_ = hiddenText(this, "txtMIMEType", QStringLiteral("application/octet-stream"));
-  txtUrl_ = hiddenText(this, "txtUrl");
-  txtRequest_ = new QPlainTextEdit(this);
-  txtRequest_->setObjectName(QStringLiteral("txtRequest"));
-  txtRequest_->hide();
-  txtResponse_ = new QPlainTextEdit(this);
-  txtResponse_->setObjectName(QStringLiteral("txtResponse"));
-  txtResponse_->hide();
-
   auto* lists = new QVBoxLayout;
   lists->addWidget(Drive1_);
   lists->addWidget(dir_, 1);
@@ -136,16 +91,7 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   lay->addLayout(middle, 1);
   lay->addLayout(bottom);
 
-  connect(Drive1_, &QComboBox::activated, this, [this] { Drive1_Change(); });
-  connect(dir_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-    dirPath_ = item->data(kDirPathRole).toString();
-    dir_Change();
-  });
-  connect(file_, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (row >= 0) file_Click();
-  });
   connect(Command1_, &QPushButton::clicked, this, &FrmUpload::Command1_Click);
-  connect(Command2_, &QPushButton::clicked, this, &FrmUpload::Command2_Click);
 
   connect(intake_, &Intake::occurrence, ocorrencia_, &QLabel::setText);
   connect(intake_, &Intake::advanced, this, &FrmUpload::advanceProgress);
@@ -153,7 +99,6 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   connect(intake_, &Intake::finished, this, &FrmUpload::intakeDone);
 
   Form_Load();
-  fillDrives();
   setFolder(QDir::homePath());
 }
 
@@ -162,19 +107,8 @@ FrmUpload::~FrmUpload() = default;
 void FrmUpload::Form_Load() {
   giaCerta = 0;
   msgTrabalho = false;
-  totalEnvio = 0;
   buildGrid();
-  try {
-    LocalDatabase::Connection db;
-    const auto rows = db.query(QStringLiteral("SELECT * FROM  tblContador"));
-    if (!rows.isEmpty()) {
-      QString doc = rows.first().value(QStringLiteral("cont_cpf_cnpj")).toString();
-      doc.remove(QLatin1Char('.')).remove(QLatin1Char('-')).remove(QLatin1Char('/'));
-      docContador = doc;
-    }
-  } catch (const DbError& e) {
-    ErrorReport::show(this, e);
-  }
+  loadAccountant();
 }
 
 void FrmUpload::buildGrid() {
@@ -212,100 +146,12 @@ void FrmUpload::buildGrid() {
   }
 }
 
-// Drive, folder and file lists.
-
-void FrmUpload::fillDrives() {
-  Drive1_->clear();
-  const QString home = QDir::homePath();
-  Drive1_->addItem(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Pasta pessoal (%1)").arg(home), home);
-  for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
-    if (!v.isValid() || !v.isReady()) continue;
-    const QString root = v.rootPath();
-    const QString name = v.displayName() == root ? root : QStringLiteral("%1 (%2)").arg(v.displayName(), root);
-    Drive1_->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), name, root);
-  }
-}
-
-void FrmUpload::Drive1_Change() {
-  const QString root = Drive1_->currentData().toString();
-  if (root.isEmpty()) return;
-  dirPath_ = root;
-  dir_Change();
-}
-
-void FrmUpload::dir_Change() {
-  fillDirs();
-  fillFiles();
-}
-
-void FrmUpload::setFolder(const QString& path) {
-  dirPath_ = QDir(path).absolutePath();
-  // The drive is the longest listed root that holds the folder.
-  int best = -1;
-  qsizetype bestLen = -1;
-  for (int i = 0; i < Drive1_->count(); ++i) {
-    const QString root = Drive1_->itemData(i).toString();
-    const bool holds = dirPath_ == root || dirPath_.startsWith(root.endsWith('/') ? root : root + '/');
-    if (holds && root.size() > bestLen) {
-      best = i;
-      bestLen = root.size();
-    }
-  }
-  if (best >= 0) Drive1_->setCurrentIndex(best);
-  dir_Change();
-}
-
-void FrmUpload::fillDirs() {
-  dir_->clear();
-  // The open folders from the root down, then the folders inside the current one.
-  QStringList chain;
-  for (QDir d(dirPath_);; ) {
-    chain.prepend(d.absolutePath());
-    if (d.isRoot() || !d.cdUp()) break;
-  }
-  const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-  const QIcon closed = style()->standardIcon(QStyle::SP_DirClosedIcon);
-  int depth = 0;
-  for (const QString& p : chain) {
-    const QString name = QFileInfo(p).fileName().isEmpty() ? p : QFileInfo(p).fileName();
-    auto* item = new QListWidgetItem(open, QString(depth * 2, QLatin1Char(' ')) + name, dir_);
-    item->setData(kDirPathRole, p);
-    ++depth;
-  }
-  dir_->setCurrentRow(dir_->count() - 1);
-  const QFileInfoList subs =
-      QDir(dirPath_).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-  for (const QFileInfo& fi : subs) {
-    auto* item = new QListWidgetItem(closed, QString(depth * 2, QLatin1Char(' ')) + fi.fileName(), dir_);
-    item->setData(kDirPathRole, fi.absoluteFilePath());
-  }
-}
-
-void FrmUpload::fillFiles() {
-  // A new folder starts with nothing chosen, so listing it starts no intake.
-  const QSignalBlocker block(file_);
-  file_->clear();
-  for (const QFileInfo& fi : QDir(dirPath_).entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase))
-    file_->addItem(fi.fileName());
-  file_->setCurrentRow(-1);
-}
-
-bool FrmUpload::chooseFile(const QString& name) {
-  const auto found = file_->findItems(name, Qt::MatchExactly);
-  if (found.isEmpty()) return false;
-  const int row = file_->row(found.first());
-  if (row == file_->currentRow()) file_Click();  // choosing it again starts over too
-  else file_->setCurrentRow(row);
-  return true;
-}
-
 // Choosing the file and converting it.
 
 void FrmUpload::file_Click() {
-  QListWidgetItem* item = file_->currentItem();
-  if (!item) return;
-  const QString name = item->text();
-  const QString path = QDir(dirPath_).filePath(name);
+  const QString name = chosenName();
+  if (name.isEmpty()) return;
+  const QString path = chosenPath();
   Preparacao_->show();
   if (name.right(3).toUpper() == QLatin1String("GDB")) {
     txtUploadFile_->setText(path);
@@ -418,19 +264,72 @@ void FrmUpload::Command1_Click() {
   if (main) main->setEnabled(true);
 }
 
+// Sending.
+
+void FrmUpload::selectReferences(int from, int to) {
+  const int last = GridRefencias_->rowCount() - 1;
+  from = qBound(1, from, last);
+  to = qBound(1, to, last);
+  GridRefencias_->clearSelection();
+  GridRefencias_->setCurrentCell(to, 1, QItemSelectionModel::NoUpdate);
+  GridRefencias_->setRangeSelected(
+      QTableWidgetSelectionRange(qMin(from, to), 0, qMax(from, to), GridRefencias_->columnCount() - 1), true);
+}
+
+QList<ReferenceRow> FrmUpload::selectedReferences(bool* downwards) const {
+  // The row where the selection ends is the current one; it began at the other end of the range.
+  const int r2 = GridRefencias_->currentRow();
+  int r1 = r2;
+  const auto ranges = GridRefencias_->selectedRanges();
+  for (const QTableWidgetSelectionRange& range : ranges) {
+    if (r2 < range.topRow() || r2 > range.bottomRow()) continue;
+    r1 = r2 == range.topRow() ? range.bottomRow() : range.topRow();
+    break;
+  }
+  *downwards = r1 < r2;
+  QList<ReferenceRow> rows;
+  // Row 0 is the header: never a reference.
+  for (int r = qMax(1, qMin(r1, r2)); r <= qMax(r1, r2) && r < GridRefencias_->rowCount(); ++r) {
+    const QTableWidgetItem* key = GridRefencias_->item(r, 0);
+    const QTableWidgetItem* text = GridRefencias_->item(r, 1);
+    rows.append({key ? key->text() : QString(), text ? text->text() : QString()});
+  }
+  return rows;
+}
+
+void FrmUpload::cmdUpload_Click() {
+  if (!certificateAccepted()) return;
+  if (!fileChosen()) return;
+  giaCerta = 0;
+  Principal* main = Forms::find<Principal>();
+  const QString anoTrabalho = main ? main->anoTrabalho : QString();
+  bool downwards = false;
+  const ReferenceWalk walk = WalkReferences(selectedReferences(&downwards), downwards, anoTrabalho, &msgTrabalho);
+  if (!walk.message.isEmpty()) MsgBox(this, walk.message, QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
+  giaCerta = qint16(walk.gias.size());
+  if (giaCerta == 0) return;
+
+  const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") +
+                                (main ? main->thisCont_cpf_cnpj : QString()) + QStringLiteral("&chave=") +
+                                (main ? main->selectedChave() : QString()) + QStringLiteral("&gias=") +
+                                walk.gias.join(QLatin1Char(',')));
+  // The server gets the working database under the name of the declaration it came from.
+  sendUpload(url, intake_->settings().workDb, QFileInfo(txtUploadFile_->text()).fileName());
+}
+
+void FrmUpload::answerReceived(const QByteArray&) {
+  // Whatever the server says, the user sees the outcome in the refreshed list of transmissions.
+  refreshMainAndUnload();
+}
+
+void FrmUpload::uploadFailed(int, const QString& description) {
+  MsgBox(this, description, QMessageBox::Warning, QStringLiteral("ERROR"));
+  emit uploadFinished(false);
+}
+
 // Leaving.
-
-void FrmUpload::giveMainWindowBack() {
-  if (Principal* main = Forms::find<Principal>()) main->setEnabled(true);
-}
-
-void FrmUpload::Command2_Click() {
-  giveMainWindowBack();
-  hide();
-}
 
 void FrmUpload::closeEvent(QCloseEvent* e) {
   intake_->cancel();
-  giveMainWindowBack();
-  FormBase<QWidget>::closeEvent(e);
+  TransmissionWindow::closeEvent(e);
 }

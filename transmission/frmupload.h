@@ -2,8 +2,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "app/forms.h"
 #include "transmission/intake.h"
+#include "transmission/referencewalk.h"
+#include "transmission/transmissionwindow.h"
 
 class QComboBox;
 class QGroupBox;
@@ -16,37 +17,30 @@ class QPushButton;
 class QTableWidget;
 
 // ZIDE transmission window: the user picks the declaration (.GDB), the intake turns it into
-// zide.db and the window lists the selected taxpayer's reference periods. Object names of the
+// zide.db, the window lists the selected taxpayer's reference periods, and "&Enviar" sends zide.db
+// with the keys of the chosen periods of an accepted year. Object names of the
 // controls: Label1, Label2, Drive1, dir, file, Frame1, GridRefencias, Preparacao, Label4,
 // ocorrencia, Progresso, ProgressBar1, lblSendSpeed, cmdUpload, Command2, and the hidden Command1,
 // txtUploadFile, txtName, txtMIMEType, txtUrl, txtRequest, txtResponse.
-class FrmUpload : public FormBase<QWidget> {
+class FrmUpload : public TransmissionWindow {
   Q_OBJECT
  public:
   FrmUpload();
   ~FrmUpload() override;
 
-  // Form-level state, reset when the window loads.
-  QString docContador;     // the accountant's CPF/CNPJ digits
+  // Form-level state, reset when the window loads (with totalEnvio and the others of the base).
   qint16 giaCerta = 0;     // references accepted by the current press of "&Enviar"
-  bool msgTrabalho = false;
-  qint32 totalEnvio = 0;
-  bool certificadoOk = false;
-  bool conectado = false;
+  bool msgTrabalho = false;  // the working-year message was shown since the window loaded
 
   // Handlers, public so that code (and tests) can stand in for a click.
-  void Drive1_Change();
-  void dir_Change();
-  void file_Click();
+  void file_Click() override;
+  void cmdUpload_Click() override;
   void PreparaArquivo();
   void Command1_Click();
-  void Command2_Click();
 
-  // Shows a folder in the drive, folder and file lists (selects the drive that holds it).
-  void setFolder(const QString& path);
-  QString folder() const { return dirPath_; }
-  // Selects a file of the file list by name, as a click would; false when it is not listed.
-  bool chooseFile(const QString& name);
+  // Selects the references from row `from` to row `to` of GridRefencias (row 1 is the first
+  // reference), as a drag or a shift-click would: the grid's current row ends at `to`.
+  void selectReferences(int from, int to);
 
   // Whether an intake is running, and the last intake's counts (for the sending step and tests).
   bool isPreparing() const { return intake_->isRunning(); }
@@ -61,45 +55,31 @@ class FrmUpload : public FormBase<QWidget> {
   void intakeFinished();
 
  protected:
+  void answerReceived(const QByteArray& answer) override;
+  void uploadFailed(int number, const QString& description) override;
   void closeEvent(QCloseEvent* e) override;
 
  private:
   void Form_Load();
   void buildGrid();
-  void fillDrives();
-  void fillDirs();
-  void fillFiles();
   void advanceProgress();
   void intakeDone(const Intake::Outcome& outcome);
   void clearReferences();
-  void giveMainWindowBack();
+  // The rows of the selection, and whether it was made downwards.
+  QList<ReferenceRow> selectedReferences(bool* downwards) const;
 
   Intake* intake_;
   Intake::Outcome lastOutcome_;
   bool lostDataPending_ = false;
   int exportTimeoutMs_ = 0;
-  QString dirPath_;
 
   QLabel* Label1_;
   QLabel* Label2_;
-  QComboBox* Drive1_;
-  QListWidget* dir_;
-  QListWidget* file_;
   QGroupBox* Frame1_;
   QTableWidget* GridRefencias_;
   QGroupBox* Preparacao_;
   QLabel* Label4_;
   QLabel* ocorrencia_;
   QProgressBar* Progresso_;
-  QProgressBar* ProgressBar1_;
-  QLabel* lblSendSpeed_;
-  QPushButton* cmdUpload_;
-  QPushButton* Command2_;
   QPushButton* Command1_;
-  QLineEdit* txtUploadFile_;
-  QLineEdit* txtName_;
-  QLineEdit* txtMIMEType_;
-  QLineEdit* txtUrl_;
-  QPlainTextEdit* txtRequest_;
-  QPlainTextEdit* txtResponse_;
 };

@@ -1,0 +1,26 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// Which of the selected reference periods go to the server: those whose year the municipality
+// accepts now (the working year the server handed out with the last refresh).
+
+struct ReferenceRow {
+  QString key;   // ID_03003
+  QString text;  // "dd/mm/aaaa a dd/mm/aaaa"
+};
+
+struct ReferenceWalk {
+  QStringList gias;  // accepted keys, in the order walked
+  QString message;   // the year message to show now, empty when none
+};
+
+// rows: the selected rows from the upper to the lower one. downwards: the selection ended below
+// the row where it began. *msgTrabalho: whether the year message was already shown since the
+// window loaded; set when this walk shows it.
+ReferenceWalk WalkReferences(const QList<ReferenceRow>& rows, bool downwards, const QString& anoTrabalho,
+                             bool* msgTrabalho);
+
+// The year a reference text ends in: its last four characters once trimmed.
+QString ReferenceYear(const QString& text);
