@@ -1,5 +1,8 @@
 // The sandbox's SOAP answers, read through the client's own exchange and result reader.
 #include <QtTest>
+#include <QCryptographicHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QXmlStreamReader>
 
 #include <QNetworkAccessManager>
@@ -25,6 +28,55 @@ QString call(const QString& op, const QList<SoapParam>& params, QString* raw = n
 
 // 1-based, as the client reads the positions.
 QString at(const QString& s, int from, int to) { return s.mid(from - 1, to - from + 1); }
+
+// One upload through the client's own socket object: every data event, and when it came.
+struct Arrivals {
+  QList<QByteArray> chunks;
+  QList<qint64> msAfterFirst;
+  QByteArray answer;
+  bool complete = false;
+};
+
+Arrivals uploadTo(quint16 port, const QString& path, const QByteArray& content, const QString& fileName) {
+  Arrivals a;
+  const UrlParts url = SplitUrl("http://127.0.0.1:" + QString::number(port) + " " + path);
+  Uploader up;
+  QElapsedTimer clock;
+  QObject::connect(&up, &Uploader::dataArrival, [&](const QByteArray& chunk, qint64) {
+    if (a.chunks.isEmpty()) clock.start();
+    a.chunks << chunk;
+    a.msAfterFirst << clock.elapsed();
+  });
+  QSignalSpy done(&up, &Uploader::answerComplete);
+  if (!up.send(url.Host, quint16(url.Port), BuildUploadRequest(content, url, "objArquivo", fileName, "application/octet-stream")))
+    return a;
+  a.complete = done.wait(10000);
+  if (a.complete) a.answer = done.at(0).at(0).toByteArray();
+  return a;
+}
+
+QString sha1(const QByteArray& bytes) { return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()); }
+
+QByteArray pdfWith(const QByteArray& text) {
+  return "%PDF-1.4\n1 0 obj << /Producer (PGDAS-D) >> endobj\nBT (" + text + ") Tj ET\n%%EOF\n";
+}
+
+// A SQLite working database with one reference period, as the ZIDE window sends it.
+QByteArray workingDatabase(const QString& path, int id, const QString& inicio) {
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "wd");
+    db.setDatabaseName(path);
+    db.open();
+    QSqlQuery q(db);
+    q.exec("CREATE TABLE TAB03003 (ID_03003 INTEGER, ID_03002 INTEGER, INICIO TEXT, FIM TEXT, SUBSTITUI TEXT)");
+    q.exec(QStringLiteral("INSERT INTO TAB03003 VALUES (%1, 1, '%2', '%2', 'N')").arg(id).arg(inicio));
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("wd");
+  QFile f(path);
+  f.open(QIODevice::ReadOnly);
+  return f.readAll();
+}
 }  // namespace
 
 class TstSandboxSoap : public QObject {
@@ -39,6 +91,10 @@ class TstSandboxSoap : public QObject {
   void faultsEndTheExchange_data();
   void faultsEndTheExchange();
   void listDetailsAndReceiptAfterUpload();
+  void splitAnswerArrivesInTwoDataEvents();
+  void splitAnswerStillRecordsAndSoapStillReads();
+  void transmissionKeepsTheSha1OfTheBytes();
+  void dataFileWithoutSha1GetsTheColumn();
 };
 
 void TstSandboxSoap::ver2Positions() {
@@ -220,6 +276,119 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
   QVERIFY(!receipt.contains(protocols[0]));
   QVERIFY(get("IE=" + kIe + "&key=ERRADA&ref=GIA/8").contains("Acesso n"));
   QVERIFY(get("IE=" + kIe + "&key=" + kKey + "&ref=01/1999").contains("Nenhuma entrega"));
+}
+
+void TstSandboxSoap::splitAnswerArrivesInTwoDataEvents() {
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S", "--falha", "dividir:upload"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  // A refusal with two markers: the cut comes before the first one, after some leading HTML.
+  const Arrivals a = uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=",
+                              pdfWith("EXTRATO e RECIBO 03/2025"), "extrato.pdf");
+  QVERIFY2(a.complete, qPrintable(server.log()));
+  QCOMPARE(a.chunks.size(), 2);
+  QVERIFY(a.chunks[0].startsWith("HTTP/1.0 200 OK\r\n"));
+  QVERIFY(a.chunks[0].contains("\r\n\r\n<html>"));
+  QVERIFY(!a.chunks[0].contains("ARQUIVO INVALIDO"));
+  QVERIFY(!a.chunks[0].contains("EXTRATO") && !a.chunks[0].contains("RECIBO"));
+  QVERIFY(a.chunks[1].contains("ARQUIVO INVALIDO - EXTRATO"));
+  QVERIFY(a.chunks[1].contains("ARQUIVO INVALIDO - RECIBO"));
+  QVERIFY2(a.msAfterFirst[1] >= 300, qPrintable(QString::number(a.msAfterFirst[1])));
+  // Content-Length counts the whole body, both writes together.
+  const qsizetype bodyAt = a.answer.indexOf("\r\n\r\n") + 4;
+  QVERIFY(a.answer.contains("Content-Length: " + QByteArray::number(a.answer.size() - bodyAt) + "\r\n"));
+  QCOMPARE(a.chunks[0] + a.chunks[1], a.answer);
+  // Refused as always: nothing recorded.
+  QVERIFY(server.rows("SELECT id FROM transmissao").isEmpty());
+  QVERIFY(server.log().contains("resposta dividida"));
+}
+
+void TstSandboxSoap::splitAnswerStillRecordsAndSoapStillReads() {
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S", "--falha", "dividir",
+                        "--data-servidor", kDate});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app.writeSettings("127.0.0.1", QString::number(server.port()));
+  QTemporaryDir dir;
+  const QByteArray db = workingDatabase(dir.filePath("zide.db"), 31, "2025-04-01");
+  // Six protocol lines: half of the body lies well past the first one, the cut still comes before it.
+  const Arrivals zide = uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=31,32,33,34,35,36",
+                                 db, "ZIDE.GDB");
+  QVERIFY2(zide.complete, qPrintable(server.log()));
+  QCOMPARE(zide.chunks.size(), 2);
+  QVERIFY(zide.chunks[0].contains("ARQUIVO RECEBIDO"));
+  QVERIFY(!zide.chunks[0].contains("PROTOCOLO="));
+  QVERIFY(zide.chunks[1].startsWith("PROTOCOLO=2025000001;REFERENCIA=04/2025;STATUS=1"));
+  QVERIFY(zide.chunks[1].contains("PROTOCOLO=2025000006;REFERENCIA=GIA/36;STATUS=2"));
+  // A Simples PDF that passes: recorded, its protocol only in the second part.
+  const Arrivals simples = uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=",
+                                    pdfWith("Declaracao 10/2025"), "decl.pdf");
+  QCOMPARE(simples.chunks.size(), 2);
+  QVERIFY(simples.chunks[1].contains("PROTOCOLO=2025000007;REFERENCIA=10/2025;STATUS=1"));
+  const auto rows = server.rows("SELECT referencia, tipo FROM transmissao ORDER BY id");
+  QCOMPARE(rows.size(), 7);
+  QCOMPARE(rows[0].value("referencia").toString(), QStringLiteral("04/2025"));
+  QCOMPARE(rows[6].value("tipo").toString(), QStringLiteral("SIMPLES"));
+  // Unscoped, SOAP answers come in two parts as well; the client's exchange still reads them whole.
+  const QString list = call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
+  QCOMPARE(at(list, 32, 50), kDate);
+  QVERIFY2(list.contains("<referencia>04/2025</referencia>") && list.contains("<referencia>10/2025</referencia>"),
+           qPrintable(list));
+}
+
+void TstSandboxSoap::transmissionKeepsTheSha1OfTheBytes() {
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  QTemporaryDir dir;
+  const QByteArray db = workingDatabase(dir.filePath("zide.db"), 7, "2025-01-01");
+  // Two references of one upload share the file, so they share its hash.
+  QVERIFY(uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8", db, "ZIDE.GDB").complete);
+  // Bytes every text reading would alter: NUL, CR LF, high bytes.
+  const QByteArray pdf = pdfWith(QByteArray("bin") + '\0' + "\r\n\xe7\xff 05/2025");
+  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdf, "d.pdf").complete);
+  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=",
+                   pdfWith("RECIBO"), "r.pdf").complete);
+  const auto rows = server.rows("SELECT gia, tipo, tamanho, sha1 FROM transmissao ORDER BY id");
+  QCOMPARE(rows.size(), 3);
+  QCOMPARE(rows[0].value("sha1").toString(), sha1(db));
+  QCOMPARE(rows[1].value("sha1").toString(), sha1(db));
+  QCOMPARE(rows[0].value("tamanho").toLongLong(), db.size());
+  QCOMPARE(rows[2].value("sha1").toString(), sha1(pdf));
+  QVERIFY(sha1(pdf) != sha1(pdfWith("bin")));
+}
+
+void TstSandboxSoap::dataFileWithoutSha1GetsTheColumn() {
+  TestAppFolder app;
+  QTemporaryDir dir;
+  const QString file = dir.filePath("antigo.db");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
+    db.setDatabaseName(file);
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("CREATE TABLE transmissao (id INTEGER PRIMARY KEY AUTOINCREMENT, protocolo TEXT UNIQUE, "
+                   "ie TEXT NOT NULL, referencia TEXT NOT NULL, data TEXT NOT NULL, status INTEGER NOT NULL, "
+                   "adicionado TEXT NOT NULL, tipo TEXT NOT NULL, contador TEXT NOT NULL, gia TEXT NOT NULL DEFAULT '', "
+                   "arquivo TEXT NOT NULL, tamanho INTEGER NOT NULL, mensagem TEXT NOT NULL DEFAULT '')"));
+    QVERIFY(q.exec("INSERT INTO transmissao VALUES (1, '2024000001', '" + kIe +
+                   "', '12/2024', '02/01/2025 10:00:00', 1, '0,00', 'SIMPLES', '1', '', 'velho.pdf', 10, '')"));
+    db.close();
+  }
+  QSqlDatabase::removeDatabase("old");
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S"}, file);
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  const QByteArray pdf = pdfWith("Declaracao 11/2025");
+  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdf, "novo.pdf").complete);
+  const auto rows = server.rows("SELECT arquivo, sha1 FROM transmissao ORDER BY id");
+  QCOMPARE(rows.size(), 2);
+  QCOMPARE(rows[0].value("arquivo").toString(), QStringLiteral("velho.pdf"));
+  QCOMPARE(rows[0].value("sha1").toString(), QString(""));
+  QCOMPARE(rows[1].value("sha1").toString(), sha1(pdf));
+  // The list still carries the old transmission.
+  app.writeSettings("127.0.0.1", QString::number(server.port()));
+  QVERIFY(call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}})
+              .contains("<referencia>12/2024</referencia>"));
 }
 
 QTEST_MAIN(TstSandboxSoap)
