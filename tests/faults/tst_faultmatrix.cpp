@@ -1,0 +1,927 @@
+#include <QtTest>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <signal.h>
+#include <sys/types.h>
+#include <memory>
+
+#include "app/principal.h"
+#include "app/settings.h"
+#include "intake/intakesupport.h"
+#include "net/soap.h"
+#include "registry/certificates.h"
+#include "registry/certificatesdialog.h"
+#include "registry/formdriver.h"
+#include "registry/frmcontador.h"
+#include "registry/importempresas.h"
+#include "registry/localdb.h"
+#include "registry/taxpayerforms.h"
+#include "support/cannedserver.h"
+#include "support/recorder.h"
+#include "support/sandbox.h"
+#include "support/testenv.h"
+#include "testcerts.h"
+#include "transmission/frmupload.h"
+#include "transmission/frmuploadsimples.h"
+#include "transmission/intake.h"
+
+// The fault matrix: each row provokes one fault of the server or of a file on the user's disk,
+// drives the program as the user would, and checks what the user is shown and that nothing the
+// program keeps was lost or overwritten. docs/confiabilidade.md lists the rows.
+
+using namespace FormDriver;
+
+namespace {
+const QString kIE = QStringLiteral("0623079040081");
+const QString kKey = QStringLiteral("DEMO1234");
+const QString kDown = QStringLiteral("O Servidor está indisponivel, tente novamente mais tarde.");
+const QString kSaved = QStringLiteral("Contador cadastrado com sucesso");
+const QString kNoAccountant = QStringLiteral("É necessário informar os dados do contador para envio da declaração");
+const QString kCloseZide =
+    QStringLiteral("Por favor, se o programa ZIDE-MG estiver aberto queira por gentileza fechá-lo.");
+const QString kIntakeFailed = QStringLiteral("Erro: não foi possível preparar o arquivo escolhido.\r\n\r\n");
+const QString kNotAccess =
+    QStringLiteral("Erro: Arquivo inválido, você deve selecionar um arquivo conforme o manual indicar");
+const QString kOldName = QStringLiteral("Escritório Antigo Ltda");
+const QString kNewName = QStringLiteral("Escritório Novo Ltda");
+
+QByteArray bytesOf(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<não abriu>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) qFatal("cannot write %s", qPrintable(path));
+  f.write(bytes);
+}
+
+QByteArray randomBytes(qsizetype size, quint32 seed) {
+  QByteArray b(size, Qt::Uninitialized);
+  QRandomGenerator gen(seed);
+  for (char& c : b) c = char(gen.bounded(256));
+  return b;
+}
+
+// Every row of both tables, read without creating, waiting for or writing anything.
+QStringList registryRows(const QString& path) {
+  QStringList out;
+  const QString name = QStringLiteral("matrix-reader");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (!QFileInfo::exists(path) || !db.open()) {
+      out << QStringLiteral("<não abriu>");
+    } else {
+      for (const QString table : {QStringLiteral("tblContador"), QStringLiteral("tblContribuinte")}) {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table))) {
+          out << QStringLiteral("<%1: %2>").arg(table, q.lastError().text());
+          continue;
+        }
+        while (q.next()) {
+          QStringList cells;
+          for (int i = 0; i < q.record().count(); ++i) cells << q.value(i).toString();
+          out << table + QStringLiteral(": ") + cells.join(QLatin1Char('|'));
+        }
+      }
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+  return out;
+}
+
+// The SQLite error of reading the file at once, without waiting: 0 when it can be read.
+int immediateReadError(const QString& path) {
+  int code = 0;
+  const QString name = QStringLiteral("matrix-probe");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=0"));
+    if (db.open()) {
+      QSqlQuery q(db);
+      if (!q.exec(QStringLiteral("SELECT count(*) FROM tblContador"))) code = q.lastError().nativeErrorCode().toInt();
+    } else {
+      code = -1;
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+  return code;
+}
+
+// The list of transmissions as the server writes it (date at 32-50, year at 59-67, version at 78-97).
+QString ver2(const QString& rows) {
+  return QStringLiteral("<listaTransferencias dataServ=\"01/12/2026 10:00:00\" anoT=\"2026/2027\" versao=\"") +
+         QStringLiteral("1.15.01").leftJustified(20) + QStringLiteral("\">") + rows +
+         QStringLiteral("</listaTransferencias>");
+}
+QString transmission(int n) {
+  return QStringLiteral("<transferencia><referencia>%1/2026</referencia><data>05/12/2026 09:00:00</data>"
+                        "<protocolo>2026%2</protocolo><status>1</status><adicionado>100,00</adicionado>"
+                        "</transferencia>")
+      .arg(n % 12 + 1, 2, 10, QLatin1Char('0'))
+      .arg(n, 6, 10, QLatin1Char('0'));
+}
+QString transmissions(int count) {
+  QString rows;
+  for (int i = 1; i <= count; ++i) rows += transmission(i);
+  return rows;
+}
+QByteArray listAnswer(int count) { return CannedServer::envelope(QStringLiteral("Transferencia.ver2"), ver2(transmissions(count))); }
+
+// A list answer of at least 10 MiB; *count gets the number of transmissions in it.
+QByteArray tenMegabyteList(int* count) {
+  const qsizetype perRow = transmission(1).toHtmlEscaped().toUtf8().size();
+  *count = int((10 << 20) / perRow) + 1;
+  return listAnswer(*count);
+}
+
+// The file cannot be written by this process, root included (root ignores the mode bits, so the
+// immutable attribute is added when the mode alone was not enough). Undone when destroyed.
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(const QString& path) : path_(path), permissions_(QFile::permissions(path)) {
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    if (writable()) immutable_ = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
+  }
+  ~ReadOnlyFile() {
+    if (immutable_) QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path_});
+    QFile::setPermissions(path_, permissions_);
+  }
+  bool holds() const { return !writable(); }
+
+ private:
+  bool writable() const {
+    QFile f(path_);
+    return f.open(QIODevice::ReadWrite);  // opening changes nothing
+  }
+  QString path_;
+  QFileDevice::Permissions permissions_;
+  bool immutable_ = false;
+};
+
+// Another program inside an exclusive transaction on the file: the sqlite3 shell, which has
+// written a row and not yet committed.
+class LockingProcess {
+ public:
+  explicit LockingProcess(const QString& path) : path_(path) {}
+  ~LockingProcess() {
+    if (shell_.state() != QProcess::NotRunning) {
+      shell_.kill();
+      shell_.waitForFinished(5000);
+    }
+  }
+  // Starts the transaction and returns once a reader is refused.
+  bool lock(const QString& sql) {
+    shell_.start(QStringLiteral("sqlite3"), {path_});
+    if (!shell_.waitForStarted(10000)) return false;
+    shell_.write("BEGIN EXCLUSIVE;\n" + sql.toUtf8() + "\n");
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000) {
+      if (immediateReadError(path_) == 5) return true;  // SQLITE_BUSY
+      QTest::qWait(50);
+    }
+    return false;
+  }
+  // Commits and ends the other program.
+  bool release() {
+    shell_.write("COMMIT;\n.quit\n");
+    shell_.closeWriteChannel();
+    return shell_.waitForFinished(10000) && shell_.exitStatus() == QProcess::NormalExit && shell_.exitCode() == 0;
+  }
+  QString errors() { return QString::fromLocal8Bit(shell_.readAllStandardError()); }
+
+ private:
+  QString path_;
+  QProcess shell_;
+};
+
+// Every file of a folder with its bytes.
+QMap<QString, QByteArray> folderContents(const QString& path) {
+  QMap<QString, QByteArray> m;
+  for (const QString& n : QDir(path).entryList(QDir::Files | QDir::Hidden, QDir::Name)) m.insert(n, bytesOf(QDir(path).filePath(n)));
+  return m;
+}
+
+bool processAlive(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) == 0; }
+}  // namespace
+
+class TstFaultMatrix : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void serverFaults_data();
+  void serverFaults();
+  void settingsFileFaults_data();
+  void settingsFileFaults();
+  void registryMissing();
+  void registryReadOnly();
+  void registryCorrupt_data();
+  void registryCorrupt();
+  void registryLocked();
+  void declarationIntakeFaults_data();
+  void declarationIntakeFaults();
+  void truncatedCertificateImported_data();
+  void truncatedCertificateImported();
+  void truncatedCertificateInTheStore();
+  void novaGiaFileNotAccess_data();
+  void novaGiaFileNotAccess();
+
+ private:
+  QString registry() const { return app_->file(QStringLiteral("diziz.db")); }
+  void seedRegistry();
+  Principal* mainWindow();
+  FrmContador* accountantWindow();
+  QString storedAccountantName();
+  void fillAccountant(FrmContador* f);
+  QString workFile(const QString& name, const QByteArray& bytes);
+
+  FirebirdLock firebirdLock_;
+  QTemporaryDir work_;  // declarations, certificates and other files the user picks
+  QString declaration_;
+  std::unique_ptr<TestAppFolder> app_;
+  std::unique_ptr<QTemporaryDir> store_;
+  std::unique_ptr<Recorder> rec_;
+};
+
+void TstFaultMatrix::initTestCase() {
+  declaration_ = work_.filePath(QStringLiteral("modelo.gdb"));
+  QVERIFY(makeDeclaration(declaration_, {"--company", kIE + ",11222333000181", "--references", "2", "--rows-each", "1"}));
+}
+
+void TstFaultMatrix::init() {
+  app_ = std::make_unique<TestAppFolder>();
+  store_ = std::make_unique<QTemporaryDir>();
+  qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
+  rec_ = std::make_unique<Recorder>();
+  app_->write(QStringLiteral("info.dip"), "1.15.01");
+  seedRegistry();
+}
+
+void TstFaultMatrix::cleanup() {
+  Forms::unloadAll();
+  settle();
+  SetSoapInactivityTimeoutMs(60000);
+  rec_.reset();
+  qunsetenv("ZIDE_CERTIFICADOS");
+  store_.reset();
+  app_.reset();
+}
+
+// The accountant and two companies, as a user who has worked with the program has them.
+void TstFaultMatrix::seedRegistry() {
+  LocalDatabase::Connection db;
+  db.exec("Insert into tblContador values (?,?,?,?,?,?,?,?,?,?,?,?)",
+          {"123.456.789-09", "MG-012345/O", kOldName, "Rua d'Água", "10", "", "Centro", "Tavarel", "MG",
+           "(31) 3456-7800", "35000-000", "contato@antigo.com.br"});
+  db.exec("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
+          "('0623079040081','Empresa Demo','11.222.333/0001-81','4711-3/02','DEMO1234','777',0)");
+  db.exec("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
+          "('0011111110011','Padaria D''Ávila','09.139.099/0001-81','1091-1/02','PAD00001','',-1)");
+}
+
+Principal* TstFaultMatrix::mainWindow() {
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  p->setSelectedTaxpayer(kIE, QStringLiteral("Empresa Demo"), kKey);
+  return p;
+}
+
+FrmContador* TstFaultMatrix::accountantWindow() {
+  FrmContador* f = Forms::get<FrmContador>();
+  f->show();
+  return f;
+}
+
+QString TstFaultMatrix::storedAccountantName() {
+  const QStringList rows = registryRows(registry());
+  for (const QString& r : rows)
+    if (r.startsWith(QLatin1String("tblContador: "))) return r.section(QLatin1Char('|'), 2, 2);
+  return QString();
+}
+
+void TstFaultMatrix::fillAccountant(FrmContador* f) {
+  child<QRadioButton>(f, "opt_fisica")->click();
+  type(f, "txtCNPJCPF", "12345678909");
+  type(f, "txtCRC", "MG-012345/O");
+  type(f, "txtRazaoSocial", kNewName);
+  type(f, "txtLogradouro", "Rua A");
+  type(f, "txtNumero", "10");
+  type(f, "txtBairro", "Centro");
+  type(f, "txtCidade", "Tavarel");
+  type(f, "txtUF", "MG");
+  type(f, "txtTelefone", "3134567800");
+  type(f, "txtCEP", "35000000");
+  type(f, "txtEmail", "contato@novo.com.br");
+}
+
+QString TstFaultMatrix::workFile(const QString& name, const QByteArray& bytes) {
+  const QString path = work_.filePath(name);
+  writeFile(path, bytes);
+  return path;
+}
+
+// ---- The server ----
+
+void TstFaultMatrix::serverFaults_data() {
+  QTest::addColumn<QString>("peer");
+  QTest::addColumn<bool>("answered");  // an HTTP answer with a body arrives
+  QTest::newRow("servidor recusa a conexão") << "recusar" << false;
+  QTest::newRow("servidor nunca responde") << "silencio" << false;
+  QTest::newRow("servidor responde lixo") << "lixo" << false;
+  QTest::newRow("servidor responde página HTTP 500") << "erro500" << true;
+  QTest::newRow("resposta de 10 MB: uma lista enorme") << "10mb-lista" << true;
+  QTest::newRow("resposta de 10 MB que não é XML") << "10mb-lixo" << true;
+}
+
+// The main window's refresh and the accountant's registration against each fault of the server.
+void TstFaultMatrix::serverFaults() {
+  QFETCH(QString, peer);
+  QFETCH(bool, answered);
+
+  // A list already on screen from a healthy server.
+  CannedServer healthy;
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(healthy.port()));
+  healthy.answer(listAnswer(2));
+  Principal* p = mainWindow();
+  p->RecebeDadosServer();
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+  auto* grid = p->findChild<QTableWidget*>(QStringLiteral("GridTransmissoes"));
+  QCOMPARE(grid->rowCount(), 3);
+
+  std::unique_ptr<SandboxServer> sandbox;
+  std::unique_ptr<CannedServer> canned;
+  int bigListRows = 0;
+  quint16 port = 0;
+  if (peer.startsWith(QLatin1String("10mb"))) {
+    canned = std::make_unique<CannedServer>();
+    const QByteArray body = peer == QLatin1String("10mb-lista") ? tenMegabyteList(&bigListRows)
+                                                                 : randomBytes(10 << 20, 10);
+    QVERIFY(body.size() >= 10 << 20);
+    canned->answer(body);
+    port = canned->port();
+  } else {
+    sandbox = std::make_unique<SandboxServer>(
+        QStringList{"--contribuinte", kIE + ":" + kKey + ":11.222.333/0001-81", "--falha", peer});
+    QVERIFY2(sandbox->isRunning(), qPrintable(sandbox->log()));
+    port = sandbox->port();
+  }
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(port));
+  const QByteArray ini = bytesOf(app_->file(QStringLiteral("diziz.ini")));
+  const QStringList stored = registryRows(registry());
+  // A server that never answers is given up after this long without any progress.
+  SetSoapInactivityTimeoutMs(1500);
+
+  // The refresh: the message, and the list, the selection and the window as they were.
+  QElapsedTimer clock;
+  clock.start();
+  p->RecebeDadosServer();
+  QVERIFY2(clock.elapsed() < 30000, "the refresh must end");
+  if (peer == QLatin1String("10mb-lista")) {
+    QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+    QCOMPARE(grid->rowCount(), 1 + bigListRows);
+    QCOMPARE(grid->item(bigListRows, 2)->text(), QStringLiteral("2026%1").arg(bigListRows, 6, 10, QLatin1Char('0')));
+    QCOMPARE(p->anoTrabalho, QStringLiteral("2026/2027"));
+  } else {
+    QCOMPARE(rec_->texts(), QStringList{kDown});
+    QCOMPARE(rec_->messages[0].title, kMsgTitle);
+    QCOMPARE(grid->rowCount(), 3);
+    QCOMPARE(grid->item(2, 2)->text(), QStringLiteral("2026000002"));
+  }
+  QCOMPARE(p->selectedIE(), kIE);
+  QCOMPARE(p->selectedChave(), kKey);
+  QVERIFY(p->isEnabled());
+  QVERIFY(p->findChild<QGroupBox*>(QStringLiteral("frmImportacao"))->isVisible());
+
+  // The accountant's registration: the server hears first; only a failed exchange stops the save.
+  rec_->clear();
+  FrmContador* f = accountantWindow();
+  QVERIFY(rec_->messages.isEmpty());
+  type(f, "txtRazaoSocial", kNewName);
+  clock.restart();
+  click(f, "btnOK");
+  QVERIFY2(clock.elapsed() < 30000, "the registration must end");
+  if (answered) {
+    // The answer is not examined: the accountant is saved here and sent again at the next OK.
+    QCOMPARE(rec_->texts(), QStringList{kSaved});
+    QCOMPARE(storedAccountantName(), kNewName);
+    if (sandbox) QCOMPARE(sandbox->rows("SELECT COUNT(*) AS n FROM contador").value(0).value("n").toInt(), 0);
+  } else {
+    QCOMPARE(rec_->messages.size(), 1);
+    QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")), qPrintable(rec_->lastText()));
+    QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+    QVERIFY(f->isVisible());
+    QCOMPARE(registryRows(registry()), stored);
+  }
+  QCOMPARE(bytesOf(app_->file(QStringLiteral("diziz.ini"))), ini);
+
+  // The window is not stuck: the next refresh from a healthy server lists again.
+  Forms::unloadAll();
+  settle();
+  rec_->clear();
+  p = mainWindow();
+  grid = p->findChild<QTableWidget*>(QStringLiteral("GridTransmissoes"));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(healthy.port()));
+  healthy.answer(listAnswer(3));
+  p->RecebeDadosServer();
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+  QCOMPARE(grid->rowCount(), 4);
+}
+
+// ---- diziz.ini ----
+
+void TstFaultMatrix::settingsFileFaults_data() {
+  QTest::addColumn<bool>("present");
+  QTest::addColumn<QByteArray>("contents");  // %PORT% stands for the test server's port
+  QTest::addColumn<QString>("host");
+  QTest::addColumn<QString>("port");
+  QByteArray padding;
+  while (padding.size() < (1 << 20))
+    padding += "[outra" + QByteArray::number(padding.size()) + "]\r\nchave=" + QByteArray(200, 'v') + "\r\n";
+  QTest::newRow("diziz.ini ausente") << false << QByteArray() << QString() << QString();
+  QTest::newRow("diziz.ini vazio") << true << QByteArray() << QString() << QString();
+  QTest::newRow("diziz.ini de 1 MB, a seção no fim")
+      << true << padding + "[servidor]\r\nhost=127.0.0.1\r\nport=%PORT%\r\n" << "127.0.0.1" << "%PORT%";
+  QTest::newRow("diziz.ini de 1 MB num só valor")
+      << true << "[servidor]\r\nhost=127.0.0.1\r\nport=" + QByteArray(1 << 20, '9') + "\r\n" << "127.0.0.1"
+      << QString(254, QLatin1Char('9'));
+  QTest::newRow("diziz.ini binário") << true << randomBytes(256 * 1024, 1010) << QString() << QString();
+}
+
+// What the refresh and the accountant's registration do with each settings file.
+void TstFaultMatrix::settingsFileFaults() {
+  QFETCH(bool, present);
+  QFETCH(QByteArray, contents);
+  QFETCH(QString, host);
+  QFETCH(QString, port);
+  CannedServer server;
+  server.answer(listAnswer(2));
+  const QByteArray serverPort = QByteArray::number(server.port());
+  contents.replace("%PORT%", serverPort);
+  port.replace(QLatin1String("%PORT%"), QString::fromLatin1(serverPort));
+  const QString iniPath = app_->file(QStringLiteral("diziz.ini"));
+  if (present) writeFile(iniPath, contents);
+  else QVERIFY(!QFile::exists(iniPath));
+  const QStringList stored = registryRows(registry());
+
+  // The reader gives sane values: the file's, cut to 254 characters, or nothing.
+  QCOMPARE(ReadSetting(QStringLiteral("servidor"), QStringLiteral("host")), host);
+  QCOMPARE(ReadSetting(QStringLiteral("servidor"), QStringLiteral("port")), port);
+  const bool reaches = port == QString::fromLatin1(serverPort);
+
+  Principal* p = mainWindow();
+  p->RecebeDadosServer();
+  auto* grid = p->findChild<QTableWidget*>(QStringLiteral("GridTransmissoes"));
+  if (reaches) {
+    QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+    QCOMPARE(grid->rowCount(), 3);
+  } else {
+    QCOMPARE(rec_->texts(), QStringList{kDown});
+    QCOMPARE(grid->rowCount(), 1);
+    QVERIFY(server.requests.isEmpty());
+  }
+  QVERIFY(p->isEnabled());
+  QCOMPARE(p->selectedIE(), kIE);
+
+  rec_->clear();
+  FrmContador* f = accountantWindow();
+  type(f, "txtRazaoSocial", kNewName);
+  click(f, "btnOK");
+  if (reaches) {
+    QCOMPARE(rec_->texts(), QStringList{kSaved});
+    QCOMPARE(storedAccountantName(), kNewName);
+  } else {
+    QCOMPARE(rec_->messages.size(), 1);
+    QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")), qPrintable(rec_->lastText()));
+    QCOMPARE(registryRows(registry()), stored);
+  }
+  // The program never writes the settings file.
+  if (present) QCOMPARE(bytesOf(iniPath), contents);
+  else QVERIFY(!QFile::exists(iniPath));
+}
+
+// ---- diziz.db ----
+
+// Missing: made afresh with both tables on first use, and usable at once.
+void TstFaultMatrix::registryMissing() {
+  QVERIFY(QFile::remove(registry()));
+  CannedServer server;
+  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+
+  Principal* p = mainWindow();
+  p->Command1_Click();
+  QCOMPARE(rec_->texts(), QStringList{kNoAccountant});
+  FrmContador* f = Forms::find<FrmContador>();
+  QVERIFY(f && f->isVisible());
+  QVERIFY(!Forms::find<FrmUpload>() && !Forms::find<FrmUploadSimples>());
+  QCOMPARE(registryRows(registry()), QStringList());  // both tables there, both empty
+
+  rec_->clear();
+  fillAccountant(f);
+  click(f, "btnOK");
+  QCOMPARE(rec_->texts(), QStringList{kSaved});
+  QCOMPARE(storedAccountantName(), kNewName);
+}
+
+// Read-only: reading works; every save is refused with its message and the file stays as it was.
+void TstFaultMatrix::registryReadOnly() {
+  CannedServer server;
+  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+  const QByteArray before = bytesOf(registry());
+  const QStringList stored = registryRows(registry());
+  ReadOnlyFile readOnly(registry());
+  if (!readOnly.holds()) QSKIP("this user can write any file (no chattr)");
+
+  FrmContador* f = accountantWindow();
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+  QCOMPARE(child(f, "txtRazaoSocial")->text(), kOldName);
+  type(f, "txtRazaoSocial", kNewName);
+  click(f, "btnOK");
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 1, \r\n")), qPrintable(rec_->lastText()));
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  QVERIFY(f->isVisible());
+
+  rec_->clear();
+  click(f, "Command2");  // Remover
+  QCOMPARE(rec_->texts(), QStringList{QStringLiteral("Não foi possível excluir o contador. Tente novamente mais tarde.")});
+  QVERIFY(f->isVisible());
+
+  // A new company is refused with the database's report.
+  rec_->clear();
+  auto* c = Forms::get<FrmCriaContribuinte>();
+  c->show();
+  c->txtIE()->setText(QStringLiteral("0908301661392"));
+  c->txtRazaoSocial()->setText(QStringLiteral("Padaria São José Ltda"));
+  c->txtCNPJ()->setText(QStringLiteral("52.601.815/0001-20"));
+  c->txtCNAE()->setText(QStringLiteral("2486-8/54"));
+  c->chave()->setText(QStringLiteral("AB12CD34"));
+  c->cmdOK_Click();
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->lastText().startsWith(QStringLiteral("\r\nVB Error #  8\r\n")), qPrintable(rec_->lastText()));
+  QVERIFY(c->isVisible());
+
+  QCOMPARE(bytesOf(registry()), before);
+  QCOMPARE(registryRows(registry()), stored);
+}
+
+void TstFaultMatrix::registryCorrupt_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<int>("code");  // the SQLite error the report names
+  QTest::newRow("diziz.db que não é banco de dados") << "lixo" << 26;
+  QTest::newRow("diziz.db cortado no primeiro bloco") << "cortado" << 11;
+}
+
+// Corrupt: every action reports the database error; the file is never repaired over or replaced.
+void TstFaultMatrix::registryCorrupt() {
+  QFETCH(QString, kind);
+  QFETCH(int, code);
+  if (kind == QLatin1String("lixo")) {
+    writeFile(registry(), randomBytes(16384, 26));
+  } else {
+    const QByteArray whole = bytesOf(registry());
+    QVERIFY(whole.size() > 4096);
+    writeFile(registry(), whole.left(4096));
+  }
+  const QByteArray before = bytesOf(registry());
+  CannedServer server;
+  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+  const QString reportStart = QStringLiteral("\r\nVB Error #  %1\r\n   Generated by SQLite\r\n").arg(code);
+
+  // "Escolher arquivo para transmitir": the report, and no transmission window.
+  Principal* p = mainWindow();
+  p->Command1_Click();
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->lastText().startsWith(reportStart), qPrintable(rec_->lastText()));
+  QCOMPARE(rec_->messages[0].title, kAppTitle);
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::NoIcon);
+  QVERIFY(!Forms::find<FrmUpload>() && !Forms::find<FrmUploadSimples>() && !Forms::find<FrmContador>());
+  QVERIFY(p->isEnabled());
+
+  // Contribuinte › Novo: the report, and the main window given back.
+  rec_->clear();
+  p->mnContribuinteNovo_Click();
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY(rec_->lastText().startsWith(reportStart));
+  QVERIFY(!Forms::find<FrmCriaContribuinte>());
+  QVERIFY(p->isEnabled());
+
+  // The accountant's window opens empty (with the report) and its save is refused.
+  rec_->clear();
+  FrmContador* f = accountantWindow();
+  QCOMPARE(rec_->messages.size(), 1);
+  fillAccountant(f);
+  click(f, "btnOK");
+  QCOMPARE(rec_->messages.size(), 2);
+  QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 1, \r\n")), qPrintable(rec_->lastText()));
+  QVERIFY(f->isVisible());
+
+  QCOMPARE(bytesOf(registry()), before);
+  QVERIFY(!QFile::exists(registry() + "-journal"));
+}
+
+// Locked by another program: the wait ends with the database's report; once the other program
+// commits, its row and every earlier one are there.
+void TstFaultMatrix::registryLocked() {
+  CannedServer server;
+  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+  const QStringList stored = registryRows(registry());
+  Principal* p = mainWindow();
+  FrmContador* f = accountantWindow();  // loaded before the other program takes the file
+  QVERIFY(rec_->messages.isEmpty());
+
+  LockingProcess other(registry());
+  const QString otherRow = QStringLiteral("0022222220022|Empresa do Outro Programa|||||0");
+  QVERIFY2(other.lock(QStringLiteral("INSERT INTO tblContribuinte (IE,RazaoSocial,OptanteSimples) "
+                                     "VALUES ('0022222220022','Empresa do Outro Programa',0);")),
+           qPrintable(other.errors()));
+
+  const QString reportStart = QStringLiteral("\r\nVB Error #  5\r\n   Generated by SQLite\r\n");
+  QElapsedTimer clock;
+  clock.start();
+  p->Command1_Click();
+  QVERIFY2(clock.elapsed() < 20000, "the wait for the other program must end");
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->lastText().startsWith(reportStart), qPrintable(rec_->lastText()));
+  QVERIFY(!Forms::find<FrmUpload>() && !Forms::find<FrmUploadSimples>());
+  QVERIFY(p->isEnabled());
+
+  rec_->clear();
+  type(f, "txtRazaoSocial", kNewName);
+  click(f, "btnOK");
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 1, \r\n")), qPrintable(rec_->lastText()));
+  QVERIFY(f->isVisible());
+
+  QVERIFY2(other.release(), qPrintable(other.errors()));
+  QCOMPARE(registryRows(registry()), stored + QStringList{"tblContribuinte: " + otherRow});
+
+  // With the file free again the same save goes through.
+  rec_->clear();
+  click(f, "btnOK");
+  QCOMPARE(rec_->texts(), QStringList{kSaved});
+  QCOMPARE(storedAccountantName(), kNewName);
+}
+
+// ---- The declaration's intake ----
+
+void TstFaultMatrix::declarationIntakeFaults_data() {
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<QString>("detail");  // after "Erro: não foi possível preparar o arquivo escolhido."; %BIN% = beside the program
+  QTest::newRow("zide_limpo.db ausente")
+      << "modelo" << "O banco de dados modelo não foi encontrado:\r\n%BIN%/zide_limpo.db\r\n\r\nReinstale o programa.";
+  QTest::newRow("fbexport ausente")
+      << "ferramenta" << "O programa de exportação não foi encontrado:\r\n%BIN%/fbexport\r\n\r\nReinstale o programa.";
+  QTest::newRow("fbexport termina com falha de segmentação")
+      << "trava" << "O programa de exportação terminou de forma inesperada ao ler a tabela TAB01003.";
+  QTest::newRow("fbexport não termina")
+      << "para" << "A leitura da tabela TAB01003 não terminou em 5 segundos e foi interrompida.";
+  QTest::newRow(".GDB cortado ao meio") << "cortado" << "Não foi possível ler a tabela ";
+}
+
+// The ZIDE window given each fault of the installation or of the declaration: the message, no
+// references and no sending; the declaration, the registry and (when the failure comes before the
+// work starts) the previous working database stay as they were.
+void TstFaultMatrix::declarationIntakeFaults() {
+  QFETCH(QString, fault);
+  QFETCH(QString, detail);
+  const QString bin = QCoreApplication::applicationDirPath();
+  QVERIFY2(!QFile::exists(bin + "/zide_limpo.db") && !QFile::exists(bin + "/fbexport"),
+           "nothing may be installed beside the test");
+  detail.replace(QLatin1String("%BIN%"), bin);
+
+  // The installation: the template and the export tool, or what stands in for the tool.
+  const QString realTool = builtProgram(QStringLiteral("fbexport"));
+  const QString tool = app_->file(QStringLiteral("fbexport"));
+  const QString pidFile = app_->file(QStringLiteral("fbexport.pid"));
+  if (fault != QLatin1String("modelo"))
+    QVERIFY(QFile::copy(builtProgram(QStringLiteral("zide_limpo.db")), app_->file(QStringLiteral("zide_limpo.db"))));
+  if (fault == QLatin1String("trava") || fault == QLatin1String("para")) {
+    // Fails on one table the way the row needs; every other table goes to the real tool.
+    const QByteArray failing = fault == QLatin1String("trava")
+                                   ? QByteArray("    ulimit -c 0\n    kill -SEGV $$\n")
+                                   : "    echo $$ > '" + pidFile.toUtf8() + "'\n    exec sleep 60\n";
+    writeFile(tool, "#!/bin/sh\ncase \" $* \" in\n  *\" TAB01003 \"*)\n" + failing + "    ;;\nesac\nexec '" +
+                        realTool.toUtf8() + "' \"$@\"\n");
+    QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner));
+  } else if (fault != QLatin1String("ferramenta")) {
+    QVERIFY(QFile::link(realTool, tool));
+  }
+
+  // The declaration the user picks, and the working database of an earlier one.
+  const QString folder = app_->file(QStringLiteral("declaracoes"));
+  QVERIFY(QDir().mkpath(folder));
+  const QString gdb = folder + QStringLiteral("/ZIDE.GDB");
+  QByteArray whole = bytesOf(declaration_);
+  writeFile(gdb, fault == QLatin1String("cortado") ? whole.left(whole.size() / 2) : whole);
+  const QByteArray gdbBefore = bytesOf(gdb);
+  const QByteArray earlierWork = "zide.db de uma declaração anterior";
+  app_->write(QStringLiteral("zide.db"), earlierWork);
+  const QStringList stored = registryRows(registry());
+
+  Principal* p = mainWindow();
+  p->setEnabled(false);  // as the transmit button leaves it
+  FrmUpload* f = Forms::get<FrmUpload>();
+  f->show();
+  f->setExportTimeout(5000);
+  QVERIFY(rec_->messages.isEmpty());
+  f->setFolder(folder);
+  QSignalSpy finished(f, &FrmUpload::intakeFinished);
+  QElapsedTimer clock;
+  clock.start();
+  QVERIFY(f->chooseFile(QStringLiteral("ZIDE.GDB")));
+  QVERIFY(finished.count() > 0 || finished.wait(60000));
+  QVERIFY(clock.elapsed() < 60000);
+
+  QCOMPARE(rec_->messages.size(), 2);
+  QCOMPARE(rec_->messages[0].text, kCloseZide);
+  const Recorder::Message& m = rec_->messages[1];
+  if (fault == QLatin1String("cortado")) {
+    QVERIFY2(m.text.startsWith(kIntakeFailed + detail), qPrintable(m.text));
+    const QString table = m.text.mid((kIntakeFailed + detail).size()).section(QLatin1Char(' '), 0, 0);
+    QVERIFY2(Intake::tables().contains(table), qPrintable(m.text));
+  } else {
+    QCOMPARE(m.text, kIntakeFailed + detail);
+  }
+  QCOMPARE(m.icon, QMessageBox::Critical);
+  QCOMPARE(m.title, kMsgTitle);
+  QVERIFY(!f->isPreparing());
+  QVERIFY(!f->findChild<QPushButton*>(QStringLiteral("cmdUpload"))->isEnabled());
+  QCOMPARE(f->findChild<QTableWidget*>(QStringLiteral("GridRefencias"))->rowCount(), 1);
+  QVERIFY(f->isVisible());
+
+  QCOMPARE(registryRows(registry()), stored);
+  if (fault == QLatin1String("modelo") || fault == QLatin1String("ferramenta"))
+    QCOMPARE(bytesOf(app_->file(QStringLiteral("zide.db"))), earlierWork);
+  if (fault == QLatin1String("para")) {
+    // The tool that never ended was ended.
+    const qint64 pid = bytesOf(pidFile).trimmed().toLongLong();
+    QVERIFY(pid > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 5000);
+  }
+  if (fault != QLatin1String("trava") && fault != QLatin1String("para")) {
+    // The engine never got to the file, or refused it before writing.
+    QCOMPARE(bytesOf(gdb), gdbBefore);
+    return;
+  }
+  // The engine keeps its counters in the declaration's header, so a read changes a few bytes (as
+  // the state's own program does); what counts is that the exports killed halfway left the
+  // declaration whole: with the real tool the same file now gives every reference.
+  QVERIFY(QFile::remove(tool));
+  QVERIFY(QFile::link(realTool, tool));
+  rec_->clear();
+  finished.clear();
+  QVERIFY(f->chooseFile(QStringLiteral("ZIDE.GDB")));
+  QVERIFY(finished.count() > 0 || finished.wait(60000));
+  QCOMPARE(rec_->texts(), QStringList{kCloseZide});
+  QCOMPARE(f->findChild<QTableWidget*>(QStringLiteral("GridRefencias"))->rowCount(), 3);
+  QVERIFY(f->findChild<QPushButton*>(QStringLiteral("cmdUpload"))->isEnabled());
+  QCOMPARE(f->lastIntake().failedStatements, 0);
+}
+
+// ---- Certificates ----
+
+void TstFaultMatrix::truncatedCertificateImported_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("certificado A1 (.pfx) cortado ao meio") << "pfx";
+  QTest::newRow("certificado .cer cortado ao meio") << "cer";
+  QTest::newRow("certificado .pem cortado ao meio") << "pem";
+}
+
+// A truncated file brought in with "Importar certificado...": the message, and the store unchanged.
+void TstFaultMatrix::truncatedCertificateImported() {
+  QFETCH(QString, kind);
+  const TestCert kept = MakeTestCert({QStringLiteral("ESCRITORIO ANTIGO:12345678909")});
+  QCOMPARE(CertificateStore::importFile(workFile("contador.cer", kept.der)).status, CertificateStore::ImportStatus::Added);
+  const auto storeBefore = folderContents(store_->path());
+  QCOMPARE(storeBefore.size(), 1);
+
+  const TestCert company = MakeTestCert({QStringLiteral("PADARIA:52601815000120")});
+  const QByteArray whole = kind == QLatin1String("pfx")   ? MakePkcs12(company, "1234", false)
+                           : kind == QLatin1String("cer") ? company.der
+                                                          : company.certPem;
+  const QString path = workFile("cortado." + kind, whole.left(whole.size() / 2));
+  const QByteArray fileBefore = bytesOf(path);
+
+  CertificateDialog dialog(nullptr, QStringLiteral("Selecione o Certificado Digital (e-CNPJ)"),
+                           QStringLiteral("Escolha o certificado"));
+  auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("lstCertificados"));
+  QCOMPARE(tree->topLevelItemCount(), 1);
+  rec_->files.enqueue(path);
+  if (kind == QLatin1String("pfx")) rec_->passwords.enqueue(QStringLiteral("1234"));
+  dialog.importar();
+  QCOMPARE(rec_->texts(), QStringList{ComponentFailureText()});
+  QCOMPARE(tree->topLevelItemCount(), 1);
+  QCOMPARE(dialog.certificates().value(0).der, kept.der);
+
+  QCOMPARE(folderContents(store_->path()), storeBefore);
+  QCOMPARE(bytesOf(path), fileBefore);
+}
+
+// A certificate file of the store cut short (a disk fault, a copy interrupted): the key retrieval
+// says so before any dialog or request; nothing in the window, the store or the registry changes.
+void TstFaultMatrix::truncatedCertificateInTheStore() {
+  const TestCert kept = MakeTestCert({QStringLiteral("ESCRITORIO ANTIGO:12345678909")});
+  writeFile(QDir(store_->path()).filePath("contador.cer"), kept.der);
+  const TestCert company = MakeTestCert({QStringLiteral("PADARIA:52601815000120")});
+  writeFile(QDir(store_->path()).filePath("padaria.cer"), company.der.left(company.der.size() / 2));
+  const auto storeBefore = folderContents(store_->path());
+  const QStringList stored = registryRows(registry());
+  CannedServer server;
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+
+  auto* w = Forms::get<FrmCriaContribuinte>();
+  w->show();
+  w->txtIE()->setText(QStringLiteral("0908301661392"));
+  w->txtRazaoSocial()->setText(QStringLiteral("Padaria São José Ltda"));
+  w->txtCNPJ()->setText(QStringLiteral("52.601.815/0001-20"));
+  w->txtCNAE()->setText(QStringLiteral("2486-8/54"));
+  w->chave()->setText(QStringLiteral("ANTIGA"));
+  rec_->certificates.enqueue(company.der);
+  w->Command1_Click();
+  QCOMPARE(rec_->texts(), QStringList{ComponentFailureText()});
+  QCOMPARE(rec_->messages[0].title, kAppTitle);
+  QVERIFY(rec_->certificateDialogs.isEmpty());
+  QVERIFY(server.requests.isEmpty());
+  QCOMPARE(w->chave()->text(), QStringLiteral("ANTIGA"));
+  QVERIFY(w->isVisible());
+
+  QCOMPARE(folderContents(store_->path()), storeBefore);
+  QCOMPARE(registryRows(registry()), stored);
+}
+
+// ---- NovaGIA import ----
+
+void TstFaultMatrix::novaGiaFileNotAccess_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("arquivo de texto") << "texto";
+  QTest::newRow("arquivo vazio") << "vazio";
+  QTest::newRow("PDF com nome .mdb") << "pdf";
+  QTest::newRow("o próprio diziz.db do programa") << "registro";
+  QTest::newRow("cabeçalho do Access e o resto lixo") << "cabecalho";
+}
+
+// A file that is not an Access export: refused at "Carregar Dados" and at "Importar", before any
+// certificate; the file and the registry untouched.
+void TstFaultMatrix::novaGiaFileNotAccess() {
+  QFETCH(QString, kind);
+  QString path;
+  if (kind == QLatin1String("texto")) {
+    path = workFile("empresas.mdb", "IE;RazaoSocial;CNPJ;CNAE\r\n0908301661392;Padaria;52601815000120;2486854\r\n");
+  } else if (kind == QLatin1String("vazio")) {
+    path = workFile("empresas.mdb", QByteArray());
+  } else if (kind == QLatin1String("pdf")) {
+    path = workFile("empresas.mdb", "%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n");
+  } else if (kind == QLatin1String("registro")) {
+    path = registry();
+  } else {
+    const QByteArray sample = bytesOf(testData(QStringLiteral("import/novagia_3empresas.mdb")));
+    QVERIFY(sample.size() > 8192);
+    path = workFile("empresas.mdb", sample.left(4096) + randomBytes(sample.size() - 4096, 4096));
+  }
+  const QByteArray before = bytesOf(path);
+  const QStringList stored = registryRows(registry());
+
+  auto* w = Forms::get<ImportarEmpresas>();
+  w->show();
+  rec_->files.enqueue(path);
+  w->Command2_Click();  // Selecionar Arquivo
+  QCOMPARE(w->Text1()->text(), path);
+  w->Command3_Click();  // Carregar Dados
+  QCOMPARE(rec_->texts(), QStringList{kNotAccess});
+  QCOMPARE(rec_->messages[0].title, kMsgTitle);
+  QVERIFY(!w->MSFlexGrid1()->isVisibleTo(w));
+  w->Command1_Click();  // Importar
+  QCOMPARE(rec_->texts(), (QStringList{kNotAccess, kNotAccess}));
+  QVERIFY(rec_->certificateDialogs.isEmpty());
+
+  QCOMPARE(bytesOf(path), before);
+  QCOMPARE(registryRows(registry()), stored);
+}
+
+QTEST_MAIN(TstFaultMatrix)
+#include "tst_faultmatrix.moc"
