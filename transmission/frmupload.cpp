@@ -304,7 +304,8 @@ void FrmUpload::cmdUpload_Click() {
   Principal* main = Forms::find<Principal>();
   const QString anoTrabalho = main ? main->anoTrabalho : QString();
   bool downwards = false;
-  const ReferenceWalk walk = WalkReferences(selectedReferences(&downwards), downwards, anoTrabalho, &msgTrabalho);
+  const QList<ReferenceRow> rows = selectedReferences(&downwards);
+  const ReferenceWalk walk = WalkReferences(rows, downwards, anoTrabalho, &msgTrabalho);
   if (!walk.message.isEmpty()) MsgBox(this, walk.message, QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
   giaCerta = qint16(walk.gias.size());
   if (giaCerta == 0) return;
