@@ -25,7 +25,7 @@ accountant_cnpj=34.567.890/0001-30
 accountant_digits=34567890000130
 accountant_name="ESCRITORIO CONTABIL DEMONSTRACAO LTDA"
 zide_ie=0623079040081 zide_key=DEMO1234 zide_cnpj=11.222.333/0001-81
-simples_ie=0623079040165 simples_key=SIMP5678 simples_cnpj=11.444.777/0001-61
+simples_ie=0623079040162 simples_key=SIMP5678 simples_cnpj=11.444.777/0001-61
 first_ref=$((year - 2))-11 ref_count=15   # 11/(year-2) to 01/year: two refused, then thirteen accepted
 cert_file=$files/certificado-demo.pfx cert_password=demo
 dasn=$files/DeclaracaoDASN-$prev.pdf extrato=$files/Extrato-$prev.pdf

@@ -33,7 +33,7 @@ namespace {
 const QString kIeZide = "0623079040081";
 const QString kKeyZide = "DEMO1234";
 const QString kCnpjZide = "11222333000181";
-const QString kIeSimples = "0623079040165";
+const QString kIeSimples = "0623079040162";
 const QString kKeySimples = "SIMP5678";
 const QString kCnpjSimples = "11444777000161";
 const QString kAccountant = "52601815000120";
@@ -81,6 +81,14 @@ QStringList listed(Principal* p, int column) {
   return out;
 }
 
+// With ZIDE_SCREENSHOTS set, windows are saved as the user sees them at that moment (docs/img).
+void snap(QWidget* w, const QString& name) {
+  const QString dir = qEnvironmentVariable("ZIDE_SCREENSHOTS");
+  if (dir.isEmpty()) return;
+  QCoreApplication::processEvents();
+  w->grab().save(QDir(dir).filePath(name + ".png"));
+}
+
 // A loopback port nobody listens on, in the range the upload accepts (up to 32767).
 quint16 closedPort() {
   for (quint16 port = 20000 + quint16(QRandomGenerator::global()->bounded(12000));; ++port) {
@@ -98,6 +106,8 @@ class TstTransmit : public QObject {
   void init();
   void cleanup();
 
+  void referenceWalk_data();
+  void referenceWalk();
   void zideDeclarationEndToEnd();
   void zideSelectionRules();
   void zideFaults();
@@ -278,6 +288,44 @@ bool TstTransmit::press(TransmissionWindow* f, bool withCertificate) {
   return finished.count() > 0 || finished.wait(30000);
 }
 
+void TstTransmit::referenceWalk_data() {
+  QTest::addColumn<QStringList>("texts");
+  QTest::addColumn<bool>("downwards");
+  QTest::addColumn<QString>("ano");
+  QTest::addColumn<bool>("shownBefore");
+  QTest::addColumn<QStringList>("gias");
+  QTest::addColumn<QString>("message");
+  const QStringList mixed{"01/12/2024 a 31/12/2024", "01/01/2025 a 31/01/2025 ", "01/01/2026 a 31/01/2026"};
+  QTest::newRow("down, one refused") << mixed << true << kAno << false << QStringList{"2", "3"} << kDownward;
+  QTest::newRow("up, one refused") << mixed << false << kAno << false << QStringList{"2", "3"} << kUpward;
+  QTest::newRow("already shown") << mixed << true << kAno << true << QStringList{"2", "3"} << QString();
+  QTest::newRow("all accepted") << mixed.mid(1) << true << kAno << false << QStringList{"1", "2"} << QString();
+  // Without a working year from the server nothing is accepted.
+  QTest::newRow("no working year") << mixed << true << QString() << false << QStringList()
+                                   << "Você deverá consultar a administração para saber quais documentos poderão "
+                                      "ser aceitos. ";
+  // A row without a period names no year.
+  QTest::newRow("empty row") << QStringList{"", "  "} << false << kAno << false << QStringList()
+                             << kUpward;
+}
+
+// Which selected rows go, and which message is due.
+void TstTransmit::referenceWalk() {
+  QFETCH(QStringList, texts);
+  QFETCH(bool, downwards);
+  QFETCH(QString, ano);
+  QFETCH(bool, shownBefore);
+  QFETCH(QStringList, gias);
+  QFETCH(QString, message);
+  QList<ReferenceRow> rows;
+  for (int i = 0; i < texts.size(); ++i) rows.append({QString::number(i + 1), texts[i]});
+  bool shown = shownBefore;
+  const ReferenceWalk walk = WalkReferences(rows, downwards, ano, &shown);
+  QCOMPARE(walk.gias, gias);
+  QCOMPARE(walk.message, message);
+  QCOMPARE(shown, shownBefore || !message.isEmpty());
+}
+
 // The whole journey of a ZIDE declaration, twice: the selection made upwards, then downwards.
 void TstTransmit::zideDeclarationEndToEnd() {
   registerAccountant();
@@ -294,6 +342,7 @@ void TstTransmit::zideDeclarationEndToEnd() {
     // Rows 2 to 4: 12/2024 (not accepted), 01/2025 and 02/2025.
     if (upwards) f->selectReferences(4, 2);
     else f->selectReferences(2, 4);
+    if (upwards) snap(f, "frmupload");
     rec_->clear();
     QPointer<FrmUpload> alive(f);
     QVERIFY(press(f));
@@ -328,6 +377,7 @@ void TstTransmit::zideDeclarationEndToEnd() {
 
   // The main window lists them, and each opens its receipt.
   QCOMPARE(listed(p_, 0), refs);
+  snap(p_, "principal-transmissoes");
   const auto protocols = server_->rows("SELECT protocolo FROM transmissao ORDER BY id");
   QCOMPARE(listed(p_, 2).size(), 4);
   QCOMPARE(listed(p_, 2)[3], protocols[3].value("protocolo").toString());
@@ -474,6 +524,7 @@ void TstTransmit::simplesDeclarationEndToEnd() {
   w->setFolder(folderWith("DeclaracaoDASN-2026.pdf", bytes));
   QVERIFY(w->chooseFile("DeclaracaoDASN-2026.pdf"));
   QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
+  snap(w, "frmuploadsimples");
   QPointer<FrmUploadSimples> alive(w);
   rec_->clear();
   QVERIFY(press(w));
