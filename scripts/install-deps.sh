@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build, the program and the tests need (only what is missing).
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config
-      qt6-base-dev libqt6sql6-sqlite fonts-dejavu-core
+      qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core
       firebird3.0-server-core libfbclient2 firebird-dev firebird3.0-utils
       mdbtools libmdb3 mdbtools-dev
       libssl-dev openssl sqlite3 libsqlite3-dev curl

@@ -99,7 +99,7 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   connect(intake_, &Intake::finished, this, &FrmUpload::intakeDone);
 
   Form_Load();
-  setFolder(QDir::homePath());
+  setFolder(startFolder());
 }
 
 FrmUpload::~FrmUpload() = default;

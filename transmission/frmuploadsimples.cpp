@@ -77,7 +77,7 @@ FrmUploadSimples::FrmUploadSimples() {
   lay->addLayout(bottom);
 
   loadAccountant();
-  setFolder(QDir::homePath());
+  setFolder(startFolder());
 }
 
 void FrmUploadSimples::file_Click() {

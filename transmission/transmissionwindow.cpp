@@ -27,6 +27,7 @@
 
 namespace {
 constexpr int kDirPathRole = Qt::UserRole;
+QString lastFolder;  // of the last file chosen, for the next window
 // The hidden request box keeps what a text box would hold: the headers and the start of the file.
 constexpr qsizetype kRequestBoxLimit = 64 * 1024;
 
@@ -92,7 +93,9 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
     dir_Change();
   });
   connect(file_, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (row >= 0) file_Click();
+    if (row < 0) return;
+    lastFolder = dirPath_;
+    file_Click();
   });
   connect(cmdUpload_, &QPushButton::clicked, this, [this] { cmdUpload_Click(); });
   connect(Command2_, &QPushButton::clicked, this, &TransmissionWindow::Command2_Click);
@@ -146,6 +149,10 @@ void TransmissionWindow::fillDrives() {
     const QString name = v.displayName() == root ? root : QStringLiteral("%1 (%2)").arg(v.displayName(), root);
     Drive1_->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), name, root);
   }
+}
+
+QString TransmissionWindow::startFolder() {
+  return !lastFolder.isEmpty() && QDir(lastFolder).exists() ? lastFolder : QDir::homePath();
 }
 
 void TransmissionWindow::Drive1_Change() {

@@ -46,6 +46,9 @@ class TransmissionWindow : public FormBase<QWidget> {
   // Selects a file of the file list by name, as a click would; false when it is not listed.
   bool chooseFile(const QString& name);
 
+  // Where a newly loaded window starts: the folder of the last file chosen in this session, else home.
+  static QString startFolder();
+
   // The socket side (tests shorten its time limits and watch its state).
   Uploader* uploader() const { return uploader_; }
 

@@ -685,6 +685,12 @@ void TstTransmit::simplesFileChoice() {
   click(w, "Command2");
   QVERIFY(!w->isVisible());
   QVERIFY(p_->isEnabled());
+  // The next window starts where the last file was chosen.
+  w->close();
+  settle();
+  w = openTransmission<FrmUploadSimples>();
+  QCOMPARE(w->folder(), folder);
+  QCOMPARE(child<QListWidget>(w, "file")->count(), 3);
 }
 
 // The pause after the answer lets the program paint and count time; the messages come after it.
