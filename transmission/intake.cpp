@@ -52,6 +52,12 @@ void Intake::cancel() {
   stopProcesses();
   db_.reset();
   running_ = false;
+  dropCopy();
+}
+
+void Intake::dropCopy() {
+  if (!copy_.isEmpty()) QFile::remove(copy_);
+  copy_.clear();
 }
 
 void Intake::start(const QString& gdbPath) {
@@ -97,6 +103,16 @@ void Intake::start(const QString& gdbPath) {
   }
   // An export left by an earlier intake must never pass for this declaration's.
   for (const QString& t : s.tables) QFile::remove(exportFile(s.tempDir, t));
+  // The engine writes into the file it opens: the exports read a copy, so the accountant's own
+  // declaration is never touched. Without a copy (no room, unreadable) the tool reads the original
+  // and reports what it finds there.
+  const QString copy = s.tempDir + QStringLiteral("/declaracao.gdb");
+  QFile::remove(copy);
+  if (QFile::copy(gdb_, copy)) {
+    QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::WriteOwner);
+    copy_ = copy;
+    gdb_ = copy;
+  }
   launchMore();
 }
 
@@ -189,6 +205,7 @@ void Intake::loadNext() {
 void Intake::done() {
   db_.reset();
   running_ = false;
+  dropCopy();
   ++generation_;
   emit finished(outcome_);
 }

@@ -79,9 +79,11 @@ class Intake : public QObject {
   void loadNext();
   void stopProcesses();
   void done();
+  void dropCopy();
 
   Settings settings_;
   QString gdb_;
+  QString copy_;  // the copy of the declaration the exports read, removed at the end
   bool running_ = false;
   quint64 generation_ = 0;
   int nextExport_ = 0;

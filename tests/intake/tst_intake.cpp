@@ -371,9 +371,14 @@ void TstIntake::exportsRunInParallelAndAreAwaited() {
   QVERIFY(runner.maxRunning >= qMin(2, cores));
   const auto& s = runner.starts.first();
   QCOMPARE(s.program, builtProgram("fbexport"));
-  const QString gdb = child<QLineEdit>(f, "txtUploadFile")->text();
-  QCOMPARE(s.arguments, (QStringList{"-D", gdb, "-U", "SYSDBA", "-P", "gatehouse", "-Si", "-V", "AUTOINCREMENTO", "-F",
-                                     app_->file("temp") + "/exportAUTOINCREMENTO.txt"}));
+  // The exports read a copy in temp/, which is gone afterwards; the chosen file is never written.
+  const QString chosen = child<QLineEdit>(f, "txtUploadFile")->text();
+  QCOMPARE(s.arguments, (QStringList{"-D", app_->file("temp") + "/declaracao.gdb", "-U", "SYSDBA", "-P", "gatehouse",
+                                     "-Si", "-V", "AUTOINCREMENTO", "-F", app_->file("temp") + "/exportAUTOINCREMENTO.txt"}));
+  QVERIFY(!QFile::exists(app_->file("temp") + "/declaracao.gdb"));
+  QFile original(twoCompanies_), taken(chosen);
+  QVERIFY(original.open(QIODevice::ReadOnly) && taken.open(QIODevice::ReadOnly));
+  QVERIFY(original.readAll() == taken.readAll());
   QVERIFY(s.timeoutMs > 0);
   QStringList order;
   for (const auto& st : runner.starts) order << ScriptedRunner::option(st.arguments, "-V");
