@@ -29,8 +29,11 @@ QAtomicInteger<quint64> g_counter;
 
 DbConnection::DbConnection(const QString& filePath, bool createIfMissing, const QString& schema)
     : name_(QStringLiteral("zide-%1").arg(g_counter.fetchAndAddRelaxed(1))) {
-  const bool existed = QFileInfo::exists(filePath);
-  if (!existed && !createIfMissing)
+  // An empty file holds no data (a copy or a save that never finished): it is made anew like a
+  // missing one, as nothing in it can be lost.
+  const QFileInfo info(filePath);
+  const bool existed = info.exists() && !(createIfMissing && info.isFile() && info.size() == 0);
+  if (!info.exists() && !createIfMissing)
     throw DbError(14, QStringLiteral("SQLite"), QStringLiteral("Arquivo não encontrado: %1").arg(filePath));
   db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
   db_.setDatabaseName(filePath);

@@ -9,6 +9,7 @@ class TstLocalDb : public QObject {
   Q_OBJECT
  private slots:
   void createdWithBothTablesWhenMissing();
+  void emptyFileIsMadeAnew();
   void accountantStatements();
   void taxpayerStatements();
   void apostrophesStoredAndFoundIntact();
@@ -31,6 +32,14 @@ void TstLocalDb::createdWithBothTablesWhenMissing() {
   LocalDatabase::Connection db;
   db.exec("delete from tblContador");
   QCOMPARE(db.query("select count(0) as total from tblContador").first().value("total").toInt(), 0);
+}
+
+void TstLocalDb::emptyFileIsMadeAnew() {
+  TestAppFolder app;
+  app.write("diziz.db", QByteArray());
+  LocalDatabase::Connection db;
+  db.exec("Insert into tblContribuinte (IE) values ('1')");
+  QCOMPARE(db.query("Select * From tblContribuinte").size(), 1);
 }
 
 void TstLocalDb::accountantStatements() {
@@ -123,7 +132,10 @@ void TstLocalDb::corruptOrMissingFileIsADbError() {
 
   // A database without the tables.
   QFile::remove(app.file("diziz.db"));
-  { DbConnection raw(app.file("diziz.db"), true); }
+  {
+    DbConnection raw(app.file("diziz.db"), true);
+    raw.exec("create table outra (x)");
+  }
   QVERIFY_THROWS_EXCEPTION(DbError, LocalDatabase::Connection().query("Select * From tblContribuinte"));
   // A file that does not exist is an error unless creation was asked for.
   QVERIFY_THROWS_EXCEPTION(DbError, DbConnection(app.file("nada.db")));
