@@ -193,11 +193,13 @@ void FrmContador::txtCNPJCPF_LostFocus() { erroMsg_->setText(ContadorDocumentoSa
 void FrmContador::btnOK_Click() {
   ContadorDados d = dados();
 
-  // The server hears first, whatever the window holds; only a failed exchange is noticed.
+  // The server hears first, whatever the window holds. Its reply is not read, but an answer that
+  // is no SOAP reply at all (an error page, garbage) means the server never took the accountant.
   bool sent = false;
   try {
-    QString response;
-    sent = SendSoapRequest(QStringLiteral("Transferencia.contador"), ContadorSoapParams(d), &response);
+    QString response, result;
+    sent = SendSoapRequest(QStringLiteral("Transferencia.contador"), ContadorSoapParams(d), &response) &&
+           GetResult(response, QStringLiteral("return"), &result);
   } catch (const std::exception&) {
     sent = false;
   }

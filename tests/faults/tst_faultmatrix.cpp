@@ -345,19 +345,17 @@ QString TstFaultMatrix::workFile(const QString& name, const QByteArray& bytes) {
 
 void TstFaultMatrix::serverFaults_data() {
   QTest::addColumn<QString>("peer");
-  QTest::addColumn<bool>("answered");  // an HTTP answer with a body arrives
-  QTest::newRow("servidor recusa a conexão") << "recusar" << false;
-  QTest::newRow("servidor nunca responde") << "silencio" << false;
-  QTest::newRow("servidor responde lixo") << "lixo" << false;
-  QTest::newRow("servidor responde página HTTP 500") << "erro500" << true;
-  QTest::newRow("resposta de 10 MB: uma lista enorme") << "10mb-lista" << true;
-  QTest::newRow("resposta de 10 MB que não é XML") << "10mb-lixo" << true;
+  QTest::newRow("servidor recusa a conexão") << "recusar";
+  QTest::newRow("servidor nunca responde") << "silencio";
+  QTest::newRow("servidor responde lixo") << "lixo";
+  QTest::newRow("servidor responde página HTTP 500") << "erro500";
+  QTest::newRow("resposta de 10 MB: uma lista enorme") << "10mb-lista";
+  QTest::newRow("resposta de 10 MB que não é XML") << "10mb-lixo";
 }
 
 // The main window's refresh and the accountant's registration against each fault of the server.
 void TstFaultMatrix::serverFaults() {
   QFETCH(QString, peer);
-  QFETCH(bool, answered);
 
   // A list already on screen from a healthy server.
   CannedServer healthy;
@@ -421,12 +419,12 @@ void TstFaultMatrix::serverFaults() {
   clock.restart();
   click(f, "btnOK");
   QVERIFY2(clock.elapsed() < 30000, "the registration must end");
-  if (answered) {
-    // The answer is not examined: the accountant is saved here and sent again at the next OK.
+  if (peer == QLatin1String("10mb-lista")) {
+    // A SOAP reply, however long: its text is not examined and the accountant is saved.
     QCOMPARE(rec_->texts(), QStringList{kSaved});
     QCOMPARE(storedAccountantName(), kNewName);
-    if (sandbox) QCOMPARE(sandbox->rows("SELECT COUNT(*) AS n FROM contador").value(0).value("n").toInt(), 0);
   } else {
+    // No SOAP reply (refused, silent, garbage, an error page): the server did not take it.
     QCOMPARE(rec_->messages.size(), 1);
     QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")), qPrintable(rec_->lastText()));
     QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
