@@ -2,10 +2,9 @@
 
 namespace {
 // 0x80..0x9F; 0 where Windows-1252 leaves the byte undefined (then mapped to the C1 control).
-constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 }  // namespace
 
 QString fromCp1252(const QByteArray& bytes) {
@@ -29,7 +28,10 @@ QByteArray toCp1252(const QString& text) {
       b = static_cast<char>(c);
     } else {
       for (int k = 0; k < 32; ++k)
-        if (kHigh[k] == c) { b = static_cast<char>(0x80 + k); break; }
+        if (kHigh[k] == c) {
+          b = static_cast<char>(0x80 + k);
+          break;
+        }
     }
     if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
     out[n++] = b;

@@ -23,8 +23,8 @@ FrmSobre::FrmSobre() {
   title->setFont(f);
   auto* desc = new QLabel(QString(), this);
   desc->setObjectName(QStringLiteral("lblDescription"));
-  auto* contact = new QLabel(
-      QStringLiteral("Contato: ") + Zide::kPhone + QStringLiteral(" - E-mail: ") + Zide::kEmail, this);
+  auto* contact =
+      new QLabel(QStringLiteral("Contato: ") + Zide::kPhone + QStringLiteral(" - E-mail: ") + Zide::kEmail, this);
   contact->setObjectName(QStringLiteral("Label2"));
   auto* l1 = new QLabel(QString(), this);
   l1->setObjectName(QStringLiteral("Label1"));

@@ -14,8 +14,7 @@ class DesktopInteraction final : public Interaction {
     QMessageBox box(icon, title, text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
   }
-  QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
-                       const QString& filter) override {
+  QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
   }
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override {
@@ -25,8 +24,7 @@ class DesktopInteraction final : public Interaction {
     return text;
   }
   bool openUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
-  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title,
-                                              const QString& prompt) override {
+  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
     return CertificateDialog::choose(parent, title, prompt);
   }
 };

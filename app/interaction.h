@@ -20,15 +20,13 @@ class Interaction {
   virtual QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                               const QString& text, QMessageBox::StandardButtons buttons) = 0;
   // Open-file dialog; an empty text when cancelled.
-  virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir,
-                               const QString& filter) = 0;
+  virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) = 0;
   // Asks for a password (PKCS#12 import); nullopt when cancelled.
   virtual std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) = 0;
   // Shows an address in the browser.
   virtual bool openUrl(const QUrl& url) = 0;
   // Certificate selection from the user's store; the chosen certificate's DER, nullopt when cancelled.
-  virtual std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title,
-                                                      const QString& prompt) = 0;
+  virtual std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) = 0;
 
   static Interaction& current();
   // Installs another implementation (tests); nullptr restores the real one. Not owned.

@@ -62,7 +62,8 @@ Principal::Principal() {
   lblChave_ = makeLabel(sel, "lblChave", QStringLiteral("LABEL DA CHAVE!"));
   lblChave_->hide();
   for (QLabel* v : {RSSel_, IESel_}) {
-    v->setStyleSheet(QStringLiteral("QLabel { color: blue; background: white; border: 1px solid #b0b0b0; padding: 2px; }"));
+    v->setStyleSheet(
+        QStringLiteral("QLabel { color: blue; background: white; border: 1px solid #b0b0b0; padding: 2px; }"));
     v->setMinimumWidth(320);
     v->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     v->setTextInteractionFlags(Qt::TextSelectableByMouse);

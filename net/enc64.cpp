@@ -27,7 +27,7 @@ QByteArray MyDecodeBytes(QString& text) {
   const QChar* p = text.constData();
   for (qsizetype i = 0; i < n; i += 4) {
     const quint32 v = (valueOf(p[i].unicode()) << 18) | (valueOf(p[i + 1].unicode()) << 12) |
-                     (valueOf(p[i + 2].unicode()) << 6) | valueOf(p[i + 3].unicode());
+                      (valueOf(p[i + 2].unicode()) << 6) | valueOf(p[i + 3].unicode());
     *o++ = static_cast<char>((v >> 16) & 255);
     *o++ = static_cast<char>((v >> 8) & 255);
     *o++ = static_cast<char>(v & 255);

@@ -35,8 +35,7 @@ QString GenerateSoapFunctionCallEnd(const QString& strFunction) {
 
 // Values go in verbatim: the server expects exactly what the user typed.
 QString GenerateSoapParameter(const QString& strParam, const QString& strValue) {
-  return QLatin1Char('<') + strParam + QLatin1Char('>') + strValue + QStringLiteral("</") + strParam +
-         QLatin1Char('>');
+  return QLatin1Char('<') + strParam + QLatin1Char('>') + strValue + QStringLiteral("</") + strParam + QLatin1Char('>');
 }
 
 QString BuildSoapBody(const QString& operation, const QList<SoapParam>& params) {
@@ -58,7 +57,8 @@ QString decodeBody(const QByteArray& body, const QByteArray& contentType) {
   if (m.hasMatch()) {
     charset = m.captured(1).toLatin1().toLower();
   } else if (body.startsWith("<?xml")) {
-    static const QRegularExpression declCharset(QStringLiteral("^<\\?xml[^>]*encoding\\s*=\\s*[\"']([A-Za-z0-9._:-]+)"));
+    static const QRegularExpression declCharset(
+        QStringLiteral("^<\\?xml[^>]*encoding\\s*=\\s*[\"']([A-Za-z0-9._:-]+)"));
     const auto d = declCharset.match(QString::fromLatin1(body.left(200)));
     if (d.hasMatch()) charset = d.captured(1).toLatin1().toLower();
   }
@@ -177,8 +177,7 @@ bool GetResult(const QString& responseText, const QString& resultParam, QString*
         // External subsets are never fetched; a document with its own declarations is not a SOAP answer.
         if (!xml.entityDeclarations().isEmpty()) xml.raiseError(QStringLiteral("entity declarations"));
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (xml.hasError() || !found) return false;

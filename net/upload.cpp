@@ -16,7 +16,7 @@
 #include "app/settings.h"
 
 namespace {
-constexpr qint64 kChunk = 1024 * 1024;      // handed to the socket at a time
+constexpr qint64 kChunk = 1024 * 1024;         // handed to the socket at a time
 constexpr qint64 kInFlight = 4 * 1024 * 1024;  // most kept queued in the socket's own buffer
 
 // A declaration of tens of megabytes is read in one go: asking for large pages spares the
@@ -80,13 +80,13 @@ QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QSt
                               const QString& fileName, const QString& contentType, const QString& boundary) {
   const QByteArray b = toCp1252(boundary);
   const QByteArray partHead = "--" + b + "\r\n" + "Content-Disposition: form-data; name=\"" + toCp1252(fieldName) +
-                              "\"; filename=\"" + toCp1252(fileName) + "\"\r\n" + "Content-Type: " +
-                              toCp1252(contentType) + "\r\n" + "\r\n";
+                              "\"; filename=\"" + toCp1252(fileName) + "\"\r\n" +
+                              "Content-Type: " + toCp1252(contentType) + "\r\n" + "\r\n";
   const QByteArray partTail = "\r\n--" + b + "--";
   const qint64 length = partHead.size() + content.size() + partTail.size();
-  const QByteArray head = "POST " + toCp1252(url.Path) + "?" + toCp1252(url.Query) + " HTTP/1.0\r\n" + "Host: " +
-                          toCp1252(url.Host) + "\r\n" + "Content-Type: multipart/form-data, boundary=" + b + "\r\n" +
-                          "Content-Length: " + QByteArray::number(length) + "\r\n" + "\r\n" + partHead;
+  const QByteArray head = "POST " + toCp1252(url.Path) + "?" + toCp1252(url.Query) + " HTTP/1.0\r\n" +
+                          "Host: " + toCp1252(url.Host) + "\r\n" + "Content-Type: multipart/form-data, boundary=" + b +
+                          "\r\n" + "Content-Length: " + QByteArray::number(length) + "\r\n" + "\r\n" + partHead;
   // The content becomes the request where it lies: grow it, slide it right, write the framing around.
   const qsizetype body = content.size();
   content.reserve(head.size() + body + partTail.size());
@@ -290,12 +290,8 @@ void Uploader::onSocketError() {
     case QAbstractSocket::ConnectionRefusedError:
       fail(10061, QStringLiteral("Connection is forcefully rejected"));
       break;
-    case QAbstractSocket::HostNotFoundError:
-      fail(11001, QStringLiteral("Authoritative answer: Host not found"));
-      break;
-    case QAbstractSocket::SocketTimeoutError:
-      fail(10060, QStringLiteral("Connection timed out"));
-      break;
+    case QAbstractSocket::HostNotFoundError: fail(11001, QStringLiteral("Authoritative answer: Host not found")); break;
+    case QAbstractSocket::SocketTimeoutError: fail(10060, QStringLiteral("Connection timed out")); break;
     case QAbstractSocket::RemoteHostClosedError:
       fail(10054, QStringLiteral("Connection is reset by remote side"));
       break;

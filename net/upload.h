@@ -127,7 +127,7 @@ class Uploader : public QObject {
   int percent_ = 0;
   QString sendSpeedText_ = kSendSpeedStart;
   QByteArray request_;
-  qint64 queued_ = 0;  // bytes of the request handed to the socket
+  qint64 queued_ = 0;   // bytes of the request handed to the socket
   qint64 written_ = 0;  // bytes the socket reports as written
   QByteArray response_;
   QString errorString_;

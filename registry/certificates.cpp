@@ -59,8 +59,7 @@ X509Ptr readCertificate(const QByteArray& bytes) {
   X509* x = nullptr;
   if (bytes.contains("-----BEGIN"))
     x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);  // skips keys and other blocks
-  else
-    x = d2i_X509_bio(bio.get(), nullptr);
+  else x = d2i_X509_bio(bio.get(), nullptr);
   ERR_clear_error();
   return X509Ptr(x);
 }
@@ -177,8 +176,8 @@ bool CdpUrls(const QByteArray& der, QStringList* urls, unsigned long* errorCode)
       const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, j);
       if (gn->type != GEN_URI) continue;
       const ASN1_IA5STRING* uri = gn->d.uniformResourceIdentifier;
-      urls->append(QString::fromLatin1(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)),
-                                       ASN1_STRING_length(uri)));
+      urls->append(
+          QString::fromLatin1(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)), ASN1_STRING_length(uri)));
     }
   }
   return true;

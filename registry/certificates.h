@@ -23,8 +23,8 @@ QString ComponentFailureText();
 // What the dialog shows and the routines check of one certificate.
 struct CertificateInfo {
   QByteArray der;
-  QString issuedTo;   // subject common name (whole subject when it has none)
-  QString issuedBy;   // issuer common name (whole issuer when it has none)
+  QString issuedTo;     // subject common name (whole subject when it has none)
+  QString issuedBy;     // issuer common name (whole issuer when it has none)
   QDateTime validFrom;  // UTC
   QDateTime validTo;    // UTC
   bool hasCdp = false;  // extension 2.5.29.31 present

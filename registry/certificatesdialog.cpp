@@ -60,8 +60,8 @@ bool CertificateDialog::reload() {
   }
   for (int i = 0; i < list_.size(); ++i) {
     const CertificateInfo& c = list_[i];
-    auto* item = new QTreeWidgetItem(tree_, {c.issuedTo, c.issuedBy,
-                                             c.validTo.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"))});
+    auto* item = new QTreeWidgetItem(
+        tree_, {c.issuedTo, c.issuedBy, c.validTo.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"))});
     item->setData(0, Qt::UserRole, i);
     item->setToolTip(0, c.issuedTo);
   }
@@ -91,9 +91,8 @@ void CertificateDialog::importar() {
   if (path.isEmpty()) return;
   QString password;
   if (CertificateStore::isPkcs12(path)) {
-    const std::optional<QString> typed =
-        Interaction::current().password(this, QStringLiteral("Importar certificado"),
-                                        QStringLiteral("Senha do arquivo do certificado:"));
+    const std::optional<QString> typed = Interaction::current().password(
+        this, QStringLiteral("Importar certificado"), QStringLiteral("Senha do arquivo do certificado:"));
     if (!typed) return;
     password = *typed;
   }
@@ -104,13 +103,12 @@ void CertificateDialog::importar() {
       if (reload()) select(r.certificate.thumbprint);
       break;
     case CertificateStore::ImportStatus::WrongPassword:
-      MsgBox(this, QStringLiteral("Senha incorreta: o arquivo do certificado não pôde ser aberto. "
-                                  "Nenhum certificado foi importado."),
+      MsgBox(this,
+             QStringLiteral("Senha incorreta: o arquivo do certificado não pôde ser aberto. "
+                            "Nenhum certificado foi importado."),
              QMessageBox::Critical, kMsgTitle);
       break;
-    case CertificateStore::ImportStatus::Unreadable:
-      MsgBox(this, ComponentFailureText());
-      break;
+    case CertificateStore::ImportStatus::Unreadable: MsgBox(this, ComponentFailureText()); break;
   }
 }
 

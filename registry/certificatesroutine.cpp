@@ -65,7 +65,8 @@ RespostaChave InterpretarRespostaChave(const QString& reply) {
 
 bool PedirChave(const QString& ie, const QString& cnpj, QString* reply) {
   return SendSoapRequest(QStringLiteral("Transferencia.ecnpj"),
-                         {{QStringLiteral("ie"), ie}, {QStringLiteral("cnpj"), cnpj},
+                         {{QStringLiteral("ie"), ie},
+                          {QStringLiteral("cnpj"), cnpj},
                           {QStringLiteral("key"), QStringLiteral("!QORTENBAL!")}},
                          reply);
 }
@@ -83,7 +84,8 @@ QString TextoNaoAutorizado() {
 void CertificadoDigital::DadosContador() {
   LocalDatabase::Connection db;
   const QList<QSqlRecord> rows = db.query(QStringLiteral("SELECT * FROM tblContador"));
-  docContador = rows.isEmpty() ? QString() : semPontuacao(rows.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
+  docContador =
+      rows.isEmpty() ? QString() : semPontuacao(rows.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
 }
 
 std::optional<CertificadoEscolhido> CertificadoDigital::Escolher(QWidget* parent) {
@@ -151,8 +153,7 @@ std::optional<ChaveObtida> CertificadoDigital::SelecionarCertificado(QWidget* wi
     if (c->temCdp) ObterUrlsCDP(window, c->der);
 
     QString reply;
-    if (!PedirChave(empresa.ie, empresa.cnpj, &reply))
-      throw std::runtime_error("Transferencia.ecnpj sem resposta");
+    if (!PedirChave(empresa.ie, empresa.cnpj, &reply)) throw std::runtime_error("Transferencia.ecnpj sem resposta");
     const RespostaChave r = InterpretarRespostaChave(reply);
     if (r.naoAutorizado) {
       erro(TextoNaoAutorizado());
@@ -186,8 +187,6 @@ bool CertificadoDigital::SelecionarCertificado(QWidget* window, const QDateTime&
     }
     certificadoOk = true;
     if (c->temCdp) ObterUrlsCDP(window, c->der);
-  } catch (...) {
-    MsgBox(window, ComponentFailureText());
-  }
+  } catch (...) { MsgBox(window, ComponentFailureText()); }
   return certificadoOk;
 }

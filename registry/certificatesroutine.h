@@ -41,10 +41,10 @@ struct ChaveObtida {
 
 // A "Transferencia.ecnpj" reply read at its fixed positions.
 struct RespostaChave {
-  bool naoAutorizado = false;      // "NAO_AUTORIZADO" anywhere in the reply
+  bool naoAutorizado = false;        // "NAO_AUTORIZADO" anywhere in the reply
   std::optional<QDateTime> momento;  // positions 21-39; nullopt when they hold no date
-  bool simples = false;            // position 51 is "S"
-  QString chave;                   // positions 61-68 (shorter when the text is)
+  bool simples = false;              // position 51 is "S"
+  QString chave;                     // positions 61-68 (shorter when the text is)
 };
 RespostaChave InterpretarRespostaChave(const QString& reply);
 

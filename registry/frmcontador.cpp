@@ -188,7 +188,9 @@ ContadorDados FrmContador::dados() const {
   return d;
 }
 
-void FrmContador::txtCNPJCPF_LostFocus() { erroMsg_->setText(ContadorDocumentoSaida(MaskedText(txtCNPJCPF_), cpfMode())); }
+void FrmContador::txtCNPJCPF_LostFocus() {
+  erroMsg_->setText(ContadorDocumentoSaida(MaskedText(txtCNPJCPF_), cpfMode()));
+}
 
 void FrmContador::btnOK_Click() {
   ContadorDados d = dados();
@@ -200,9 +202,7 @@ void FrmContador::btnOK_Click() {
     QString response, result;
     sent = SendSoapRequest(QStringLiteral("Transferencia.contador"), ContadorSoapParams(d), &response) &&
            GetResult(response, QStringLiteral("return"), &result);
-  } catch (const std::exception&) {
-    sent = false;
-  }
+  } catch (const std::exception&) { sent = false; }
   if (!sent) {
     MsgBox(this, FalhaConexaoTexto(2), QMessageBox::Critical, kMsgTitle);
     return;

@@ -31,8 +31,7 @@ AccessTable ReadAccessTable(const QString& path, const QString& table) {
   const QByteArray file = QFile::encodeName(path);
   std::unique_ptr<MdbHandle, HandleCloser> mdb(mdb_open(file.constData(), MDB_NOFLAGS));
   if (!mdb) throw AccessError(QStringLiteral("Não é um arquivo do Access: %1").arg(path));
-  if (!mdb_read_catalog(mdb.get(), MDB_TABLE))
-    throw AccessError(QStringLiteral("Catálogo ilegível: %1").arg(path));
+  if (!mdb_read_catalog(mdb.get(), MDB_TABLE)) throw AccessError(QStringLiteral("Catálogo ilegível: %1").arg(path));
   mdb_set_date_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
   mdb_set_boolean_fmt_numbers(mdb.get());
 

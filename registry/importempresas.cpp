@@ -70,8 +70,8 @@ ImportarEmpresas::ImportarEmpresas() {
   MSFlexGrid1_->hide();
   lay->addWidget(MSFlexGrid1_, 1);
 
-  Label1_ = new QLabel(
-      QStringLiteral("Atenção, a importação não será concluída, existe inconsistência nos cadastros."), frame);
+  Label1_ = new QLabel(QStringLiteral("Atenção, a importação não será concluída, existe inconsistência nos cadastros."),
+                       frame);
   Label1_->setObjectName(QStringLiteral("Label1"));
   Label1_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0)"));
   Label1_->hide();
@@ -96,8 +96,8 @@ ImportarEmpresas::ImportarEmpresas() {
 }
 
 void ImportarEmpresas::Command2_Click() {
-  const QString file = Interaction::current().openFileName(
-      this, QStringLiteral("Escolha o arquivo"), QString(), QStringLiteral("Arquivos exportados do NovaGIA (*.mdb)"));
+  const QString file = Interaction::current().openFileName(this, QStringLiteral("Escolha o arquivo"), QString(),
+                                                           QStringLiteral("Arquivos exportados do NovaGIA (*.mdb)"));
   if (file.isEmpty()) return;
   Text1_->setText(file);
   Command3_->show();
@@ -218,11 +218,9 @@ void ImportarEmpresas::Command1_Click() {
       // Every value quoted: an apostrophe in any column of the file must not break the statement.
       db->exec(QStringLiteral("insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave) values ('") +
                SqlQuote(e.ie) + QStringLiteral("','") + SqlQuote(e.razaoSocial) + QStringLiteral("','") +
-               SqlQuote(e.cnpj) + QStringLiteral("','") + SqlQuote(e.cnae) + QStringLiteral("','") +
-               SqlQuote(r.chave) + QStringLiteral("')"));
-    } catch (const DbError& err) {
-      naoImportadas << linhaNaoImportada(e, err.description);
-    }
+               SqlQuote(e.cnpj) + QStringLiteral("','") + SqlQuote(e.cnae) + QStringLiteral("','") + SqlQuote(r.chave) +
+               QStringLiteral("')"));
+    } catch (const DbError& err) { naoImportadas << linhaNaoImportada(e, err.description); }
   }
   db.reset();
 

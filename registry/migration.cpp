@@ -17,13 +17,12 @@ const QString kCriaMarca =
     QStringLiteral("CREATE TABLE IF NOT EXISTS tblMigracao (arquivo TEXT, resposta TEXT, data TEXT)");
 
 const QStringList kColunasContador = {
-    QStringLiteral("cont_cpf_cnpj"),      QStringLiteral("cont_num_crc"),         QStringLiteral("cont_razao_nome"),
-    QStringLiteral("cont_nom_endereco"),  QStringLiteral("cont_num_predial"),     QStringLiteral("cont_dsc_complemento"),
-    QStringLiteral("cont_nom_bairro"),    QStringLiteral("cont_nom_cidade"),      QStringLiteral("cont_nom_estado"),
-    QStringLiteral("cont_num_telefone"),  QStringLiteral("cont_num_cep"),         QStringLiteral("cont_email")};
-const QStringList kColunasContribuinte = {QStringLiteral("IE"),    QStringLiteral("RazaoSocial"),
-                                          QStringLiteral("Cnpj"),  QStringLiteral("Cnae"),
-                                          QStringLiteral("Chave"), QStringLiteral("CCM")};
+    QStringLiteral("cont_cpf_cnpj"),     QStringLiteral("cont_num_crc"),     QStringLiteral("cont_razao_nome"),
+    QStringLiteral("cont_nom_endereco"), QStringLiteral("cont_num_predial"), QStringLiteral("cont_dsc_complemento"),
+    QStringLiteral("cont_nom_bairro"),   QStringLiteral("cont_nom_cidade"),  QStringLiteral("cont_nom_estado"),
+    QStringLiteral("cont_num_telefone"), QStringLiteral("cont_num_cep"),     QStringLiteral("cont_email")};
+const QStringList kColunasContribuinte = {QStringLiteral("IE"),   QStringLiteral("RazaoSocial"), QStringLiteral("Cnpj"),
+                                          QStringLiteral("Cnae"), QStringLiteral("Chave"),       QStringLiteral("CCM")};
 
 // Access keeps an absent text as Null; so does the copy.
 QVariant texto(const QString& v) { return v.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(v); }
@@ -111,15 +110,15 @@ void oferecer() {
     try {
       LocalDatabase::Connection db;
       marcar(db, QStringLiteral("recusado"));
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return;
   }
   try {
     const Resultado r = trazer(arquivoAnterior());
     MsgBox(nullptr,
-           QStringLiteral("Cadastro da instalação anterior trazido: ") + contagem(r.contadores, "contador", "contadores") +
-               QStringLiteral(" e ") + contagem(r.contribuintes, "contribuinte", "contribuintes") + QLatin1Char('.'),
+           QStringLiteral("Cadastro da instalação anterior trazido: ") +
+               contagem(r.contadores, "contador", "contadores") + QStringLiteral(" e ") +
+               contagem(r.contribuintes, "contribuinte", "contribuintes") + QLatin1Char('.'),
            QMessageBox::Information, kMsgTitle);
   } catch (const std::exception& e) {
     // Nothing was written; the offer stays open for the next start.

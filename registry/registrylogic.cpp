@@ -47,8 +47,8 @@ QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
 }
 
 QString ContadorInsertSql(const ContadorDados& d) {
-  const QStringList values{d.cpfCnpj, d.crc,    d.razaoNome, d.endereco, d.numero,   d.complemento,
-                           d.bairro,  d.cidade, d.estado,    d.telefone, d.cep,      d.email};
+  const QStringList values{d.cpfCnpj, d.crc,    d.razaoNome, d.endereco, d.numero, d.complemento,
+                           d.bairro,  d.cidade, d.estado,    d.telefone, d.cep,    d.email};
   QStringList escaped;
   for (const QString& v : values) escaped.append(SqlQuote(v));
   return QStringLiteral(
@@ -76,7 +76,8 @@ QString ContadorDocumentoOk(const QString& maskedText, bool cpf) {
 }
 
 bool ContadorUfAceita(const QString& uf) {
-  static const QString list = QStringLiteral("AC,AL,AM,AP,BA,CE,DF,ES,GO,MA,MG,MS,MT,PA,PB,PE,PI,PR,RJ,RN,RO,RR,RS,SC,SE,SP,TO,");
+  static const QString list =
+      QStringLiteral("AC,AL,AM,AP,BA,CE,DF,ES,GO,MA,MG,MS,MT,PA,PB,PE,PI,PR,RJ,RN,RO,RR,RS,SC,SE,SP,TO,");
   return list.contains(uf + QLatin1Char(','), Qt::CaseSensitive);
 }
 
@@ -103,8 +104,9 @@ QString FalhaConexaoTexto(int codigo) {
   if (!site.endsWith(QLatin1Char('/'))) site += QLatin1Char('/');
   const QString nl = QStringLiteral("\r\n");
   return QStringLiteral("Falha de conexão - Cód %1, ").arg(codigo) + nl +
-         QStringLiteral("favor entrar em contato com seu administrador de redes para verificação de regras no seu "
-                        "firewall ou proxy. ") +
+         QStringLiteral(
+             "favor entrar em contato com seu administrador de redes para verificação de regras no seu "
+             "firewall ou proxy. ") +
          nl + nl + QStringLiteral("Verifique também suas configurações de antivírus.") + nl + nl +
          QStringLiteral("O sistema deverá se comunicar com a URL ") + site;
 }

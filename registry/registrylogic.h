@@ -63,10 +63,10 @@ QString FalhaConexaoTexto(int codigo);
 inline const QString kUfServida = QStringLiteral("MG");
 
 struct ContribuinteDados {
-  QString ie;       // masked text (13 digit positions)
+  QString ie;  // masked text (13 digit positions)
   QString razaoSocial;
-  QString cnpj;     // masked
-  QString cnae;     // masked
+  QString cnpj;  // masked
+  QString cnae;  // masked
   QString chave;
   QString ccm;
   bool optanteSimples = false;

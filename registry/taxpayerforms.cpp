@@ -133,9 +133,7 @@ void TaxpayerForm::txtIE_LostFocus() {
     const auto rows = db.query(ContribuinteCountSql(MaskedText(txtIE_)));
     if (!rows.isEmpty() && rows.first().value(QStringLiteral("total")).toInt() > 0)
       erroMsg_->setText(QStringLiteral("Contribuinte já cadastrado."));
-  } catch (const DbError& e) {
-    ErrorReport::show(this, e);
-  }
+  } catch (const DbError& e) { ErrorReport::show(this, e); }
 }
 
 void TaxpayerForm::txtCNPJ_LostFocus() {
@@ -173,9 +171,9 @@ void TaxpayerForm::cmdOK_Click() {
     return;
   }
   if (update_)
-    MsgBox(this, QStringLiteral("O dados cadastrais do contribuinte foram atualizados"), QMessageBox::NoIcon, kMsgTitle);
-  else
-    MsgBox(this, QStringLiteral("O contribuinte foi criado!"), QMessageBox::NoIcon, QString());
+    MsgBox(this, QStringLiteral("O dados cadastrais do contribuinte foram atualizados"), QMessageBox::NoIcon,
+           kMsgTitle);
+  else MsgBox(this, QStringLiteral("O contribuinte foi criado!"), QMessageBox::NoIcon, QString());
   close();
 }
 
@@ -363,9 +361,7 @@ void FrmAtualizarContribuinte::comEscolha(const Escolha& e) {
   try {
     LocalDatabase::Connection db;
     rows = db.query(ContribuinteSelectSql(e.ie));
-  } catch (const DbError&) {
-    rows.clear();
-  }
+  } catch (const DbError&) { rows.clear(); }
   // Gone from the table since the list was filled, or unreadable: nothing to edit.
   if (rows.isEmpty()) {
     MsgBox(this, QStringLiteral("É necessário cadastrar empresa"), QMessageBox::Information, kMsgTitle);

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # What CI runs (.ci/run): installs what is missing, then
+#   0. the layout of every C++ file against .clang-format   (scripts/format.sh --check)
 #   1. the normal build and the whole test suite            (build/)
 #   2. the same suite built with ASan+UBSan                 (build-asan/, scripts/sanitize.sh)
 #   3. every fuzz target for a fixed number of inputs       (build-fuzz/, scripts/fuzz.sh)
-# and says how long each step took. ZIDE_CI_STEPS picks steps (default "1 2 3").
+# and says how long each step took. ZIDE_CI_STEPS picks steps (default "0 1 2 3").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-steps=${ZIDE_CI_STEPS:-1 2 3}
+steps=${ZIDE_CI_STEPS:-0 1 2 3}
 times=()
 step() {
   local name=$1 t=$SECONDS
@@ -24,6 +25,7 @@ normal() {
 start=$SECONDS
 for s in $steps; do
   case $s in
+    0) step "formatação" scripts/format.sh --check ;;
     1) step "compilação e testes" normal ;;
     2) step "sanitizadores (ASan+UBSan)" scripts/sanitize.sh ;;
     3) step "fuzzers" scripts/fuzz.sh ;;

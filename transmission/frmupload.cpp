@@ -28,7 +28,6 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kProgressStep = 2;  // 100 / 47, rounded half to even
 const QString kRegime = QStringLiteral("Débito e Crédito");
 
-
 }  // namespace
 
 FrmUpload::FrmUpload() : intake_(new Intake(this)) {
@@ -193,14 +192,14 @@ void FrmUpload::intakeDone(const Intake::Outcome& outcome) {
     return;
   }
   if (outcome.failedStatements > 0) {
-    const QString text =
-        QStringLiteral("%1 registros da declaração não puderam ser carregados.\r\n\r\n"
-                       "Primeira falha: tabela %2 - %3\r\n\r\n"
-                       "Sem esses registros a declaração enviada ficará incompleta. Deseja enviá-la assim mesmo?")
-            .arg(outcome.failedStatements)
-            .arg(outcome.firstFailedTable, outcome.firstFailedError);
-    lostDataPending_ = MsgBox(this, text, QMessageBox::Warning, kMsgTitle, QMessageBox::Yes | QMessageBox::No) !=
-                       QMessageBox::Yes;
+    const QString text = QStringLiteral(
+                             "%1 registros da declaração não puderam ser carregados.\r\n\r\n"
+                             "Primeira falha: tabela %2 - %3\r\n\r\n"
+                             "Sem esses registros a declaração enviada ficará incompleta. Deseja enviá-la assim mesmo?")
+                             .arg(outcome.failedStatements)
+                             .arg(outcome.firstFailedTable, outcome.firstFailedError);
+    lostDataPending_ =
+        MsgBox(this, text, QMessageBox::Warning, kMsgTitle, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes;
   }
   Command1_Click();
   emit intakeFinished();
@@ -249,7 +248,8 @@ void FrmUpload::Command1_Click() {
                               kRegime, tipo};
     for (int c = 0; c < 4; ++c) {
       auto* item = new QTableWidgetItem(cells[c]);
-      item->setTextAlignment(Qt::Alignment(GridRefencias_->property(("align" + QByteArray::number(c)).constData()).toInt()));
+      item->setTextAlignment(
+          Qt::Alignment(GridRefencias_->property(("align" + QByteArray::number(c)).constData()).toInt()));
       GridRefencias_->setItem(row, c, item);
     }
   }
@@ -310,10 +310,10 @@ void FrmUpload::cmdUpload_Click() {
   giaCerta = qint16(walk.gias.size());
   if (giaCerta == 0) return;
 
-  const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") +
-                                (main ? main->thisCont_cpf_cnpj : QString()) + QStringLiteral("&chave=") +
-                                (main ? main->selectedChave() : QString()) + QStringLiteral("&gias=") +
-                                walk.gias.join(QLatin1Char(',')));
+  const QString url =
+      uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + (main ? main->thisCont_cpf_cnpj : QString()) +
+                QStringLiteral("&chave=") + (main ? main->selectedChave() : QString()) + QStringLiteral("&gias=") +
+                walk.gias.join(QLatin1Char(',')));
   // The server gets the working database under the name of the declaration it came from.
   sendUpload(url, intake_->settings().workDb, QFileInfo(txtUploadFile_->text()).fileName());
 }

@@ -29,7 +29,7 @@ class FrmUpload : public TransmissionWindow {
   ~FrmUpload() override;
 
   // Form-level state, reset when the window loads (with totalEnvio and the others of the base).
-  qint16 giaCerta = 0;     // references accepted by the current press of "&Enviar"
+  qint16 giaCerta = 0;       // references accepted by the current press of "&Enviar"
   bool msgTrabalho = false;  // the working-year message was shown since the window loaded
 
   // Handlers, public so that code (and tests) can stand in for a click.

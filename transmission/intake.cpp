@@ -1,10 +1,10 @@
 #include "transmission/intake.h"
 
+#include <sqlite3.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
-#include <sqlite3.h>
 #include <QThread>
 #include <QTimer>
 
@@ -133,9 +133,17 @@ void Intake::launchMore() {
   while (nextExport_ < s.tables.size() && processes_.size() < qMax(1, s.parallel)) {
     const QString table = s.tables.at(nextExport_++);
     emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
-    const QStringList args{QStringLiteral("-D"), gdb_, QStringLiteral("-U"), QStringLiteral("SYSDBA"),
-                           QStringLiteral("-P"), QStringLiteral("gatehouse"), QStringLiteral("-Si"),
-                           QStringLiteral("-V"), table, QStringLiteral("-F"), exportFile(s.tempDir, table)};
+    const QStringList args{QStringLiteral("-D"),
+                           gdb_,
+                           QStringLiteral("-U"),
+                           QStringLiteral("SYSDBA"),
+                           QStringLiteral("-P"),
+                           QStringLiteral("gatehouse"),
+                           QStringLiteral("-Si"),
+                           QStringLiteral("-V"),
+                           table,
+                           QStringLiteral("-F"),
+                           exportFile(s.tempDir, table)};
     const quint64 gen = generation_;
     auto id = std::make_shared<quint64>(0);
     *id = runner_->start(s.tool, args, s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
@@ -151,7 +159,8 @@ void Intake::exportDone(const QString& table, const ProcessResult& r) {
   const QString tool = QDir::toNativeSeparators(settings_.tool);
   switch (r.status) {
     case ProcessResult::FailedToStart:
-      fail(QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2").arg(tool, r.errorOutput));
+      fail(QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2")
+               .arg(tool, r.errorOutput));
       return;
     case ProcessResult::Crashed:
       fail(QStringLiteral("O programa de exportação terminou de forma inesperada ao ler a tabela %1.").arg(table));
@@ -161,8 +170,7 @@ void Intake::exportDone(const QString& table, const ProcessResult& r) {
                .arg(table)
                .arg((settings_.timeoutMs + 999) / 1000));
       return;
-    case ProcessResult::Finished:
-      break;
+    case ProcessResult::Finished: break;
   }
   if (r.exitCode != 0) {
     QString why = r.errorOutput;

@@ -26,8 +26,8 @@ class Intake : public QObject {
     QString workDb;        // zide.db
     QString tempDir;       // where the export files go
     QStringList tables;
-    int parallel = 1;      // exports running at once
-    int timeoutMs = 0;     // per table
+    int parallel = 1;   // exports running at once
+    int timeoutMs = 0;  // per table
   };
   // The application folder's: shipped fbexport and zide_limpo.db, zide.db and temp/ in the
   // folder, one export per core, two minutes per table.
@@ -89,7 +89,7 @@ class Intake : public QObject {
   int nextExport_ = 0;
   int exportsDone_ = 0;
   int nextLoad_ = 0;
-  ProcessRunner* runner_ = nullptr;  // the one that started this run's programs
+  ProcessRunner* runner_ = nullptr;    // the one that started this run's programs
   QHash<quint64, QString> processes_;  // runner id -> table
   std::unique_ptr<DbConnection> db_;
   Outcome outcome_;

@@ -25,14 +25,17 @@ class QtProcessRunner final : public ProcessRunner {
       *timedOut = true;
       p->kill();
     });
-    QObject::connect(p, &QProcess::errorOccurred, p, [this, id, p, done](QProcess::ProcessError e) {
-      if (e != QProcess::FailedToStart) return;  // the others also end in finished()
-      ProcessResult r;
-      r.status = ProcessResult::FailedToStart;
-      r.exitCode = -1;
-      r.errorOutput = p->errorString();
-      finish(id, r, done);
-    }, Qt::QueuedConnection);  // start() may report this before it returns the id
+    QObject::connect(
+        p, &QProcess::errorOccurred, p,
+        [this, id, p, done](QProcess::ProcessError e) {
+          if (e != QProcess::FailedToStart) return;  // the others also end in finished()
+          ProcessResult r;
+          r.status = ProcessResult::FailedToStart;
+          r.exitCode = -1;
+          r.errorOutput = p->errorString();
+          finish(id, r, done);
+        },
+        Qt::QueuedConnection);  // start() may report this before it returns the id
     QObject::connect(p, &QProcess::finished, p, [this, id, p, done, timedOut](int code, QProcess::ExitStatus how) {
       ProcessResult r;
       r.exitCode = code;

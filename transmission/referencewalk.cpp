@@ -12,8 +12,9 @@ ReferenceWalk WalkReferences(const QList<ReferenceRow>& rows, bool downwards, co
       walk.gias << row.key;
     } else if (!*msgTrabalho) {
       *msgTrabalho = true;
-      walk.message = downwards ? QStringLiteral("Você deverá consultar a administração para saber quais documentos "
-                                                "poderão ser aceitos. ") +
+      walk.message = downwards ? QStringLiteral(
+                                     "Você deverá consultar a administração para saber quais documentos "
+                                     "poderão ser aceitos. ") +
                                      anoTrabalho
                                : QStringLiteral("Somente serão aceitas GIAS de ") + anoTrabalho;
     }

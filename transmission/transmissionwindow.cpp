@@ -115,12 +115,10 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
     txtResponse_->moveCursor(QTextCursor::End);
     txtResponse_->insertPlainText(fromCp1252(chunk));
   });
-  connect(uploader_, &Uploader::answerComplete, this, [this](const QByteArray& answer, int) {
-    answerReceived(answer);
-  });
-  connect(uploader_, &Uploader::errorOccurred, this, [this](int number, const QString& description) {
-    uploadFailed(number, description);
-  });
+  connect(uploader_, &Uploader::answerComplete, this,
+          [this](const QByteArray& answer, int) { answerReceived(answer); });
+  connect(uploader_, &Uploader::errorOccurred, this,
+          [this](int number, const QString& description) { uploadFailed(number, description); });
 
   fillDrives();
 }
@@ -132,9 +130,7 @@ void TransmissionWindow::loadAccountant() {
   try {
     cert_.DadosContador();
     docContador = cert_.docContador;
-  } catch (const DbError& e) {
-    ErrorReport::show(this, e);
-  }
+  } catch (const DbError& e) { ErrorReport::show(this, e); }
 }
 
 // Drive, folder and file lists.
@@ -272,8 +268,8 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
     return false;
   }
   txtResponse_->clear();
-  QByteArray request = BuildUploadRequest(ReadFileBytes(contentPath, this), parts, txtName_->text(), fileName,
-                                          txtMIMEType_->text());
+  QByteArray request =
+      BuildUploadRequest(ReadFileBytes(contentPath, this), parts, txtName_->text(), fileName, txtMIMEType_->text());
   txtRequest_->setPlainText(QString::fromLatin1(request.left(kRequestBoxLimit)));
   // The connection comes first; the pauses wrap the moment the request is handed over.
   QPointer<TransmissionWindow> self(this);

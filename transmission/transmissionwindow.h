@@ -75,8 +75,8 @@ class TransmissionWindow : public FormBase<QWidget> {
   // The upload address: "http://host:port" + target, host and port read afresh from the settings.
   static QString uploadUrl(const QString& target);
   // Splits the URL into txtUrl, reads the content, composes and sends the request. pauseBefore
-  // (after the connection is up) and pauseAfter wrap the hand-over to the socket. False when nothing was sent ("Invalid Host",
-  // "Invalid Port", a connection that failed: the failure has been reported through uploadFailed).
+  // (after the connection is up) and pauseAfter wrap the hand-over to the socket. False when nothing was sent ("Invalid
+  // Host", "Invalid Port", a connection that failed: the failure has been reported through uploadFailed).
   bool sendUpload(const QString& url, const QString& contentPath, const QString& fileName, int pauseBeforeMs = 0,
                   int pauseAfterMs = 0);
   // Waits without taking input, while the window keeps painting and the socket keeps working.

@@ -64,8 +64,14 @@ int weightedSum(const Digits& g, const Check& c) {
 int fold(int s, Fold f) {
   switch (f) {
     case Fold::Standard: return standardDigit(s);
-    case Fold::Remainder: { const int r = s % 11; return r == 10 ? 0 : r; }
-    case Fold::TimesTen: { const int r = (s * 10) % 11; return r == 10 ? 0 : r; }
+    case Fold::Remainder: {
+      const int r = s % 11;
+      return r == 10 ? 0 : r;
+    }
+    case Fold::TimesTen: {
+      const int r = (s * 10) % 11;
+      return r == 10 ? 0 : r;
+    }
     case Fold::ModNine: return s % 9;
   }
   return -1;
@@ -89,9 +95,8 @@ constexpr Rule kAC{{{4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}, 12, Fold::Standard},
                    {{5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}, 13, Fold::Standard}};
 constexpr Rule kNineWeights{kNineToTwo, false, {}};
 constexpr Rule kMT{{{3, 2, 9, 8, 7, 6, 5, 4, 3, 2}, 11, Fold::Standard}, false, {}};
-constexpr Rule kPR{{{3, 2, 7, 6, 5, 4, 3, 2}, 9, Fold::Standard},
-                   true,
-                   {{4, 3, 2, 7, 6, 5, 4, 3, 2}, 10, Fold::Standard}};
+constexpr Rule kPR{
+    {{3, 2, 7, 6, 5, 4, 3, 2}, 9, Fold::Standard}, true, {{4, 3, 2, 7, 6, 5, 4, 3, 2}, 10, Fold::Standard}};
 constexpr Rule kPEShort{{{8, 7, 6, 5, 4, 3, 2}, 8, Fold::Standard}, true, kNineToTwo};
 constexpr Rule kPELong{{{5, 4, 3, 2, 1, 9, 8, 7, 6, 5, 4, 3, 2}, 14, Fold::Standard}, false, {}};
 constexpr Rule kRJ{{{2, 7, 6, 5, 4, 3, 2}, 8, Fold::Standard}, false, {}};
@@ -214,20 +219,15 @@ struct Unit {
 };
 
 constexpr std::array<Unit, 27> kUnits{{
-    {"AC", Kind::Table, &kAC},          {"AL", Kind::Table, &kAL},
-    {"AM", Kind::AM, nullptr},          {"AP", Kind::AP, nullptr},
-    {"BA", Kind::BA, nullptr},          {"CE", Kind::Table, &kNineWeights},
-    {"DF", Kind::Table, &kAC},          {"ES", Kind::Table, &kNineWeights},
-    {"GO", Kind::GO, nullptr},          {"MA", Kind::Table, &kNineWeights},
-    {"MG", Kind::MG, nullptr},          {"MS", Kind::Table, &kNineWeights},
-    {"MT", Kind::Table, &kMT},          {"PA", Kind::Table, &kNineWeights},
-    {"PB", Kind::Table, &kNineWeights}, {"PE", Kind::PE, nullptr},
-    {"PI", Kind::Table, &kNineWeights}, {"PR", Kind::Table, &kPR},
-    {"RJ", Kind::Table, &kRJ},          {"RN", Kind::RN, nullptr},
-    {"RO", Kind::RO, nullptr},          {"RR", Kind::Table, &kRR},
-    {"RS", Kind::Table, &kRS},          {"SC", Kind::Table, &kNineWeights},
-    {"SE", Kind::Table, &kNineWeights}, {"SP", Kind::SP, nullptr},
-    {"TO", Kind::Table, &kTO},
+    {"AC", Kind::Table, &kAC},          {"AL", Kind::Table, &kAL},          {"AM", Kind::AM, nullptr},
+    {"AP", Kind::AP, nullptr},          {"BA", Kind::BA, nullptr},          {"CE", Kind::Table, &kNineWeights},
+    {"DF", Kind::Table, &kAC},          {"ES", Kind::Table, &kNineWeights}, {"GO", Kind::GO, nullptr},
+    {"MA", Kind::Table, &kNineWeights}, {"MG", Kind::MG, nullptr},          {"MS", Kind::Table, &kNineWeights},
+    {"MT", Kind::Table, &kMT},          {"PA", Kind::Table, &kNineWeights}, {"PB", Kind::Table, &kNineWeights},
+    {"PE", Kind::PE, nullptr},          {"PI", Kind::Table, &kNineWeights}, {"PR", Kind::Table, &kPR},
+    {"RJ", Kind::Table, &kRJ},          {"RN", Kind::RN, nullptr},          {"RO", Kind::RO, nullptr},
+    {"RR", Kind::Table, &kRR},          {"RS", Kind::Table, &kRS},          {"SC", Kind::Table, &kNineWeights},
+    {"SE", Kind::Table, &kNineWeights}, {"SP", Kind::SP, nullptr},          {"TO", Kind::Table, &kTO},
 }};
 
 const Unit* findUnit(std::string_view uf) {
@@ -240,9 +240,8 @@ const Unit* findUnit(std::string_view uf) {
 }  // namespace
 
 bool CPFValida(std::string_view text) {
-  static constexpr Rule kCPF{{{10, 9, 8, 7, 6, 5, 4, 3, 2}, 10, Fold::Standard},
-                             true,
-                             {{11, 10, 9, 8, 7, 6, 5, 4, 3, 2}, 11, Fold::Standard}};
+  static constexpr Rule kCPF{
+      {{10, 9, 8, 7, 6, 5, 4, 3, 2}, 10, Fold::Standard}, true, {{11, 10, 9, 8, 7, 6, 5, 4, 3, 2}, 11, Fold::Standard}};
   return apply(digitsOf(text), kCPF);
 }
 

@@ -12,9 +12,10 @@ int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 10000;
   QString doc = QStringLiteral("<listaTransferencias>");
   for (int i = 0; i < rows; ++i)
-    doc += QStringLiteral("<transferencia><referencia>%1/2026</referencia><data>05/12/2026 10:00:00</data>"
-                          "<protocolo>2026%2</protocolo><status>1</status><adicionado>0,00</adicionado>"
-                          "</transferencia>")
+    doc += QStringLiteral(
+               "<transferencia><referencia>%1/2026</referencia><data>05/12/2026 10:00:00</data>"
+               "<protocolo>2026%2</protocolo><status>1</status><adicionado>0,00</adicionado>"
+               "</transferencia>")
                .arg(i % 12 + 1, 2, 10, QLatin1Char('0'))
                .arg(i, 6, 10, QLatin1Char('0'));
   doc += QStringLiteral("</listaTransferencias>");
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
     best = std::min(best, t.nsecsElapsed() / 1e6);
   }
   const int got = p->findChild<QTableWidget*>(QStringLiteral("GridTransmissoes"))->rowCount() - 1;
-  std::printf("linhas: %d (na grade: %d)\nleitura do documento: %.1f ms\npreenchimento completo (melhor de 5): %.1f ms\n",
-              rows, got, parseMs, best);
+  std::printf(
+      "linhas: %d (na grade: %d)\nleitura do documento: %.1f ms\npreenchimento completo (melhor de 5): %.1f ms\n", rows,
+      got, parseMs, best);
   return (parsed && got == rows) ? 0 : 1;
 }

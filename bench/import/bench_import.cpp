@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
     f.write(MakePkcs12(cert, QStringLiteral("1234"), true));
   }
   t.restart();
-  const bool added = CertificateStore::importFile(pfx, QStringLiteral("1234")).status ==
-                     CertificateStore::ImportStatus::Added;
+  const bool added =
+      CertificateStore::importFile(pfx, QStringLiteral("1234")).status == CertificateStore::ImportStatus::Added;
   const double pkcs12Ms = ms(t);
   for (int i = 0; i < 299; ++i) {
     QFile f(store.filePath(QStringLiteral("c%1.cer").arg(i)));
@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
   std::printf("leitura do arquivo (melhor de 5): %.1f ms\n", readBest);
   std::printf("carregar dados na grade (melhor de 3): %.1f ms\n", loadBest);
   std::printf("zide-sandbox iniciado com %d contribuintes: %.0f ms\n", known, sandboxStart);
-  std::printf("PKCS#12 legado importado: %.1f ms; repositório de %d certificados listado: %.1f ms\n", pkcs12Ms,
-              listed, listMs);
+  std::printf("PKCS#12 legado importado: %.1f ms; repositório de %d certificados listado: %.1f ms\n", pkcs12Ms, listed,
+              listMs);
   std::printf("importação: %d gravadas de %lld em %.0f ms (%.2f ms por empresa)\n", stored,
               static_cast<long long>(empresas.size()), importMs, importMs / std::max<qsizetype>(1, empresas.size()));
   std::printf("por empresa, isoladamente: pedido da chave %.2f ms, consulta e gravação %.2f ms\n", requestMs, insertMs);

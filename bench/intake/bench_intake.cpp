@@ -36,7 +36,8 @@ QTextStream out(stdout);
 
 QString bin(const QString& name) { return QCoreApplication::applicationDirPath() + '/' + name; }
 
-bool run(const QString& program, const QStringList& args, const QString& stdinFile = {}, const QString& stdoutFile = {}) {
+bool run(const QString& program, const QStringList& args, const QString& stdinFile = {},
+         const QString& stdoutFile = {}) {
   QProcess p;
   if (!stdinFile.isEmpty()) p.setStandardInputFile(stdinFile);
   p.setStandardOutputFile(stdoutFile.isEmpty() ? QProcess::nullDevice() : stdoutFile);
@@ -86,8 +87,8 @@ int main(int argc, char** argv) {
 
   QElapsedTimer t;
   t.start();
-  if (!run(bin("gdbfixture"), {gdb, "--quiet", "--company", "0011111110011", "--references", "12", "--total-rows",
-                               QString::number(rows)}))
+  if (!run(bin("gdbfixture"),
+           {gdb, "--quiet", "--company", "0011111110011", "--references", "12", "--total-rows", QString::number(rows)}))
     return 1;
   out << "declaração: " << tables.size() << " tabelas, " << rows << " linhas, " << QFileInfo(gdb).size() / 1024
       << " KiB, feita em " << t.elapsed() << " ms" << Qt::endl;
@@ -198,8 +199,9 @@ int main(int argc, char** argv) {
   out << "intake:  " << in << " ms (exportações em paralelo " << median(intakeExports) << " ms, carga "
       << in - median(intakeExports) << " ms)" << Qt::endl;
   out << "ingênuo: " << nv << " ms (exportações em série " << median(naiveExports) << " ms; carga com um commit por "
-      << "instrução " << (naiveSampled < statements ? "estimada por " + QString::number(naiveSampled) + " instruções"
-                                                    : QString("medida inteira"))
+      << "instrução "
+      << (naiveSampled < statements ? "estimada por " + QString::number(naiveSampled) + " instruções"
+                                    : QString("medida inteira"))
       << ")" << Qt::endl;
   out.setRealNumberPrecision(2);
   out << "intake/piso = " << in / floor << "   ingênuo/piso = " << nv / floor << "   ingênuo/intake = " << nv / in

@@ -1,23 +1,23 @@
 // Upload of a large file and SOAP round trips, this program's client against curl in the same run,
 // both talking to zide-sandbox on 127.0.0.1. Each side runs as a child process so that its wall
 // time and peak resident memory are measured alike (wait4).
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include "app/settings.h"
@@ -84,8 +84,8 @@ int uploadOnce(const QString& file, const QString& url) {
     fprintf(stderr, "upload: %s\n", qPrintable(d));
     loop.quit();
   });
-  QByteArray request =
-      BuildUploadRequest(std::move(content), parts, "objArquivo", QFileInfo(file).fileName(), "application/octet-stream");
+  QByteArray request = BuildUploadRequest(std::move(content), parts, "objArquivo", QFileInfo(file).fileName(),
+                                          "application/octet-stream");
   if (trace) fprintf(stderr, "montagem %lld ms\n", clock.elapsed());
   if (!up.send(parts.Host, quint16(port), std::move(request))) return 7;
   if (trace) fprintf(stderr, "conectado %lld ms\n", clock.elapsed());
@@ -97,7 +97,8 @@ int uploadOnce(const QString& file, const QString& url) {
 int soapRounds(int n, const QString& ie, const QString& key) {
   for (int i = 0; i < n; ++i) {
     QString response, result;
-    if (!SendSoapRequest("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}}, &response) ||
+    if (!SendSoapRequest("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}},
+                         &response) ||
         !GetResult(response, "return", &result) || !result.startsWith("<listaTransferencias"))
       return 8;
   }
@@ -143,8 +144,9 @@ int main(int argc, char** argv) {
 
   QProcess sandbox;
   sandbox.setStandardErrorFile(QProcess::nullDevice());
-  sandbox.start(QCoreApplication::applicationDirPath() + "/zide-sandbox",
-                {"--porta", "0", "--dados", dir.filePath("sandbox.db"), "--contribuinte", ie + ":" + key + ":11222333000181"});
+  sandbox.start(
+      QCoreApplication::applicationDirPath() + "/zide-sandbox",
+      {"--porta", "0", "--dados", dir.filePath("sandbox.db"), "--contribuinte", ie + ":" + key + ":11222333000181"});
   if (!sandbox.waitForReadyRead(10000)) {
     fprintf(stderr, "zide-sandbox não iniciou\n");
     return 1;
@@ -170,7 +172,8 @@ int main(int argc, char** argv) {
   QList<Run> ours, theirs;
   for (int i = 0; i < rounds; ++i) {
     ours << measure({self, "--upload-uma-vez", file + "|" + url});
-    theirs << measure({"curl", "-sS", "-o", "/dev/null", "-H", "Expect:", "-F", "objArquivo=@" + file + ";type=application/octet-stream", curlUrl});
+    theirs << measure({"curl", "-sS", "-o", "/dev/null", "-H", "Expect:", "-F",
+                       "objArquivo=@" + file + ";type=application/octet-stream", curlUrl});
     if (ours.last().exitCode != 0 || theirs.last().exitCode != 0) {
       fprintf(stderr, "falha: nosso %d, curl %d\n", ours.last().exitCode, theirs.last().exitCode);
       return 1;
@@ -193,10 +196,19 @@ int main(int argc, char** argv) {
   qputenv("ZIDE_HOME", dir.filePath("app").toLocal8Bit());
   QFile body(dir.filePath("ver2.xml"));
   body.open(QIODevice::WriteOnly);
-  body.write(BuildSoapBody("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}}).toUtf8());
+  body.write(
+      BuildSoapBody("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}}).toUtf8());
   body.close();
-  QStringList curlSoap{"curl", "-sS", "-o", "/dev/null", "-H", "Content-Type: text/xml", "-H", "SOAPAction: Transferencia.ver2",
-                       "--data-binary", "@" + body.fileName()};
+  QStringList curlSoap{"curl",
+                       "-sS",
+                       "-o",
+                       "/dev/null",
+                       "-H",
+                       "Content-Type: text/xml",
+                       "-H",
+                       "SOAPAction: Transferencia.ver2",
+                       "--data-binary",
+                       "@" + body.fileName()};
   const QString soapUrl = "http://127.0.0.1:" + port + "/ovu/server/index_zide.php?wsdl";
   for (int i = 0; i < soapN; ++i) curlSoap << soapUrl;
   QList<Run> soapOurs, soapTheirs;
@@ -211,7 +223,8 @@ int main(int argc, char** argv) {
   const Run so = best(soapOurs), sc = best(soapTheirs);
   printf("SOAP Transferencia.ver2, %d idas e voltas (melhor de %d):\n", soapN, rounds);
   printf("  zide  %.3f s  %.2f ms cada  pico %ld MB\n", so.seconds, so.seconds * 1000 / soapN, maxRss(soapOurs) / 1024);
-  printf("  curl  %.3f s  %.2f ms cada  pico %ld MB\n", sc.seconds, sc.seconds * 1000 / soapN, maxRss(soapTheirs) / 1024);
+  printf("  curl  %.3f s  %.2f ms cada  pico %ld MB\n", sc.seconds, sc.seconds * 1000 / soapN,
+         maxRss(soapTheirs) / 1024);
   printf("  tempo curl/zide = %.2f\n", sc.seconds / so.seconds);
   sandbox.kill();
   sandbox.waitForFinished();

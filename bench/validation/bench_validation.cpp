@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   const auto ies = texts(gen, "###.###.###.###", 100000);
   for (const char* uf : kUnits) {
     size_t valid = 0;
-    const double r = rate(ies, [uf](std::string_view t) { return IEValida(t, std::string_view(uf)); }, valid);
+    const double r = rate(
+        ies, [uf](std::string_view t) { return IEValida(t, std::string_view(uf)); }, valid);
     std::printf("  IEValida %-5s %12.0f\n", uf, r);
   }
   const std::string longText(1 << 20, '7');
@@ -107,9 +108,14 @@ int main(int argc, char** argv) {
   }
   std::printf("\nzide-cli over 1,000,000 lines (output to a file):\n");
   const std::string out = (dir / "out.txt").string();
-  const struct { const char* args; const fs::path* file; } runs[] = {
-      {"validar cpf", &cpfFile}, {"validar cnpj", &cpfFile}, {"validar ie SP", &ieFile},
-      {"validar ie RO", &ieFile}, {"validar ie MG", &ieFile}};
+  const struct {
+    const char* args;
+    const fs::path* file;
+  } runs[] = {{"validar cpf", &cpfFile},
+              {"validar cnpj", &cpfFile},
+              {"validar ie SP", &ieFile},
+              {"validar ie RO", &ieFile},
+              {"validar ie MG", &ieFile}};
   for (const auto& r : runs) {
     const double s = timeCommand("'" + cli.string() + "' " + r.args + " < '" + r.file->string() + "' > '" + out + "'");
     std::printf("  %-16s %7.3f s  (%.3f s per 100,000 lines)\n", r.args, s, s / 10);

@@ -45,7 +45,7 @@ void TstLocalDb::emptyFileIsMadeAnew() {
 void TstLocalDb::accountantStatements() {
   TestAppFolder app;
   LocalDatabase::Connection db;
-  const QStringList v = {"123.456.789-09", "MG-12345", "Jo'ão da Silva", "Rua A", "10", "", "Centro", "Tavarel", "MG",
+  const QStringList v = {"123.456.789-09", "MG-12345",  "Jo'ão da Silva",  "Rua A", "10", "", "Centro", "Tavarel", "MG",
                          "(31) 3456-7800", "35000-000", "joao@example.com"};
   QStringList q;
   for (const QString& s : v) q << SqlQuote(s);
@@ -71,20 +71,23 @@ void TstLocalDb::taxpayerStatements() {
   db.exec(
       "Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
       "('0623079040081','Empresa A','11.222.333/0001-81','4711-3/02','ABCD1234','777',0)");
-  db.exec("insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave) values ('0623079040082','Empresa B ',"
-          "'11.222.333/0001-81','4711-3/02','K2')");
+  db.exec(
+      "insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave) values ('0623079040082','Empresa B ',"
+      "'11.222.333/0001-81','4711-3/02','K2')");
   auto rows = db.query("SELECT * FROM  tblContribuinte WHERE IE = '0623079040081'");
   QCOMPARE(rows.size(), 1);
   QCOMPARE(rows[0].value("OptanteSimples").toInt(), 0);
   QVERIFY(!rows[0].value("OptanteSimples").isNull());
   QCOMPARE(db.query("Select * from tblContribuinte where ie = '0623079040081'")[0].value("CCM").toString(),
            QString("777"));
-  QCOMPARE(db.query("select count(0) as total from tblContribuinte where IE = '0623079040082'")[0].value("total").toInt(),
-           1);
+  QCOMPARE(
+      db.query("select count(0) as total from tblContribuinte where IE = '0623079040082'")[0].value("total").toInt(),
+      1);
   QCOMPARE(db.query("select * from tblContribuinte where IE = '0623079040082'")[0].value("RazaoSocial").toString(),
            QString("Empresa B "));
-  db.exec("Update tblContribuinte set RazaoSocial = 'Nova',Cnae = '1111-1/11',CCM = '9',OptanteSimples = 0 where IE = "
-          "'0623079040082'");
+  db.exec(
+      "Update tblContribuinte set RazaoSocial = 'Nova',Cnae = '1111-1/11',CCM = '9',OptanteSimples = 0 where IE = "
+      "'0623079040082'");
   rows = db.query("Select * From tblContribuinte");
   QCOMPARE(rows.size(), 2);
   QCOMPARE(rows[1].value("RazaoSocial").toString(), QString("Nova"));

@@ -1,10 +1,10 @@
-#include <QtTest>
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QtTest>
 
 #include "app/abertura.h"
 #include "app/frmsobre.h"
@@ -25,10 +25,11 @@ void settle() {
 
 void addAccountant() {
   LocalDatabase::Connection db;
-  db.exec("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, cont_num_predial, "
-          "cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, cont_num_telefone, cont_num_cep, "
-          "cont_email) values ('123.456.789-09','','Contador','Rua','1','','Centro','Tavarel','MG','(31) 3456-7800',"
-          "'35000-000','c@x.com')");
+  db.exec(
+      "Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, cont_num_predial, "
+      "cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, cont_num_telefone, cont_num_cep, "
+      "cont_email) values ('123.456.789-09','','Contador','Rua','1','','Centro','Tavarel','MG','(31) 3456-7800',"
+      "'35000-000','c@x.com')");
 }
 
 void addTaxpayer(const QString& ie, const QString& optante) {
@@ -195,11 +196,14 @@ void TstMainWindow::transmitWithoutAccountant() {
 }
 
 void TstMainWindow::transmitChoosesTheWindow_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("optante");
   QTest::addColumn<bool>("simples");
   QTest::newRow("debito e credito") << "0" << false;
   QTest::newRow("simples") << "-1" << true;
   QTest::newRow("null") << "NULL" << true;
+  // clang-format on
 }
 
 void TstMainWindow::transmitChoosesTheWindow() {
@@ -214,7 +218,8 @@ void TstMainWindow::transmitChoosesTheWindow() {
   p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
   p->findChild<QPushButton*>("Command1")->click();
   QCOMPARE(p->thisCont_cpf_cnpj, QString("123.456.789-09"));
-  QCOMPARE(rec.texts(), QStringList{"O Certificado que será solicitado durante a transmissão é do contador responsável"});
+  QCOMPARE(rec.texts(),
+           QStringList{"O Certificado que será solicitado durante a transmissão é do contador responsável"});
   QCOMPARE(rec.messages[0].title, QString("Informação"));
   QCOMPARE(rec.messages[0].icon, QMessageBox::Information);
   if (simples) {

@@ -1,10 +1,10 @@
-#include <QtTest>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTreeWidget>
+#include <QtTest>
 
 #include "app/principal.h"
 #include "support/cannedserver.h"
@@ -66,8 +66,9 @@ class TstRefresh : public QObject {
     QCOMPARE(server->requests.size(), 1);
     const auto& req = server->requests[0];
     QVERIFY(req.head.startsWith("POST /ovu/server/index_zide.php?wsdl HTTP/1.1"));
-    QVERIFY(req.body.contains("<Transferencia.ver2 xmlns=\"\"><strNome>0623079040081</strNome>"
-                              "<strDiretorioDestino>vbs</strDiretorioDestino><Chave>KEY1</Chave></Transferencia.ver2>"));
+    QVERIFY(
+        req.body.contains("<Transferencia.ver2 xmlns=\"\"><strNome>0623079040081</strNome>"
+                          "<strDiretorioDestino>vbs</strDiretorioDestino><Chave>KEY1</Chave></Transferencia.ver2>"));
     QCOMPARE(grid()->rowCount(), 3);
     QCOMPARE(grid()->item(1, 0)->text(), QString("01/2026"));
     QCOMPARE(grid()->item(2, 2)->text(), QString("P2"));

@@ -1,4 +1,3 @@
-#include <QtTest>
 #include <QApplication>
 #include <QGroupBox>
 #include <QJsonArray>
@@ -6,11 +5,12 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
-#include <QTableWidget>
-#include <QTreeWidget>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QtTest>
 
 #include "app/principal.h"
 #include "support/recorder.h"
@@ -28,9 +28,10 @@ void addTransmission(SandboxServer& s, const QString& ref, const QString& prot, 
     db.setDatabaseName(s.dataFile());
     QVERIFY(db.open());
     QSqlQuery q(db);
-    QVERIFY(q.prepare("insert into transmissao (protocolo, ie, referencia, data, status, adicionado, tipo, contador, arquivo, "
-                      "tamanho) "
-                      "values (?, ?, ?, '05/12/2026 10:00:00', ?, '0,00', 'ZIDE', '123.456.789-09', 'zide.gdb', 1)"));
+    QVERIFY(q.prepare(
+        "insert into transmissao (protocolo, ie, referencia, data, status, adicionado, tipo, contador, arquivo, "
+        "tamanho) "
+        "values (?, ?, ?, '05/12/2026 10:00:00', ?, '0,00', 'ZIDE', '123.456.789-09', 'zide.gdb', 1)"));
     q.addBindValue(prot);
     q.addBindValue(kIE);
     q.addBindValue(ref);
@@ -88,8 +89,8 @@ class TstRefreshSandbox : public QObject {
     grid->setCurrentCell(2, 0);
     p->cmd_Impressao_Click();
     QCOMPARE(rec.openedUrls.size(), 1);
-    QCOMPARE(rec.openedUrls[0].toString(), QString("http://127.0.0.1/protocoloDown.php?IE=%1&key=%2&ref=11/2026")
-                                                .arg(kIE, kKey));
+    QCOMPARE(rec.openedUrls[0].toString(),
+             QString("http://127.0.0.1/protocoloDown.php?IE=%1&key=%2&ref=11/2026").arg(kIE, kKey));
 
     // A newer version on the server.
     SandboxServer newer({"--contribuinte", QString(kIE) + ":" + kKey + ":11.222.333/0001-81", "--versao", "1.16.02"});

@@ -56,7 +56,7 @@ void TstTransmissions::listChildrenRules() {
       "<referencia>03/2025</referencia><protocolo>a<b>b</b>c</protocolo><data>&amp;&lt;</data></transferencia>"
       "<grupo><transferencia><referencia>99/2099</referencia></transferencia></grupo></listaTransferencias>");
   QVERIFY(rows);
-  QCOMPARE(rows->size(), 1);  // only direct children of the root are transmissions
+  QCOMPARE(rows->size(), 1);                            // only direct children of the root are transmissions
   QCOMPARE((*rows)[0].referencia, QString("03/2025"));  // the later duplicate wins
   QCOMPARE((*rows)[0].protocolo, QString("abc"));       // the whole text content
   QCOMPARE((*rows)[0].data, QString("&<"));

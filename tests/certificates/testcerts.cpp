@@ -106,8 +106,8 @@ QByteArray MakePkcs12(const TestCert& cert, const QString& password, bool legacy
   // Legacy: the certificates under 40-bit RC2 and the key under 3DES, SHA-1 MAC, as old exports were.
   const int nidKey = legacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
   const int nidCert = legacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
-  PKCS12* p12 = PKCS12_create_ex(pass.constData(), "zide", key, x, nullptr, nidKey, nidCert, 2048, 2048, 0, nullptr,
-                                 nullptr);
+  PKCS12* p12 =
+      PKCS12_create_ex(pass.constData(), "zide", key, x, nullptr, nidKey, nidCert, 2048, 2048, 0, nullptr, nullptr);
   check(p12, "pkcs12");
   if (legacy) PKCS12_set_mac(p12, pass.constData(), -1, nullptr, 0, 2048, EVP_sha1());
   b = BIO_new(BIO_s_mem());
@@ -121,12 +121,12 @@ QByteArray MakePkcs12(const TestCert& cert, const QString& password, bool legacy
 }
 
 QString KeyReturnText(const QDateTime& moment, QChar simples, const QString& key) {
-  QString t = QStringLiteral("ECNPJ-OK-0000000001");           // 1-19
-  t += QLatin1Char(' ');                                       // 20
+  QString t = QStringLiteral("ECNPJ-OK-0000000001");                          // 1-19
+  t += QLatin1Char(' ');                                                      // 20
   t += moment.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));  // 21-39
-  t += QStringLiteral("   REGIME: ");                          // 40-50
-  t += simples;                                                // 51
-  t += QStringLiteral("  CHAVE: ");                            // 52-60
-  t += key;                                                    // 61-68
+  t += QStringLiteral("   REGIME: ");                                         // 40-50
+  t += simples;                                                               // 51
+  t += QStringLiteral("  CHAVE: ");                                           // 52-60
+  t += key;                                                                   // 61-68
   return t;
 }

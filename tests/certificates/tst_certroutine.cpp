@@ -102,9 +102,8 @@ void TstCertRoutine::companyCertificateGetsTheKey() {
   QCOMPARE(cert.docContador, QStringLiteral("31415926590"));
   QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join('|')));
   QCOMPARE(rec_->certificateDialogs.size(), 1);
-  QCOMPARE(rec_->certificateDialogs[0],
-           QStringList({"Selecione o Certificado Digital (e-CNPJ)",
-                        "Escolha o certificado e-CNPJ da empresa para receber a chave"}));
+  QCOMPARE(rec_->certificateDialogs[0], QStringList({"Selecione o Certificado Digital (e-CNPJ)",
+                                                     "Escolha o certificado e-CNPJ da empresa para receber a chave"}));
   // One request, with the IE, the masked CNPJ and the fixed key, in that order.
   QCOMPARE(server_->requests.size(), 1);
   const QByteArray body = server_->requests[0].body;
@@ -132,8 +131,9 @@ void TstCertRoutine::keyFromTheSandbox() {
   other.ie = QStringLiteral("0603082462862");
   QVERIFY(!cert.SelecionarCertificado(nullptr, other));
   QCOMPARE(rec_->texts(), QStringList{TextoNaoAutorizado()});
-  QCOMPARE(server.rows("select count(*) as n from requisicao where operacao = 'Transferencia.ecnpj'")[0].value("n").toInt(),
-           2);
+  QCOMPARE(
+      server.rows("select count(*) as n from requisicao where operacao = 'Transferencia.ecnpj'")[0].value("n").toInt(),
+      2);
 }
 
 void TstCertRoutine::accountantCertificateServesAnyCompany() {
@@ -174,7 +174,10 @@ void TstCertRoutine::validityBoundsAreInclusive() {
   spec.notBefore = QDateTime::currentDateTimeUtc().addDays(-10);
   spec.notAfter = QDateTime::currentDateTimeUtc().addDays(10);
   const QByteArray der = addToStore(spec);
-  const TestCert made{{}, {}, {}, QDateTime::fromSecsSinceEpoch(spec.notBefore.toSecsSinceEpoch(), Qt::UTC),
+  const TestCert made{{},
+                      {},
+                      {},
+                      QDateTime::fromSecsSinceEpoch(spec.notBefore.toSecsSinceEpoch(), Qt::UTC),
                       QDateTime::fromSecsSinceEpoch(spec.notAfter.toSecsSinceEpoch(), Qt::UTC)};
   struct Case {
     QDateTime when;
@@ -215,8 +218,8 @@ void TstCertRoutine::refusalAnywhereInTheReply() {
   const QByteArray der = addToStore({QStringLiteral("PADARIA:52601815000120")});
   // A well-formed key text that carries the marker inside another word still counts as a refusal.
   const QString text = KeyReturnText(QDateTime::currentDateTime(), 'S', "AB12CD34") + " XNAO_AUTORIZADOX";
-  for (const QByteArray& reply : {CannedServer::envelope("Transferencia.ecnpj", text),
-                                  QByteArray("<html>NAO_AUTORIZADO</html>")}) {
+  for (const QByteArray& reply :
+       {CannedServer::envelope("Transferencia.ecnpj", text), QByteArray("<html>NAO_AUTORIZADO</html>")}) {
     rec_->clear();
     server_->answer(reply);
     rec_->certificates.enqueue(der);
@@ -339,7 +342,8 @@ void TstCertRoutine::distributionPointsFailureOnlyWarns() {
   QVERIFY(r);
   QCOMPARE(rec_->messages.size(), 1);
   QVERIFY(rec_->messages[0].text.startsWith("Could not retrieve the URLs from the CDP extension: 0x"));
-  const QString code = rec_->messages[0].text.mid(QString("Could not retrieve the URLs from the CDP extension: 0x").size());
+  const QString code =
+      rec_->messages[0].text.mid(QString("Could not retrieve the URLs from the CDP extension: 0x").size());
   QVERIFY(!code.isEmpty());
   QCOMPARE(code, code.toUpper());
   bool hex = false;

@@ -77,7 +77,8 @@ void TstCertStore::parsesDerAndPemAlike() {
 void TstCertStore::pkcs12ModernAndLegacyKeepOnlyTheCertificate() {
   for (const bool legacy : {false, true}) {
     TestCertSpec spec;
-    spec.commonName = legacy ? QStringLiteral("EMPRESA ANTIGA:11222333000181") : QStringLiteral("EMPRESA:11444777000161");
+    spec.commonName =
+        legacy ? QStringLiteral("EMPRESA ANTIGA:11222333000181") : QStringLiteral("EMPRESA:11444777000161");
     const TestCert c = MakeTestCert(spec);
     const QString path = write(legacy ? "antigo.pfx" : "novo.P12", MakePkcs12(c, "s3nh@ é", legacy));
     QVERIFY(CertificateStore::isPkcs12(path));
@@ -98,8 +99,8 @@ void TstCertStore::pkcs12ModernAndLegacyKeepOnlyTheCertificate() {
   const QString cert = write("cli.pem", c.certPem), key = write("cli.key", c.keyPem);
   const QString out = work_->filePath("cli.pfx");
   QProcess openssl;
-  openssl.start("openssl", {"pkcs12", "-export", "-legacy", "-in", cert, "-inkey", key, "-passout", "pass:abc",
-                            "-out", out});
+  openssl.start("openssl",
+                {"pkcs12", "-export", "-legacy", "-in", cert, "-inkey", key, "-passout", "pass:abc", "-out", out});
   QVERIFY(openssl.waitForFinished(20000));
   QCOMPARE(openssl.exitCode(), 0);
   const CertificateStore::ImportResult r = CertificateStore::importFile(out, "abc");

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <signal.h>
+#include <sys/types.h>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,8 +15,6 @@
 #include <QSqlRecord>
 #include <QTableWidget>
 #include <QTreeWidget>
-#include <signal.h>
-#include <sys/types.h>
 #include <memory>
 
 #include "app/principal.h"
@@ -132,9 +132,10 @@ QString ver2(const QString& rows) {
          QStringLiteral("</listaTransferencias>");
 }
 QString transmission(int n) {
-  return QStringLiteral("<transferencia><referencia>%1/2026</referencia><data>05/12/2026 09:00:00</data>"
-                        "<protocolo>2026%2</protocolo><status>1</status><adicionado>100,00</adicionado>"
-                        "</transferencia>")
+  return QStringLiteral(
+             "<transferencia><referencia>%1/2026</referencia><data>05/12/2026 09:00:00</data>"
+             "<protocolo>2026%2</protocolo><status>1</status><adicionado>100,00</adicionado>"
+             "</transferencia>")
       .arg(n % 12 + 1, 2, 10, QLatin1Char('0'))
       .arg(n, 6, 10, QLatin1Char('0'));
 }
@@ -143,7 +144,9 @@ QString transmissions(int count) {
   for (int i = 1; i <= count; ++i) rows += transmission(i);
   return rows;
 }
-QByteArray listAnswer(int count) { return CannedServer::envelope(QStringLiteral("Transferencia.ver2"), ver2(transmissions(count))); }
+QByteArray listAnswer(int count) {
+  return CannedServer::envelope(QStringLiteral("Transferencia.ver2"), ver2(transmissions(count)));
+}
 
 // A list answer of at least 10 MiB; *count gets the number of transmissions in it.
 QByteArray tenMegabyteList(int* count) {
@@ -216,7 +219,8 @@ class LockingProcess {
 // Every file of a folder with its bytes.
 QMap<QString, QByteArray> folderContents(const QString& path) {
   QMap<QString, QByteArray> m;
-  for (const QString& n : QDir(path).entryList(QDir::Files | QDir::Hidden, QDir::Name)) m.insert(n, bytesOf(QDir(path).filePath(n)));
+  for (const QString& n : QDir(path).entryList(QDir::Files | QDir::Hidden, QDir::Name))
+    m.insert(n, bytesOf(QDir(path).filePath(n)));
   return m;
 }
 
@@ -266,7 +270,8 @@ class TstFaultMatrix : public QObject {
 
 void TstFaultMatrix::initTestCase() {
   declaration_ = work_.filePath(QStringLiteral("modelo.gdb"));
-  QVERIFY(makeDeclaration(declaration_, {"--company", kIE + ",11222333000181", "--references", "2", "--rows-each", "1"}));
+  QVERIFY(
+      makeDeclaration(declaration_, {"--company", kIE + ",11222333000181", "--references", "2", "--rows-each", "1"}));
 }
 
 void TstFaultMatrix::init() {
@@ -294,10 +299,12 @@ void TstFaultMatrix::seedRegistry() {
   db.exec("Insert into tblContador values (?,?,?,?,?,?,?,?,?,?,?,?)",
           {"123.456.789-09", "MG-012345/O", kOldName, "Rua d'Água", "10", "", "Centro", "Tavarel", "MG",
            "(31) 3456-7800", "35000-000", "contato@antigo.com.br"});
-  db.exec("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
-          "('0623079040081','Empresa Demo','11.222.333/0001-81','4711-3/02','DEMO1234','777',0)");
-  db.exec("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
-          "('0011111110011','Padaria D''Ávila','09.139.099/0001-81','1091-1/02','PAD00001','',-1)");
+  db.exec(
+      "Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
+      "('0623079040081','Empresa Demo','11.222.333/0001-81','4711-3/02','DEMO1234','777',0)");
+  db.exec(
+      "Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
+      "('0011111110011','Padaria D''Ávila','09.139.099/0001-81','1091-1/02','PAD00001','',-1)");
 }
 
 Principal* TstFaultMatrix::mainWindow() {
@@ -344,6 +351,8 @@ QString TstFaultMatrix::workFile(const QString& name, const QByteArray& bytes) {
 // ---- The server ----
 
 void TstFaultMatrix::serverFaults_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("peer");
   QTest::newRow("servidor recusa a conexão") << "recusar";
   QTest::newRow("servidor nunca responde") << "silencio";
@@ -351,6 +360,7 @@ void TstFaultMatrix::serverFaults_data() {
   QTest::newRow("servidor responde página HTTP 500") << "erro500";
   QTest::newRow("resposta de 10 MB: uma lista enorme") << "10mb-lista";
   QTest::newRow("resposta de 10 MB que não é XML") << "10mb-lixo";
+  // clang-format on
 }
 
 // The main window's refresh and the accountant's registration against each fault of the server.
@@ -373,8 +383,8 @@ void TstFaultMatrix::serverFaults() {
   quint16 port = 0;
   if (peer.startsWith(QLatin1String("10mb"))) {
     canned = std::make_unique<CannedServer>();
-    const QByteArray body = peer == QLatin1String("10mb-lista") ? tenMegabyteList(&bigListRows)
-                                                                 : randomBytes(10 << 20, 10);
+    const QByteArray body =
+        peer == QLatin1String("10mb-lista") ? tenMegabyteList(&bigListRows) : randomBytes(10 << 20, 10);
     QVERIFY(body.size() >= 10 << 20);
     canned->answer(body);
     port = canned->port();
@@ -426,7 +436,8 @@ void TstFaultMatrix::serverFaults() {
   } else {
     // No SOAP reply (refused, silent, garbage, an error page): the server did not take it.
     QCOMPARE(rec_->messages.size(), 1);
-    QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")), qPrintable(rec_->lastText()));
+    QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")),
+             qPrintable(rec_->lastText()));
     QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
     QVERIFY(f->isVisible());
     QCOMPARE(registryRows(registry()), stored);
@@ -449,6 +460,8 @@ void TstFaultMatrix::serverFaults() {
 // ---- diziz.ini ----
 
 void TstFaultMatrix::settingsFileFaults_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<bool>("present");
   QTest::addColumn<QByteArray>("contents");  // %PORT% stands for the test server's port
   QTest::addColumn<QString>("host");
@@ -464,6 +477,7 @@ void TstFaultMatrix::settingsFileFaults_data() {
       << true << "[servidor]\r\nhost=127.0.0.1\r\nport=" + QByteArray(1 << 20, '9') + "\r\n" << "127.0.0.1"
       << QString(254, QLatin1Char('9'));
   QTest::newRow("diziz.ini binário") << true << randomBytes(256 * 1024, 1010) << QString() << QString();
+  // clang-format on
 }
 
 // What the refresh and the accountant's registration do with each settings file.
@@ -510,7 +524,8 @@ void TstFaultMatrix::settingsFileFaults() {
     QCOMPARE(storedAccountantName(), kNewName);
   } else {
     QCOMPARE(rec_->messages.size(), 1);
-    QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")), qPrintable(rec_->lastText()));
+    QVERIFY2(rec_->lastText().startsWith(QStringLiteral("Falha de conexão - Cód 2, \r\n")),
+             qPrintable(rec_->lastText()));
     QCOMPARE(registryRows(registry()), stored);
   }
   // The program never writes the settings file.
@@ -524,7 +539,8 @@ void TstFaultMatrix::settingsFileFaults() {
 void TstFaultMatrix::registryMissing() {
   QVERIFY(QFile::remove(registry()));
   CannedServer server;
-  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  server.answer(
+      CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
 
   Principal* p = mainWindow();
@@ -545,7 +561,8 @@ void TstFaultMatrix::registryMissing() {
 // Read-only: reading works; every save is refused with its message and the file stays as it was.
 void TstFaultMatrix::registryReadOnly() {
   CannedServer server;
-  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  server.answer(
+      CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
   const QByteArray before = bytesOf(registry());
   const QStringList stored = registryRows(registry());
@@ -564,7 +581,8 @@ void TstFaultMatrix::registryReadOnly() {
 
   rec_->clear();
   click(f, "Command2");  // Remover
-  QCOMPARE(rec_->texts(), QStringList{QStringLiteral("Não foi possível excluir o contador. Tente novamente mais tarde.")});
+  QCOMPARE(rec_->texts(),
+           QStringList{QStringLiteral("Não foi possível excluir o contador. Tente novamente mais tarde.")});
   QVERIFY(f->isVisible());
 
   // A new company is refused with the database's report.
@@ -586,10 +604,13 @@ void TstFaultMatrix::registryReadOnly() {
 }
 
 void TstFaultMatrix::registryCorrupt_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("kind");
   QTest::addColumn<int>("code");  // the SQLite error the report names
   QTest::newRow("diziz.db que não é banco de dados") << "lixo" << 26;
   QTest::newRow("diziz.db cortado no primeiro bloco") << "cortado" << 11;
+  // clang-format on
 }
 
 // Corrupt: every action reports the database error; the file is never repaired over or replaced.
@@ -605,7 +626,8 @@ void TstFaultMatrix::registryCorrupt() {
   }
   const QByteArray before = bytesOf(registry());
   CannedServer server;
-  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  server.answer(
+      CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
   const QString reportStart = QStringLiteral("\r\nVB Error #  %1\r\n   Generated by SQLite\r\n").arg(code);
 
@@ -645,7 +667,8 @@ void TstFaultMatrix::registryCorrupt() {
 // commits, its row and every earlier one are there.
 void TstFaultMatrix::registryLocked() {
   CannedServer server;
-  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
+  server.answer(
+      CannedServer::envelope(QStringLiteral("Transferencia.contador"), QStringLiteral("CONTADOR_CADASTRADO")));
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
   const QStringList stored = registryRows(registry());
   Principal* p = mainWindow();
@@ -688,6 +711,8 @@ void TstFaultMatrix::registryLocked() {
 // ---- The declaration's intake ----
 
 void TstFaultMatrix::declarationIntakeFaults_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("fault");
   QTest::addColumn<QString>("detail");  // after "Erro: não foi possível preparar o arquivo escolhido."; %BIN% = beside the program
   QTest::newRow("zide_limpo.db ausente")
@@ -699,6 +724,7 @@ void TstFaultMatrix::declarationIntakeFaults_data() {
   QTest::newRow("fbexport não termina")
       << "para" << "A leitura da tabela TAB01003 não terminou em 5 segundos e foi interrompida.";
   QTest::newRow(".GDB cortado ao meio") << "cortado" << "Não foi possível ler a tabela ";
+  // clang-format on
 }
 
 // The ZIDE window given each fault of the installation or of the declaration: the message, no
@@ -804,17 +830,21 @@ void TstFaultMatrix::declarationIntakeFaults() {
 // ---- Certificates ----
 
 void TstFaultMatrix::truncatedCertificateImported_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("kind");
   QTest::newRow("certificado A1 (.pfx) cortado ao meio") << "pfx";
   QTest::newRow("certificado .cer cortado ao meio") << "cer";
   QTest::newRow("certificado .pem cortado ao meio") << "pem";
+  // clang-format on
 }
 
 // A truncated file brought in with "Importar certificado...": the message, and the store unchanged.
 void TstFaultMatrix::truncatedCertificateImported() {
   QFETCH(QString, kind);
   const TestCert kept = MakeTestCert({QStringLiteral("ESCRITORIO ANTIGO:12345678909")});
-  QCOMPARE(CertificateStore::importFile(workFile("contador.cer", kept.der)).status, CertificateStore::ImportStatus::Added);
+  QCOMPARE(CertificateStore::importFile(workFile("contador.cer", kept.der)).status,
+           CertificateStore::ImportStatus::Added);
   const auto storeBefore = folderContents(store_->path());
   QCOMPARE(storeBefore.size(), 1);
 
@@ -875,12 +905,15 @@ void TstFaultMatrix::truncatedCertificateInTheStore() {
 // ---- NovaGIA import ----
 
 void TstFaultMatrix::novaGiaFileNotAccess_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("kind");
   QTest::newRow("arquivo de texto") << "texto";
   QTest::newRow("arquivo vazio") << "vazio";
   QTest::newRow("PDF com nome .mdb") << "pdf";
   QTest::newRow("o próprio diziz.db do programa") << "registro";
   QTest::newRow("cabeçalho do Access e o resto lixo") << "cabecalho";
+  // clang-format on
 }
 
 // A file that is not an Access export: refused at "Carregar Dados" and at "Importar", before any

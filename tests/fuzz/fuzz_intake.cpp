@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first byte picks the table, so statements for the wrong table are tried too.
-  static const QStringList tables = {QStringLiteral("TAB01001"), QStringLiteral("HEADERS"),
-                                     QStringLiteral("SETTINGS")};
+  static const QStringList tables = {QStringLiteral("TAB01001"), QStringLiteral("HEADERS"), QStringLiteral("SETTINGS")};
   if (size == 0) return 0;
   const QString table = tables[data[0] % tables.size()];
   const QString path = work->filePath(QStringLiteral("export.txt"));

@@ -8,13 +8,12 @@
 #include <cstdlib>
 
 // A property that must hold for every input; a violation is reported like a crash.
-#define FUZZ_CHECK(cond)                                                          \
-  do {                                                                            \
-    if (!(cond)) {                                                                \
-      std::fprintf(stderr, "FUZZ_CHECK failed at %s:%d: %s\n", __FILE__, __LINE__, \
-                   #cond);                                                        \
-      std::abort();                                                               \
-    }                                                                             \
+#define FUZZ_CHECK(cond)                                                                   \
+  do {                                                                                     \
+    if (!(cond)) {                                                                         \
+      std::fprintf(stderr, "FUZZ_CHECK failed at %s:%d: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                        \
+    }                                                                                      \
   } while (0)
 
 namespace fuzzing {

@@ -150,8 +150,7 @@ void TstImport::loadingMarksInconsistentRows() {
   QCOMPARE(g->item(1, 1)->text(), QStringLiteral("76.018.955/0001-39"));
   const QColor red(255, 0, 0);
   for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c)
-      QCOMPARE(g->item(r, c)->foreground().color() == red, r == 1 || r == 3);
+    for (int c = 0; c < 4; ++c) QCOMPARE(g->item(r, c)->foreground().color() == red, r == 1 || r == 3);
   QVERIFY(!import->isVisibleTo(w));
   QVERIFY(label1->isVisibleTo(w) && label2->isVisibleTo(w));
   QCOMPARE(label1->text(),
@@ -214,8 +213,8 @@ void TstImport::emptyAndInvalidFiles() {
 
 void TstImport::importAgainstTheSandbox() {
   // Companies 1 and 2 are known to the municipality, company 3 is not; company 1 is already registered.
-  SandboxServer server({"--contribuinte", kIe1 + ":AB12CD34:" + kCnpj1, "--contribuinte",
-                        kIe2 + ":ZX98YW76:" + kCnpj2 + ":S"});
+  SandboxServer server(
+      {"--contribuinte", kIe1 + ":AB12CD34:" + kCnpj1, "--contribuinte", kIe2 + ":ZX98YW76:" + kCnpj2 + ":S"});
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app_->writeSettings("127.0.0.1", QString::number(server.port()));
   {
@@ -232,9 +231,10 @@ void TstImport::importAgainstTheSandbox() {
   QCOMPARE(rec_->certificateDialogs.size(), 1);
   QCOMPARE(rec_->certificateDialogs[0][0], QStringLiteral("Selecione o Certificado Digital (e-CNPJ)"));
   QCOMPARE(rec_->messages.size(), 3);
-  QCOMPARE(rec_->messages[0].text, "Empresa já cadastrada anteriormente: \r\n\r\nPadaria São José Ltda \r\n"
-                                   "Inscrição Estadual: " + kIe1 +
-                                       "\r\n\r\nA empresa não será cadastrada, para não gerar duplicidade");
+  QCOMPARE(rec_->messages[0].text,
+           "Empresa já cadastrada anteriormente: \r\n\r\nPadaria São José Ltda \r\n"
+           "Inscrição Estadual: " +
+               kIe1 + "\r\n\r\nA empresa não será cadastrada, para não gerar duplicidade");
   QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
   QCOMPARE(rec_->messages[1].text,
            "Não é possível cadastrar a empresa: \r\n\r\nTransportes Irmãos Açaí S/A \r\nInscrição Estadual: " + kIe3 +

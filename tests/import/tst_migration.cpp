@@ -59,13 +59,15 @@ void TstMigration::broughtOverIntactOnce() {
   QCOMPARE(rec_->messages[0].icon, QMessageBox::Question);
   QCOMPARE(rec_->messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
   QVERIFY(rec_->messages[0].text.contains("diziz.mdb"));
-  QCOMPARE(rec_->messages[1].text, QStringLiteral("Cadastro da instalação anterior trazido: 1 contador e 2 contribuintes."));
+  QCOMPARE(rec_->messages[1].text,
+           QStringLiteral("Cadastro da instalação anterior trazido: 1 contador e 2 contribuintes."));
 
   LocalDatabase::Connection db;
   const QList<QSqlRecord> cont = db.query("SELECT * FROM tblContador");
   QCOMPARE(cont.size(), 1);
-  const QStringList expected = {"314.159.265-90", "MG-012345/O", "José D'Assunção", "Rua das Flores", "123", "Sala 4",
-                                "Centro", "Tavarel", "MG", "(31) 3456-7890", "35500-000", "jose@example.com"};
+  const QStringList expected = {
+      "314.159.265-90", "MG-012345/O", "José D'Assunção", "Rua das Flores", "123", "Sala 4", "Centro", "Tavarel", "MG",
+      "(31) 3456-7890", "35500-000",   "jose@example.com"};
   for (int i = 0; i < expected.size(); ++i) QCOMPARE(cont[0].value(i).toString(), expected[i]);
 
   const QList<QSqlRecord> rows = db.query("select * from tblContribuinte order by IE");
@@ -144,8 +146,9 @@ void TstMigration::unreadableFileWritesNothingAndAsksAgain() {
   placeLegacy();
   {
     LocalDatabase::Connection db;
-    db.exec("create trigger falha before insert on tblContribuinte when new.IE = '0721590109284' "
-            "begin select raise(abort, 'disco cheio'); end");
+    db.exec(
+        "create trigger falha before insert on tblContribuinte when new.IE = '0721590109284' "
+        "begin select raise(abort, 'disco cheio'); end");
   }
   rec_->clear();
   rec_->answers.enqueue(QMessageBox::Yes);

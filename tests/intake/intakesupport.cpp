@@ -77,9 +77,9 @@ quint64 ScriptedRunner::start(const QString& program, const QStringList& argumen
     }
   }
   realIds_.insert(id, real_.start(prog, args, timeoutMs, [this, finish, table, exportPath](const ProcessResult& r) {
-                    if (edit && r.status == ProcessResult::Finished && r.exitCode == 0) edit(table, exportPath);
-                    finish(r);
-                  }));
+    if (edit && r.status == ProcessResult::Finished && r.exitCode == 0) edit(table, exportPath);
+    finish(r);
+  }));
   return id;
 }
 

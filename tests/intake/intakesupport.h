@@ -29,7 +29,8 @@ struct RunResult {
   QByteArray out, err;
 };
 // Runs a built program (or any program) and waits for it.
-RunResult runProgram(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 60000);
+RunResult runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
+                     int timeoutMs = 60000);
 
 // Stands in for the real process runner: records every start, can answer for a table without
 // running anything, can run another program instead, and can edit an export once the real tool

@@ -1,9 +1,9 @@
-#include <QtTest>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include "app/cp1252.h"
 #include "intakesupport.h"
@@ -48,7 +48,9 @@ void TstFbexport::initTestCase() {
   // Written in UTF-8 for isql; the database keeps Windows-1252.
   const QString script =
       "SET NAMES UTF8;\n"
-      "CREATE DATABASE '" + typesGdb_ + "' USER 'SYSDBA' PASSWORD 'x' DEFAULT CHARACTER SET WIN1252;\n"
+      "CREATE DATABASE '" +
+      typesGdb_ +
+      "' USER 'SYSDBA' PASSWORD 'x' DEFAULT CHARACTER SET WIN1252;\n"
       "CREATE TABLE TIPOS (ID INTEGER NOT NULL, TXT VARCHAR(40), FIXO CHAR(4), GRANDE BIGINT, VALOR NUMERIC(15,2),\n"
       "  QTD NUMERIC(18,4), PEQ SMALLINT, REAL1 DOUBLE PRECISION, F FLOAT, DIA DATE, HORA TIME, MOMENTO TIMESTAMP,\n"
       "  OK BOOLEAN, OBS BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE BINARY);\n"
@@ -72,17 +74,21 @@ void TstFbexport::everyColumnTypeAsOneLine() {
   const QByteArray head =
       "INSERT INTO TIPOS (ID, TXT, FIXO, GRANDE, VALOR, QTD, PEQ, REAL1, F, DIA, HORA, MOMENTO, OK, OBS, BIN) VALUES (";
   const QByteArray expected =
-      head + toCp1252("1, 'D''Ávila ação €', 'AB  ', 9007199254740993, -1234.05, 0.0001, -7, 0.1, 1.5, "
-                      "'31/01/2023 00:00:00', '13:14:15', '29/02/2024 23:59:58', 1, "
-                      "'linha 1' || char(13, 10) || 'linha 2', X'00FF10');\r\n") +
+      head +
+      toCp1252(
+          "1, 'D''Ávila ação €', 'AB  ', 9007199254740993, -1234.05, 0.0001, -7, 0.1, 1.5, "
+          "'31/01/2023 00:00:00', '13:14:15', '29/02/2024 23:59:58', 1, "
+          "'linha 1' || char(13, 10) || 'linha 2', X'00FF10');\r\n") +
       head + "2, '', NULL, NULL, -0.05, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);\r\n" + head +
-      "3, char(10) || 'x''' || char(13), NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);\r\n";
+      "3, char(10) || 'x''' || char(13), NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+      "NULL);\r\n";
   QCOMPARE(readAll(out), expected);
 
   // The same text as SQLite reads it: the line breaks come back inside the value.
   {
-    DbConnection db(dir_.filePath("tipos.db"), true,
-                    "CREATE TABLE TIPOS (ID, TXT, FIXO, GRANDE, VALOR, QTD, PEQ, REAL1, F, DIA, HORA, MOMENTO, OK, OBS, BIN)");
+    DbConnection db(
+        dir_.filePath("tipos.db"), true,
+        "CREATE TABLE TIPOS (ID, TXT, FIXO, GRANDE, VALOR, QTD, PEQ, REAL1, F, DIA, HORA, MOMENTO, OK, OBS, BIN)");
     for (const QString& line : fromCp1252(readAll(out)).split("\r\n", Qt::SkipEmptyParts)) db.exec(line);
     const auto rows = db.query("SELECT TXT, OBS, hex(BIN) AS B, GRANDE FROM TIPOS ORDER BY ID");
     QCOMPARE(rows.size(), 3);
@@ -113,6 +119,8 @@ void TstFbexport::tableNamesAndQuotedIdentifiers() {
 }
 
 void TstFbexport::failures_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QStringList>("args");
   QTest::addColumn<int>("exitCode");
   QTest::addColumn<QString>("message");
@@ -130,6 +138,7 @@ void TstFbexport::failures_data() {
                                  << "a tabela TAB09999 não existe";
   QTest::newRow("output folder missing")
       << QStringList{"-D", "@GDB@", "-Si", "-V", "TIPOS", "-F", "@DIR@/sem/pasta.txt"} << 3 << "não foi possível criar";
+  // clang-format on
 }
 
 void TstFbexport::failures() {
@@ -143,8 +152,7 @@ void TstFbexport::failures() {
   }
   const QString out = dir_.filePath("falha.txt");
   QFile::remove(out);
-  for (QString& a : args)
-    a.replace("@GDB@", typesGdb_).replace("@DIR@", dir_.path()).replace("@OUT@", out);
+  for (QString& a : args) a.replace("@GDB@", typesGdb_).replace("@DIR@", dir_.path()).replace("@OUT@", out);
   const RunResult r = runProgram(fbexport(), args);
   QCOMPARE(r.exitCode, exitCode);
   QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err);

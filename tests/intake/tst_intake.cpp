@@ -1,4 +1,3 @@
-#include <QtTest>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -11,6 +10,7 @@
 #include <QStorageInfo>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include "app/principal.h"
 #include "intakesupport.h"
@@ -215,20 +215,20 @@ void TstIntake::listsOnlyTheSelectedCompany() {
 
 void TstIntake::repeatRuleOfTheType() {
   // One company per pattern; listing another company needs no new intake.
-  const QList<QPair<QString, QStringList>> cases{
-      {"N,X", {"Normal", "Normal"}},
-      {"X,S", {"", "Substitutiva"}},
-      {"S,N,X,S", {"Substitutiva", "Normal", "Normal", "Substitutiva"}}};
-  const QString gdb = declaration("tipos.gdb", {"--companies", "3", "--references", "4", "--substitui",
-                                                "S,N,X,S", "--rows-each", "0"});
+  const QList<QPair<QString, QStringList>> cases{{"N,X", {"Normal", "Normal"}},
+                                                 {"X,S", {"", "Substitutiva"}},
+                                                 {"S,N,X,S", {"Substitutiva", "Normal", "Normal", "Substitutiva"}}};
+  const QString gdb =
+      declaration("tipos.gdb", {"--companies", "3", "--references", "4", "--substitui", "S,N,X,S", "--rows-each", "0"});
   FrmUpload* f = openWindow("0000001000002");
   QVERIFY(intake(f, gdb));
   QCOMPARE(dataRows(f), 4);
   for (int i = 0; i < 4; ++i) QCOMPARE(gridRow(f, i + 1).at(3), cases[2].second[i]);
   // The same values in another order: a work database of our own making.
   DbConnection db(app_->file("zide.db"));
-  db.exec("UPDATE TAB03003 SET SUBSTITUI = CASE ID_03003 WHEN 1 THEN 'N' WHEN 2 THEN 'X' WHEN 5 THEN 'X' "
-          "WHEN 6 THEN 'S' ELSE SUBSTITUI END");
+  db.exec(
+      "UPDATE TAB03003 SET SUBSTITUI = CASE ID_03003 WHEN 1 THEN 'N' WHEN 2 THEN 'X' WHEN 5 THEN 'X' "
+      "WHEN 6 THEN 'S' ELSE SUBSTITUI END");
   db.exec("DELETE FROM TAB03003 WHERE ID_03003 IN (3, 4, 7, 8)");
   for (int k = 0; k < 2; ++k) {
     Forms::find<Principal>()->setSelectedTaxpayer(QString("000000100000%1").arg(k), "Empresa", "CH");
@@ -267,12 +267,15 @@ void TstIntake::companyNotInTheDeclaration() {
 }
 
 void TstIntake::fileNames_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("name");
   QTest::addColumn<bool>("accepted");
   QTest::newRow("zide.gdb") << "zide.gdb" << true;
   QTest::newRow("xgdb") << "xgdb" << true;
   QTest::newRow("ZIDE.GDB.bak") << "ZIDE.GDB.bak" << false;
   QTest::newRow("notas.txt") << "notas.txt" << false;
+  // clang-format on
 }
 
 void TstIntake::fileNames() {
@@ -373,8 +376,9 @@ void TstIntake::exportsRunInParallelAndAreAwaited() {
   QCOMPARE(s.program, builtProgram("fbexport"));
   // The exports read a copy in temp/, which is gone afterwards; the chosen file is never written.
   const QString chosen = child<QLineEdit>(f, "txtUploadFile")->text();
-  QCOMPARE(s.arguments, (QStringList{"-D", app_->file("temp") + "/declaracao.gdb", "-U", "SYSDBA", "-P", "gatehouse",
-                                     "-Si", "-V", "AUTOINCREMENTO", "-F", app_->file("temp") + "/exportAUTOINCREMENTO.txt"}));
+  QCOMPARE(s.arguments,
+           (QStringList{"-D", app_->file("temp") + "/declaracao.gdb", "-U", "SYSDBA", "-P", "gatehouse", "-Si", "-V",
+                        "AUTOINCREMENTO", "-F", app_->file("temp") + "/exportAUTOINCREMENTO.txt"}));
   QVERIFY(!QFile::exists(app_->file("temp") + "/declaracao.gdb"));
   QFile original(twoCompanies_), taken(chosen);
   QVERIFY(original.open(QIODevice::ReadOnly) && taken.open(QIODevice::ReadOnly));
@@ -453,6 +457,8 @@ void TstIntake::lostStatementsNeedConfirmation() {
 }
 
 void TstIntake::toolMissingCrashingOrHanging_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("how");
   QTest::addColumn<QString>("message");
   QTest::newRow("not installed") << "missing" << "O programa de exportação não foi encontrado";
@@ -460,6 +466,7 @@ void TstIntake::toolMissingCrashingOrHanging_data() {
   QTest::newRow("crashes") << "crash" << "terminou de forma inesperada ao ler a tabela TAB01003";
   QTest::newRow("hangs") << "hang" << "A leitura da tabela TAB01003 não terminou em 3 segundos";
   QTest::newRow("fails") << "fail" << "Não foi possível ler a tabela TAB01003 do arquivo escolhido.\r\n\r\nsem memória";
+  // clang-format on
 }
 
 void TstIntake::toolMissingCrashingOrHanging() {
@@ -512,10 +519,13 @@ void TstIntake::toolMissingCrashingOrHanging() {
 }
 
 void TstIntake::badDeclarations_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("message");
   QTest::newRow("corrupt file") << "corrupt" << "Não foi possível ler a tabela";
   QTest::newRow("table missing") << "missing" << "a tabela TAB01005 não existe no arquivo";
+  // clang-format on
 }
 
 void TstIntake::badDeclarations() {
@@ -544,11 +554,14 @@ void TstIntake::badDeclarations() {
 }
 
 void TstIntake::firstPartFailures_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("setup");
   QTest::addColumn<QString>("message");
   QTest::newRow("template missing") << "template" << "O banco de dados modelo não foi encontrado";
   QTest::newRow("template not a database") << "junk" << "Não foi possível abrir o banco de dados de trabalho";
   QTest::newRow("temp folder cannot be made") << "temp" << "Não foi possível criar a pasta temporária";
+  // clang-format on
 }
 
 void TstIntake::firstPartFailures() {

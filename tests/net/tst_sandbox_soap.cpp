@@ -1,9 +1,9 @@
 // The sandbox's SOAP answers, read through the client's own exchange and result reader.
-#include <QtTest>
 #include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QXmlStreamReader>
+#include <QtTest>
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -48,14 +48,17 @@ Arrivals uploadTo(quint16 port, const QString& path, const QByteArray& content, 
     a.msAfterFirst << clock.elapsed();
   });
   QSignalSpy done(&up, &Uploader::answerComplete);
-  if (!up.send(url.Host, quint16(url.Port), BuildUploadRequest(content, url, "objArquivo", fileName, "application/octet-stream")))
+  if (!up.send(url.Host, quint16(url.Port),
+               BuildUploadRequest(content, url, "objArquivo", fileName, "application/octet-stream")))
     return a;
   a.complete = done.wait(10000);
   if (a.complete) a.answer = done.at(0).at(0).toByteArray();
   return a;
 }
 
-QString sha1(const QByteArray& bytes) { return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()); }
+QString sha1(const QByteArray& bytes) {
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+}
 
 QByteArray pdfWith(const QByteArray& text) {
   return "%PDF-1.4\n1 0 obj << /Producer (PGDAS-D) >> endobj\nBT (" + text + ") Tj ET\n%%EOF\n";
@@ -104,7 +107,8 @@ void TstSandboxSoap::ver2Positions() {
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app.writeSettings("127.0.0.1", QString::number(server.port()));
   QString raw;
-  const QString result = call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}}, &raw);
+  const QString result =
+      call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}}, &raw);
   QCOMPARE(at(result, 32, 50), kDate);
   QCOMPARE(at(result, 59, 67), QStringLiteral("2024/2025"));
   QCOMPARE(at(result, 78, 97), QStringLiteral("1.16.02").leftJustified(20));
@@ -144,7 +148,9 @@ void TstSandboxSoap::contadorRecordsTwelveInOrder() {
   app.writeSettings("127.0.0.1", QString::number(server.port()));
   QList<SoapParam> params;
   for (int i = 1; i <= 12; ++i)
-    params.append({QStringLiteral("p%1").arg(i), i == 3 ? QStringLiteral("Escritório D''Ávila") : i == 7 ? QString() : QString::number(i)});
+    params.append({QStringLiteral("p%1").arg(i), i == 3   ? QStringLiteral("Escritório D''Ávila")
+                                                 : i == 7 ? QString()
+                                                          : QString::number(i)});
   QCOMPARE(call("Transferencia.contador", params), QStringLiteral("CONTADOR_CADASTRADO"));
   params[0].value = "second";
   call("Transferencia.contador", params);
@@ -164,11 +170,13 @@ void TstSandboxSoap::ecnpjPositionsAndRefusals() {
                         "0020000000001:ZZ99YY88:44555666000199", "--data-servidor", kDate});
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app.writeSettings("127.0.0.1", QString::number(server.port()));
-  const QString simples = call("Transferencia.ecnpj", {{"ie", kIe}, {"cnpj", "11.222.333/0001-81"}, {"key", "!QORTENBAL!"}});
+  const QString simples =
+      call("Transferencia.ecnpj", {{"ie", kIe}, {"cnpj", "11.222.333/0001-81"}, {"key", "!QORTENBAL!"}});
   QCOMPARE(at(simples, 21, 39), kDate);
   QCOMPARE(at(simples, 51, 51), QStringLiteral("S"));
   QCOMPARE(at(simples, 61, 68), kKey);
-  const QString normal = call("Transferencia.ecnpj", {{"ie", "0020000000001"}, {"cnpj", "44.555.666/0001-99"}, {"key", "!QORTENBAL!"}});
+  const QString normal =
+      call("Transferencia.ecnpj", {{"ie", "0020000000001"}, {"cnpj", "44.555.666/0001-99"}, {"key", "!QORTENBAL!"}});
   QCOMPARE(at(normal, 51, 51), QStringLiteral("N"));
   QCOMPARE(at(normal, 61, 68), QStringLiteral("ZZ99YY88"));
   QString raw;
@@ -200,6 +208,8 @@ void TstSandboxSoap::helperReportsFailureToStart() {
 }
 
 void TstSandboxSoap::faultsEndTheExchange_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("mode");
   QTest::addColumn<bool>("exchangeOk");
   QTest::newRow("recusar") << "recusar" << false;
@@ -208,6 +218,7 @@ void TstSandboxSoap::faultsEndTheExchange_data() {
   QTest::newRow("lixo") << "lixo" << false;
   QTest::newRow("erro500") << "erro500" << true;  // a body arrives; the result reader then fails
   QTest::newRow("only uploads fail") << "silencio:upload" << true;
+  // clang-format on
 }
 
 void TstSandboxSoap::faultsEndTheExchange() {
@@ -221,7 +232,8 @@ void TstSandboxSoap::faultsEndTheExchange() {
   QElapsedTimer clock;
   clock.start();
   QString response, result;
-  const bool ok = SendSoapRequest("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}}, &response);
+  const bool ok = SendSoapRequest("Transferencia.ver2",
+                                  {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}}, &response);
   SetSoapInactivityTimeoutMs(60000);
   QVERIFY(clock.elapsed() < 10000);
   QVERIFY2(ok == exchangeOk, qPrintable(LastSoapError()));
@@ -239,7 +251,8 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
                                 " /client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8");
   Uploader up;
   QSignalSpy done(&up, &Uploader::answerComplete);
-  QVERIFY(up.send(url.Host, quint16(url.Port), BuildUploadRequest("not a database", url, "objArquivo", "ZIDE.GDB", "application/octet-stream")));
+  QVERIFY(up.send(url.Host, quint16(url.Port),
+                  BuildUploadRequest("not a database", url, "objArquivo", "ZIDE.GDB", "application/octet-stream")));
   QVERIFY(done.wait(10000));
 
   const QString list = call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
@@ -255,7 +268,8 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
   QCOMPARE(protocols.size(), 2);
   QVERIFY(protocols[0].startsWith("2025"));
 
-  const QString details = call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
+  const QString details =
+      call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
   QVERIFY2(details.startsWith("<detalhes><transmissao PROTOCOLO=\"" + protocols[1] + "\">"), qPrintable(details));
   QVERIFY(details.contains("<mensagem PROTOCOLO=\"" + protocols[1] + "\"><DETALHE>A referência 8 não foi encontrada"));
   QCOMPARE(call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", "OUTRA"}}),
@@ -264,7 +278,8 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
   // The receipt address the main window builds.
   QNetworkAccessManager nam;
   auto get = [&](const QString& query) {
-    QNetworkReply* r = nam.get(QNetworkRequest(QUrl("http://127.0.0.1:" + QString::number(server.port()) + "/protocoloDown.php?" + query)));
+    QNetworkReply* r = nam.get(
+        QNetworkRequest(QUrl("http://127.0.0.1:" + QString::number(server.port()) + "/protocoloDown.php?" + query)));
     QSignalSpy finished(r, &QNetworkReply::finished);
     finished.wait(10000);
     const QString body = QString::fromLatin1(r->readAll());
@@ -305,15 +320,15 @@ void TstSandboxSoap::splitAnswerArrivesInTwoDataEvents() {
 
 void TstSandboxSoap::splitAnswerStillRecordsAndSoapStillReads() {
   TestAppFolder app;
-  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S", "--falha", "dividir",
-                        "--data-servidor", kDate});
+  SandboxServer server(
+      {"--contribuinte", kIe + ":" + kKey + ":11222333000181:S", "--falha", "dividir", "--data-servidor", kDate});
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app.writeSettings("127.0.0.1", QString::number(server.port()));
   QTemporaryDir dir;
   const QByteArray db = workingDatabase(dir.filePath("zide.db"), 31, "2025-04-01");
   // Six protocol lines: half of the body lies well past the first one, the cut still comes before it.
-  const Arrivals zide = uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=31,32,33,34,35,36",
-                                 db, "ZIDE.GDB");
+  const Arrivals zide = uploadTo(
+      server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=31,32,33,34,35,36", db, "ZIDE.GDB");
   QVERIFY2(zide.complete, qPrintable(server.log()));
   QCOMPARE(zide.chunks.size(), 2);
   QVERIFY(zide.chunks[0].contains("ARQUIVO RECEBIDO"));
@@ -343,12 +358,15 @@ void TstSandboxSoap::transmissionKeepsTheSha1OfTheBytes() {
   QTemporaryDir dir;
   const QByteArray db = workingDatabase(dir.filePath("zide.db"), 7, "2025-01-01");
   // Two references of one upload share the file, so they share its hash.
-  QVERIFY(uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8", db, "ZIDE.GDB").complete);
+  QVERIFY(uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8", db, "ZIDE.GDB")
+              .complete);
   // Bytes every text reading would alter: NUL, CR LF, high bytes.
   const QByteArray pdf = pdfWith(QByteArray("bin") + '\0' + "\r\n\xe7\xff 05/2025");
-  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdf, "d.pdf").complete);
-  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=",
-                   pdfWith("RECIBO"), "r.pdf").complete);
+  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdf, "d.pdf")
+              .complete);
+  QVERIFY(uploadTo(server.port(),
+                   "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdfWith("RECIBO"), "r.pdf")
+              .complete);
   const auto rows = server.rows("SELECT gia, tipo, tamanho, sha1 FROM transmissao ORDER BY id");
   QCOMPARE(rows.size(), 3);
   QCOMPARE(rows[0].value("sha1").toString(), sha1(db));
@@ -367,10 +385,11 @@ void TstSandboxSoap::dataFileWithoutSha1GetsTheColumn() {
     db.setDatabaseName(file);
     QVERIFY(db.open());
     QSqlQuery q(db);
-    QVERIFY(q.exec("CREATE TABLE transmissao (id INTEGER PRIMARY KEY AUTOINCREMENT, protocolo TEXT UNIQUE, "
-                   "ie TEXT NOT NULL, referencia TEXT NOT NULL, data TEXT NOT NULL, status INTEGER NOT NULL, "
-                   "adicionado TEXT NOT NULL, tipo TEXT NOT NULL, contador TEXT NOT NULL, gia TEXT NOT NULL DEFAULT '', "
-                   "arquivo TEXT NOT NULL, tamanho INTEGER NOT NULL, mensagem TEXT NOT NULL DEFAULT '')"));
+    QVERIFY(
+        q.exec("CREATE TABLE transmissao (id INTEGER PRIMARY KEY AUTOINCREMENT, protocolo TEXT UNIQUE, "
+               "ie TEXT NOT NULL, referencia TEXT NOT NULL, data TEXT NOT NULL, status INTEGER NOT NULL, "
+               "adicionado TEXT NOT NULL, tipo TEXT NOT NULL, contador TEXT NOT NULL, gia TEXT NOT NULL DEFAULT '', "
+               "arquivo TEXT NOT NULL, tamanho INTEGER NOT NULL, mensagem TEXT NOT NULL DEFAULT '')"));
     QVERIFY(q.exec("INSERT INTO transmissao VALUES (1, '2024000001', '" + kIe +
                    "', '12/2024', '02/01/2025 10:00:00', 1, '0,00', 'SIMPLES', '1', '', 'velho.pdf', 10, '')"));
     db.close();
@@ -379,7 +398,8 @@ void TstSandboxSoap::dataFileWithoutSha1GetsTheColumn() {
   SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S"}, file);
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   const QByteArray pdf = pdfWith("Declaracao 11/2025");
-  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdf, "novo.pdf").complete);
+  QVERIFY(uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=", pdf, "novo.pdf")
+              .complete);
   const auto rows = server.rows("SELECT arquivo, sha1 FROM transmissao ORDER BY id");
   QCOMPARE(rows.size(), 2);
   QCOMPARE(rows[0].value("arquivo").toString(), QStringLiteral("velho.pdf"));

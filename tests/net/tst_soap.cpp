@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "support/cannedserver.h"
 #include "net/enc64.h"
 #include "net/soap.h"
+#include "support/cannedserver.h"
 #include "support/testenv.h"
 
 class TstSoap : public QObject {
@@ -31,6 +31,8 @@ static const QString kStart = QStringLiteral(
 static const QString kEnd = QStringLiteral("</soap12:Body></soap12:Envelope>");
 
 void TstSoap::envelopeBytes_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("operation");
   QTest::addColumn<QList<SoapParam>>("params");
   QTest::addColumn<QString>("expected");
@@ -60,6 +62,7 @@ void TstSoap::envelopeBytes_data() {
   }
   QTest::newRow("contador, empty value never self-closing")
       << "Transferencia.contador" << contador << expected + "</Transferencia.contador>" + kEnd;
+  // clang-format on
 }
 
 void TstSoap::envelopeBytes() {
@@ -80,6 +83,8 @@ void TstSoap::valuesGoInVerbatim() {
 }
 
 void TstSoap::getResult_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("response");
   QTest::addColumn<bool>("ok");
   QTest::addColumn<QString>("result");
@@ -101,6 +106,7 @@ void TstSoap::getResult_data() {
   QTest::newRow("not xml") << "CHAVE_INVALIDA" << false << "";
   QTest::newRow("empty") << "" << false << "";
   QTest::newRow("accents and blanks kept") << head + "<R><return>  São José  </return></R>" + tail << true << "  São José  ";
+  // clang-format on
 }
 
 void TstSoap::getResult() {
@@ -122,8 +128,9 @@ void TstSoap::getResultNeverFetchesEntities() {
   QString out;
   QVERIFY(!GetResult(doc, "return", &out));
   QVERIFY(!out.contains("SEGREDO"));
-  const QString bomb = "<?xml version=\"1.0\"?><!DOCTYPE E [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>"
-                       "<E><B><R><return>&b;</return></R></B></E>";
+  const QString bomb =
+      "<?xml version=\"1.0\"?><!DOCTYPE E [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>"
+      "<E><B><R><return>&b;</return></R></B></E>";
   QVERIFY(!GetResult(bomb, "return", &out));
 }
 
@@ -133,13 +140,16 @@ void TstSoap::exchangeHeadersAndBody() {
   app.writeSettings("127.0.0.1", QString::number(server.port()));
   server.answer(CannedServer::envelope("Transferencia.ver2", "<listaTransferencias/>"));
   QString response;
-  QVERIFY(SendSoapRequest("Transferencia.ver2", {{"strNome", "Ação"}, {"strDiretorioDestino", "vbs"}, {"Chave", "k"}}, &response));
+  QVERIFY(SendSoapRequest("Transferencia.ver2", {{"strNome", "Ação"}, {"strDiretorioDestino", "vbs"}, {"Chave", "k"}},
+                          &response));
   QCOMPARE(server.requests.size(), 1);
   const auto& req = server.requests.first();
   QVERIFY2(req.head.startsWith("POST /ovu/server/index_zide.php?wsdl HTTP/1."), req.head.constData());
   QVERIFY(req.head.contains("\r\nContent-Type: text/xml\r\n"));
   QVERIFY(req.head.contains("\r\nSOAPAction: Transferencia.ver2\r\n"));
-  QCOMPARE(req.body, BuildSoapBody("Transferencia.ver2", {{"strNome", "Ação"}, {"strDiretorioDestino", "vbs"}, {"Chave", "k"}}).toUtf8());
+  QCOMPARE(req.body,
+           BuildSoapBody("Transferencia.ver2", {{"strNome", "Ação"}, {"strDiretorioDestino", "vbs"}, {"Chave", "k"}})
+               .toUtf8());
   QString result;
   QVERIFY(GetResult(response, "return", &result));
   QCOMPARE(result, QStringLiteral("<listaTransferencias/>"));
@@ -153,7 +163,9 @@ void TstSoap::exchangeKeepsBodyOfErrorStatus() {
     QTcpSocket* s = server.nextPendingConnection();
     connect(s, &QTcpSocket::readyRead, s, [s] {
       s->readAll();
-      s->write("HTTP/1.0 500 Internal Server Error\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n<h1>Erro n\xe3o esperado</h1>");
+      s->write(
+          "HTTP/1.0 500 Internal Server Error\r\nContent-Type: text/html; charset=iso-8859-1\r\n\r\n<h1>Erro n\xe3o "
+          "esperado</h1>");
       s->disconnectFromHost();
     });
   });
@@ -206,6 +218,8 @@ void TstSoap::exchangeFailsWithoutHost() {
 }
 
 void TstSoap::myDecodeRfcVectors_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("in");
   QTest::addColumn<QByteArray>("out");
   QTest::newRow("f") << "Zg==" << QByteArray("f");
@@ -218,6 +232,7 @@ void TstSoap::myDecodeRfcVectors_data() {
   for (int i = 0; i < 256; ++i) all.append(char(i));
   QTest::newRow("all bytes") << QString::fromLatin1(all.toBase64()) << all;
   QTest::newRow("lines") << QString::fromLatin1(all.toBase64()).insert(76, "\r\n").insert(20, "\n").append("\r\n") << all;
+  // clang-format on
 }
 
 void TstSoap::myDecodeRfcVectors() {

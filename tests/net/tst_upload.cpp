@@ -1,11 +1,11 @@
 // URL split, request layout, percentages, and real uploads to the sandbox over loopback.
-#include <QtTest>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpServer>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QtTest>
 
 #include "app/cp1252.h"
 #include "net/upload.h"
@@ -22,12 +22,12 @@ const QString kKey = QStringLiteral("AB12CD34");
 const QString kIe = QStringLiteral("0012345670089");
 
 QString zideUrl(quint16 port, const QString& gias, const QString& key = kKey) {
-  return "http://127.0.0.1:" + QString::number(port) + " /client_zide/xt_upload.php?contador=11222333000181&chave=" + key +
-         "&gias=" + gias;
+  return "http://127.0.0.1:" + QString::number(port) +
+         " /client_zide/xt_upload.php?contador=11222333000181&chave=" + key + "&gias=" + gias;
 }
 QString simplesUrl(quint16 port) {
-  return "http://127.0.0.1:" + QString::number(port) + " /client/xt_upload_simples.php?contador=11222333000181&chave=" +
-         kKey + "&gias=";
+  return "http://127.0.0.1:" + QString::number(port) +
+         " /client/xt_upload_simples.php?contador=11222333000181&chave=" + kKey + "&gias=";
 }
 
 // A working database as the intake leaves it, with two reference periods.
@@ -92,8 +92,9 @@ Outcome upload(const QString& url, QByteArray content, const QString& fileName, 
     o.error = d;
     loop.quit();
   });
-  o.started = up.send(parts.Host, quint16(port),
-                      BuildUploadRequest(std::move(content), parts, "objArquivo", fileName, "application/octet-stream"));
+  o.started =
+      up.send(parts.Host, quint16(port),
+              BuildUploadRequest(std::move(content), parts, "objArquivo", fileName, "application/octet-stream"));
   if (o.started) {
     QTimer guard;
     guard.setSingleShot(true);
@@ -129,6 +130,8 @@ class TstUpload : public QObject {
 };
 
 void TstUpload::splitUrl_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("url");
   QTest::addColumn<QStringList>("expected");  // scheme, host, port, path, query, out of range
   QTest::newRow("all parts") << "http://h:81/a/b?x=1&y=2" << QStringList{"http", "h", "81", "/a/b", "x=1&y=2", "0"};
@@ -143,6 +146,7 @@ void TstUpload::splitUrl_data() {
   QTest::newRow("no scheme") << "h:8080/p?q?r" << QStringList{"", "h", "8080", "/p", "q?r", "0"};
   QTest::newRow("colon after slash") << "http://h/a:b" << QStringList{"http", "h", "0", "/a:b", "", "0"};
   QTest::newRow("empty query") << "http://h/a?" << QStringList{"http", "h", "0", "/a", "", "0"};
+  // clang-format on
 }
 
 void TstUpload::splitUrl() {
@@ -180,11 +184,15 @@ void TstUpload::requestLayoutEmptyFile() {
       "Content-Type: application/octet-stream\r\n"
       "\r\n"
       "\r\n--0123456789abcdefghijABCDEFGHIJkl--";
-  QCOMPARE(req, "POST /a? HTTP/1.0\r\n"
-                "Host: h\r\n"
-                "Content-Type: multipart/form-data, boundary=0123456789abcdefghijABCDEFGHIJkl\r\n"
-                "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
-                "\r\n" + body);
+  QCOMPARE(req,
+           "POST /a? HTTP/1.0\r\n"
+           "Host: h\r\n"
+           "Content-Type: multipart/form-data, boundary=0123456789abcdefghijABCDEFGHIJkl\r\n"
+           "Content-Length: " +
+               QByteArray::number(body.size()) +
+               "\r\n"
+               "\r\n" +
+               body);
 }
 
 void TstUpload::requestLayoutBinaryFile() {
@@ -195,18 +203,22 @@ void TstUpload::requestLayoutBinaryFile() {
   const QByteArray req = BuildUploadRequest(content, url, QStringLiteral("campoÇ"), QStringLiteral("Declaração.GDB"),
                                             "application/octet-stream", boundary);
   const QByteArray b = boundary.toLatin1();
-  const QByteArray head = toCp1252(QStringLiteral("POST /cliente/ação.php?nome=São João&v=1 HTTP/1.0\r\nHost: srv.exemplo\r\n"));
+  const QByteArray head =
+      toCp1252(QStringLiteral("POST /cliente/ação.php?nome=São João&v=1 HTTP/1.0\r\nHost: srv.exemplo\r\n"));
   QVERIFY(req.startsWith(head));
   QVERIFY(head.contains("a\xe7\xe3o.php?nome=S\xe3o Jo\xe3o"));
   const qsizetype bodyStart = req.indexOf("\r\n\r\n") + 4;
   const QByteArray body = req.mid(bodyStart);
   QVERIFY(req.contains("\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n"));
-  QCOMPARE(body, "--" + b + "\r\nContent-Disposition: form-data; name=\"campo\xc7\"; filename=\"Declara\xe7\xe3o.GDB\"\r\n"
-                 "Content-Type: application/octet-stream\r\n\r\n" + content + "\r\n--" + b + "--");
+  QCOMPARE(body, "--" + b +
+                     "\r\nContent-Disposition: form-data; name=\"campo\xc7\"; filename=\"Declara\xe7\xe3o.GDB\"\r\n"
+                     "Content-Type: application/octet-stream\r\n\r\n" +
+                     content + "\r\n--" + b + "--");
   // The in-place build gives the same bytes as building from a copy that stays with the caller.
   QByteArray moved = content;
   QCOMPARE(BuildUploadRequest(std::move(moved), url, QStringLiteral("campoÇ"), QStringLiteral("Declaração.GDB"),
-                              "application/octet-stream", boundary), req);
+                              "application/octet-stream", boundary),
+           req);
   QCOMPARE(content.size(), 7 + 128);
 }
 
@@ -215,7 +227,10 @@ void TstUpload::boundary() {
   for (int i = 0; i < 50; ++i) {
     const QString b = RandomBoundary(32);
     QCOMPARE(b.size(), 32);
-    for (QChar c : b) QVERIFY2(c.isDigit() || (c.toLatin1() >= 'A' && c.toLatin1() <= 'Z') || (c.toLatin1() >= 'a' && c.toLatin1() <= 'z'), qPrintable(b));
+    for (QChar c : b)
+      QVERIFY2(
+          c.isDigit() || (c.toLatin1() >= 'A' && c.toLatin1() <= 'Z') || (c.toLatin1() >= 'a' && c.toLatin1() <= 'z'),
+          qPrintable(b));
     seen.insert(b);
   }
   QCOMPARE(seen.size(), 50);
@@ -227,8 +242,8 @@ void TstUpload::boundary() {
 }
 
 void TstUpload::percentages() {
-  QCOMPARE(SendPercent(8, 7), 12);   // 12.5 -> even 12
-  QCOMPARE(SendPercent(8, 5), 38);   // 37.5 -> even 38
+  QCOMPARE(SendPercent(8, 7), 12);     // 12.5 -> even 12
+  QCOMPARE(SendPercent(8, 5), 38);     // 37.5 -> even 38
   QCOMPARE(SendPercent(200, 1), 100);  // 99.5 -> even 100
   QCOMPARE(SendPercent(400, 2), 100);  // 99.5 again
   QCOMPARE(SendPercent(3, 1), 67);
@@ -315,6 +330,8 @@ void TstUpload::simplesUploadAndRefusals() {
 }
 
 void TstUpload::faultsEndInReportableFailures_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("mode");
   QTest::addColumn<int>("size");
   QTest::addColumn<int>("expectedError");  // 0: an answer arrives, judged by its status
@@ -327,6 +344,7 @@ void TstUpload::faultsEndInReportableFailures_data() {
   QTest::newRow("erro500") << "erro500" << 100 << 0 << 500;
   QTest::newRow("recusar only soap") << "recusar:soap" << 100 << 0 << 200;
   QTest::newRow("recusar only upload") << "recusar:upload" << 100 << 10054 << -1;
+  // clang-format on
 }
 
 void TstUpload::faultsEndInReportableFailures() {
@@ -345,8 +363,11 @@ void TstUpload::faultsEndInReportableFailures() {
   if (expectedError) {
     QVERIFY2(!o.answered, o.answer.constData());
     // A large send may be cut either as a reset or while writing; both are connection failures.
-    if (mode.startsWith("fechar") && size > 100) QVERIFY2(o.errorNumber == 10054 || o.errorNumber == 10053, qPrintable(o.error));
-    else QVERIFY2(o.errorNumber == expectedError, qPrintable(QString::number(o.errorNumber) + " " + o.error + "\n" + server.log()));
+    if (mode.startsWith("fechar") && size > 100)
+      QVERIFY2(o.errorNumber == 10054 || o.errorNumber == 10053, qPrintable(o.error));
+    else
+      QVERIFY2(o.errorNumber == expectedError,
+               qPrintable(QString::number(o.errorNumber) + " " + o.error + "\n" + server.log()));
     QVERIFY(!o.error.isEmpty());
   } else {
     QVERIFY2(o.answered, qPrintable(o.error));
@@ -420,7 +441,9 @@ void TstUpload::oneUploaderServesSeveralSends() {
   const UrlParts url = SplitUrl(simplesUrl(server.port()));
   for (int size : {12 * 1024 * 1024, 6 * 1024 * 1024}) {
     percents.clear();
-    QVERIFY(up.send(url.Host, quint16(url.Port), BuildUploadRequest(pdf(QByteArray(size, ' ')), url, "objArquivo", "d.pdf", "application/octet-stream")));
+    QVERIFY(up.send(
+        url.Host, quint16(url.Port),
+        BuildUploadRequest(pdf(QByteArray(size, ' ')), url, "objArquivo", "d.pdf", "application/octet-stream")));
     QVERIFY(!nested);
     QVERIFY(answers.wait(10000));
     // Each send measures its own size: the smaller second one still runs from 0 to 100.

@@ -1,8 +1,8 @@
-#include <QtTest>
 #include <QApplication>
 #include <QLabel>
 #include <QRadioButton>
 #include <QTcpServer>
+#include <QtTest>
 
 #include "app/principal.h"
 #include "formdriver.h"
@@ -39,7 +39,7 @@ void fillPerson(FrmContador* f) {
   type(f, "txtEmail", "joana@contab.com.br");
 }
 
-const QStringList kParamNames{"thisCont_cpf_cnpj",     "thisCont_num_crc",     "thisCont_razao_nome",
+const QStringList kParamNames{"thisCont_cpf_cnpj",     "thisCont_num_crc",      "thisCont_razao_nome",
                               "thisCont_nom_endereco", "thisCont_num_endereco", "thisCont_complemento",
                               "thisCont_nom_bairro",   "thisCont_nom_cidade",   "thisCont_nom_estado",
                               "thisCont_num_telefone", "thisCont_num_cep",      "thisCont_email"};
@@ -138,9 +138,9 @@ void TstContador::saveWithCpf() {
 
   QCOMPARE(calls(), before + 1);
   const auto sent = sandbox->contadorCall(before + 1);
-  const QStringList values{"123.456.789-09", "MG-012345/O", "Joana D''Arc Silva", "Rua d''Água", "10",
-                           "sala 2",         "Centro",      "Tavarel",            "MG",          "(31) 3456-7800",
-                           "35000-000",      "joana@contab.com.br"};
+  const QStringList values{
+      "123.456.789-09", "MG-012345/O", "Joana D''Arc Silva", "Rua d''Água", "10", "sala 2", "Centro", "Tavarel", "MG",
+      "(31) 3456-7800", "35000-000",   "joana@contab.com.br"};
   QCOMPARE(sent.size(), 12);
   for (int i = 0; i < 12; ++i) {
     QCOMPARE(sent[i].first, kParamNames[i]);
@@ -209,6 +209,8 @@ void TstContador::crcQuestionNo() {
 }
 
 void TstContador::eachStopOfOk_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QByteArray>("box");
   QTest::addColumn<QString>("keys");
   QTest::addColumn<QString>("message");
@@ -223,6 +225,7 @@ void TstContador::eachStopOfOk_data() {
   QTest::newRow("city") << QByteArray("txtCidade") << "" << "Favor digitar a Cidade corretamente";
   QTest::newRow("state") << QByteArray("txtUF") << "mg"
                          << "Favor digitar o UF corretamente.  Ex: SP, RJ, PR, MG (em maiúsculo)";
+  // clang-format on
 }
 
 void TstContador::eachStopOfOk() {
@@ -261,10 +264,13 @@ void TstContador::documentLeaveCheck() {
 }
 
 void TstContador::storedStateReadBack_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("doc");
   QTest::addColumn<bool>("cpf");
   QTest::newRow("cpf") << "123.456.789-09" << true;
   QTest::newRow("cnpj") << "11.222.333/0001-81" << false;
+  // clang-format on
 }
 
 void TstContador::storedStateReadBack() {

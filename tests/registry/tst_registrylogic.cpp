@@ -56,6 +56,8 @@ class TstRegistryLogic : public QObject {
 };
 
 void TstRegistryLogic::documentCheckOnOk_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("text");
   QTest::addColumn<bool>("cpf");
   QTest::addColumn<QString>("erro");
@@ -70,6 +72,7 @@ void TstRegistryLogic::documentCheckOnOk_data() {
   // The missing last digit read as 0 agrees with the check digits: still not a whole document.
   QTest::newRow("cnpj 13 digits") << "11.222.333/1006-4_" << false << cnpjErr;
   QTest::newRow("cnpj empty box") << "__.___.___/____-__" << false << cnpjErr;
+  // clang-format on
 }
 
 void TstRegistryLogic::documentCheckOnOk() {
@@ -89,6 +92,8 @@ void TstRegistryLogic::documentCheckOnLeave() {
 }
 
 void TstRegistryLogic::fieldChecksInOrder_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("field");
   QTest::addColumn<QString>("value");
   QTest::addColumn<QString>("erro");
@@ -104,6 +109,7 @@ void TstRegistryLogic::fieldChecksInOrder_data() {
   const QString ufErr = "Favor digitar o UF corretamente.  Ex: SP, RJ, PR, MG (em maiúsculo)";
   QTest::newRow("state lower case") << "estado" << "mg" << ufErr;
   QTest::newRow("state unknown") << "estado" << "XX" << ufErr;
+  // clang-format on
 }
 
 void TstRegistryLogic::fieldChecksInOrder() {
@@ -117,7 +123,12 @@ void TstRegistryLogic::fieldChecksInOrder() {
   else if (field == "bairro") d.bairro = value;
   else if (field == "estado") d.estado = value;
   int asked = 0;
-  QCOMPARE(ContadorCamposErro(d, [&] { ++asked; return true; }), erro);
+  QCOMPARE(ContadorCamposErro(d,
+                              [&] {
+                                ++asked;
+                                return true;
+                              }),
+           erro);
   QCOMPARE(asked, 0);  // the CRC is filled: no question
 }
 
@@ -125,22 +136,41 @@ void TstRegistryLogic::crcQuestion() {
   ContadorDados d = complete();
   d.crc = "   ";
   int asked = 0;
-  QCOMPARE(ContadorCamposErro(d, [&] { ++asked; return false; }),
+  QCOMPARE(ContadorCamposErro(d,
+                              [&] {
+                                ++asked;
+                                return false;
+                              }),
            QString("Você optou por não prosseguir sem o CRC, favor digitar e clicar em OK novamente"));
   QCOMPARE(asked, 1);
-  QCOMPARE(ContadorCamposErro(d, [&] { ++asked; return true; }), QString());
+  QCOMPARE(ContadorCamposErro(d,
+                              [&] {
+                                ++asked;
+                                return true;
+                              }),
+           QString());
   QCOMPARE(asked, 2);
   QCOMPARE(d.crc, QString());  // blanks are not stored
   // The question comes after the e-mail check and before the name check.
   ContadorDados e = complete();
   e.crc.clear();
   e.email.clear();
-  QCOMPARE(ContadorCamposErro(e, [&] { ++asked; return true; }), QString("Favor digitar um e-mail"));
+  QCOMPARE(ContadorCamposErro(e,
+                              [&] {
+                                ++asked;
+                                return true;
+                              }),
+           QString("Favor digitar um e-mail"));
   QCOMPARE(asked, 2);
   e = complete();
   e.crc.clear();
   e.razaoNome.clear();
-  QCOMPARE(ContadorCamposErro(e, [&] { ++asked; return true; }), QString("Favor digitar a Razão Social corretamente"));
+  QCOMPARE(ContadorCamposErro(e,
+                              [&] {
+                                ++asked;
+                                return true;
+                              }),
+           QString("Favor digitar a Razão Social corretamente"));
   QCOMPARE(asked, 3);
   // The first failing check speaks: the name before the city.
   e = complete();
@@ -150,6 +180,8 @@ void TstRegistryLogic::crcQuestion() {
 }
 
 void TstRegistryLogic::stateList_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("uf");
   QTest::addColumn<bool>("ok");
   for (const char* uf : {"AC", "MG", "SP", "TO", "DF"}) QTest::newRow(uf) << uf << true;
@@ -161,6 +193,7 @@ void TstRegistryLogic::stateList_data() {
   QTest::newRow("three letters") << "MGS" << false;
   QTest::newRow("comma") << "," << false;
   QTest::newRow("pair across codes") << "C,AL" << true;
+  // clang-format on
 }
 
 void TstRegistryLogic::stateList() {
@@ -171,9 +204,10 @@ void TstRegistryLogic::stateList() {
 
 void TstRegistryLogic::connectionFailureText() {
   const QString two = FalhaConexaoTexto(2);
-  QVERIFY(two.startsWith("Falha de conexão - Cód 2, \r\nfavor entrar em contato com seu administrador de redes para "
-                         "verificação de regras no seu firewall ou proxy. \r\n\r\nVerifique também suas configurações "
-                         "de antivírus.\r\n\r\nO sistema deverá se comunicar com a URL http://"));
+  QVERIFY(
+      two.startsWith("Falha de conexão - Cód 2, \r\nfavor entrar em contato com seu administrador de redes para "
+                     "verificação de regras no seu firewall ou proxy. \r\n\r\nVerifique também suas configurações "
+                     "de antivírus.\r\n\r\nO sistema deverá se comunicar com a URL http://"));
   QVERIFY(two.endsWith('/'));
   QCOMPARE(FalhaConexaoTexto(1), QString(two).replace("Cód 2", "Cód 1"));
 }
@@ -184,7 +218,7 @@ void TstRegistryLogic::soapParametersInOrderWithApostrophesDoubled() {
   d.endereco = "Rua d'Água";
   d.complemento = "Bloco <A> & B";
   const auto params = ContadorSoapParams(d);
-  const QStringList names{"thisCont_cpf_cnpj",     "thisCont_num_crc",     "thisCont_razao_nome",
+  const QStringList names{"thisCont_cpf_cnpj",     "thisCont_num_crc",      "thisCont_razao_nome",
                           "thisCont_nom_endereco", "thisCont_num_endereco", "thisCont_complemento",
                           "thisCont_nom_bairro",   "thisCont_nom_cidade",   "thisCont_nom_estado",
                           "thisCont_num_telefone", "thisCont_num_cep",      "thisCont_email"};
@@ -204,10 +238,11 @@ void TstRegistryLogic::accountantStatementKeepsApostrophes() {
   d.razaoNome = "Joana D'Arc";
   d.complemento = "'";
   const QString sql = ContadorInsertSql(d);
-  QVERIFY(sql.startsWith("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
-                         "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
-                         "cont_num_telefone, cont_num_cep, cont_email) values ('123.456.789-09','MG-012345/O',"
-                         "'Joana D''Arc','Rua Direita','10','''','Centro'"));
+  QVERIFY(
+      sql.startsWith("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
+                     "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
+                     "cont_num_telefone, cont_num_cep, cont_email) values ('123.456.789-09','MG-012345/O',"
+                     "'Joana D''Arc','Rua Direita','10','''','Centro'"));
   LocalDatabase::Connection db;
   db.exec(sql);
   const auto rows = db.query("SELECT * FROM tblContador");
@@ -219,6 +254,8 @@ void TstRegistryLogic::accountantStatementKeepsApostrophes() {
 }
 
 void TstRegistryLogic::taxpayerFieldChecks_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("field");
   QTest::addColumn<QString>("value");
   QTest::addColumn<QString>("creation");
@@ -236,6 +273,7 @@ void TstRegistryLogic::taxpayerFieldChecks_data() {
                                 << "CNPJ preenchido é inválido";
   QTest::newRow("cnae") << "cnae" << "4711-3/0_" << "CNAE preenchido incorretamente" << "CNAE preenchido incorretamente";
   QTest::newRow("key") << "chave" << "" << "Chave não informada" << "Chave não informada";
+  // clang-format on
 }
 
 void TstRegistryLogic::taxpayerFieldChecks() {

@@ -1,9 +1,9 @@
-#include <QtTest>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QSqlQuery>
 #include <QTableWidget>
+#include <QtTest>
 
 #include "app/principal.h"
 #include "formdriver.h"
@@ -145,6 +145,8 @@ void TstTaxpayerForms::createSavesWhatWasTyped() {
 }
 
 void TstTaxpayerForms::createFieldMessages_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QByteArray>("box");
   QTest::addColumn<QString>("keys");
   QTest::addColumn<QString>("message");
@@ -154,6 +156,7 @@ void TstTaxpayerForms::createFieldMessages_data() {
   QTest::newRow("cnpj invalid") << QByteArray("txtCNPJ") << "11222333000182" << "CNPJ preenchido é inválido";
   QTest::newRow("cnae partly") << QByteArray("txtCNAE") << "471130" << "CNAE preenchido incorretamente";
   QTest::newRow("key empty") << QByteArray("Chave") << "" << "Chave não informada";
+  // clang-format on
 }
 
 void TstTaxpayerForms::createFieldMessages() {
@@ -286,7 +289,8 @@ void TstTaxpayerForms::listWindowsShowEveryTaxpayer() {
   };
   const QList<W> windows{
       {Forms::get<FrmAtualizarContribuinte>(), "frmtbl_atualizarContribuinte",
-       "Atualização de Contribuinte - Prefeitura Municipal de Tavarel", "Selecione o Contribuinte que deseja atualizar:"},
+       "Atualização de Contribuinte - Prefeitura Municipal de Tavarel",
+       "Selecione o Contribuinte que deseja atualizar:"},
       {Forms::get<FrmExclusaoContribuinte>(), "frmtbl_exclusaoContribuinte",
        "Exclusão de Contribuinte - Prefeitura Municipal de Tavarel", "Selecione o Contribuinte que deseja excluir:"},
       {Forms::get<FrmSelecionaContribuinte>(), "frmtbl_SelecionaContribuinte",
@@ -591,9 +595,12 @@ void TstTaxpayerForms::selectingRefreshesTheMainWindow() {
     db.setDatabaseName(server.dataFile());
     QVERIFY(db.open());
     QSqlQuery q(db);
-    QVERIFY(q.exec("INSERT INTO transmissao (protocolo, ie, referencia, data, status, adicionado, tipo, contador, "
-                   "arquivo, tamanho) VALUES ('2026000001', '" + kIE + "', '01/2026', '02/02/2026 09:00:00', 1, "
-                   "'0,00', 'ZIDE', '123.456.789-09', 'x.gdb', 10)"));
+    QVERIFY(
+        q.exec("INSERT INTO transmissao (protocolo, ie, referencia, data, status, adicionado, tipo, contador, "
+               "arquivo, tamanho) VALUES ('2026000001', '" +
+               kIE +
+               "', '01/2026', '02/02/2026 09:00:00', 1, "
+               "'0,00', 'ZIDE', '123.456.789-09', 'x.gdb', 10)"));
   }
   QSqlDatabase::removeDatabase("sandbox-seed");
   app->writeSettings("127.0.0.1", QString::number(server.port()));

@@ -7,7 +7,8 @@ QMessageBox::StandardButton Recorder::message(QWidget*, QMessageBox::Icon icon, 
   if (onMessage) onMessage(m);
   if (!answers.isEmpty()) return answers.dequeue();
   for (int b = QMessageBox::FirstButton; b <= QMessageBox::LastButton; b <<= 1)
-    if (buttons.testFlag(static_cast<QMessageBox::StandardButton>(b))) return static_cast<QMessageBox::StandardButton>(b);
+    if (buttons.testFlag(static_cast<QMessageBox::StandardButton>(b)))
+      return static_cast<QMessageBox::StandardButton>(b);
   return QMessageBox::Ok;
 }
 

@@ -22,13 +22,13 @@ class Recorder : public Interaction {
   ~Recorder() override { Interaction::install(nullptr); }
 
   QList<Message> messages;
-  QStringList fileDialogs;   // captions of the file dialogs asked for
+  QStringList fileDialogs;  // captions of the file dialogs asked for
   QList<QUrl> openedUrls;
   QStringList passwordPrompts;
   QList<QStringList> certificateDialogs;  // title and prompt of each certificate dialog
 
   QQueue<QMessageBox::StandardButton> answers;  // buttons to press, in order
-  QQueue<QString> files;                         // files to choose (empty text = cancel)
+  QQueue<QString> files;                        // files to choose (empty text = cancel)
   QQueue<std::optional<QString>> passwords;
   QQueue<std::optional<QByteArray>> certificates;  // DER to choose (nullopt or nothing left = cancel)
   bool browserResult = true;

@@ -25,9 +25,7 @@ void TestAppFolder::writeSettings(const QString& host, const QString& port) cons
   write(QStringLiteral("diziz.ini"), "[servidor]\r\nhost=" + host.toLatin1() + "\r\nport=" + port.toLatin1() + "\r\n");
 }
 
-QString testData(const QString& relative) {
-  return QString::fromLocal8Bit(qgetenv("ZIDE_TEST_DATA")) + '/' + relative;
-}
+QString testData(const QString& relative) { return QString::fromLocal8Bit(qgetenv("ZIDE_TEST_DATA")) + '/' + relative; }
 
 QString builtProgram(const QString& name) {
   const QByteArray bin = qgetenv("ZIDE_BIN");

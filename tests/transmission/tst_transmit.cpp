@@ -1,7 +1,6 @@
 // Delivering declarations through the windows, as an accountant does it, against the sandbox
 // server: registration, the company with its key from the certificate, selection, the ZIDE and the
 // Simples Nacional transmissions, the refusals and the faults of the network.
-#include <QtTest>
 #include <QCheckBox>
 #include <QCryptographicHash>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include "app/principal.h"
 #include "intake/intakesupport.h"
@@ -148,8 +148,8 @@ class TstTransmit : public QObject {
 void TstTransmit::initTestCase() {
   // Four monthly references from 11/2024: the first two of a year the server does not take.
   gdb_ = shared_.filePath("ZIDE.GDB");
-  QVERIFY(makeDeclaration(gdb_, {"--company", kIeZide + "," + kCnpjZide + ",Empresa Demonstração", "--references",
-                                 "4", "--first", "2024-11", "--rows-each", "2"}));
+  QVERIFY(makeDeclaration(gdb_, {"--company", kIeZide + "," + kCnpjZide + ",Empresa Demonstração", "--references", "4",
+                                 "--first", "2024-11", "--rows-each", "2"}));
   accountantCert_ = MakeTestCert({"ESCRITORIO CONTABIL TESTE:" + kAccountant});
 }
 
@@ -163,9 +163,9 @@ void TstTransmit::init() {
   cert.write(accountantCert_.certPem);
   cert.close();
   rec_ = std::make_unique<Recorder>();
-  server_ = std::make_unique<SandboxServer>(QStringList{
-      "--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide, "--contribuinte",
-      kIeSimples + ":" + kKeySimples + ":" + kCnpjSimples + ":S", "--ano-trabalho", kAno});
+  server_ = std::make_unique<SandboxServer>(
+      QStringList{"--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide, "--contribuinte",
+                  kIeSimples + ":" + kKeySimples + ":" + kCnpjSimples + ":S", "--ano-trabalho", kAno});
   QVERIFY2(server_->isRunning(), qPrintable(server_->log()));
   app_->writeSettings("127.0.0.1", QString::number(server_->port()));
   p_ = Forms::get<Principal>();
@@ -289,6 +289,8 @@ bool TstTransmit::press(TransmissionWindow* f, bool withCertificate) {
 }
 
 void TstTransmit::referenceWalk_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QStringList>("texts");
   QTest::addColumn<bool>("downwards");
   QTest::addColumn<QString>("ano");
@@ -307,6 +309,7 @@ void TstTransmit::referenceWalk_data() {
   // A row without a period names no year.
   QTest::newRow("empty row") << QStringList{"", "  "} << false << kAno << false << QStringList()
                              << kUpward;
+  // clang-format on
 }
 
 // Which selected rows go, and which message is due.
@@ -474,7 +477,8 @@ void TstTransmit::zideFaults() {
   check("Connection is forcefully rejected", QMessageBox::Warning);
 
   // A server that drops the connection in the middle of the request.
-  SandboxServer dropping({"--falha", "fechar-no-envio:upload", "--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide});
+  SandboxServer dropping(
+      {"--falha", "fechar-no-envio:upload", "--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide});
   QVERIFY2(dropping.isRunning(), qPrintable(dropping.log()));
   app_->writeSettings("127.0.0.1", QString::number(dropping.port()));
   rec_->clear();
@@ -550,6 +554,8 @@ void TstTransmit::simplesDeclarationEndToEnd() {
 }
 
 void TstTransmit::simplesRefusals_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QByteArray>("bytes");
   QTest::addColumn<QStringList>("messages");
   const QByteArray resaved = pdf("10/2026") + "% nova revisao\n%%EOF\n";
@@ -557,6 +563,7 @@ void TstTransmit::simplesRefusals_data() {
   QTest::newRow("recibo") << pdf("Recibo de entrega 10/2026") << QStringList{kRecibo};
   QTest::newRow("modificado") << resaved << QStringList{kModificado};
   QTest::newRow("recibo e modificado") << pdf("RECIBO 10/2026") + "%%EOF\n" << QStringList{kRecibo, kModificado};
+  // clang-format on
 }
 
 // A refused document: the message of each marker, in the markers' order, then the refreshed list.

@@ -77,8 +77,12 @@ Generated appended(std::string base, std::initializer_list<std::function<int(con
 Generated generateIE(const std::string& uf, Rng& rng) {
   auto nineToTwo = [](const std::string& d) { return sumOf(d, {9, 8, 7, 6, 5, 4, 3, 2}); };
   if (uf == "AC" || uf == "DF")
-    return appended(rng.digits(11), {[](auto& d) { return elevenMinus(sumOf(d, {4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2})); },
-                                     [](auto& d) { return elevenMinus(sumOf(d, {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2})); }});
+    return appended(rng.digits(11), {[](auto& d) {
+                                       return elevenMinus(sumOf(d, {4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                     },
+                                     [](auto& d) {
+                                       return elevenMinus(sumOf(d, {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                     }});
   if (uf == "AL") return appended(rng.digits(8), {[&](auto& d) { return remainderTenIsZero(nineToTwo(d) * 10); }});
   if (uf == "AM") {
     // S below 11 gives 11 - S unfolded: S of 0 or 1 leaves no valid ninth digit.
@@ -119,8 +123,8 @@ Generated generateIE(const std::string& uf, Rng& rng) {
     }
     return g;
   }
-  if (uf == "CE" || uf == "ES" || uf == "MA" || uf == "MS" || uf == "PA" || uf == "PB" || uf == "PI" ||
-      uf == "SC" || uf == "SE")
+  if (uf == "CE" || uf == "ES" || uf == "MA" || uf == "MS" || uf == "PA" || uf == "PB" || uf == "PI" || uf == "SC" ||
+      uf == "SE")
     return appended(rng.digits(8), {[&](auto& d) { return elevenMinus(nineToTwo(d)); }});
   if (uf == "GO") {
     std::string base;
@@ -149,20 +153,30 @@ Generated generateIE(const std::string& uf, Rng& rng) {
                                        const int next = (t / 10 + 1) * 10;
                                        return next - t == 10 ? 0 : next - t;
                                      },
-                                     [](auto& d) { return elevenMinus(sumOf(d, {3, 2, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2})); }});
+                                     [](auto& d) {
+                                       return elevenMinus(sumOf(d, {3, 2, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                     }});
   if (uf == "MT")
     return appended(rng.digits(10), {[](auto& d) { return elevenMinus(sumOf(d, {3, 2, 9, 8, 7, 6, 5, 4, 3, 2})); }});
   if (uf == "PR")
-    return appended(rng.digits(8), {[](auto& d) { return elevenMinus(sumOf(d, {3, 2, 7, 6, 5, 4, 3, 2})); },
-                                    [](auto& d) { return elevenMinus(sumOf(d, {4, 3, 2, 7, 6, 5, 4, 3, 2})); }});
+    return appended(rng.digits(8), {[](auto& d) {
+                                      return elevenMinus(sumOf(d, {3, 2, 7, 6, 5, 4, 3, 2}));
+                                    },
+                                    [](auto& d) {
+                                      return elevenMinus(sumOf(d, {4, 3, 2, 7, 6, 5, 4, 3, 2}));
+                                    }});
   if (uf == "PE") {
     if (rng.between(0, 1))
-      return appended(rng.digits(7), {[](auto& d) { return elevenMinus(sumOf(d, {8, 7, 6, 5, 4, 3, 2})); },
+      return appended(rng.digits(7), {[](auto& d) {
+                                        return elevenMinus(sumOf(d, {8, 7, 6, 5, 4, 3, 2}));
+                                      },
                                       [&](auto& d) { return elevenMinus(nineToTwo(d)); }});
-    return appended(rng.digits(13),
-                    {[](auto& d) { return elevenMinus(sumOf(d, {5, 4, 3, 2, 1, 9, 8, 7, 6, 5, 4, 3, 2})); }});
+    return appended(rng.digits(13), {[](auto& d) {
+                      return elevenMinus(sumOf(d, {5, 4, 3, 2, 1, 9, 8, 7, 6, 5, 4, 3, 2}));
+                    }});
   }
-  if (uf == "RJ") return appended(rng.digits(7), {[](auto& d) { return elevenMinus(sumOf(d, {2, 7, 6, 5, 4, 3, 2})); }});
+  if (uf == "RJ")
+    return appended(rng.digits(7), {[](auto& d) { return elevenMinus(sumOf(d, {2, 7, 6, 5, 4, 3, 2})); }});
   if (uf == "RN") {
     if (rng.between(0, 1))
       return appended(rng.digits(9), {[](auto& d) { return elevenMinus(sumOf(d, {10, 9, 8, 7, 6, 5, 4, 3, 2})); }});
@@ -181,8 +195,7 @@ Generated generateIE(const std::string& uf, Rng& rng) {
     const std::string d = rng.digits(5);
     return appended(d, {[check](auto& s) { return check(s); }});
   }
-  if (uf == "RR")
-    return appended(rng.digits(8), {[](auto& d) { return sumOf(d, {1, 2, 3, 4, 5, 6, 7, 8}) % 9; }});
+  if (uf == "RR") return appended(rng.digits(8), {[](auto& d) { return sumOf(d, {1, 2, 3, 4, 5, 6, 7, 8}) % 9; }});
   if (uf == "SP") {
     const std::string d = rng.digits(8);
     const int first = remainderTenIsZero(sumOf(d, {1, 3, 4, 5, 6, 7, 8, 10}));
@@ -267,6 +280,8 @@ class TstValidators : public QObject {
 // ---- CPF and CNPJ ------------------------------------------------------------------------------
 
 void TstValidators::cpfExamples_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QByteArray>("text");
   QTest::addColumn<bool>("valid");
   QTest::newRow("formatted") << QByteArray("314.159.265-90") << true;
@@ -282,6 +297,7 @@ void TstValidators::cpfExamples_data() {
   QTest::newRow("twelve digits") << QByteArray("314159265900") << true;
   QTest::newRow("mask placeholders") << QByteArray("314.159.265-9_") << true;
   QTest::newRow("mask placeholders, wrong") << QByteArray("314.159.266-__") << false;
+  // clang-format on
 }
 
 void TstValidators::cpfExamples() {
@@ -291,6 +307,8 @@ void TstValidators::cpfExamples() {
 }
 
 void TstValidators::cnpjExamples_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QByteArray>("text");
   QTest::addColumn<bool>("valid");
   QTest::newRow("formatted") << QByteArray("31.415.926/0001-71") << true;
@@ -302,6 +320,7 @@ void TstValidators::cnpjExamples_data() {
   QTest::newRow("ones") << QByteArray("11111111111111") << false;
   QTest::newRow("empty") << QByteArray("") << true;
   QTest::newRow("beyond fourteen ignored") << QByteArray("3141592600017199") << true;
+  // clang-format on
 }
 
 void TstValidators::cnpjExamples() {
@@ -313,10 +332,19 @@ void TstValidators::cnpjExamples() {
 void TstValidators::cpfAndCnpjGenerated() {
   Rng rng;
   for (int round = 0; round < 400; ++round) {
-    const Generated cpf = appended(rng.digits(9), {[](auto& d) { return elevenMinus(sumOf(d, {10, 9, 8, 7, 6, 5, 4, 3, 2})); },
-                                                   [](auto& d) { return elevenMinus(sumOf(d, {11, 10, 9, 8, 7, 6, 5, 4, 3, 2})); }});
-    const Generated cnpj = appended(rng.digits(12), {[](auto& d) { return elevenMinus(sumOf(d, {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2})); },
-                                                     [](auto& d) { return elevenMinus(sumOf(d, {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2})); }});
+    const Generated cpf = appended(rng.digits(9), {[](auto& d) {
+                                                     return elevenMinus(sumOf(d, {10, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                                   },
+                                                   [](auto& d) {
+                                                     return elevenMinus(sumOf(d, {11, 10, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                                   }});
+    const Generated cnpj =
+        appended(rng.digits(12), {[](auto& d) {
+                                    return elevenMinus(sumOf(d, {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                  },
+                                  [](auto& d) {
+                                    return elevenMinus(sumOf(d, {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
+                                  }});
     // Of the hundred fillings of the two check digits exactly the computed one is valid.
     for (const std::string& t : fillings(cpf)) QVERIFY2(CPFValida(sv(t)) == cpf.valid.count(t) > 0, t.c_str());
     for (const std::string& t : fillings(cnpj)) QVERIFY2(CNPJValida(sv(t)) == cnpj.valid.count(t) > 0, t.c_str());
@@ -329,6 +357,8 @@ void TstValidators::cpfAndCnpjGenerated() {
 // ---- IE: the valid number of each unit --------------------------------------------------------
 
 void TstValidators::ieValidNumberPerUnit_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("uf");
   QTest::addColumn<QByteArray>("text");
   const struct { const char* uf; const char* number; const char* what; } rows[] = {
@@ -369,6 +399,7 @@ void TstValidators::ieValidNumberPerUnit_data() {
   };
   for (const auto& r : rows)
     QTest::addRow("%s %s (%s)", r.uf, r.number, r.what) << QString(r.uf) << QByteArray(r.number);
+  // clang-format on
 }
 
 void TstValidators::ieValidNumberPerUnit() {
@@ -413,18 +444,18 @@ void TstValidators::ieZerosAndEmpty() {
 }
 
 void TstValidators::ieLengthIsNotExamined() {
-  QVERIFY(!IEValida("31415926935", "SP"));    // missing twelfth counts as 0, K2 is 7
-  QVERIFY(IEValida("3141592693570", "SP"));   // thirteenth ignored
+  QVERIFY(!IEValida("31415926935", "SP"));   // missing twelfth counts as 0, K2 is 7
+  QVERIFY(IEValida("3141592693570", "SP"));  // thirteenth ignored
   QVERIFY(!IEValida("31415926535", "MG"));
   QVERIFY(IEValida("3141592653553999", "MG"));
   QVERIFY(IEValida("31415926", "RJ"));
   QVERIFY(IEValida("3141592600000", "RJ"));
   // PE and RN pick their variant by the count of digits.
-  QVERIFY(IEValida("358979374000", "PE"));     // twelve digits: the nine-digit variant, rest unread
-  QVERIFY(!IEValida("3589793740000", "PE"));   // thirteen: the long variant, d14 missing (K is 2)
+  QVERIFY(IEValida("358979374000", "PE"));    // twelve digits: the nine-digit variant, rest unread
+  QVERIFY(!IEValida("3589793740000", "PE"));  // thirteen: the long variant, d14 missing (K is 2)
   QVERIFY(IEValida("35897937400002", "PE"));
-  QVERIFY(IEValida("20314159800", "RN"));      // eleven digits: the nine-digit rule
-  QVERIFY(!IEValida("20314159210", "RN"));     // the ten-digit number with a digit more is not
+  QVERIFY(IEValida("20314159800", "RN"));   // eleven digits: the nine-digit rule
+  QVERIFY(!IEValida("20314159210", "RN"));  // the ten-digit number with a digit more is not
 }
 
 void TstValidators::ieSaoPaulo() {
@@ -453,7 +484,7 @@ void TstValidators::ieGoias() {
     QVERIFY(IEValida(sv("11094402" + tail), "GO"));
     QVERIFY(IEValida(sv("10103105" + tail), "GO"));  // R = 1 inside the range, at both ends
     QVERIFY(IEValida(sv("10119997" + tail), "GO"));
-    QVERIFY(IEValida(sv("10000001" + tail), "GO"));  // R = 0
+    QVERIFY(IEValida(sv("10000001" + tail), "GO"));   // R = 0
     QVERIFY(!IEValida(sv("10000007" + tail), "GO"));  // R = 1 outside the range
   }
   QVERIFY(!IEValida("103141597", "GO"));
@@ -481,8 +512,8 @@ void TstValidators::ieTocantins() {
 
 void TstValidators::ieRondonia() {
   QVERIFY(IEValida("314.15926-3", "RO"));
-  QVERIFY(!IEValida("314159263", "RO"));  // nine characters: window from digit 2
-  QVERIFY(IEValida("159263", "RO"));      // six digits: no window
+  QVERIFY(!IEValida("314159263", "RO"));   // nine characters: window from digit 2
+  QVERIFY(IEValida("159263", "RO"));       // six digits: no window
   QVERIFY(IEValida("1-5-9-2-6-3", "RO"));  // not even with a long raw text
   QVERIFY(!IEValida("159264", "RO"));
   QVERIFY(IEValida("314.15926/3", "RO"));  // any punctuation of the same length
@@ -493,14 +524,20 @@ void TstValidators::ieRondonia() {
   // A start beyond the last digit empties the digits: all zeros, which is valid.
   QVERIFY(IEValida("1234567--------------", "RO"));
   // An accented letter is one character, though two bytes.
-  QVERIFY(IEValida("314\xC3\xA9" "15926-3", "RO"));
+  QVERIFY(
+      IEValida("314\xC3\xA9"
+               "15926-3",
+               "RO"));
 }
 
 // ---- IE: generated numbers ---------------------------------------------------------------------
 
 void TstValidators::ieGenerated_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QString>("uf");
   for (const char* code : kAllUnits) QTest::newRow(code) << QString(code);
+  // clang-format on
 }
 
 void TstValidators::ieGenerated() {
@@ -514,7 +551,8 @@ void TstValidators::ieGenerated() {
     QVERIFY(!g.text.empty());
     for (const std::string& t : fillings(g)) {
       const bool expected = g.valid.count(t) > 0;
-      QVERIFY2(IEValida(sv(t), sv(u)) == expected, (t + (expected ? " should be valid" : " should be invalid")).c_str());
+      QVERIFY2(IEValida(sv(t), sv(u)) == expected,
+               (t + (expected ? " should be valid" : " should be invalid")).c_str());
     }
     validSeen += int(g.valid.size());
     // Punctuation does not matter, except to RO (raw length) and the rural SP letter in front.
@@ -557,11 +595,25 @@ void TstValidators::nonAsciiDigitsAreNotDigits() {
 
 void TstValidators::nulBytesAreNonDigits() {
   using namespace std::string_view_literals;
-  QVERIFY(CPFValida("314\0" "159\0" "265-90"sv));
-  QVERIFY(!CPFValida("314\0" "159\0" "265-91"sv));
-  QVERIFY(CNPJValida("\0\0" "31415926000171\0"sv));
-  QVERIFY(!IEValida("3141592693\0" "58"sv, "SP"));
-  QVERIFY(IEValida("3141592693\0" "57"sv, "SP"));
+  QVERIFY(
+      CPFValida("314\0"
+                "159\0"
+                "265-90"sv));
+  QVERIFY(
+      !CPFValida("314\0"
+                 "159\0"
+                 "265-91"sv));
+  QVERIFY(
+      CNPJValida("\0\0"
+                 "31415926000171\0"sv));
+  QVERIFY(
+      !IEValida("3141592693\0"
+                "58"sv,
+                "SP"));
+  QVERIFY(
+      IEValida("3141592693\0"
+               "57"sv,
+               "SP"));
   // A code with a NUL in it is no code: exempt.
   QVERIFY(IEValida("314159269358", "SP\0"sv));
   QVERIFY(!IEValida("314159269358", "SP"sv));
@@ -569,7 +621,7 @@ void TstValidators::nulBytesAreNonDigits() {
 
 void TstValidators::megabyteTexts() {
   const size_t mb = size_t(1) << 20;
-  QVERIFY(CPFValida(sv("31415926590" + repeat('7', mb))));       // digits after the eleventh unread
+  QVERIFY(CPFValida(sv("31415926590" + repeat('7', mb))));  // digits after the eleventh unread
   QVERIFY(!CPFValida(sv(repeat('x', mb) + "31415926591")));
   QVERIFY(CNPJValida(sv(repeat('.', mb) + "31.415.926/0001-71" + repeat('-', mb))));
   QVERIFY(CPFValida(sv(repeat('a', mb))));

@@ -50,9 +50,13 @@ class TstZideCli : public QObject {
   void writeFailureIsReported();
 };
 
-void TstZideCli::initTestCase() { QVERIFY2(QFile::exists(builtProgram("zide-cli")), qPrintable(builtProgram("zide-cli"))); }
+void TstZideCli::initTestCase() {
+  QVERIFY2(QFile::exists(builtProgram("zide-cli")), qPrintable(builtProgram("zide-cli")));
+}
 
 void TstZideCli::usageErrors_data() {
+  // Rows are laid out as tables.
+  // clang-format off
   QTest::addColumn<QStringList>("args");
   QTest::addColumn<QByteArray>("says");
   QTest::newRow("nothing") << QStringList{} << QByteArray("falta o comando");
@@ -63,6 +67,7 @@ void TstZideCli::usageErrors_data() {
   QTest::newRow("ie without UF") << QStringList{"validar", "ie"} << QByteArray("falta a UF");
   QTest::newRow("lower-case UF") << QStringList{"validar", "ie", "sp", "314159269358"} << QByteArray("UF desconhecida");
   QTest::newRow("unknown UF") << QStringList{"validar", "ie", "XX", "1"} << QByteArray("UF desconhecida");
+  // clang-format on
 }
 
 void TstZideCli::usageErrors() {
@@ -136,7 +141,11 @@ void TstZideCli::linesFromStandardInput() {
   QCOMPARE(r.out, "314.15926-3" + kValid + "314.15926-3" + kValid);
 
   // Bytes pass through untouched, NUL and invalid UTF-8 included.
-  const QByteArray odd("314\0" "159\xFF" "265-90", 14);
+  const QByteArray odd(
+      "314\0"
+      "159\xFF"
+      "265-90",
+      14);
   r = zideCli({"validar", "cpf"}, odd + "\n");
   QCOMPARE(r.exitCode, 0);
   QCOMPARE(r.out, odd + kValid);

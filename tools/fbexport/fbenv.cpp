@@ -4,9 +4,9 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <langinfo.h>
-#include <clocale>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <clocale>
 
 #include <cerrno>
 #include <cstdio>
@@ -117,7 +117,7 @@ std::string systemRoot() {
   std::vector<std::string> candidates;
   if (const char* env = std::getenv("ZIDE_FIREBIRD_SYSTEM_ROOT")) candidates.emplace_back(env);
   candidates.emplace_back(FB_SYSTEM_ROOT);
-  Dl_info info {};
+  Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&Firebird::fb_get_master_interface), &info) && info.dli_fname) {
     std::string lib = info.dli_fname;
     const auto slash = lib.rfind('/');
@@ -157,7 +157,8 @@ bool buildRoot(const std::string& sys, const std::string& root, std::string* err
             copyFile(sys + "/intl/libfbintl.so", tmp + "/intl/libfbintl.so") &&
             copyFile(sys + "/intl/fbintl.conf", tmp + "/intl/fbintl.conf") &&
             symlink((sys + "/plugins").c_str(), (tmp + "/plugins").c_str()) == 0;
-  if (ok && isFile(sys + "/firebird.msg")) ok = symlink((sys + "/firebird.msg").c_str(), (tmp + "/firebird.msg").c_str()) == 0;
+  if (ok && isFile(sys + "/firebird.msg"))
+    ok = symlink((sys + "/firebird.msg").c_str(), (tmp + "/firebird.msg").c_str()) == 0;
   if (ok && isFile(sys + "/plugins.conf")) ok = copyFile(sys + "/plugins.conf", tmp + "/plugins.conf");
   if (!ok) {
     *error = "não foi possível preparar a configuração do Firebird em " + tmp + ": " + std::strerror(errno);

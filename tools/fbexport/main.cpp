@@ -321,7 +321,9 @@ int main(int argc, char** argv) {
     }
     const std::string find =
         "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0 and "
-        "(trim(rdb$relation_name) = '" + lit + "' or trim(rdb$relation_name) = upper('" + lit + "')) "
+        "(trim(rdb$relation_name) = '" +
+        lit + "' or trim(rdb$relation_name) = upper('" + lit +
+        "')) "
         "order by 1 desc";
     std::string table;
     {
@@ -329,7 +331,8 @@ int main(int argc, char** argv) {
       IMessageMetadata* meta = stmt->getOutputMetadata(&st);
       std::vector<unsigned char> row(meta->getMessageLength(&st));
       IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
-      if (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK && !*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) {
+      if (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK &&
+          !*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) {
         const unsigned char* p = row.data() + meta->getOffset(&st, 0);
         const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
         table.assign(reinterpret_cast<const char*>(p + 2), len);
@@ -383,25 +386,13 @@ int main(int argc, char** argv) {
             putString(*out, reinterpret_cast<const char*>(p + 2), len);
             break;
           }
-          case SQL_TEXT:
-            putString(*out, reinterpret_cast<const char*>(p), c.length);
-            break;
-          case SQL_SHORT:
-            putScaled(*out, *reinterpret_cast<const ISC_SHORT*>(p), c.scale);
-            break;
-          case SQL_LONG:
-            putScaled(*out, *reinterpret_cast<const ISC_LONG*>(p), c.scale);
-            break;
-          case SQL_INT64:
-            putScaled(*out, *reinterpret_cast<const ISC_INT64*>(p), c.scale);
-            break;
-          case SQL_FLOAT:
-            putFloat(*out, *reinterpret_cast<const float*>(p));
-            break;
+          case SQL_TEXT: putString(*out, reinterpret_cast<const char*>(p), c.length); break;
+          case SQL_SHORT: putScaled(*out, *reinterpret_cast<const ISC_SHORT*>(p), c.scale); break;
+          case SQL_LONG: putScaled(*out, *reinterpret_cast<const ISC_LONG*>(p), c.scale); break;
+          case SQL_INT64: putScaled(*out, *reinterpret_cast<const ISC_INT64*>(p), c.scale); break;
+          case SQL_FLOAT: putFloat(*out, *reinterpret_cast<const float*>(p)); break;
           case SQL_DOUBLE:
-          case SQL_D_FLOAT:
-            putFloat(*out, *reinterpret_cast<const double*>(p));
-            break;
+          case SQL_D_FLOAT: putFloat(*out, *reinterpret_cast<const double*>(p)); break;
           case SQL_TYPE_DATE:
             out->put('\'');
             out->put(dateText(util, *reinterpret_cast<const ISC_DATE*>(p)));
@@ -421,15 +412,11 @@ int main(int argc, char** argv) {
             out->put('\'');
             break;
           }
-          case SQL_BOOLEAN:
-            out->put(*p ? '1' : '0');
-            break;
+          case SQL_BOOLEAN: out->put(*p ? '1' : '0'); break;
           case SQL_BLOB:
             putBlob(*out, att, tra, st, reinterpret_cast<ISC_QUAD*>(const_cast<unsigned char*>(p)), c.subType == 1);
             break;
-          case SQL_NULL:
-            out->put("NULL", 4);
-            break;
+          case SQL_NULL: out->put("NULL", 4); break;
           default:
             out->discard();
             fail(2, "a coluna " + c.name + " da tabela " + table + " tem um tipo que não é exportado (" +

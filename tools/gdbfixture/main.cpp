@@ -147,8 +147,17 @@ std::vector<TableDef> parseSchema(const std::string& text) {
 }
 
 // Windows-1252 text with accents and an apostrophe, as declarations carry.
-const std::string kWords[] = {"Descri\xE7\xE3o", "Com\xE9rcio", "D'\xC1vila", "Opera\xE7\xF5" "es", "Tavarel",
-                              "Servi\xE7o", "Cr\xE9" "dito", "D\xE9" "bito"};
+const std::string kWords[] = {"Descri\xE7\xE3o",
+                              "Com\xE9rcio",
+                              "D'\xC1vila",
+                              "Opera\xE7\xF5"
+                              "es",
+                              "Tavarel",
+                              "Servi\xE7o",
+                              "Cr\xE9"
+                              "dito",
+                              "D\xE9"
+                              "bito"};
 
 int daysIn(int y, int m) {
   static const int d[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -325,7 +334,8 @@ class Builder {
         date = refMonth(within);
         if (col == "FIM") date.d = daysIn(date.y, date.m);
         haveDate = true;
-      } else if (col == "SUBSTITUI") text = o_.substitui[static_cast<size_t>(within) % o_.substitui.size()], haveText = true;
+      } else if (col == "SUBSTITUI")
+        text = o_.substitui[static_cast<size_t>(within) % o_.substitui.size()], haveText = true;
     }
     const bool special = haveText || haveDate || (table == "TAB03002" && col == "ID_HEADER") ||
                          (table == "TAB03003" && col == "ID_03002");
@@ -365,21 +375,15 @@ class Builder {
         }
         break;
       }
-      case SQL_SHORT:
-        *reinterpret_cast<ISC_SHORT*>(p) = static_cast<ISC_SHORT>(integer % 30000);
-        break;
+      case SQL_SHORT: *reinterpret_cast<ISC_SHORT*>(p) = static_cast<ISC_SHORT>(integer % 30000); break;
       case SQL_LONG:
         *reinterpret_cast<ISC_LONG*>(p) = static_cast<ISC_LONG>(scale < 0 ? integer * 37 % 100000 : integer);
         break;
       case SQL_INT64:
         *reinterpret_cast<ISC_INT64*>(p) = scale < 0 ? integer * 12345 % 100000000 - (r % 13 == 0 ? 5000 : 0) : integer;
         break;
-      case SQL_FLOAT:
-        *reinterpret_cast<float*>(p) = static_cast<float>(integer) * 0.25f;
-        break;
-      case SQL_DOUBLE:
-        *reinterpret_cast<double*>(p) = static_cast<double>(integer) * 0.25;
-        break;
+      case SQL_FLOAT: *reinterpret_cast<float*>(p) = static_cast<float>(integer) * 0.25f; break;
+      case SQL_DOUBLE: *reinterpret_cast<double*>(p) = static_cast<double>(integer) * 0.25; break;
       case SQL_TYPE_DATE:
         if (!haveDate) date = {2023, static_cast<int>(r % 12) + 1, static_cast<int>(r % 28) + 1};
         *reinterpret_cast<ISC_DATE*>(p) = util_->encodeDate(date.y, date.m, date.d);
@@ -401,11 +405,8 @@ class Builder {
         *reinterpret_cast<ISC_QUAD*>(p) = id;
         break;
       }
-      case SQL_BOOLEAN:
-        *p = static_cast<unsigned char>(r % 2);
-        break;
-      default:
-        fail("tipo de coluna sem gerador: " + table + "." + col);
+      case SQL_BOOLEAN: *p = static_cast<unsigned char>(r % 2); break;
+      default: fail("tipo de coluna sem gerador: " + table + "." + col);
     }
   }
 

@@ -44,19 +44,22 @@ int main(int argc, char** argv) {
   cli.addOption({"ano-trabalho", "Ano de trabalho, 9 caracteres.", "TEXTO", "2025/2026"});
   cli.addOption({"versao", "Versão mais recente do cliente (até 20 caracteres).", "TEXTO", "1.15.01"});
   cli.addOption({"data-servidor", "Data e hora fixas do servidor, dd/MM/yyyy HH:mm:ss (padrão: o relógio).", "TEXTO"});
-  cli.addOption({"contribuinte", "Contribuinte conhecido IE:CHAVE:CNPJ[:S] (S = Simples Nacional); repetível.", "DADOS"});
-  cli.addOption({"falha", "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500, dividir; "
-                          "com :soap ou :upload só nesse tipo de pedido.", "MODO"});
+  cli.addOption(
+      {"contribuinte", "Contribuinte conhecido IE:CHAVE:CNPJ[:S] (S = Simples Nacional); repetível.", "DADOS"});
+  cli.addOption({"falha",
+                 "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500, dividir; "
+                 "com :soap ou :upload só nesse tipo de pedido.",
+                 "MODO"});
   cli.process(app);
 
   SandboxConfig cfg;
   cfg.anoTrabalho = cli.value("ano-trabalho");
   cfg.versao = cli.value("versao");
   cfg.dataServidor = cli.value("data-servidor");
-  if (cfg.anoTrabalho.size() > 9 || !plain(cfg.anoTrabalho)) return fail("--ano-trabalho: até 9 caracteres, sem marcação");
+  if (cfg.anoTrabalho.size() > 9 || !plain(cfg.anoTrabalho))
+    return fail("--ano-trabalho: até 9 caracteres, sem marcação");
   if (cfg.versao.size() > 20 || !plain(cfg.versao)) return fail("--versao: até 20 caracteres, sem marcação");
-  if (!cfg.dataServidor.isEmpty() &&
-      !QDateTime::fromString(cfg.dataServidor, "dd/MM/yyyy HH:mm:ss").isValid())
+  if (!cfg.dataServidor.isEmpty() && !QDateTime::fromString(cfg.dataServidor, "dd/MM/yyyy HH:mm:ss").isValid())
     return fail("--data-servidor: use dd/MM/yyyy HH:mm:ss");
   if (cli.isSet("falha") && !parseFalha(cli.value("falha"), &cfg)) return fail("--falha: modo desconhecido");
   bool portOk = false;
@@ -68,7 +71,8 @@ int main(int argc, char** argv) {
   if (!data.open(cli.value("dados"), &error)) return fail("--dados: " + error);
   for (const QString& spec : cli.values("contribuinte")) {
     const QStringList f = spec.split(':');
-    if (f.size() < 3 || f.size() > 4 || f[0].isEmpty() || f[1].isEmpty() || (f.size() == 4 && f[3] != "S" && f[3] != "N"))
+    if (f.size() < 3 || f.size() > 4 || f[0].isEmpty() || f[1].isEmpty() ||
+        (f.size() == 4 && f[3] != "S" && f[3] != "N"))
       return fail("--contribuinte: use IE:CHAVE:CNPJ[:S] (" + spec + ")");
     data.putContribuinte({f[0], f[1], f[2], f.value(3) == "S"});
   }

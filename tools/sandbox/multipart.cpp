@@ -21,7 +21,8 @@ bool parseMultipart(const HttpRequest& req, FilePart* part, QString* error) {
     return false;
   }
   QByteArray boundary = type.mid(b + 9).trimmed();
-  if (boundary.startsWith('"') && boundary.endsWith('"') && boundary.size() > 1) boundary = boundary.mid(1, boundary.size() - 2);
+  if (boundary.startsWith('"') && boundary.endsWith('"') && boundary.size() > 1)
+    boundary = boundary.mid(1, boundary.size() - 2);
   const qsizetype semi = boundary.indexOf(';');
   if (semi >= 0) boundary.truncate(semi);
   const QByteArray open = "--" + boundary + "\r\n";

@@ -133,11 +133,12 @@ std::optional<Contribuinte> SandboxData::contribuinteByChave(const QString& chav
 
 std::optional<Transmissao> SandboxData::addTransmissao(Transmissao t) {
   QSqlQuery q(db_);
-  q.prepare("INSERT INTO transmissao (ie, referencia, data, status, adicionado, tipo, contador, gia, arquivo, "
-            "tamanho, mensagem, sha1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  for (const QVariant& v : {text(t.ie), text(t.referencia), text(t.data), QVariant(t.status), text(t.adicionado),
-                            text(t.tipo), text(t.contador), text(t.gia), text(t.arquivo), QVariant(t.tamanho),
-                            text(t.mensagem), text(t.sha1)})
+  q.prepare(
+      "INSERT INTO transmissao (ie, referencia, data, status, adicionado, tipo, contador, gia, arquivo, "
+      "tamanho, mensagem, sha1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const QVariant& v :
+       {text(t.ie), text(t.referencia), text(t.data), QVariant(t.status), text(t.adicionado), text(t.tipo),
+        text(t.contador), text(t.gia), text(t.arquivo), QVariant(t.tamanho), text(t.mensagem), text(t.sha1)})
     q.addBindValue(v);
   if (!run(q)) return std::nullopt;
   t.id = q.lastInsertId().toLongLong();
@@ -193,8 +194,9 @@ void SandboxData::addContadorCall(const QList<QPair<QString, QString>>& params) 
 void SandboxData::logRequest(const QString& method, const QString& target, const QString& soapAction,
                              const QString& contentType, qint64 size, const QString& operation, int status) {
   QSqlQuery q(db_);
-  q.prepare("INSERT INTO requisicao (recebido, metodo, caminho, soapaction, content_type, tamanho, operacao, resposta) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  q.prepare(
+      "INSERT INTO requisicao (recebido, metodo, caminho, soapaction, content_type, tamanho, operacao, resposta) "
+      "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
   for (const QVariant& v : {QVariant(now()), QVariant(method), QVariant(target), QVariant(soapAction),
                             QVariant(contentType), QVariant(size), QVariant(operation), QVariant(status)})
     q.addBindValue(v);

@@ -44,8 +44,8 @@ class SandboxData {
   std::optional<Transmissao> transmissaoByProtocolo(const QString& protocolo) const;
 
   void addContadorCall(const QList<QPair<QString, QString>>& params);
-  void logRequest(const QString& method, const QString& target, const QString& soapAction,
-                  const QString& contentType, qint64 size, const QString& operation, int status);
+  void logRequest(const QString& method, const QString& target, const QString& soapAction, const QString& contentType,
+                  qint64 size, const QString& operation, int status);
 
   static QString normalizeIe(const QString& ie);
   static QString digits(const QString& text);

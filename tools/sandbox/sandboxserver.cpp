@@ -12,7 +12,6 @@ namespace {
 constexpr qint64 kMaxBody = 512LL * 1024 * 1024;
 constexpr qint64 kMaxHead = 64 * 1024;
 
-
 const char* reason(int status) {
   switch (status) {
     case 200: return "OK";
@@ -132,7 +131,8 @@ void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
   if (faultApplies(p->req) && config_.falha == Falha::Recusar) {
     // Scoped to one kind of request, refusal can only come once the path is known: reset at once.
     p->done = true;
-    logLine(QStringLiteral("127.0.0.1 %1 %2 -> recusado").arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target)));
+    logLine(QStringLiteral("127.0.0.1 %1 %2 -> recusado")
+                .arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target)));
     s->abort();
     return;
   }
@@ -176,12 +176,12 @@ void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {
         send(s, req, r);
         return;
       }
-      default:
-        break;
+      default: break;
     }
   }
   const HttpResponse resp = dispatch(req);
-  logLine(line + QStringLiteral(" -> %1%2").arg(resp.status).arg(resp.operation.isEmpty() ? QString() : " " + resp.operation));
+  logLine(line +
+          QStringLiteral(" -> %1%2").arg(resp.status).arg(resp.operation.isEmpty() ? QString() : " " + resp.operation));
   data_.logRequest(QString::fromLatin1(req.method), fromCp1252(req.target),
                    req.headers.contains("soapaction") ? QString::fromUtf8(req.header("soapaction")) : QString(),
                    QString::fromLatin1(req.header("content-type")), req.body.size(), resp.operation, resp.status);
@@ -198,7 +198,8 @@ HttpResponse SandboxServer::dispatch(HttpRequest& req) {
     return req.path.startsWith("/client_zide") ? HandleUploadZide(*this, req) : HandleUploadSimples(*this, req);
   }
   if (req.path == "/protocoloDown.php") return HandleProtocolo(*this, req);
-  return {404, "text/html; charset=windows-1252", "<html><body><h1>404</h1><p>Página não encontrada.</p></body></html>"};
+  return {404, "text/html; charset=windows-1252",
+          "<html><body><h1>404</h1><p>Página não encontrada.</p></body></html>"};
 }
 
 qsizetype SplitPoint(const QByteArray& body) {
@@ -214,8 +215,8 @@ void SandboxServer::send(QTcpSocket* s, const HttpRequest& req, const HttpRespon
   // Answer in the version asked, and close: the client reads until the end of the connection.
   const QByteArray version = req.version == "HTTP/1.1" ? QByteArray("HTTP/1.1") : QByteArray("HTTP/1.0");
   QByteArray head = version + ' ' + QByteArray::number(resp.status) + ' ' + reason(resp.status) + "\r\n";
-  head += "Server: zide-sandbox\r\nContent-Type: " + resp.contentType + "\r\nContent-Length: " +
-          QByteArray::number(resp.body.size()) + "\r\nConnection: close\r\n\r\n";
+  head += "Server: zide-sandbox\r\nContent-Type: " + resp.contentType +
+          "\r\nContent-Length: " + QByteArray::number(resp.body.size()) + "\r\nConnection: close\r\n\r\n";
   if (config_.falha == Falha::Dividir && faultApplies(req)) {
     sendInTwo(s, head, resp.body);
     return;

@@ -23,8 +23,9 @@ HttpResponse envelope(const QString& operation, const QString& result) {
   r.body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
             "xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\" "
             "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
-            "<SOAP-ENV:Body><ns1:" + operation + "Response xmlns:ns1=\"urn:zide\"><return xsi:type=\"xsd:string\">" +
-            esc(result) + "</return></ns1:" + operation + "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>")
+            "<SOAP-ENV:Body><ns1:" +
+            operation + "Response xmlns:ns1=\"urn:zide\"><return xsi:type=\"xsd:string\">" + esc(result) +
+            "</return></ns1:" + operation + "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>")
                .toUtf8();
   return r;
 }
@@ -34,10 +35,14 @@ HttpResponse fault(const QString& code, const QString& text, const QString& oper
   r.status = 500;
   r.contentType = "application/soap+xml; charset=utf-8";
   r.operation = operation.isEmpty() ? QStringLiteral("fault") : operation + " fault";
-  r.body = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
-            "<env:Body><env:Fault><env:Code><env:Value>env:" + code + "</env:Value></env:Code><env:Reason>"
-            "<env:Text xml:lang=\"en\">" + esc(text) + "</env:Text></env:Reason></env:Fault></env:Body></env:Envelope>")
-               .toUtf8();
+  r.body =
+      ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+       "<env:Body><env:Fault><env:Code><env:Value>env:" +
+       code +
+       "</env:Value></env:Code><env:Reason>"
+       "<env:Text xml:lang=\"en\">" +
+       esc(text) + "</env:Text></env:Reason></env:Fault></env:Body></env:Envelope>")
+          .toUtf8();
   return r;
 }
 
@@ -63,11 +68,8 @@ bool parseCall(const QByteArray& body, SoapCall* call, QString* error) {
         if (depth == 4) call->params.append({name, text});
         --depth;
         break;
-      case QXmlStreamReader::DTD:
-        xml.raiseError(QStringLiteral("DTD not allowed"));
-        break;
-      default:
-        break;
+      case QXmlStreamReader::DTD: xml.raiseError(QStringLiteral("DTD not allowed")); break;
+      default: break;
     }
   }
   if (xml.hasError()) {
@@ -84,22 +86,22 @@ bool parseCall(const QByteArray& body, SoapCall* call, QString* error) {
 // Positions the client reads: 32-50 the date, 59-67 the working year, 78-97 the newest version.
 QString listaTransferencias(SandboxServer& server, const QString& ie) {
   const SandboxConfig& cfg = server.config();
-  QString doc = "<listaTransferencias servidor=\"" + server.serverDate() + "\" anos=\"" + cfg.anoTrabalho.leftJustified(9) +
-                "\" versao=\"" + cfg.versao.leftJustified(20) + "\">";
+  QString doc = "<listaTransferencias servidor=\"" + server.serverDate() + "\" anos=\"" +
+                cfg.anoTrabalho.leftJustified(9) + "\" versao=\"" + cfg.versao.leftJustified(20) + "\">";
   for (const Transmissao& t : server.data().transmissoes(ie)) {
-    doc += "<transferencia><referencia>" + esc(t.referencia) + "</referencia><data>" + esc(t.data) + "</data><protocolo>" +
-           esc(t.protocolo) + "</protocolo><status>" + QString::number(t.status) + "</status><adicionado>" +
-           esc(t.adicionado) + "</adicionado></transferencia>";
+    doc += "<transferencia><referencia>" + esc(t.referencia) + "</referencia><data>" + esc(t.data) +
+           "</data><protocolo>" + esc(t.protocolo) + "</protocolo><status>" + QString::number(t.status) +
+           "</status><adicionado>" + esc(t.adicionado) + "</adicionado></transferencia>";
   }
   return doc + "</listaTransferencias>";
 }
 
 QString detalhes(const Transmissao& t) {
   QString doc = "<detalhes><transmissao PROTOCOLO=\"" + esc(t.protocolo) + "\"><DETALHE>" +
-                esc(QStringLiteral("Protocolo %1 recebido em %2").arg(t.protocolo, t.data)) + "</DETALHE><IE>" + esc(t.ie) +
-                "</IE><REFERENCIA>" + esc(t.referencia) + "</REFERENCIA><DATA>" + esc(t.data) + "</DATA><STATUS>" +
-                QString::number(t.status) + "</STATUS><TIPO>" + esc(t.tipo) + "</TIPO><ARQUIVO>" + esc(t.arquivo) +
-                "</ARQUIVO><VALOR>" + esc(t.adicionado) + "</VALOR></transmissao>";
+                esc(QStringLiteral("Protocolo %1 recebido em %2").arg(t.protocolo, t.data)) + "</DETALHE><IE>" +
+                esc(t.ie) + "</IE><REFERENCIA>" + esc(t.referencia) + "</REFERENCIA><DATA>" + esc(t.data) +
+                "</DATA><STATUS>" + QString::number(t.status) + "</STATUS><TIPO>" + esc(t.tipo) + "</TIPO><ARQUIVO>" +
+                esc(t.arquivo) + "</ARQUIVO><VALOR>" + esc(t.adicionado) + "</VALOR></transmissao>";
   if (!t.mensagem.isEmpty())
     doc += "<mensagem PROTOCOLO=\"" + esc(t.protocolo) + "\"><DETALHE>" + esc(t.mensagem) + "</DETALHE><CODIGO>" +
            (t.gia.isEmpty() ? QStringLiteral("1") : esc(t.gia)) + "</CODIGO></mensagem>";

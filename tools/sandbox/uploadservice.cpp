@@ -19,8 +19,9 @@ HttpResponse page(int status, const QString& title, const QString& bodyHtml, con
   HttpResponse r;
   r.status = status;
   r.operation = operation;
-  r.body = toCp1252("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"><title>" +
-                    title.toHtmlEscaped() + "</title></head><body>\r\n" + bodyHtml + "\r\n</body></html>\r\n");
+  r.body =
+      toCp1252("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"><title>" +
+               title.toHtmlEscaped() + "</title></head><body>\r\n" + bodyHtml + "\r\n</body></html>\r\n");
   return r;
 }
 
@@ -76,7 +77,9 @@ QString sha1Hex(const QByteArray& content) {
 }
 
 QString protocolLine(const Transmissao& t) {
-  return QStringLiteral("<p>PROTOCOLO=%1;REFERENCIA=%2;STATUS=%3</p>").arg(t.protocolo, t.referencia.toHtmlEscaped()).arg(t.status);
+  return QStringLiteral("<p>PROTOCOLO=%1;REFERENCIA=%2;STATUS=%3</p>")
+      .arg(t.protocolo, t.referencia.toHtmlEscaped())
+      .arg(t.status);
 }
 }  // namespace
 
@@ -88,7 +91,8 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
   FilePart part;
   QString error;
   if (!parseMultipart(req, &part, &error) || part.field != QLatin1String("objArquivo"))
-    return page(400, "ZIDE", "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
+    return page(400, "ZIDE",
+                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
                 op + " sem arquivo");
   const QStringList gias = q.value("gias").split(',', Qt::SkipEmptyParts);
   if (gias.isEmpty()) return page(200, "ZIDE", "NENHUMA GIA INFORMADA", op + " sem gias");
@@ -131,7 +135,8 @@ QStringList SimplesRefusals(const QByteArray& content) {
   if (upper.contains("EXTRATO")) out << QStringLiteral("ARQUIVO INVALIDO - EXTRATO");
   if (upper.contains("RECIBO")) out << QStringLiteral("ARQUIVO INVALIDO - RECIBO");
   const bool pdf = content.startsWith("%PDF-") && content.right(1024).contains("%%EOF");
-  static const QRegularExpression printed(QStringLiteral("/Producer\\s*\\([^)]*Print"), QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression printed(QStringLiteral("/Producer\\s*\\([^)]*Print"),
+                                          QRegularExpression::CaseInsensitiveOption);
   if (!pdf || content.count("%%EOF") > 1 || printed.match(QString::fromLatin1(content)).hasMatch())
     out << QStringLiteral("ARQUIVO INVALIDO - MODIFICADO");
   return out;
@@ -146,7 +151,8 @@ HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) 
   QString error;
   if (!parseMultipart(req, &part, &error) || part.field != QLatin1String("objArquivo"))
     return page(400, "Simples Nacional",
-                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(), op + " sem arquivo");
+                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
+                op + " sem arquivo");
   const QStringList refusals = SimplesRefusals(part.content);
   if (!refusals.isEmpty()) {
     QString html;
@@ -171,8 +177,8 @@ HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) 
   const auto stored = server.data().addTransmissao(t);
   if (!stored) return page(500, "Simples Nacional", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
   return page(200, "Simples Nacional",
-              "<h1>Declaração do Simples Nacional recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + part.fileName.toHtmlEscaped() +
-                  "</p>\r\n" + protocolLine(*stored),
+              "<h1>Declaração do Simples Nacional recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " +
+                  part.fileName.toHtmlEscaped() + "</p>\r\n" + protocolLine(*stored),
               op);
 }
 
@@ -181,7 +187,8 @@ HttpResponse HandleProtocolo(SandboxServer& server, const HttpRequest& req) {
   const QMap<QString, QString> q = ParseQuery(req.query);
   const auto c = server.data().contribuinteByIe(q.value("IE"));
   if (!c || c->chave != q.value("key"))
-    return page(200, "Protocolo", "<h1>Acesso não autorizado</h1><p>Inscrição ou chave inválida.</p>", op + " recusado");
+    return page(200, "Protocolo", "<h1>Acesso não autorizado</h1><p>Inscrição ou chave inválida.</p>",
+                op + " recusado");
   QString ref = q.value("ref");
   ref.remove(' ');
   QList<Transmissao> found;
@@ -194,13 +201,19 @@ HttpResponse HandleProtocolo(SandboxServer& server, const HttpRequest& req) {
   for (const Transmissao& t : found) {
     html += "<table border=\"1\" cellpadding=\"4\">\r\n";
     const QList<QPair<QString, QString>> rows = {
-        {"Protocolo", t.protocolo},   {"Inscrição Estadual", t.ie},
-        {"Referência", t.referencia}, {"Data de Processamento", t.data},
-        {"Declaração", t.tipo == "SIMPLES" ? QStringLiteral("Simples Nacional") : QStringLiteral("ZIDE - Débito e Crédito")},
-        {"Arquivo", t.arquivo},       {"Tamanho (bytes)", QString::number(t.tamanho)},
-        {"Contador", t.contador},     {"Situação", t.status == 1 ? QStringLiteral("Verificação concluída, sem mensagens.") : t.mensagem},
+        {"Protocolo", t.protocolo},
+        {"Inscrição Estadual", t.ie},
+        {"Referência", t.referencia},
+        {"Data de Processamento", t.data},
+        {"Declaração",
+         t.tipo == "SIMPLES" ? QStringLiteral("Simples Nacional") : QStringLiteral("ZIDE - Débito e Crédito")},
+        {"Arquivo", t.arquivo},
+        {"Tamanho (bytes)", QString::number(t.tamanho)},
+        {"Contador", t.contador},
+        {"Situação", t.status == 1 ? QStringLiteral("Verificação concluída, sem mensagens.") : t.mensagem},
     };
-    for (const auto& r : rows) html += "<tr><th align=\"left\">" + r.first + "</th><td>" + r.second.toHtmlEscaped() + "</td></tr>\r\n";
+    for (const auto& r : rows)
+      html += "<tr><th align=\"left\">" + r.first + "</th><td>" + r.second.toHtmlEscaped() + "</td></tr>\r\n";
     html += "</table><br>\r\n";
   }
   return page(200, "Protocolo " + found.first().protocolo, html, op);

@@ -62,10 +62,8 @@ int run(CommandArgs args) {
                               {"protocolo", r.protocolo},
                               {"status", r.status},
                               {"protocoloUrl", Transmissions::ReceiptUrl(host, ie, chave, r.referencia)}});
-    QJsonObject o{{"dataServidor", date},
-                  {"anoTrabalho", s.anoTrabalho},
-                  {"atualizado", s.current},
-                  {"transmissoes", list}};
+    QJsonObject o{
+        {"dataServidor", date}, {"anoTrabalho", s.anoTrabalho}, {"atualizado", s.current}, {"transmissoes", list}};
     if (!s.current) o.insert("versaoMaisRecente", s.newestVersion.trimmed());
     put(stdout, QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
     return kExitOk;

@@ -119,7 +119,8 @@ int run(CommandArgs args) {
     check.uf = args[1];
     // The validator lets a code it does not know pass as exempt; here that would only hide a typo.
     if (!IEUnidadeConhecida(check.uf))
-      return usageError(kValidar, "UF desconhecida: \"" + std::string(check.uf) + "\" (use as letras maiúsculas da lista abaixo).");
+      return usageError(
+          kValidar, "UF desconhecida: \"" + std::string(check.uf) + "\" (use as letras maiúsculas da lista abaixo).");
     texts = args.subspan(2);
   } else {
     return usageError(kValidar, "tipo de documento desconhecido: \"" + std::string(type) + "\" (use cpf, cnpj ou ie).");
