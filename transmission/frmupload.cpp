@@ -78,17 +78,7 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   auto* middle = new QHBoxLayout;
   middle->addLayout(lists, 2);
   middle->addWidget(Frame1_, 5);
-  auto* bottom = new QHBoxLayout;
-  bottom->addWidget(ProgressBar1_, 1);
-  bottom->addWidget(lblSendSpeed_);
-  bottom->addSpacing(12);
-  bottom->addWidget(cmdUpload_);
-  bottom->addWidget(Command2_);
-  auto* lay = new QVBoxLayout(this);
-  lay->addWidget(Label1_);
-  lay->addWidget(Label2_);
-  lay->addLayout(middle, 1);
-  lay->addLayout(bottom);
+  layOut(Label1_, Label2_, middle);
 
   connect(Command1_, &QPushButton::clicked, this, &FrmUpload::Command1_Click);
 

@@ -64,17 +64,7 @@ FrmUploadSimples::FrmUploadSimples() {
   auto* middle = new QHBoxLayout;
   middle->addLayout(folders, 2);
   middle->addWidget(file_, 3);
-  auto* bottom = new QHBoxLayout;
-  bottom->addWidget(ProgressBar1_, 1);
-  bottom->addWidget(lblSendSpeed_);
-  bottom->addSpacing(12);
-  bottom->addWidget(cmdUpload_);
-  bottom->addWidget(Command2_);
-  auto* lay = new QVBoxLayout(this);
-  lay->addWidget(Label1_);
-  lay->addWidget(Label2_);
-  lay->addLayout(middle, 1);
-  lay->addLayout(bottom);
+  layOut(Label1_, Label2_, middle);
 
   loadAccountant();
   setFolder(startFolder());

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,6 +15,7 @@
 #include <QStorageInfo>
 #include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include "app/cp1252.h"
 #include "app/interaction.h"
@@ -57,6 +59,20 @@ void TransmissionWindow::makeHeading(QLabel* label) {
   big.setPointSizeF(big.pointSizeF() * 1.5);
   big.setBold(true);
   label->setFont(big);
+}
+
+void TransmissionWindow::layOut(QLabel* title, QLabel* text, QLayout* middle) {
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(ProgressBar1_, 1);
+  bottom->addWidget(lblSendSpeed_);
+  bottom->addSpacing(12);
+  bottom->addWidget(cmdUpload_);
+  bottom->addWidget(Command2_);
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(title);
+  lay->addWidget(text);
+  lay->addLayout(middle, 1);
+  lay->addLayout(bottom);
 }
 
 TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {

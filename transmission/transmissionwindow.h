@@ -8,6 +8,7 @@
 
 class QComboBox;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -60,6 +61,8 @@ class TransmissionWindow : public FormBase<QWidget> {
   static QLabel* makeLabel(QWidget* parent, const char* name, const QString& text);
   // The window's title line: a larger, bold font.
   static void makeHeading(QLabel* label);
+  // Title and text on top, the window's own middle part, then the send progress and the buttons.
+  void layOut(QLabel* title, QLabel* text, QLayout* middle);
 
   // Reads the stored accountant into docContador; the load of both windows.
   void loadAccountant();
