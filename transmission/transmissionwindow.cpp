@@ -104,10 +104,9 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   txtResponse_ = hiddenBox(this, "txtResponse");
 
   connect(Drive1_, &QComboBox::activated, this, [this] { Drive1_Change(); });
-  connect(dir_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-    dirPath_ = item->data(kDirPathRole).toString();
-    dir_Change();
-  });
+  // The drive list follows the folder, so it always names the drive being looked at.
+  connect(dir_, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { setFolder(item->data(kDirPathRole).toString()); });
   connect(file_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (row < 0) return;
     lastFolder = dirPath_;
@@ -180,7 +179,7 @@ void TransmissionWindow::dir_Change() {
 }
 
 void TransmissionWindow::setFolder(const QString& path) {
-  dirPath_ = QDir(path).absolutePath();
+  dirPath_ = QDir::cleanPath(QDir(path).absolutePath());
   // The drive is the longest listed root that holds the folder.
   int best = -1;
   qsizetype bestLen = -1;

@@ -361,6 +361,15 @@ void TstIntake::folderAndDriveLists() {
   drives->setCurrentIndex(roots.indexOf("/"));
   f->Drive1_Change();
   QCOMPARE(f->folder(), QString("/"));
+  // Walking the folder list to the home folder moves the drive list along.
+  f->setFolder(QDir::homePath() + "/..");
+  QVERIFY(drives->currentIndex() != 0);
+  QListWidgetItem* home = nullptr;
+  for (int i = 0; i < dirs->count(); ++i)
+    if (dirs->item(i)->data(Qt::UserRole).toString() == QDir::homePath()) home = dirs->item(i);
+  QVERIFY(home);
+  emit dirs->itemActivated(home);
+  QCOMPARE(drives->currentIndex(), 0);
   QVERIFY(rec_->messages.isEmpty());
 }
 
