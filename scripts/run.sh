@@ -152,21 +152,33 @@ Declarações em $files:
 
 EOF
 
+# Port 80 first: the receipt address the program opens in the browser names the host without a
+# port, so only there does "Imprimir Protocolo" reach the sandbox. Any free port otherwise.
 port=""
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-"$bin/zide-sandbox" --porta 0 --dados "$demo/sandbox.db" --ano-trabalho "$working_year" \
-    --contribuinte "$zide_ie:$zide_key:$zide_cnpj" \
-    --contribuinte "$simples_ie:$simples_key:$simples_cnpj:S" \
-    >"$fifo" 2>>"$demo/sandbox.log" &
-pids+=($!)
-if ! read -r _ port <"$fifo"; then
+for try_port in 80 0; do
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  "$bin/zide-sandbox" --porta "$try_port" --dados "$demo/sandbox.db" --ano-trabalho "$working_year" \
+      --contribuinte "$zide_ie:$zide_key:$zide_cnpj" \
+      --contribuinte "$simples_ie:$simples_key:$simples_cnpj:S" \
+      >"$fifo" 2>>"$demo/sandbox.log" &
+  pid=$!
+  if read -r _ port <"$fifo"; then
+    pids+=("$pid")
+    rm -f "$fifo"
+    break
+  fi
   rm -f "$fifo"
+  port=""
+done
+if [ -z "$port" ]; then
   echo "O servidor de demonstração não iniciou: veja $demo/sandbox.log" >&2
   exit 1
 fi
-rm -f "$fifo"
 echo "Servidor de demonstração em 127.0.0.1:$port (registro: $demo/sandbox.log)"
+if [ "$port" != 80 ]; then
+  echo "A porta 80 está ocupada: o protocolo aberto no navegador (Imprimir Protocolo) não chegará ao servidor de demonstração."
+fi
 printf '[servidor]\r\nhost=127.0.0.1\r\nport=%s\r\n' "$port" >"$demo/diziz.ini"
 
 export ZIDE_HOME=$demo ZIDE_CERTIFICADOS=$demo/certificados
