@@ -469,8 +469,14 @@ void TstTransmit::zideFaults() {
                .arg(server_->port())
                .arg(kAccountantStored, kKeyZide));
 
-  // A port nobody listens on. From here on the certificate choice is cancelled: the one accepted
-  // before still counts.
+  // A port the request machinery cannot hold. From here on the certificate choice is cancelled:
+  // the one accepted before still counts.
+  app_->writeSettings("127.0.0.1", "40000");
+  rec_->clear();
+  QVERIFY(!press(f, false));
+  check("Invalid Port", QMessageBox::Critical);
+
+  // A port nobody listens on.
   app_->writeSettings("127.0.0.1", QString::number(closedPort()));
   rec_->clear();
   press(f, false);
