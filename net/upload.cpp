@@ -179,22 +179,12 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
   idle_.start(connectTimeoutMs_);
   socket_->connectToHost(host, port);
   // The wait lets window events run, so the window can be closed meanwhile (abort() ends it).
-  QPointer<Uploader> self(this);
-  if (socket_->state() != QAbstractSocket::ConnectedState && state_ == State::Connecting) {
-    QEventLoop loop;
-    wait_ = &loop;
-    loop.exec();
-    if (!self) return false;
-    wait_ = nullptr;
-  }
+  if (socket_->state() != QAbstractSocket::ConnectedState && state_ == State::Connecting &&
+      !waitHere(0, QEventLoop::AllEvents))
+    return false;
   if (state_ != State::Connecting || !conectado_) return false;
   if (handOverDelayMs_ > 0) {
-    QEventLoop loop;
-    wait_ = &loop;
-    QTimer::singleShot(handOverDelayMs_, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!self) return false;
-    wait_ = nullptr;
+    if (!waitHere(handOverDelayMs_, QEventLoop::ExcludeUserInputEvents)) return false;
     // The server may have dropped the connection, or the window aborted, during the pause.
     if (state_ != State::Connecting || !socket_) return false;
   }
@@ -205,18 +195,18 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
   return true;
 }
 
-void Uploader::abort() {
-  idle_.stop();
-  if (wait_) wait_->quit();
-  if (socket_) {
-    socket_->disconnect(this);
-    socket_->abort();
-    socket_->deleteLater();
-    socket_ = nullptr;
-  }
-  state_ = State::Idle;
-  setConectado(false);
+bool Uploader::waitHere(int ms, QEventLoop::ProcessEventsFlags flags) {
+  QPointer<Uploader> self(this);
+  QEventLoop loop;
+  wait_ = &loop;
+  if (ms > 0) QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec(flags);
+  if (!self) return false;
+  wait_ = nullptr;
+  return true;
 }
+
+void Uploader::abort() { finishConnection(); }
 
 // The request goes out in slices as the socket drains, so it is held once, not copied whole.
 void Uploader::feed() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QEventLoop>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,7 +9,6 @@
 #include "net/urlhelper.h"
 
 class QTcpSocket;
-class QEventLoop;
 
 // The multipart upload of a declaration: one HTTP/1.0 POST written by hand on a plain TCP connection.
 
@@ -109,6 +109,9 @@ class Uploader : public QObject {
 
  private:
   void setConectado(bool on);
+  // Runs window events until the wait is ended (connection up, failure, abort) or ms pass (0: no
+  // limit). False when this object was destroyed meanwhile.
+  bool waitHere(int ms, QEventLoop::ProcessEventsFlags flags);
   void feed();
   void onBytesWritten(qint64 n);
   void onReadyRead();
