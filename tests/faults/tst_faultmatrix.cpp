@@ -328,18 +328,7 @@ QString TstFaultMatrix::storedAccountantName() {
 }
 
 void TstFaultMatrix::fillAccountant(FrmContador* f) {
-  child<QRadioButton>(f, "opt_fisica")->click();
-  type(f, "txtCNPJCPF", "12345678909");
-  type(f, "txtCRC", "MG-012345/O");
-  type(f, "txtRazaoSocial", kNewName);
-  type(f, "txtLogradouro", "Rua A");
-  type(f, "txtNumero", "10");
-  type(f, "txtBairro", "Centro");
-  type(f, "txtCidade", "Tavarel");
-  type(f, "txtUF", "MG");
-  type(f, "txtTelefone", "3134567800");
-  type(f, "txtCEP", "35000000");
-  type(f, "txtEmail", "contato@novo.com.br");
+  FormDriver::fillAccountant(f, false, "12345678909", kNewName, "contato@novo.com.br");
 }
 
 QString TstFaultMatrix::workFile(const QString& name, const QByteArray& bytes) {

@@ -3,6 +3,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 
 // Driving the registration windows as a person would: typing into boxes, leaving them, clicking.
@@ -41,5 +42,22 @@ inline void leave(QWidget* w, const char* name) {
 }
 
 inline void click(QWidget* w, const char* name) { child<QPushButton>(w, name)->click(); }
+
+// The accountant window filled with a complete, valid accountant: a person (CPF) or a company (CNPJ).
+inline void fillAccountant(QWidget* f, bool company, const QString& document, const QString& name,
+                           const QString& email) {
+  child<QRadioButton>(f, company ? "opt_juridica" : "opt_fisica")->click();
+  type(f, "txtCNPJCPF", document);
+  type(f, "txtCRC", "MG-012345/O");
+  type(f, "txtRazaoSocial", name);
+  type(f, "txtLogradouro", "Rua Direita");
+  type(f, "txtNumero", "10");
+  type(f, "txtBairro", "Centro");
+  type(f, "txtCidade", "Tavarel");
+  type(f, "txtUF", "MG");
+  type(f, "txtTelefone", "3134567800");
+  type(f, "txtCEP", "35000000");
+  type(f, "txtEmail", email);
+}
 
 }  // namespace FormDriver

@@ -184,18 +184,7 @@ void TstTransmit::cleanup() {
 void TstTransmit::registerAccountant() {
   FrmContador* f = Forms::get<FrmContador>();
   f->show();
-  child<QRadioButton>(f, "opt_juridica")->click();
-  type(f, "txtCNPJCPF", kAccountant);
-  type(f, "txtCRC", "MG-012345/O");
-  type(f, "txtRazaoSocial", "Escritório Contábil Teste");
-  type(f, "txtLogradouro", "Rua Direita");
-  type(f, "txtNumero", "10");
-  type(f, "txtBairro", "Centro");
-  type(f, "txtCidade", "Tavarel");
-  type(f, "txtUF", "MG");
-  type(f, "txtTelefone", "3134567800");
-  type(f, "txtCEP", "35000000");
-  type(f, "txtEmail", "contato@escritorio.com.br");
+  fillAccountant(f, true, kAccountant, "Escritório Contábil Teste", "contato@escritorio.com.br");
   click(f, "btnOK");
   QCOMPARE(rec_->lastText(), QString("Contador cadastrado com sucesso"));
   settle();
