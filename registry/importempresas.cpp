@@ -103,14 +103,19 @@ void ImportarEmpresas::Command2_Click() {
   Command3_->show();
 }
 
-void ImportarEmpresas::Command3_Click() {
-  QList<EmpresaNovaGIA> empresas;
+std::optional<QList<EmpresaNovaGIA>> ImportarEmpresas::lerArquivo() {
   try {
-    empresas = LerExportacaoNovaGIA(Text1_->text());
+    return LerExportacaoNovaGIA(Text1_->text());
   } catch (const std::exception&) {
     MsgBox(this, kArquivoInvalido, QMessageBox::NoIcon, kMsgTitle);
-    return;
+    return std::nullopt;
   }
+}
+
+void ImportarEmpresas::Command3_Click() {
+  const std::optional<QList<EmpresaNovaGIA>> lidas = lerArquivo();
+  if (!lidas) return;
+  const QList<EmpresaNovaGIA>& empresas = *lidas;
   if (empresas.isEmpty()) {
     MsgBox(this, QStringLiteral("Erro: Arquivo está vazio"), QMessageBox::NoIcon, QString());
     return;
@@ -146,13 +151,9 @@ void ImportarEmpresas::Command3_Click() {
 
 void ImportarEmpresas::Command1_Click() {
   // The file is read again: Text1 may name another file than the one loaded.
-  QList<EmpresaNovaGIA> empresas;
-  try {
-    empresas = LerExportacaoNovaGIA(Text1_->text());
-  } catch (const std::exception&) {
-    MsgBox(this, kArquivoInvalido, QMessageBox::NoIcon, kMsgTitle);
-    return;
-  }
+  const std::optional<QList<EmpresaNovaGIA>> lidas = lerArquivo();
+  if (!lidas) return;
+  const QList<EmpresaNovaGIA>& empresas = *lidas;
   std::unique_ptr<LocalDatabase::Connection> db;
   try {
     db = std::make_unique<LocalDatabase::Connection>();

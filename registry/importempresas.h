@@ -2,6 +2,7 @@
 #include <QList>
 #include <QString>
 #include <QWidget>
+#include <optional>
 
 #include "app/forms.h"
 
@@ -42,6 +43,8 @@ class ImportarEmpresas : public FormBase<QWidget> {
   QTableWidget* MSFlexGrid1() const { return MSFlexGrid1_; }
 
  private:
+  // The companies of the file named in Text1; nullopt after the invalid-file message.
+  std::optional<QList<EmpresaNovaGIA>> lerArquivo();
   QLineEdit* Text1_;
   QPushButton* Command1_;
   QPushButton* Command2_;
