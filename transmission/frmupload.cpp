@@ -10,11 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStorageInfo>
-#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 

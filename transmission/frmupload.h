@@ -6,12 +6,8 @@
 #include "transmission/referencewalk.h"
 #include "transmission/transmissionwindow.h"
 
-class QComboBox;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
