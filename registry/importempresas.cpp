@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <memory>
 
+#include "app/grids.h"
 #include "app/interaction.h"
 #include "registry/certificates.h"
 #include "registry/certificatesroutine.h"
@@ -144,6 +145,7 @@ void ImportarEmpresas::Command3_Click() {
       g->setItem(i, c, item);
     }
   }
+  WidenToContents(g, 0, 2);
   Command1_->setVisible(!inconsistente);
   Label1_->setVisible(inconsistente);
   Label2_->setVisible(inconsistente);

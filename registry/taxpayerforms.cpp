@@ -13,6 +13,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/grids.h"
 #include "app/interaction.h"
 #include "app/principal.h"
 #include "registry/certificatesroutine.h"
@@ -299,11 +300,7 @@ void TaxpayerListForm::fill() {
     cell(3, "CNAE", Qt::AlignLeft | Qt::AlignVCenter);
     if (!r.value(QStringLiteral("Chave")).toString().isEmpty()) cell(4, "Chave", Qt::AlignHCenter | Qt::AlignTop);
   }
-  // The widths above are a minimum: an IE or CNPJ cut short could not be told from another.
-  for (int c = 0; c < 4; ++c) {
-    grid_->resizeColumnToContents(c);
-    grid_->setColumnWidth(c, std::max(grid_->columnWidth(c), twips[c] / kTwipsPerPixel));
-  }
+  WidenToContents(grid_, 0, 3);
   // Like a flex grid, the current row starts on the first row below the header.
   grid_->setCurrentCell(grid_->rowCount() > 1 ? 1 : 0, 0);
 }

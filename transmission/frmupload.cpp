@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/grids.h"
 #include "app/interaction.h"
 #include "app/principal.h"
 #include "registry/errorreport.h"
@@ -240,12 +241,7 @@ void FrmUpload::Command1_Click() {
       GridRefencias_->setItem(row, c, item);
     }
   }
-  // The described widths are a minimum: a period is never cut on screen.
-  for (int c = 1; c < 4; ++c) {
-    const int wanted = GridRefencias_->columnWidth(c);
-    GridRefencias_->resizeColumnToContents(c);
-    if (GridRefencias_->columnWidth(c) < wanted) GridRefencias_->setColumnWidth(c, wanted);
-  }
+  WidenToContents(GridRefencias_, 1, 3);
   GridRefencias_->setCurrentCell(1, 1);
   cmdUpload_->setEnabled(!lostDataPending_);
   if (main) main->setEnabled(true);

@@ -146,6 +146,13 @@ void TstImport::loadingMarksInconsistentRows() {
   const QStringList headers = {"IE", "CNPJ", "CNAE", "Razão Social"};
   for (int c = 0; c < 4; ++c) QCOMPARE(g->horizontalHeaderItem(c)->text(), headers[c]);
   QCOMPARE(g->columnWidth(3), 5000 / 15);
+  // An IE, CNPJ or CNAE is shown whole, and the described widths stay the minimum.
+  const int minimum[] = {1500 / 15, 1800 / 15, 1200 / 15};
+  for (int c = 0; c < 3; ++c) {
+    QVERIFY(g->columnWidth(c) >= minimum[c]);
+    for (int r = 0; r < g->rowCount(); ++r)
+      QVERIFY(g->columnWidth(c) >= g->fontMetrics().horizontalAdvance(g->item(r, c)->text()));
+  }
   QCOMPARE(g->item(0, 3)->text(), QStringLiteral("Oficina Mecânica Boa Vista Ltda "));
   QCOMPARE(g->item(1, 1)->text(), QStringLiteral("76.018.955/0001-39"));
   const QColor red(255, 0, 0);
