@@ -2,9 +2,9 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include "app/abertura.h"
-#include "app/settings.h"
-#include "registry/migration.h"
+#include "base/settings.h"
+#include "gui/main/abertura.h"
+#include "gui/registry/migrationoffer.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -1,6 +1,6 @@
 #include "net/enc64.h"
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 
 Base64Error::Base64Error() : std::runtime_error("Input string is not valid Base64.") {}
 

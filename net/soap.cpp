@@ -10,8 +10,8 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 
-#include "app/cp1252.h"
-#include "app/settings.h"
+#include "base/cp1252.h"
+#include "base/settings.h"
 
 QString GenerateSoapBodyStart() {
   return QStringLiteral(

@@ -12,8 +12,8 @@
 #include <sys/mman.h>
 #endif
 
-#include "app/cp1252.h"
-#include "app/settings.h"
+#include "base/cp1252.h"
+#include "base/settings.h"
 
 namespace {
 constexpr qint64 kChunk = 1024 * 1024;         // handed to the socket at a time

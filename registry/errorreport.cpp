@@ -1,6 +1,5 @@
 #include "registry/errorreport.h"
 
-#include "app/interaction.h"
 #include "registry/localdb.h"
 
 namespace ErrorReport {
@@ -30,7 +29,5 @@ QString full(const QList<DriverError>& driverErrors, const RuntimeError& err) {
 }
 
 QString forDbError(const DbError& e) { return shortForm({e.number, e.source, e.description}); }
-
-void show(QWidget* parent, const DbError& e) { MsgBox(parent, forDbError(e)); }
 
 }  // namespace ErrorReport

@@ -2,7 +2,6 @@
 #include <QList>
 #include <QString>
 
-class QWidget;
 struct DbError;
 
 // The multi-line text that reports a database or runtime error. Every line is preceded by CR LF.
@@ -25,7 +24,5 @@ QString full(const QList<DriverError>& driverErrors, const RuntimeError& err);
 QString shortForm(const RuntimeError& err);
 // The short form of a failed database step.
 QString forDbError(const DbError& e);
-// Shows the report (OK only, no icon, the application's title).
-void show(QWidget* parent, const DbError& e);
 
 }  // namespace ErrorReport

@@ -6,7 +6,7 @@
 #include <QSqlQuery>
 #include <utility>
 
-#include "app/appfolder.h"
+#include "base/appfolder.h"
 
 QString SqlQuote(const QString& value) {
   QString v = value;

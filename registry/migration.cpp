@@ -4,8 +4,7 @@
 #include <QFileInfo>
 #include <QSqlRecord>
 
-#include "app/appfolder.h"
-#include "app/interaction.h"
+#include "base/appfolder.h"
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
 
@@ -31,14 +30,10 @@ int total(DbConnection& db, const QString& table) {
   return db.query(QStringLiteral("select count(0) as total from ") + table).first().value(0).toInt();
 }
 
-void marcar(DbConnection& db, const QString& resposta) {
+void marcarNo(DbConnection& db, const QString& resposta) {
   db.exec(kCriaMarca);
   db.exec(QStringLiteral("insert into tblMigracao (arquivo, resposta, data) values (?, ?, ?)"),
           {arquivoAnterior(), resposta, QDateTime::currentDateTime().toString(Qt::ISODate)});
-}
-
-QString contagem(int n, const char* singular, const char* plural) {
-  return QString::number(n) + QLatin1Char(' ') + QString::fromUtf8(n == 1 ? singular : plural);
 }
 
 }  // namespace
@@ -86,7 +81,7 @@ Resultado trazer(const QString& mdbPath) {
               v);
       ++r.contribuintes;
     }
-    marcar(db, QStringLiteral("trazido"));
+    marcarNo(db, QStringLiteral("trazido"));
     if (!db.db().commit()) throw DbError(-1, QStringLiteral("SQLite"), QStringLiteral("Falha ao gravar"));
   } catch (...) {
     db.db().rollback();
@@ -95,40 +90,9 @@ Resultado trazer(const QString& mdbPath) {
   return r;
 }
 
-void oferecer() {
-  try {
-    if (!deveOferecer()) return;
-  } catch (const std::exception&) {
-    return;  // the window that opened the registry reports its own failure
-  }
-  const QMessageBox::StandardButton resposta = MsgBox(
-      nullptr,
-      QStringLiteral("Foi encontrado nesta pasta o cadastro de uma instalação anterior do programa (diziz.mdb).\r\n\r\n"
-                     "Deseja trazer o contador e os contribuintes cadastrados nele?"),
-      QMessageBox::Question, kMsgTitle, QMessageBox::Yes | QMessageBox::No);
-  if (resposta != QMessageBox::Yes) {
-    try {
-      LocalDatabase::Connection db;
-      marcar(db, QStringLiteral("recusado"));
-    } catch (const std::exception&) {}
-    return;
-  }
-  try {
-    const Resultado r = trazer(arquivoAnterior());
-    MsgBox(nullptr,
-           QStringLiteral("Cadastro da instalação anterior trazido: ") +
-               contagem(r.contadores, "contador", "contadores") + QStringLiteral(" e ") +
-               contagem(r.contribuintes, "contribuinte", "contribuintes") + QLatin1Char('.'),
-           QMessageBox::Information, kMsgTitle);
-  } catch (const std::exception& e) {
-    // Nothing was written; the offer stays open for the next start.
-    MsgBox(nullptr,
-           QStringLiteral("Não foi possível trazer o cadastro da instalação anterior (diziz.mdb):\r\n") +
-               QString::fromUtf8(e.what()),
-           QMessageBox::Critical, kMsgTitle);
-  }
+void marcar(const QString& resposta) {
+  LocalDatabase::Connection db;
+  marcarNo(db, resposta);
 }
-
-void instalar() { LocalDatabase::setFirstUseHook(&oferecer); }
 
 }  // namespace Migracao

@@ -17,9 +17,7 @@ QString arquivoAnterior();
 bool deveOferecer();
 // Copies the accountant and the taxpayers, all or nothing. Throws AccessError or DbError.
 Resultado trazer(const QString& mdbPath);
-// The offer itself: asks, brings over, says how many. Marks the offer as made unless it failed.
-void oferecer();
-// Makes oferecer() run at the first use of the local database (the program calls it at start).
-void instalar();
+// Remembers that the offer was made and how the user answered. Throws DbError.
+void marcar(const QString& resposta);
 
 }  // namespace Migracao

@@ -1,6 +1,6 @@
 #include "registry/registrylogic.h"
 
-#include "app/constants.h"
+#include "base/constants.h"
 #include "registry/localdb.h"
 #include "validation/validators.h"
 

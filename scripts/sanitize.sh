@@ -10,7 +10,7 @@ root=$PWD
 dir=${1:-build-asan}
 jobs=${ZIDE_JOBS:-$(nproc)}
 # -O1 keeps the instrumented suite quick without losing the line numbers of a report.
-cmake -S . -B "$dir" -DZIDE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
+cmake -S . -B "$dir" -DZIDE_SANITIZE=ON -DZIDE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
 cmake --build "$dir" -j"$jobs"
 
 # The system libraries (OpenSSL, Firebird) have no frame pointers: without the slow unwinder a leak's

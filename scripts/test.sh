@@ -19,7 +19,7 @@ step() {
   times+=("$name: $((SECONDS - t)) s")
 }
 normal() {
-  scripts/build.sh build
+  scripts/build.sh build -DZIDE_WERROR=ON
   (cd build && ctest --output-on-failure -j"$(nproc)" --timeout 600 2>&1 | tee ctest.log)
 }
 start=$SECONDS

@@ -8,8 +8,8 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/appfolder.h"
-#include "app/cp1252.h"
+#include "base/appfolder.h"
+#include "base/cp1252.h"
 #include "registry/localdb.h"
 #include "transmission/processrunner.h"
 

@@ -4,8 +4,8 @@
 #include <QTableWidget>
 #include <cstdio>
 
-#include "app/principal.h"
-#include "app/transmissions.h"
+#include "gui/main/principal.h"
+#include "transmission/transmissions.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -9,9 +9,9 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+#include "gui/registry/certificadodigital.h"
+#include "gui/registry/importarempresas.h"
 #include "registry/certificates.h"
-#include "registry/certificatesroutine.h"
-#include "registry/importempresas.h"
 #include "registry/localdb.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"

@@ -26,7 +26,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 #include "registry/localdb.h"
 #include "transmission/intake.h"
 

@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "net/soap.h"
 #include "net/upload.h"
 

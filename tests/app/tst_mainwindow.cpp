@@ -6,16 +6,16 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include "app/abertura.h"
-#include "app/frmsobre.h"
-#include "app/principal.h"
-#include "registry/frmcontador.h"
+#include "gui/main/abertura.h"
+#include "gui/main/frmsobre.h"
+#include "gui/main/principal.h"
+#include "gui/registry/frmcontador.h"
+#include "gui/registry/taxpayerforms.h"
+#include "gui/transmission/frmupload.h"
+#include "gui/transmission/frmuploadsimples.h"
 #include "registry/localdb.h"
-#include "registry/taxpayerforms.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
-#include "transmission/frmupload.h"
-#include "transmission/frmuploadsimples.h"
 
 namespace {
 void settle() {

@@ -6,7 +6,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/principal.h"
+#include "gui/main/principal.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/testenv.h"

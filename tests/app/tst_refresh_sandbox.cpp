@@ -12,7 +12,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/principal.h"
+#include "gui/main/principal.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"

@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "app/appfolder.h"
-#include "app/settings.h"
+#include "base/appfolder.h"
+#include "base/settings.h"
 #include "support/testenv.h"
 
 class TstSettings : public QObject {

@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "app/transmissions.h"
 #include "support/testenv.h"
+#include "transmission/transmissions.h"
 
 using namespace Transmissions;
 

@@ -10,8 +10,8 @@ struct TestCertSpec {
   QString issuerName = QStringLiteral("AC TESTE ZIDE");
   QDateTime notBefore = QDateTime::currentDateTimeUtc().addDays(-30);
   QDateTime notAfter = QDateTime::currentDateTimeUtc().addDays(365);
-  QStringList cdpUrls;     // CRL distribution points; none when empty
-  bool brokenCdp = false;  // an extension 2.5.29.31 whose contents do not decode
+  QStringList cdpUrls = {};  // CRL distribution points; none when empty
+  bool brokenCdp = false;    // an extension 2.5.29.31 whose contents do not decode
 };
 
 struct TestCert {

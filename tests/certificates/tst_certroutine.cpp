@@ -4,11 +4,11 @@
 #include <QLineEdit>
 #include <memory>
 
-#include "app/forms.h"
+#include "gui/registry/certificadodigital.h"
+#include "gui/registry/taxpayerforms.h"
+#include "gui/widgets/forms.h"
 #include "registry/certificates.h"
-#include "registry/certificatesroutine.h"
 #include "registry/localdb.h"
-#include "registry/taxpayerforms.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"

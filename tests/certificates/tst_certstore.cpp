@@ -3,8 +3,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "gui/registry/certificatedialog.h"
 #include "registry/certificates.h"
-#include "registry/certificatesdialog.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
 #include "testcerts.h"

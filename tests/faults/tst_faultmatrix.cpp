@@ -17,24 +17,24 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "app/principal.h"
-#include "app/settings.h"
+#include "base/settings.h"
+#include "gui/main/principal.h"
+#include "gui/registry/certificatedialog.h"
+#include "gui/registry/frmcontador.h"
+#include "gui/registry/importarempresas.h"
+#include "gui/registry/taxpayerforms.h"
+#include "gui/transmission/frmupload.h"
+#include "gui/transmission/frmuploadsimples.h"
 #include "intake/intakesupport.h"
 #include "net/soap.h"
 #include "registry/certificates.h"
-#include "registry/certificatesdialog.h"
 #include "registry/formdriver.h"
-#include "registry/frmcontador.h"
-#include "registry/importempresas.h"
 #include "registry/localdb.h"
-#include "registry/taxpayerforms.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
 #include "testcerts.h"
-#include "transmission/frmupload.h"
-#include "transmission/frmuploadsimples.h"
 #include "transmission/intake.h"
 
 // The fault matrix: each row provokes one fault of the server or of a file on the user's disk,
@@ -86,7 +86,7 @@ QStringList registryRows(const QString& path) {
     if (!QFileInfo::exists(path) || !db.open()) {
       out << QStringLiteral("<não abriu>");
     } else {
-      for (const QString table : {QStringLiteral("tblContador"), QStringLiteral("tblContribuinte")}) {
+      for (const QString& table : {QStringLiteral("tblContador"), QStringLiteral("tblContribuinte")}) {
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table))) {
           out << QStringLiteral("<%1: %2>").arg(table, q.lastError().text());

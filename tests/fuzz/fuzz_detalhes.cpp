@@ -1,6 +1,6 @@
 // The details document of one transmission, as the tree of the main window reads it.
-#include "app/transmissions.h"
 #include "fuzzing.h"
+#include "transmission/transmissions.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzing::quietQt();

@@ -1,7 +1,7 @@
 // The transmission list document (listaTransferencias) and the fixed-position fields read from the
 // same text, as the refresh reads a result.
-#include "app/transmissions.h"
 #include "fuzzing.h"
+#include "transmission/transmissions.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzing::quietQt();

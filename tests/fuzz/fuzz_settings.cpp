@@ -1,5 +1,5 @@
 // diziz.ini as the user (or a disk fault) left it: the values the program reads from it.
-#include "app/settings.h"
+#include "base/settings.h"
 #include "fuzzing.h"
 
 namespace {

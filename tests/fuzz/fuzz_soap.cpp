@@ -1,8 +1,8 @@
 // A SOAP answer as the network delivers it, through the steps of the taxpayer refresh: the result
 // element, the key markers, the transmission list and the fixed-position server fields.
-#include "app/transmissions.h"
 #include "fuzzing.h"
 #include "net/soap.h"
+#include "transmission/transmissions.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzing::quietQt();

@@ -6,11 +6,11 @@
 #include <QTableWidget>
 #include <memory>
 
-#include "app/forms.h"
+#include "gui/registry/importarempresas.h"
+#include "gui/registry/taxpayerforms.h"
+#include "gui/widgets/forms.h"
 #include "registry/importaccess.h"
-#include "registry/importempresas.h"
 #include "registry/localdb.h"
-#include "registry/taxpayerforms.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"

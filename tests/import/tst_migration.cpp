@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "gui/registry/migrationoffer.h"
 #include "registry/localdb.h"
 #include "registry/migration.h"
 #include "support/recorder.h"

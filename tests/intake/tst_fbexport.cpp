@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 #include "intakesupport.h"
 #include "registry/localdb.h"
 #include "support/testenv.h"

@@ -12,12 +12,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/principal.h"
+#include "gui/main/principal.h"
+#include "gui/transmission/frmupload.h"
 #include "intakesupport.h"
 #include "registry/localdb.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
-#include "transmission/frmupload.h"
 #include "transmission/intake.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <QTcpServer>
 #include <QtTest>
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
+#include "gui/transmission/uploadui.h"
 #include "net/upload.h"
-#include "net/uploadui.h"
 #include "net/urlhelper.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"

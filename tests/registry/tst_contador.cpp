@@ -4,9 +4,9 @@
 #include <QTcpServer>
 #include <QtTest>
 
-#include "app/principal.h"
 #include "formdriver.h"
-#include "registry/frmcontador.h"
+#include "gui/main/principal.h"
+#include "gui/registry/frmcontador.h"
 #include "registry/localdb.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"

@@ -5,10 +5,10 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include "app/principal.h"
 #include "formdriver.h"
+#include "gui/main/principal.h"
+#include "gui/registry/taxpayerforms.h"
 #include "registry/localdb.h"
-#include "registry/taxpayerforms.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "app/interaction.h"
+#include "gui/widgets/interaction.h"
 
 // Stands in for the person at the screen: records every message, dialog and browser opening,
 // and answers from a script (or with the first offered button when nothing is scripted).

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 TestAppFolder::TestAppFolder() : oldHome_(qgetenv("ZIDE_HOME")) {
   qputenv("ZIDE_HOME", dir_.path().toLocal8Bit());

@@ -13,19 +13,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "app/principal.h"
+#include "gui/main/principal.h"
+#include "gui/registry/frmcontador.h"
+#include "gui/registry/taxpayerforms.h"
+#include "gui/transmission/frmupload.h"
+#include "gui/transmission/frmuploadsimples.h"
 #include "intake/intakesupport.h"
 #include "net/upload.h"
 #include "registry/formdriver.h"
-#include "registry/frmcontador.h"
 #include "registry/localdb.h"
-#include "registry/taxpayerforms.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
 #include "testcerts.h"
-#include "transmission/frmupload.h"
-#include "transmission/frmuploadsimples.h"
 
 using namespace FormDriver;
 

@@ -346,8 +346,8 @@ void TstValidators::cpfAndCnpjGenerated() {
                                     return elevenMinus(sumOf(d, {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2}));
                                   }});
     // Of the hundred fillings of the two check digits exactly the computed one is valid.
-    for (const std::string& t : fillings(cpf)) QVERIFY2(CPFValida(sv(t)) == cpf.valid.count(t) > 0, t.c_str());
-    for (const std::string& t : fillings(cnpj)) QVERIFY2(CNPJValida(sv(t)) == cnpj.valid.count(t) > 0, t.c_str());
+    for (const std::string& t : fillings(cpf)) QVERIFY2(CPFValida(sv(t)) == (cpf.valid.count(t) > 0), t.c_str());
+    for (const std::string& t : fillings(cnpj)) QVERIFY2(CNPJValida(sv(t)) == (cnpj.valid.count(t) > 0), t.c_str());
     const std::string cpfText = punctuated(cpf.text, rng), cnpjText = punctuated(cnpj.text, rng);
     QVERIFY2(CPFValida(sv(cpfText)), cpfText.c_str());
     QVERIFY2(CNPJValida(sv(cnpjText)), cnpjText.c_str());

@@ -1,6 +1,6 @@
 #include "multipart.h"
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 
 namespace {
 QByteArray attribute(const QByteArray& header, const QByteArray& name) {

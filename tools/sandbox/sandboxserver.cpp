@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 
 namespace {
 constexpr qint64 kMaxBody = 512LL * 1024 * 1024;

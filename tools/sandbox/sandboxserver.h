@@ -36,7 +36,7 @@ struct HttpResponse {
   int status = 200;
   QByteArray contentType = "text/html; charset=windows-1252";
   QByteArray body;
-  QString operation;  // for the log
+  QString operation = {};  // for the log
 };
 
 // What one connection has gathered so far.

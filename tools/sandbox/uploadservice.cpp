@@ -10,7 +10,7 @@
 #include <QTemporaryFile>
 #include <QUuid>
 
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 #include "multipart.h"
 #include "sandboxserver.h"
 

@@ -5,9 +5,9 @@
 #include <QJsonObject>
 #include <cstdio>
 
-#include "app/settings.h"
-#include "app/transmissions.h"
+#include "base/settings.h"
 #include "commands.h"
+#include "transmission/transmissions.h"
 
 namespace {
 

@@ -1,0 +1,459 @@
+#include "gui/main/principal.h"
+
+#include "base/settings.h"
+#include "net/soap.h"
+#include "transmission/transmissions.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "base/constants.h"
+#include "gui/main/frmsobre.h"
+#include "gui/registry/frmcontador.h"
+#include "gui/registry/taxpayerforms.h"
+#include "gui/transmission/frmupload.h"
+#include "gui/transmission/frmuploadsimples.h"
+#include "gui/widgets/errorreportbox.h"
+#include "gui/widgets/interaction.h"
+#include "registry/localdb.h"
+
+namespace {
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(QString::fromLatin1(name));
+  return l;
+}
+constexpr int kTwipsPerPixel = 15;
+}  // namespace
+
+Principal::Principal() {
+  setObjectName(QStringLiteral("Principal"));
+  setWindowTitle(QStringLiteral("ZIDE - Débito e Crédito - Prefeitura Municipal de Tavarel - Versão 1.15.01"));
+
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* top = new QFrame(central);
+  top->setObjectName(QStringLiteral("Frame1"));
+  top->setFrameShape(QFrame::StyledPanel);
+
+  Command1_ = new QPushButton(QStringLiteral("Escolher arquivo para &transmitir"), top);
+  Command1_->setObjectName(QStringLiteral("Command1"));
+  Command1_->hide();
+
+  auto* picture = makeLabel(top, "Picture1", QString());
+  picture->setPixmap(brasao(96));
+
+  auto* sel = new QGroupBox(QStringLiteral("Contribuinte Selecionado"), top);
+  sel->setObjectName(QStringLiteral("GIASelecionada"));
+  auto* label1 = makeLabel(sel, "Label1", QStringLiteral("Razão Social"));
+  RSSel_ = makeLabel(sel, "RSSel", QString());
+  auto* lblLabels = makeLabel(sel, "lblLabels", QStringLiteral("Inscrição Estadual"));
+  IESel_ = makeLabel(sel, "IESel", QString());
+  lblChave_ = makeLabel(sel, "lblChave", QStringLiteral("LABEL DA CHAVE!"));
+  lblChave_->hide();
+  for (QLabel* v : {RSSel_, IESel_}) {
+    v->setStyleSheet(
+        QStringLiteral("QLabel { color: blue; background: white; border: 1px solid #b0b0b0; padding: 2px; }"));
+    v->setMinimumWidth(320);
+    v->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    v->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  }
+  auto* selLay = new QGridLayout(sel);
+  selLay->addWidget(label1, 0, 0);
+  selLay->addWidget(RSSel_, 0, 1);
+  selLay->addWidget(lblLabels, 1, 0);
+  selLay->addWidget(IESel_, 1, 1);
+  selLay->addWidget(lblChave_, 2, 1);
+  selLay->setColumnStretch(1, 1);
+
+  frmImportacao_ = new QGroupBox(QStringLiteral("Transmissões Realizadas"), top);
+  frmImportacao_->setObjectName(QStringLiteral("frmImportacao"));
+  grid_ = new QTableWidget(frmImportacao_);
+  grid_->setObjectName(QStringLiteral("GridTransmissoes"));
+  cmdImpressao_ = new QPushButton(QStringLiteral("Im&primir Protocolo"), frmImportacao_);
+  cmdImpressao_->setObjectName(QStringLiteral("cmd_Impressao"));
+  Command3_ = new QPushButton(QStringLiteral("Relatório de Transmissões"), frmImportacao_);
+  Command3_->setObjectName(QStringLiteral("Command3"));
+  Command3_->hide();
+  lblAtualizado_ = makeLabel(frmImportacao_, "lblAtualizado", QStringLiteral("O programa está atualizado"));
+  lblAtualizado_->setStyleSheet(QStringLiteral("QLabel { color: green; }"));
+  lblnovaatualizacao_ =
+      makeLabel(frmImportacao_, "lblnovaatualizacao", QStringLiteral("Nova atualização disponível para download"));
+  lblnovaatualizacao_->setStyleSheet(QStringLiteral("QLabel { color: rgb(192, 0, 0); }"));
+  lblnovaatualizacao_->hide();
+  labelOK_ = makeLabel(frmImportacao_, "labelOK", QStringLiteral("Verificação concluída, sem mensagens."));
+  labelOK_->hide();
+  detApuracao_ = makeLabel(frmImportacao_, "detApuracao", QStringLiteral("Detalhes da apuração"));
+  detApuracao_->hide();
+  tvwPessoa_ = new QTreeWidget(frmImportacao_);
+  tvwPessoa_->setObjectName(QStringLiteral("tvwPessoa"));
+  tvwPessoa_->setHeaderHidden(true);
+  tvwPessoa_->hide();
+  PathMDB_ = makeLabel(frmImportacao_, "PathMDB", QString());
+  PathMDB_->hide();
+
+  auto* listLay = new QVBoxLayout(frmImportacao_);
+  listLay->addWidget(grid_, 1);
+  auto* listButtons = new QHBoxLayout;
+  listButtons->addWidget(cmdImpressao_);
+  listButtons->addWidget(Command3_);
+  listButtons->addStretch();
+  listButtons->addWidget(lblAtualizado_);
+  listButtons->addWidget(lblnovaatualizacao_);
+  listLay->addLayout(listButtons);
+  listLay->addWidget(labelOK_);
+  listLay->addWidget(detApuracao_);
+  listLay->addWidget(tvwPessoa_);
+  listLay->addWidget(PathMDB_);
+  frmImportacao_->hide();
+
+  auto* head = new QHBoxLayout;
+  head->addWidget(picture, 0, Qt::AlignTop);
+  head->addWidget(sel, 1, Qt::AlignTop);
+  auto* topLay = new QVBoxLayout(top);
+  topLay->addLayout(head);
+  topLay->addWidget(Command1_, 0, Qt::AlignLeft);
+  topLay->addWidget(frmImportacao_, 1);
+  topLay->addStretch(0);  // takes the room while no taxpayer is selected
+  auto* lay = new QVBoxLayout(central);
+  lay->addWidget(top);
+
+  buildGrid();
+  buildMenus();
+  resize(820, 560);
+
+  connect(Command1_, &QPushButton::clicked, this, &Principal::Command1_Click);
+  connect(Command3_, &QPushButton::clicked, this, &Principal::RecebeDadosServer);
+  connect(cmdImpressao_, &QPushButton::clicked, this, &Principal::cmd_Impressao_Click);
+  connect(grid_, &QTableWidget::cellClicked, this, [this] { GridTransmissoes_Click(); });
+}
+
+void Principal::buildGrid() {
+  struct Col {
+    const char* header;
+    int twips;
+    Qt::Alignment align;
+  };
+  static const Col cols[] = {{"Referência", 1500, Qt::AlignCenter},
+                             {"Data de Processamento", 2500, Qt::AlignCenter},
+                             {"Protocolo", 1700, Qt::AlignCenter},
+                             {"Status", 0, Qt::AlignLeft | Qt::AlignVCenter},
+                             {"Valor Adicionado", 0, Qt::AlignRight | Qt::AlignVCenter}};
+  // Row 0 is the grid's fixed header row; transmissions occupy rows 1 and up.
+  grid_->setColumnCount(5);
+  grid_->setRowCount(1);
+  grid_->horizontalHeader()->hide();
+  grid_->verticalHeader()->hide();
+  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  for (int c = 0; c < 5; ++c) {
+    auto* item = new QTableWidgetItem(QString::fromUtf8(cols[c].header));
+    item->setTextAlignment(Qt::AlignCenter);
+    item->setBackground(palette().button());
+    QFont f = item->font();
+    f.setBold(true);
+    item->setFont(f);
+    grid_->setItem(0, c, item);
+    grid_->setProperty(("align" + QByteArray::number(c)).constData(), int(cols[c].align));
+    if (cols[c].twips == 0) grid_->setColumnHidden(c, true);
+    else grid_->setColumnWidth(c, cols[c].twips / kTwipsPerPixel);
+  }
+}
+
+void Principal::buildMenus() {
+  auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& key, auto slot) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QString::fromLatin1(name));
+    if (!key.isEmpty()) a->setShortcut(key);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  QMenu* arquivo = menuBar()->addMenu(QStringLiteral("Arquivo"));
+  arquivo->setObjectName(QStringLiteral("mnArquivo"));
+  add(arquivo, "mnSair", QStringLiteral("Sair"), {}, [] { Forms::endProgram(); });
+
+  QMenu* contrib = menuBar()->addMenu(QStringLiteral("Contribuinte"));
+  contrib->setObjectName(QStringLiteral("mnContribuinte"));
+  add(contrib, "mnContribuinteNovo", QStringLiteral("Novo"), QKeySequence(Qt::Key_F2),
+      [this] { mnContribuinteNovo_Click(); });
+  add(contrib, "mnContribuinteSelecionar", QStringLiteral("Selecionar"), QKeySequence(Qt::Key_F5), [this] {
+    setEnabled(false);
+    Forms::get<FrmSelecionaContribuinte>()->show();
+  });
+  add(contrib, "mnAtualizar", QStringLiteral("Atualizar"), QKeySequence(Qt::Key_F8),
+      [] { Forms::get<FrmAtualizarContribuinte>()->show(); });
+  add(contrib, "mnExcluir", QStringLiteral("Excluir"), {}, [] { Forms::get<FrmExclusaoContribuinte>()->show(); });
+  QAction* sep = contrib->addSeparator();
+  sep->setObjectName(QStringLiteral("space2"));
+  add(contrib, "mnContador", QStringLiteral("Contador"), QKeySequence(Qt::Key_F6), [] {
+    FrmContador* f = Forms::get<FrmContador>();
+    f->show();
+    f->activateWindow();
+  });
+
+  QMenu* ajuda = menuBar()->addMenu(QStringLiteral("Ajuda"));
+  ajuda->setObjectName(QStringLiteral("mnAjuda"));
+  add(ajuda, "mnSAjuda", QStringLiteral("Ajuda"), QKeySequence(Qt::Key_F1), [this] {
+    MsgBox(this, QStringLiteral("Para maiores infomações acesse: ") + Zide::kWebSite, QMessageBox::Information,
+           kMsgTitle);
+  });
+  add(ajuda, "mnSobre", QStringLiteral("Sobre"), {}, [this] {
+    Forms::get<FrmSobre>()->show();
+    setEnabled(false);
+  });
+}
+
+QString Principal::selectedIE() const { return IESel_->text(); }
+QString Principal::selectedRazaoSocial() const { return RSSel_->text(); }
+QString Principal::selectedChave() const { return lblChave_->text(); }
+
+void Principal::setSelectedTaxpayer(const QString& ie, const QString& razaoSocial, const QString& chave) {
+  IESel_->setText(ie);
+  RSSel_->setText(razaoSocial);
+  lblChave_->setText(chave);
+  frmImportacao_->show();
+  Command1_->show();
+}
+
+void Principal::Command1_Click() {
+  QWidget* chosen = nullptr;
+  try {
+    LocalDatabase::Connection db;
+    const auto contador = db.query(QStringLiteral("SELECT * FROM  tblContador"));
+    if (contador.isEmpty()) {
+      MsgBox(this, QStringLiteral("É necessário informar os dados do contador para envio da declaração"),
+             QMessageBox::NoIcon, kMsgTitle);
+      FrmContador* f = Forms::get<FrmContador>();
+      f->show();
+      f->activateWindow();
+      f->setFocus();
+      return;
+    }
+    thisCont_cpf_cnpj = contador.first().value(QStringLiteral("cont_cpf_cnpj")).toString();
+    const auto rows = db.query(QStringLiteral("SELECT * FROM  tblContribuinte WHERE IE = '") +
+                               SqlQuote(IESel_->text()) + QLatin1Char('\''));
+    MsgBox(this, QStringLiteral("O Certificado que será solicitado durante a transmissão é do contador responsável"),
+           QMessageBox::Information, QStringLiteral("Informação"));
+    if (rows.isEmpty())
+      throw DbError(3021, QStringLiteral("tblContribuinte"),
+                    QStringLiteral("O contribuinte selecionado não está cadastrado neste computador."));
+    const QVariant simples = rows.first().value(QStringLiteral("OptanteSimples"));
+    if (!simples.isNull() && simples.toInt() == 0) {
+      setEnabled(false);
+      chosen = Forms::get<FrmUpload>();
+    } else {
+      chosen = Forms::get<FrmUploadSimples>();
+    }
+  } catch (const DbError& e) {
+    ErrorReport::show(this, e);
+    return;
+  }
+  chosen->show();
+  if (!chosen->windowTitle().contains(anoTrabalho))
+    chosen->setWindowTitle(chosen->windowTitle() + QStringLiteral(" - Ano trabalho: ") + anoTrabalho);
+}
+
+void Principal::mnContribuinteNovo_Click() {
+  setEnabled(false);
+  try {
+    LocalDatabase::Connection db;
+    const auto rows = db.query(QStringLiteral("select count(0) as total from tblContador"));
+    const int total = rows.isEmpty() ? 0 : rows.first().value(QStringLiteral("total")).toInt();
+    if (total == 0) {
+      MsgBox(this, QStringLiteral("É necessário cadastrar um contador antes de Cadastrar seu(s) Contribuinte(s)."));
+      Forms::get<FrmContador>()->show();
+    } else {
+      Forms::get<FrmCriaContribuinte>()->show();
+    }
+  } catch (const DbError& e) {
+    ErrorReport::show(this, e);
+    // Nothing was opened that would give the window back.
+    setEnabled(true);
+  }
+}
+
+void Principal::GridTransmissoes_Click() {
+  if (grid_->currentRow() > 0) RecebeDadosProtocolo();
+}
+
+QPixmap Principal::brasao(int height) {
+  const int w = height * 4 / 5;
+  QPixmap pm(w, height);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  QPainterPath shield;
+  shield.moveTo(2, 2);
+  shield.lineTo(w - 2, 2);
+  shield.lineTo(w - 2, height * 0.55);
+  shield.quadTo(w - 2, height * 0.85, w / 2.0, height - 2);
+  shield.quadTo(2, height * 0.85, 2, height * 0.55);
+  shield.closeSubpath();
+  p.fillPath(shield, QColor(0, 70, 140));
+  p.setPen(QPen(QColor(230, 190, 40), 3));
+  p.drawPath(shield);
+  p.setPen(QColor(230, 190, 40));
+  QFont f = p.font();
+  f.setBold(true);
+  f.setPixelSize(height / 4);
+  p.setFont(f);
+  p.drawText(QRect(0, height / 6, w, height / 2), Qt::AlignCenter, QStringLiteral("PMT"));
+  return pm;
+}
+
+// Refresh, transmission list and receipts.
+
+namespace {
+const QString kServerDownNoAccent = QStringLiteral("O Servidor está indisponivel, tente novamente mais tarde.");
+const QString kServerDown = QStringLiteral("O Servidor está indisponível, tente novamente mais tarde.");
+}  // namespace
+
+bool Principal::fillGrid(const QString& XMLConteudo) {
+  if (Transmissions::IsInvalidKey(XMLConteudo)) {
+    MsgBox(this, QStringLiteral("Chave inválida"), QMessageBox::Critical, kMsgTitle);
+    Command1_->setEnabled(false);
+    return true;
+  }
+  Command1_->setEnabled(true);
+  grid_->setRowCount(1);
+  const auto rows = Transmissions::ParseList(XMLConteudo);
+  if (Transmissions::IsAccessRefused(XMLConteudo)) {
+    MsgBox(this, QStringLiteral("Acesso não autorizado"), QMessageBox::Information, kMsgTitle);
+    return true;
+  }
+  if (!rows) return false;
+  grid_->setUpdatesEnabled(false);
+  grid_->setRowCount(1 + rows->size());
+  int r = 1;
+  for (const Transmissions::Row& row : *rows) {
+    const QString cells[5] = {row.referencia, row.data, row.protocolo, row.status, row.adicionado};
+    for (int c = 0; c < 5; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      item->setTextAlignment(Qt::Alignment(grid_->property(("align" + QByteArray::number(c)).constData()).toInt()));
+      grid_->setItem(r, c, item);
+    }
+    ++r;
+  }
+  grid_->setUpdatesEnabled(true);
+  return true;
+}
+
+void Principal::PopulaGridTransmissoes(const QString& XMLConteudo) {
+  if (!fillGrid(XMLConteudo)) MsgBox(this, kServerDownNoAccent, QMessageBox::NoIcon, kMsgTitle);
+}
+
+void Principal::RecebeDadosServer() {
+  // The version file is read before the request, as the installed program knows its own version.
+  const std::optional<QString> version = Transmissions::ReadVersionFile();
+  auto fail = [this] { MsgBox(this, kServerDownNoAccent, QMessageBox::NoIcon, kMsgTitle); };
+
+  QString raw;
+  if (!SendSoapRequest(QStringLiteral("Transferencia.ver2"),
+                       {{QStringLiteral("strNome"), IESel_->text()},
+                        {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
+                        {QStringLiteral("Chave"), lblChave_->text()}},
+                       &raw))
+    return fail();
+  QString result;
+  if (!GetResult(raw, QStringLiteral("return"), &result)) return fail();
+  if (!fillGrid(result)) return fail();
+
+  if (!Transmissions::IsAccessRefused(raw)) {
+    const Transmissions::ServerFields f = Transmissions::FieldsOf(result);
+    const auto date = Transmissions::ParseServerDate(f.date);
+    if (!date) return fail();
+    DataServidor = *date;
+    anoTrabalho = f.year;
+    if (Transmissions::IsCurrent(raw, version)) {
+      lblAtualizado_->show();
+      lblnovaatualizacao_->hide();
+    } else {
+      lblAtualizado_->hide();
+      lblnovaatualizacao_->setText(QStringLiteral("Nova atualização disponível para download - versão ") + f.version);
+      lblnovaatualizacao_->show();
+    }
+    tvwPessoa_->hide();
+    detApuracao_->hide();
+  } else {
+    RSSel_->setText(QString());
+    IESel_->setText(QString());
+    lblChave_->setText(QString());
+    frmImportacao_->hide();
+    Command1_->hide();
+  }
+}
+
+void Principal::RecebeDadosProtocolo() {
+  const int row = grid_->currentRow();
+  auto cell = [this, row](int c) {
+    const QTableWidgetItem* it = grid_->item(row, c);
+    return it ? it->text() : QString();
+  };
+  auto fail = [this] { MsgBox(this, kServerDown, QMessageBox::NoIcon, kMsgTitle); };
+  bool isNumber = false;
+  const double status = cell(3).trimmed().toDouble(&isNumber);
+  if (!isNumber) return fail();
+  if (status == 2) {
+    QString raw, result;
+    if (!SendSoapRequest(QStringLiteral("Transferencia.ver"),
+                         {{QStringLiteral("strNome"), cell(2)},
+                          {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
+                          {QStringLiteral("Chave"), lblChave_->text()}},
+                         &raw))
+      return fail();
+    if (!GetResult(raw, QStringLiteral("return"), &result)) return fail();
+    CarregaProtocolo(result);
+    QString reason;
+    const auto details = Transmissions::ParseDetails(result, &reason);
+    if (!details) {
+      MsgBox(this, reason);
+      return;
+    }
+    tvwPessoa_->clear();
+    auto* root = new QTreeWidgetItem(tvwPessoa_, {details->rootName});
+    for (const Transmissions::DetailNode& n : details->nodes) {
+      auto* item = new QTreeWidgetItem(root, {n.text});
+      if (!n.tag.isNull()) item->setData(0, Qt::UserRole, n.tag);
+      for (const QString& c : n.children) new QTreeWidgetItem(item, {c});
+    }
+    root->setExpanded(true);
+    labelOK_->hide();
+  } else if (status == 1) {
+    labelOK_->show();
+    tvwPessoa_->hide();
+  }
+}
+
+void Principal::CarregaProtocolo(const QString& XMLConteudo) {
+  protocoloXml_ = XMLConteudo;
+  protocoloLen_ = XMLConteudo.size();
+}
+
+bool Principal::OpenBrowser(const QString& url) {
+  QString u = url;
+  if (!u.startsWith(QLatin1String("http"), Qt::CaseInsensitive)) u.prepend(QStringLiteral("http://"));
+  return Interaction::current().openUrl(QUrl(u, QUrl::TolerantMode));
+}
+
+void Principal::cmd_Impressao_Click() {
+  const QString host = ReadSetting(QStringLiteral("servidor"), QStringLiteral("host"));
+  const int row = grid_->currentRow();
+  const QTableWidgetItem* it = row >= 0 ? grid_->item(row, 0) : nullptr;
+  const QString ref = it ? it->text() : QString();
+  if (row <= 0 || !ref.contains(QLatin1Char('/'))) {
+    MsgBox(this, QStringLiteral("Selecione uma entrega específica"), QMessageBox::Information, kMsgTitle);
+    return;
+  }
+  OpenBrowser(Transmissions::ReceiptUrl(host, IESel_->text(), lblChave_->text(), ref));
+}

@@ -1,0 +1,74 @@
+#pragma once
+#include <QDateTime>
+#include <QMainWindow>
+#include <QPixmap>
+
+#include "gui/widgets/forms.h"
+
+class QLabel;
+class QPushButton;
+class QGroupBox;
+class QTableWidget;
+class QTreeWidget;
+
+// Main window: the hub, the selected taxpayer and the values the server hands out.
+class Principal : public FormBase<QMainWindow> {
+  Q_OBJECT
+ public:
+  Principal();
+
+  // Shared state read and written by other windows.
+  QString thisCont_cpf_cnpj;
+  QDateTime DataServidor;
+  QString anoTrabalho;
+
+  // SelectedTaxpayer: the captions of IESel, RSSel and lblChave.
+  QString selectedIE() const;
+  QString selectedRazaoSocial() const;
+  QString selectedChave() const;
+  // Writes the selection, shows the transmission frame and the transmit button.
+  void setSelectedTaxpayer(const QString& ie, const QString& razaoSocial, const QString& chave);
+
+  // Refresh of the selected taxpayer from the server.
+  void RecebeDadosServer();
+  void RecebeDadosProtocolo();
+  void PopulaGridTransmissoes(const QString& XMLConteudo);
+  void CarregaProtocolo(const QString& XMLConteudo);
+  bool OpenBrowser(const QString& url);
+
+  // The details text kept by CarregaProtocolo and its length in characters.
+  QString protocoloXml() const { return protocoloXml_; }
+  int protocoloLen() const { return protocoloLen_; }
+
+  // The picture of the municipality's coat of arms, drawn at the given height.
+  static QPixmap brasao(int height);
+
+  // Handlers, public so that the windows that stand in for a click can call them.
+  void Command1_Click();
+  void mnContribuinteNovo_Click();
+  void GridTransmissoes_Click();
+  void cmd_Impressao_Click();
+
+ private:
+  void buildGrid();
+  // Refills the list; false when the text is not a readable list (the refresh's failure).
+  bool fillGrid(const QString& XMLConteudo);
+  void buildMenus();
+
+  QLabel* IESel_;
+  QLabel* RSSel_;
+  QLabel* lblChave_;
+  QLabel* PathMDB_;
+  QPushButton* Command1_;
+  QPushButton* Command3_;
+  QPushButton* cmdImpressao_;
+  QGroupBox* frmImportacao_;
+  QTableWidget* grid_;
+  QLabel* lblAtualizado_;
+  QLabel* lblnovaatualizacao_;
+  QLabel* labelOK_;
+  QLabel* detApuracao_;
+  QTreeWidget* tvwPessoa_;
+  QString protocoloXml_;
+  int protocoloLen_ = 0;
+};

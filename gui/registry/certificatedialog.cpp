@@ -1,0 +1,121 @@
+#include "gui/registry/certificatedialog.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "gui/widgets/interaction.h"
+
+CertificateDialog::CertificateDialog(QWidget* parent, const QString& title, const QString& prompt) : QDialog(parent) {
+  setObjectName(QStringLiteral("CertificateDialog"));
+  setWindowTitle(title);
+  auto* lay = new QVBoxLayout(this);
+  auto* label = new QLabel(prompt, this);
+  label->setObjectName(QStringLiteral("lblPrompt"));
+  label->setWordWrap(true);
+  lay->addWidget(label);
+
+  tree_ = new QTreeWidget(this);
+  tree_->setObjectName(QStringLiteral("lstCertificados"));
+  tree_->setHeaderLabels({QStringLiteral("Emitido para"), QStringLiteral("Emitido por"), QStringLiteral("Válido até")});
+  tree_->setRootIsDecorated(false);
+  tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  lay->addWidget(tree_);
+
+  auto* buttons = new QHBoxLayout;
+  auto* importButton = new QPushButton(QStringLiteral("Importar certificado..."), this);
+  importButton->setObjectName(QStringLiteral("cmdImportar"));
+  buttons->addWidget(importButton);
+  buttons->addStretch();
+  auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  ok_ = box->button(QDialogButtonBox::Ok);
+  ok_->setText(QStringLiteral("OK"));
+  box->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Cancelar"));
+  buttons->addWidget(box);
+  lay->addLayout(buttons);
+
+  connect(importButton, &QPushButton::clicked, this, &CertificateDialog::importar);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
+  connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] { ok_->setEnabled(!selectedDer().isEmpty()); });
+  resize(640, 320);
+  reload();
+}
+
+bool CertificateDialog::reload() {
+  tree_->clear();
+  list_.clear();
+  try {
+    list_ = CertificateStore::open();
+  } catch (const CertificateError&) {
+    ok_->setEnabled(false);
+    MsgBox(this, ComponentFailureText());
+    return false;
+  }
+  for (int i = 0; i < list_.size(); ++i) {
+    const CertificateInfo& c = list_[i];
+    auto* item = new QTreeWidgetItem(
+        tree_, {c.issuedTo, c.issuedBy, c.validTo.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"))});
+    item->setData(0, Qt::UserRole, i);
+    item->setToolTip(0, c.issuedTo);
+  }
+  if (tree_->topLevelItemCount() > 0) tree_->setCurrentItem(tree_->topLevelItem(0));
+  ok_->setEnabled(!selectedDer().isEmpty());
+  return true;
+}
+
+void CertificateDialog::select(const QString& thumbprint) {
+  for (int i = 0; i < tree_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = tree_->topLevelItem(i);
+    if (list_[item->data(0, Qt::UserRole).toInt()].thumbprint == thumbprint) tree_->setCurrentItem(item);
+  }
+}
+
+QByteArray CertificateDialog::selectedDer() const {
+  const QTreeWidgetItem* item = tree_->currentItem();
+  if (!item || !item->isSelected()) return {};
+  const int i = item->data(0, Qt::UserRole).toInt();
+  return i >= 0 && i < list_.size() ? list_[i].der : QByteArray();
+}
+
+void CertificateDialog::importar() {
+  const QString path = Interaction::current().openFileName(
+      this, QStringLiteral("Importar certificado"), QString(),
+      QStringLiteral("Certificados A1 (*.pfx *.p12 *.pem *.cer *.crt *.der);;Todos os arquivos (*)"));
+  if (path.isEmpty()) return;
+  QString password;
+  if (CertificateStore::isPkcs12(path)) {
+    const std::optional<QString> typed = Interaction::current().password(
+        this, QStringLiteral("Importar certificado"), QStringLiteral("Senha do arquivo do certificado:"));
+    if (!typed) return;
+    password = *typed;
+  }
+  const CertificateStore::ImportResult r = CertificateStore::importFile(path, password);
+  password.fill(QLatin1Char('\0'));
+  switch (r.status) {
+    case CertificateStore::ImportStatus::Added:
+      if (reload()) select(r.certificate.thumbprint);
+      break;
+    case CertificateStore::ImportStatus::WrongPassword:
+      MsgBox(this,
+             QStringLiteral("Senha incorreta: o arquivo do certificado não pôde ser aberto. "
+                            "Nenhum certificado foi importado."),
+             QMessageBox::Critical, kMsgTitle);
+      break;
+    case CertificateStore::ImportStatus::Unreadable: MsgBox(this, ComponentFailureText()); break;
+  }
+}
+
+std::optional<QByteArray> CertificateDialog::choose(QWidget* parent, const QString& title, const QString& prompt) {
+  CertificateDialog dialog(parent, title, prompt);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QByteArray der = dialog.selectedDer();
+  if (der.isEmpty()) return std::nullopt;
+  return der;
+}

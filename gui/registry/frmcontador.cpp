@@ -1,0 +1,264 @@
+#include "gui/registry/frmcontador.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSqlError>
+#include <QVBoxLayout>
+
+#include "gui/main/principal.h"
+#include "gui/widgets/errorreportbox.h"
+#include "gui/widgets/interaction.h"
+#include "gui/widgets/maskedbox.h"
+#include "registry/localdb.h"
+
+namespace {
+QLineEdit* textBox(QWidget* parent, const char* name) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  return box;
+}
+}  // namespace
+
+FrmContador::FrmContador() {
+  setObjectName(QStringLiteral("frmContador"));
+  setWindowTitle(QStringLiteral("Dados do Contador - Prefeitura Municipal de Tavarel"));
+
+  auto* frame = new QGroupBox(QStringLiteral("Dados do Contador"), this);
+  frame->setObjectName(QStringLiteral("Frame1"));
+
+  auto* tipo = new QWidget(frame);
+  opt_fisica_ = new QRadioButton(QStringLiteral("Física"), tipo);
+  opt_fisica_->setObjectName(QStringLiteral("opt_fisica"));
+  opt_juridica_ = new QRadioButton(QStringLiteral("Jurídica"), tipo);
+  opt_juridica_->setObjectName(QStringLiteral("opt_juridica"));
+  opt_juridica_->setChecked(true);
+  auto* tipoLay = new QHBoxLayout(tipo);
+  tipoLay->setContentsMargins(0, 0, 0, 0);
+  tipoLay->addWidget(opt_fisica_);
+  tipoLay->addWidget(opt_juridica_);
+  tipoLay->addStretch();
+
+  txtCNPJCPF_ = NewMaskedBox(frame, QStringLiteral("txtCNPJCPF"), Masks::kCnpj);
+  txtCRC_ = textBox(frame, "txtCRC");
+  txtRazaoSocial_ = textBox(frame, "txtRazaoSocial");
+  txtLogradouro_ = textBox(frame, "txtLogradouro");
+  txtNumero_ = textBox(frame, "txtNumero");
+  txtComplemento_ = textBox(frame, "txtComplemento");
+  txtBairro_ = textBox(frame, "txtBairro");
+  txtCidade_ = textBox(frame, "txtCidade");
+  txtUF_ = textBox(frame, "txtUF");
+  txtTelefone_ = NewMaskedBox(frame, QStringLiteral("txtTelefone"), Masks::kTelefone);
+  txtCEP_ = NewMaskedBox(frame, QStringLiteral("txtCEP"), Masks::kCep);
+  txtEmail_ = textBox(frame, "txtEmail");
+
+  erroMsg_ = new QLabel(frame);
+  erroMsg_->setObjectName(QStringLiteral("erroMsg"));
+  erroMsg_->setStyleSheet(QStringLiteral("QLabel { color: rgb(192, 0, 0); font-weight: bold; }"));
+  erroMsg_->setWordWrap(true);
+  auto* label11 = new QLabel(QStringLiteral("Atenção: Para a transmissão dos documentos será utilizado o certificado "
+                                            "dos dados cadastrados do contador responsável."),
+                             frame);
+  label11->setObjectName(QStringLiteral("Label11"));
+  label11->setWordWrap(true);
+
+  auto* grid = new QGridLayout(frame);
+  int row = 0;
+  auto put = [&](const QString& caption, QWidget* w, int col, int span = 1) {
+    auto* l = new QLabel(caption, frame);
+    l->setBuddy(w);
+    grid->addWidget(l, row, col);
+    grid->addWidget(w, row, col + 1, 1, span);
+  };
+  put(QStringLiteral("Tipo de Pessoa"), tipo, 0, 3);
+  ++row;
+  put(QStringLiteral("CNPJ / CPF"), txtCNPJCPF_, 0);
+  put(QStringLiteral("CRC"), txtCRC_, 2);
+  ++row;
+  put(QStringLiteral("Razão Social"), txtRazaoSocial_, 0, 3);
+  ++row;
+  put(QStringLiteral("Endereço"), txtLogradouro_, 0);
+  put(QStringLiteral("Número"), txtNumero_, 2);
+  ++row;
+  put(QStringLiteral("Complemento"), txtComplemento_, 0);
+  put(QStringLiteral("Bairro"), txtBairro_, 2);
+  ++row;
+  put(QStringLiteral("Cidade"), txtCidade_, 0);
+  put(QStringLiteral("Estado"), txtUF_, 2);
+  ++row;
+  put(QStringLiteral("Telefone"), txtTelefone_, 0);
+  put(QStringLiteral("CEP"), txtCEP_, 2);
+  ++row;
+  put(QStringLiteral("E-mail"), txtEmail_, 0, 3);
+  ++row;
+  grid->addWidget(erroMsg_, row++, 0, 1, 4);
+  grid->addWidget(label11, row++, 0, 1, 4);
+  grid->setColumnStretch(1, 3);
+  grid->setColumnStretch(3, 1);
+
+  btnOK_ = new QPushButton(QStringLiteral("OK"), this);
+  btnOK_->setObjectName(QStringLiteral("btnOK"));
+  Command1_ = new QPushButton(QStringLiteral("Cancelar"), this);
+  Command1_->setObjectName(QStringLiteral("Command1"));
+  Command2_ = new QPushButton(QStringLiteral("Remover"), this);
+  Command2_->setObjectName(QStringLiteral("Command2"));
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(Command2_);
+  buttons->addStretch();
+  buttons->addWidget(btnOK_);
+  buttons->addWidget(Command1_);
+
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(frame);
+  lay->addLayout(buttons);
+  resize(620, 420);
+
+  connect(opt_fisica_, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) SetMask(txtCNPJCPF_, Masks::kCpf);
+  });
+  connect(opt_juridica_, &QRadioButton::toggled, this, [this](bool on) {
+    if (on) SetMask(txtCNPJCPF_, Masks::kCnpj);
+  });
+  leaveHook_ = OnLeave(txtCNPJCPF_, [this] { txtCNPJCPF_LostFocus(); });
+  connect(btnOK_, &QPushButton::clicked, this, &FrmContador::btnOK_Click);
+  connect(Command1_, &QPushButton::clicked, this, &FrmContador::Command1_Click);
+  connect(Command2_, &QPushButton::clicked, this, &FrmContador::Command2_Click);
+
+  load();
+}
+
+FrmContador::~FrmContador() { delete leaveHook_; }
+
+void FrmContador::load() {
+  if (Principal* p = Forms::find<Principal>()) p->setEnabled(true);
+  QList<QSqlRecord> rows;
+  try {
+    LocalDatabase::Connection db;
+    rows = db.query(QStringLiteral("SELECT * FROM tblContador"));
+  } catch (const DbError& e) {
+    // The window stays empty and usable; the report says why nothing was read.
+    ErrorReport::show(this, e);
+    return;
+  }
+  if (rows.isEmpty()) return;
+  const QSqlRecord& r = rows.first();
+  auto field = [&r](const char* name) { return r.value(QString::fromLatin1(name)).toString(); };
+  const QString doc = field("cont_cpf_cnpj");
+  // A stored length of exactly 14 ("###.###.###-##") marks a CPF.
+  if (doc.size() == 14) opt_fisica_->setChecked(true);
+  else opt_juridica_->setChecked(true);
+  txtCNPJCPF_->setText(doc);
+  // The document of a stored accountant cannot be changed, only removed.
+  txtCNPJCPF_->setEnabled(false);
+  opt_fisica_->setEnabled(false);
+  opt_juridica_->setEnabled(false);
+  txtCRC_->setText(field("cont_num_crc"));
+  txtRazaoSocial_->setText(field("cont_razao_nome"));
+  txtLogradouro_->setText(field("cont_nom_endereco"));
+  txtNumero_->setText(field("cont_num_predial"));
+  txtComplemento_->setText(field("cont_dsc_complemento"));
+  txtBairro_->setText(field("cont_nom_bairro"));
+  txtCidade_->setText(field("cont_nom_cidade"));
+  txtUF_->setText(field("cont_nom_estado"));
+  txtTelefone_->setText(field("cont_num_telefone"));
+  txtEmail_->setText(field("cont_email"));
+  txtCEP_->setText(field("cont_num_cep"));
+}
+
+bool FrmContador::cpfMode() const { return txtCNPJCPF_->inputMask() == Masks::kCpf; }
+
+ContadorDados FrmContador::dados() const {
+  ContadorDados d;
+  d.cpfCnpj = MaskedText(txtCNPJCPF_);
+  d.crc = txtCRC_->text();
+  d.razaoNome = txtRazaoSocial_->text();
+  d.endereco = txtLogradouro_->text();
+  d.numero = txtNumero_->text();
+  d.complemento = txtComplemento_->text();
+  d.bairro = txtBairro_->text();
+  d.cidade = txtCidade_->text();
+  d.estado = txtUF_->text();
+  d.telefone = MaskedText(txtTelefone_);
+  d.cep = MaskedText(txtCEP_);
+  d.email = txtEmail_->text();
+  return d;
+}
+
+void FrmContador::txtCNPJCPF_LostFocus() {
+  erroMsg_->setText(ContadorDocumentoSaida(MaskedText(txtCNPJCPF_), cpfMode()));
+}
+
+void FrmContador::btnOK_Click() {
+  ContadorDados d = dados();
+
+  // The server hears first, whatever the window holds. Its reply is not read, but an answer that
+  // is no SOAP reply at all (an error page, garbage) means the server never took the accountant.
+  bool sent = false;
+  try {
+    QString response, result;
+    sent = SendSoapRequest(QStringLiteral("Transferencia.contador"), ContadorSoapParams(d), &response) &&
+           GetResult(response, QStringLiteral("return"), &result);
+  } catch (const std::exception&) { sent = false; }
+  if (!sent) {
+    MsgBox(this, FalhaConexaoTexto(2), QMessageBox::Critical, kMsgTitle);
+    return;
+  }
+
+  try {
+    QString erro = ContadorDocumentoOk(d.cpfCnpj, cpfMode());
+    erroMsg_->setText(erro);
+    if (!erro.isEmpty()) return;
+    erro = ContadorCamposErro(d, [this] {
+      return MsgBox(this, QStringLiteral("Deseja prosseguir sem o CRC?"), QMessageBox::NoIcon, kMsgTitle,
+                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
+    });
+    if (!erro.isEmpty()) {
+      erroMsg_->setText(erro);
+      return;
+    }
+
+    {
+      LocalDatabase::Connection db;
+      // Replace the row as one step: a failed insert must not leave the accountant deleted.
+      db.db().transaction();
+      try {
+        db.exec(QStringLiteral("delete from tblContador"));
+        db.exec(ContadorInsertSql(d));
+      } catch (...) {
+        db.db().rollback();
+        throw;
+      }
+      if (!db.db().commit()) throw DbError(-1, QStringLiteral("SQLite"), db.db().lastError().text());
+    }
+  } catch (const std::exception&) {
+    MsgBox(this, FalhaConexaoTexto(1), QMessageBox::Critical, kMsgTitle);
+    return;
+  }
+
+  close();
+  MsgBox(Forms::find<Principal>(), QStringLiteral("Contador cadastrado com sucesso"), QMessageBox::Information,
+         kMsgTitle);
+}
+
+void FrmContador::Command1_Click() { close(); }
+
+void FrmContador::Command2_Click() {
+  try {
+    LocalDatabase::Connection db;
+    db.exec(QStringLiteral("delete from tblContador"));
+  } catch (const DbError&) {
+    MsgBox(this, QStringLiteral("Não foi possível excluir o contador. Tente novamente mais tarde."),
+           QMessageBox::NoIcon, kMsgTitle);
+    return;
+  }
+  // A fresh window: empty and editable again.
+  const QPoint where = pos();
+  close();
+  FrmContador* fresh = Forms::get<FrmContador>();
+  fresh->move(where);
+  fresh->show();
+}

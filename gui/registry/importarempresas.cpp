@@ -1,0 +1,223 @@
+#include "gui/registry/importarempresas.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <memory>
+
+#include "gui/registry/certificadodigital.h"
+#include "gui/widgets/errorreportbox.h"
+#include "gui/widgets/grids.h"
+#include "gui/widgets/interaction.h"
+#include "registry/certificates.h"
+#include "registry/importaccess.h"
+#include "registry/localdb.h"
+#include "validation/validators.h"
+
+namespace {
+constexpr int kTwipsPerPixel = 15;
+
+const QString kArquivoInvalido =
+    QStringLiteral("Erro: Arquivo inválido, você deve selecionar um arquivo conforme o manual indicar");
+
+QString linhaNaoImportada(const EmpresaNovaGIA& e, const QString& motivo) {
+  return e.razaoSocial.trimmed() + QStringLiteral(" (Inscrição Estadual: ") + e.ie + QStringLiteral("): ") + motivo;
+}
+}  // namespace
+
+ImportarEmpresas::ImportarEmpresas() {
+  setObjectName(QStringLiteral("ImportarEmpresas"));
+  setWindowTitle(QStringLiteral("Cadastro de Empresas - Através do Arquivo NovaGIA - Importação"));
+  auto* outer = new QVBoxLayout(this);
+  auto* frame = new QGroupBox(QStringLiteral("Importar"), this);
+  frame->setObjectName(QStringLiteral("Frame1"));
+  outer->addWidget(frame);
+  auto* lay = new QVBoxLayout(frame);
+
+  auto* fileRow = new QHBoxLayout;
+  Text1_ = new QLineEdit(QStringLiteral("Selecione o arquivo a importar"), frame);
+  Text1_->setObjectName(QStringLiteral("Text1"));
+  Command2_ = new QPushButton(QStringLiteral("Selecionar Arquivo"), frame);
+  Command2_->setObjectName(QStringLiteral("Command2"));
+  Command3_ = new QPushButton(QStringLiteral("Carregar Dados"), frame);
+  Command3_->setObjectName(QStringLiteral("Command3"));
+  Command3_->hide();
+  fileRow->addWidget(Text1_, 1);
+  fileRow->addWidget(Command2_);
+  fileRow->addWidget(Command3_);
+  lay->addLayout(fileRow);
+
+  MSFlexGrid1_ = new QTableWidget(frame);
+  MSFlexGrid1_->setObjectName(QStringLiteral("MSFlexGrid1"));
+  MSFlexGrid1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  MSFlexGrid1_->verticalHeader()->hide();
+  MSFlexGrid1_->hide();
+  lay->addWidget(MSFlexGrid1_, 1);
+
+  Label1_ = new QLabel(QStringLiteral("Atenção, a importação não será concluída, existe inconsistência nos cadastros."),
+                       frame);
+  Label1_->setObjectName(QStringLiteral("Label1"));
+  Label1_->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0)"));
+  Label1_->hide();
+  Label2_ = new QLabel(QStringLiteral("Para prosseguir, corrija as informações e tente novamente."), frame);
+  Label2_->setObjectName(QStringLiteral("Label2"));
+  Label2_->hide();
+  lay->addWidget(Label1_);
+  lay->addWidget(Label2_);
+
+  auto* bottom = new QHBoxLayout;
+  bottom->addStretch();
+  Command1_ = new QPushButton(QStringLiteral("Impo&rtar"), frame);
+  Command1_->setObjectName(QStringLiteral("Command1"));
+  Command1_->hide();
+  bottom->addWidget(Command1_);
+  lay->addLayout(bottom);
+
+  connect(Command2_, &QPushButton::clicked, this, &ImportarEmpresas::Command2_Click);
+  connect(Command3_, &QPushButton::clicked, this, &ImportarEmpresas::Command3_Click);
+  connect(Command1_, &QPushButton::clicked, this, &ImportarEmpresas::Command1_Click);
+  resize(660, 420);
+}
+
+void ImportarEmpresas::Command2_Click() {
+  const QString file = Interaction::current().openFileName(this, QStringLiteral("Escolha o arquivo"), QString(),
+                                                           QStringLiteral("Arquivos exportados do NovaGIA (*.mdb)"));
+  if (file.isEmpty()) return;
+  Text1_->setText(file);
+  Command3_->show();
+}
+
+std::optional<QList<EmpresaNovaGIA>> ImportarEmpresas::lerArquivo() {
+  try {
+    return LerExportacaoNovaGIA(Text1_->text());
+  } catch (const std::exception&) {
+    MsgBox(this, kArquivoInvalido, QMessageBox::NoIcon, kMsgTitle);
+    return std::nullopt;
+  }
+}
+
+void ImportarEmpresas::Command3_Click() {
+  const std::optional<QList<EmpresaNovaGIA>> lidas = lerArquivo();
+  if (!lidas) return;
+  const QList<EmpresaNovaGIA>& empresas = *lidas;
+  if (empresas.isEmpty()) {
+    MsgBox(this, QStringLiteral("Erro: Arquivo está vazio"), QMessageBox::NoIcon, QString());
+    return;
+  }
+
+  QTableWidget* g = MSFlexGrid1_;
+  g->show();
+  g->clear();
+  g->setColumnCount(4);
+  g->setHorizontalHeaderLabels(
+      {QStringLiteral("IE"), QStringLiteral("CNPJ"), QStringLiteral("CNAE"), QStringLiteral("Razão Social")});
+  const int widths[] = {1500, 1800, 1200, 5000};
+  for (int c = 0; c < 4; ++c) g->setColumnWidth(c, widths[c] / kTwipsPerPixel);
+  g->setRowCount(static_cast<int>(empresas.size()));
+
+  bool inconsistente = false;
+  for (int i = 0; i < empresas.size(); ++i) {
+    const EmpresaNovaGIA& e = empresas[i];
+    const QString cells[] = {e.ie, e.cnpj, e.cnae, e.razaoSocial};
+    const bool ruim = e.inconsistente();
+    inconsistente = inconsistente || ruim;
+    for (int c = 0; c < 4; ++c) {
+      auto* item = new QTableWidgetItem(cells[c]);
+      if (c < 3) item->setTextAlignment(Qt::AlignCenter);
+      if (ruim) item->setForeground(QColor(255, 0, 0));
+      g->setItem(i, c, item);
+    }
+  }
+  WidenToContents(g, 0, 2);
+  Command1_->setVisible(!inconsistente);
+  Label1_->setVisible(inconsistente);
+  Label2_->setVisible(inconsistente);
+}
+
+void ImportarEmpresas::Command1_Click() {
+  // The file is read again: Text1 may name another file than the one loaded.
+  const std::optional<QList<EmpresaNovaGIA>> lidas = lerArquivo();
+  if (!lidas) return;
+  const QList<EmpresaNovaGIA>& empresas = *lidas;
+  std::unique_ptr<LocalDatabase::Connection> db;
+  try {
+    db = std::make_unique<LocalDatabase::Connection>();
+  } catch (const DbError& e) {
+    ErrorReport::show(this, e);
+    return;
+  }
+
+  CertificadoDigital certificado(CopiaCertificado::ImportacaoEmpresas);
+  std::optional<CertificadoEscolhido> c;
+  try {
+    c = certificado.Escolher(this);
+  } catch (...) {
+    MsgBox(this, ComponentFailureText());
+    return;
+  }
+  if (!c) return;
+  if (c->temCdp) certificado.ObterUrlsCDP(this, c->der);
+
+  // Every company that did not come in, and why, for the closing summary: a failed request or
+  // insert must not lose a company silently.
+  QStringList naoImportadas;
+  for (const EmpresaNovaGIA& e : empresas) {
+    QString reply;
+    if (!PedirChave(e.ie, e.cnpj, &reply)) {
+      naoImportadas << linhaNaoImportada(e, QStringLiteral("o servidor não respondeu"));
+      continue;
+    }
+    const RespostaChave r = InterpretarRespostaChave(reply);
+    if (r.naoAutorizado) {
+      MsgBox(this,
+             QStringLiteral("Não é possível cadastrar a empresa: \r\n\r\n") + e.razaoSocial +
+                 QStringLiteral("\r\nInscrição Estadual: ") + e.ie +
+                 QStringLiteral("\r\n\r\nEmpresa não está cadastrada nos servidores da Prefeitura.\r\n"
+                                "Se a empresa pertencer ao Muncípio, por favor, nos informe imediatamente."),
+             QMessageBox::Critical, kMsgTitle);
+      naoImportadas << linhaNaoImportada(e, QStringLiteral("não cadastrada nos servidores da Prefeitura"));
+      continue;
+    }
+    if (!r.momento) {
+      naoImportadas << linhaNaoImportada(e, QStringLiteral("resposta do servidor sem data"));
+      continue;
+    }
+    if (!DentroDaValidade(*c, *r.momento)) {
+      MsgBox(this, QStringLiteral("Certificado expirado, contate seu fornecedor"));
+      if (!naoImportadas.isEmpty())
+        MsgBox(this, QStringLiteral("Empresas não importadas:\r\n") + naoImportadas.join(QStringLiteral("\r\n")),
+               QMessageBox::Information, kMsgTitle);
+      return;
+    }
+    try {
+      if (!db->query(QStringLiteral("select * from tblContribuinte where IE = '") + SqlQuote(e.ie) +
+                     QStringLiteral("'"))
+               .isEmpty()) {
+        MsgBox(this,
+               QStringLiteral("Empresa já cadastrada anteriormente: \r\n\r\n") + e.razaoSocial +
+                   QStringLiteral("\r\nInscrição Estadual: ") + e.ie +
+                   QStringLiteral("\r\n\r\nA empresa não será cadastrada, para não gerar duplicidade"),
+               QMessageBox::Critical, kMsgTitle);
+        naoImportadas << linhaNaoImportada(e, QStringLiteral("já cadastrada"));
+        continue;
+      }
+      // Every value quoted: an apostrophe in any column of the file must not break the statement.
+      db->exec(QStringLiteral("insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave) values ('") +
+               SqlQuote(e.ie) + QStringLiteral("','") + SqlQuote(e.razaoSocial) + QStringLiteral("','") +
+               SqlQuote(e.cnpj) + QStringLiteral("','") + SqlQuote(e.cnae) + QStringLiteral("','") + SqlQuote(r.chave) +
+               QStringLiteral("')"));
+    } catch (const DbError& err) { naoImportadas << linhaNaoImportada(e, err.description); }
+  }
+  db.reset();
+
+  QString texto = QStringLiteral("Importação Concluída");
+  if (!naoImportadas.isEmpty())
+    texto += QStringLiteral("\r\n\r\nEmpresas não importadas:\r\n") + naoImportadas.join(QStringLiteral("\r\n"));
+  MsgBox(this, texto, QMessageBox::Information, kMsgTitle);
+  close();
+}

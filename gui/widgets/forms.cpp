@@ -1,0 +1,53 @@
+#include "gui/widgets/forms.h"
+
+#include <QApplication>
+
+namespace Forms {
+namespace {
+QHash<std::type_index, QPointer<QWidget>>& registry() {
+  static QHash<std::type_index, QPointer<QWidget>> r;
+  return r;
+}
+bool g_ended = false;
+}  // namespace
+
+QWidget* lookup(std::type_index type) {
+  auto it = registry().find(type);
+  if (it == registry().end()) return nullptr;
+  if (it.value().isNull()) {
+    registry().erase(it);
+    return nullptr;
+  }
+  return it.value().data();
+}
+
+void remember(std::type_index type, QWidget* w) { registry().insert(type, w); }
+
+void forget(QWidget* w) {
+  for (auto it = registry().begin(); it != registry().end();) {
+    if (it.value().data() == w || it.value().isNull()) it = registry().erase(it);
+    else ++it;
+  }
+  if (w) w->deleteLater();
+}
+
+void unloadAll() {
+  const auto all = registry().values();
+  registry().clear();
+  for (const QPointer<QWidget>& w : all) {
+    if (!w) continue;
+    w->hide();
+    delete w.data();
+  }
+}
+
+void endProgram() {
+  g_ended = true;
+  unloadAll();
+  QCoreApplication::quit();
+}
+
+bool programEnded() { return g_ended; }
+void resetProgramEnded() { g_ended = false; }
+
+}  // namespace Forms

@@ -1,0 +1,43 @@
+#include "gui/widgets/interaction.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+
+#include "gui/registry/certificatedialog.h"
+
+namespace {
+class DesktopInteraction final : public Interaction {
+ public:
+  QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                      const QString& text, QMessageBox::StandardButtons buttons) override {
+    QMessageBox box(icon, title, text, buttons, parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+  }
+  QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
+    return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+  }
+  std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return text;
+  }
+  bool openUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
+    return CertificateDialog::choose(parent, title, prompt);
+  }
+};
+
+DesktopInteraction g_desktop;
+Interaction* g_current = &g_desktop;
+}  // namespace
+
+Interaction& Interaction::current() { return *g_current; }
+
+void Interaction::install(Interaction* replacement) { g_current = replacement ? replacement : &g_desktop; }
+
+QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QString& title,
+                                   QMessageBox::StandardButtons buttons) {
+  return Interaction::current().message(parent, icon, title, text, buttons);
+}
