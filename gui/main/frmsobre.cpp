@@ -8,6 +8,7 @@
 
 #include "base/constants.h"
 #include "gui/main/principal.h"
+#include "registry/session.h"
 
 FrmSobre::FrmSobre() {
   setObjectName(QStringLiteral("frmSobre"));
@@ -50,8 +51,8 @@ FrmSobre::FrmSobre() {
 }
 
 void FrmSobre::closeEvent(QCloseEvent* e) {
-  Principal* p = Forms::get<Principal>();
-  p->setEnabled(true);
-  p->show();
+  // The About window of the opening screen leads on to the main window.
+  Forms::get<Principal>()->show();
+  Session::current().releaseMainWindow();
   FormBase<QWidget>::closeEvent(e);
 }

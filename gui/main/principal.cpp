@@ -26,6 +26,7 @@
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/interaction.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 
 namespace {
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
@@ -136,6 +137,14 @@ Principal::Principal() {
   connect(Command3_, &QPushButton::clicked, this, &Principal::RecebeDadosServer);
   connect(cmdImpressao_, &QPushButton::clicked, this, &Principal::cmd_Impressao_Click);
   connect(grid_, &QTableWidget::cellClicked, this, [this] { GridTransmissoes_Click(); });
+
+  // The other windows speak to this one only through the session.
+  Session& s = Session::current();
+  connect(&s, &Session::taxpayerChanged, this, &Principal::showTaxpayer);
+  connect(&s, &Session::taxpayerSelected, this, &Principal::showSelectionFrame);
+  connect(&s, &Session::refreshRequested, this, &Principal::RecebeDadosServer);
+  connect(&s, &Session::mainWindowReleased, this, [this] { setEnabled(true); });
+  connect(&s, &Session::changed, this, [this] { PathMDB_->setText(Session::current().lastDeclarationFile()); });
 }
 
 void Principal::buildGrid() {
@@ -214,14 +223,22 @@ void Principal::buildMenus() {
   });
 }
 
-QString Principal::selectedIE() const { return IESel_->text(); }
-QString Principal::selectedRazaoSocial() const { return RSSel_->text(); }
-QString Principal::selectedChave() const { return lblChave_->text(); }
+QString Principal::selectedIE() const { return Session::current().taxpayer().ie; }
+QString Principal::selectedRazaoSocial() const { return Session::current().taxpayer().razaoSocial; }
+QString Principal::selectedChave() const { return Session::current().taxpayer().chave; }
 
 void Principal::setSelectedTaxpayer(const QString& ie, const QString& razaoSocial, const QString& chave) {
-  IESel_->setText(ie);
-  RSSel_->setText(razaoSocial);
-  lblChave_->setText(chave);
+  Session::current().selectTaxpayer({ie, razaoSocial, chave});
+}
+
+void Principal::showTaxpayer() {
+  const Session::Taxpayer& t = Session::current().taxpayer();
+  IESel_->setText(t.ie);
+  RSSel_->setText(t.razaoSocial);
+  lblChave_->setText(t.chave);
+}
+
+void Principal::showSelectionFrame() {
   frmImportacao_->show();
   Command1_->show();
 }
@@ -240,15 +257,16 @@ void Principal::Command1_Click() {
       f->setFocus();
       return;
     }
-    thisCont_cpf_cnpj = contador.first().value(QStringLiteral("cont_cpf_cnpj")).toString();
-    const auto rows = db.query(QStringLiteral("SELECT * FROM  tblContribuinte WHERE IE = '") +
-                               SqlQuote(IESel_->text()) + QLatin1Char('\''));
+    Session::current().setAccountantDocument(contador.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
+    const auto rows = db.query(QStringLiteral("SELECT * FROM  tblContribuinte WHERE IE = '") + SqlQuote(selectedIE()) +
+                               QLatin1Char('\''));
     MsgBox(this, QStringLiteral("O Certificado que será solicitado durante a transmissão é do contador responsável"),
            QMessageBox::Information, QStringLiteral("Informação"));
     if (rows.isEmpty())
       throw DbError(3021, QStringLiteral("tblContribuinte"),
                     QStringLiteral("O contribuinte selecionado não está cadastrado neste computador."));
     const QVariant simples = rows.first().value(QStringLiteral("OptanteSimples"));
+    Session::current().setSimples(simples.isNull() || simples.toInt() != 0);
     if (!simples.isNull() && simples.toInt() == 0) {
       setEnabled(false);
       chosen = Forms::get<FrmUpload>();
@@ -260,6 +278,7 @@ void Principal::Command1_Click() {
     return;
   }
   chosen->show();
+  const QString anoTrabalho = Session::current().workingYear();
   if (!chosen->windowTitle().contains(anoTrabalho))
     chosen->setWindowTitle(chosen->windowTitle() + QStringLiteral(" - Ano trabalho: ") + anoTrabalho);
 }
@@ -360,9 +379,9 @@ void Principal::RecebeDadosServer() {
 
   QString raw;
   if (!SendSoapRequest(QStringLiteral("Transferencia.ver2"),
-                       {{QStringLiteral("strNome"), IESel_->text()},
+                       {{QStringLiteral("strNome"), selectedIE()},
                         {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
-                        {QStringLiteral("Chave"), lblChave_->text()}},
+                        {QStringLiteral("Chave"), selectedChave()}},
                        &raw))
     return fail();
   QString result;
@@ -373,8 +392,8 @@ void Principal::RecebeDadosServer() {
     const Transmissions::ServerFields f = Transmissions::FieldsOf(result);
     const auto date = Transmissions::ParseServerDate(f.date);
     if (!date) return fail();
-    DataServidor = *date;
-    anoTrabalho = f.year;
+    Session::current().setServerDate(*date);
+    Session::current().setWorkingYear(f.year);
     if (Transmissions::IsCurrent(raw, version)) {
       lblAtualizado_->show();
       lblnovaatualizacao_->hide();
@@ -386,9 +405,7 @@ void Principal::RecebeDadosServer() {
     tvwPessoa_->hide();
     detApuracao_->hide();
   } else {
-    RSSel_->setText(QString());
-    IESel_->setText(QString());
-    lblChave_->setText(QString());
+    Session::current().clearTaxpayer();
     frmImportacao_->hide();
     Command1_->hide();
   }
@@ -409,7 +426,7 @@ void Principal::RecebeDadosProtocolo() {
     if (!SendSoapRequest(QStringLiteral("Transferencia.ver"),
                          {{QStringLiteral("strNome"), cell(2)},
                           {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
-                          {QStringLiteral("Chave"), lblChave_->text()}},
+                          {QStringLiteral("Chave"), selectedChave()}},
                          &raw))
       return fail();
     if (!GetResult(raw, QStringLiteral("return"), &result)) return fail();
@@ -455,5 +472,5 @@ void Principal::cmd_Impressao_Click() {
     MsgBox(this, QStringLiteral("Selecione uma entrega específica"), QMessageBox::Information, kMsgTitle);
     return;
   }
-  OpenBrowser(Transmissions::ReceiptUrl(host, IESel_->text(), lblChave_->text(), ref));
+  OpenBrowser(Transmissions::ReceiptUrl(host, selectedIE(), selectedChave(), ref));
 }

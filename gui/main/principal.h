@@ -17,16 +17,11 @@ class Principal : public FormBase<QMainWindow> {
  public:
   Principal();
 
-  // Shared state read and written by other windows.
-  QString thisCont_cpf_cnpj;
-  QDateTime DataServidor;
-  QString anoTrabalho;
-
-  // SelectedTaxpayer: the captions of IESel, RSSel and lblChave.
+  // The selected taxpayer, as the session holds it (IESel, RSSel and lblChave show it).
   QString selectedIE() const;
   QString selectedRazaoSocial() const;
   QString selectedChave() const;
-  // Writes the selection, shows the transmission frame and the transmit button.
+  // Selects through the session: the labels follow, the transmission frame and button appear.
   void setSelectedTaxpayer(const QString& ie, const QString& razaoSocial, const QString& chave);
 
   // Refresh of the selected taxpayer from the server.
@@ -50,6 +45,8 @@ class Principal : public FormBase<QMainWindow> {
   void cmd_Impressao_Click();
 
  private:
+  void showTaxpayer();
+  void showSelectionFrame();
   void buildGrid();
   // Refills the list; false when the text is not a readable list (the refresh's failure).
   bool fillGrid(const QString& XMLConteudo);

@@ -15,6 +15,7 @@
 #include "gui/widgets/interaction.h"
 #include "gui/widgets/maskedbox.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 
 namespace {
 QLineEdit* textBox(QWidget* parent, const char* name) {
@@ -134,7 +135,7 @@ FrmContador::FrmContador() {
 FrmContador::~FrmContador() { delete leaveHook_; }
 
 void FrmContador::load() {
-  if (Principal* p = Forms::find<Principal>()) p->setEnabled(true);
+  Session::current().releaseMainWindow();
   QList<QSqlRecord> rows;
   try {
     LocalDatabase::Connection db;

@@ -13,7 +13,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "gui/main/principal.h"
 #include "gui/registry/certificadodigital.h"
 #include "gui/registry/importarempresas.h"
 #include "gui/widgets/errorreportbox.h"
@@ -21,6 +20,7 @@
 #include "gui/widgets/interaction.h"
 #include "gui/widgets/maskedbox.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 #include "validation/validators.h"
 
 namespace {
@@ -46,9 +46,7 @@ QLineEdit* textBox(QWidget* parent, const char* name) {
   return box;
 }
 
-void giveMainWindowBack() {
-  if (Principal* p = Forms::find<Principal>()) p->setEnabled(true);
-}
+void giveMainWindowBack() { Session::current().releaseMainWindow(); }
 }  // namespace
 
 // ---------------------------------------------------------------- taxpayer form
@@ -337,10 +335,9 @@ FrmSelecionaContribuinte::FrmSelecionaContribuinte()
                        QStringLiteral("Selecione o Contribuinte que deseja abrir:")) {}
 
 void FrmSelecionaContribuinte::comEscolha(const Escolha& e) {
-  Principal* p = Forms::get<Principal>();
-  p->setSelectedTaxpayer(e.ie, e.razaoSocial, e.chave);
+  Session::current().selectTaxpayer({e.ie, e.razaoSocial, e.chave});
   close();
-  p->RecebeDadosServer();
+  Session::current().requestRefresh();
 }
 
 void FrmSelecionaContribuinte::semEscolha() {

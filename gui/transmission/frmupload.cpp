@@ -15,11 +15,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "gui/main/principal.h"
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 
 namespace {
 constexpr int kTwipsPerPixel = 15;
@@ -198,10 +198,9 @@ void FrmUpload::clearReferences() { GridRefencias_->setRowCount(1); }
 // Listing the references.
 
 void FrmUpload::Command1_Click() {
-  Principal* main = Forms::find<Principal>();
-  if (main)
-    if (auto* path = main->findChild<QLabel*>(QStringLiteral("PathMDB"))) path->setText(txtUploadFile_->text());
-  const QString ie = main ? main->selectedIE() : QString();
+  Session& session = Session::current();
+  session.setLastDeclarationFile(txtUploadFile_->text());
+  const QString ie = session.taxpayer().ie;
   QList<QSqlRecord> rows;
   try {
     DbConnection db(intake_->settings().workDb);
@@ -244,7 +243,7 @@ void FrmUpload::Command1_Click() {
   WidenToContents(GridRefencias_, 1, 3);
   GridRefencias_->setCurrentCell(1, 1);
   cmdUpload_->setEnabled(!lostDataPending_);
-  if (main) main->setEnabled(true);
+  session.releaseMainWindow();
 }
 
 // Sending.
@@ -284,8 +283,8 @@ void FrmUpload::cmdUpload_Click() {
   if (!certificateAccepted()) return;
   if (!fileChosen()) return;
   giaCerta = 0;
-  Principal* main = Forms::find<Principal>();
-  const QString anoTrabalho = main ? main->anoTrabalho : QString();
+  const Session& session = Session::current();
+  const QString anoTrabalho = session.workingYear();
   bool downwards = false;
   const QList<ReferenceRow> rows = selectedReferences(&downwards);
   const ReferenceWalk walk = WalkReferences(rows, downwards, anoTrabalho, &msgTrabalho);
@@ -293,10 +292,9 @@ void FrmUpload::cmdUpload_Click() {
   giaCerta = qint16(walk.gias.size());
   if (giaCerta == 0) return;
 
-  const QString url =
-      uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + (main ? main->thisCont_cpf_cnpj : QString()) +
-                QStringLiteral("&chave=") + (main ? main->selectedChave() : QString()) + QStringLiteral("&gias=") +
-                walk.gias.join(QLatin1Char(',')));
+  const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + session.accountantDocument() +
+                                QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias=") +
+                                walk.gias.join(QLatin1Char(',')));
   // The server gets the working database under the name of the declaration it came from.
   sendUpload(url, intake_->settings().workDb, QFileInfo(txtUploadFile_->text()).fileName());
 }

@@ -13,8 +13,8 @@
 #include <QVBoxLayout>
 
 #include "base/cp1252.h"
-#include "gui/main/principal.h"
 #include "gui/widgets/interaction.h"
+#include "registry/session.h"
 #include "transmission/simplesanswer.h"
 
 namespace {
@@ -64,10 +64,10 @@ void FrmUploadSimples::file_Click() {
 void FrmUploadSimples::cmdUpload_Click() {
   if (!certificateAccepted()) return;
   if (!fileChosen()) return;
-  Principal* main = Forms::find<Principal>();
-  const QString url = uploadUrl(QStringLiteral(" /client/xt_upload_simples.php?contador=") +
-                                (main ? main->thisCont_cpf_cnpj : QString()) + QStringLiteral("&chave=") +
-                                (main ? main->selectedChave() : QString()) + QStringLiteral("&gias="));
+  const Session& session = Session::current();
+  const QString url =
+      uploadUrl(QStringLiteral(" /client/xt_upload_simples.php?contador=") + session.accountantDocument() +
+                QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias="));
   const QString path = txtUploadFile_->text();
   sendUpload(url, path, QFileInfo(path).fileName(), pauses_.beforeSendMs, pauses_.afterSendMs);
 }

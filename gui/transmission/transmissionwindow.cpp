@@ -19,13 +19,13 @@
 
 #include "base/cp1252.h"
 #include "base/settings.h"
-#include "gui/main/principal.h"
 #include "gui/transmission/uploadui.h"
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/interaction.h"
 #include "net/upload.h"
 #include "net/urlhelper.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 
 namespace {
 constexpr int kDirPathRole = Qt::UserRole;
@@ -249,10 +249,9 @@ QString TransmissionWindow::chosenPath() const { return QDir(dirPath_).filePath(
 // The upload.
 
 bool TransmissionWindow::certificateAccepted() {
-  Principal* main = Forms::find<Principal>();
   cert_.docContador = docContador;
   cert_.certificadoOk = certificadoOk;
-  cert_.SelecionarCertificado(this, main ? main->DataServidor : QDateTime());
+  cert_.SelecionarCertificado(this, Session::current().serverDate());
   certificadoOk = cert_.certificadoOk;
   return certificadoOk && !conectado;
 }
@@ -305,18 +304,13 @@ bool TransmissionWindow::pause(int ms) {
 }
 
 void TransmissionWindow::refreshMainAndUnload() {
-  Principal* main = Forms::find<Principal>();
-  if (main) {
-    main->setEnabled(true);
-    main->RecebeDadosServer();
-  }
+  Session::current().releaseMainWindow();
+  Session::current().requestRefresh();
   emit uploadFinished(true);
   close();
 }
 
-void TransmissionWindow::giveMainWindowBack() {
-  if (Principal* main = Forms::find<Principal>()) main->setEnabled(true);
-}
+void TransmissionWindow::giveMainWindowBack() { Session::current().releaseMainWindow(); }
 
 void TransmissionWindow::Command2_Click() {
   giveMainWindowBack();

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "registry/session.h"
+
 namespace Forms {
 namespace {
 QHash<std::type_index, QPointer<QWidget>>& registry() {
@@ -39,6 +41,7 @@ void unloadAll() {
     w->hide();
     delete w.data();
   }
+  Session::current().reset();
 }
 
 void endProgram() {

@@ -14,6 +14,7 @@
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
 
@@ -51,6 +52,7 @@ class TstMainWindow : public QObject {
   void mainWindowInitialState();
   void menusAndShortcuts();
   void selectingShowsTheFrame();
+  void sessionDrivesTheMainWindow();
   void transmitWithoutAccountant();
   void transmitChoosesTheWindow_data();
   void transmitChoosesTheWindow();
@@ -176,6 +178,40 @@ void TstMainWindow::selectingShowsTheFrame() {
   QVERIFY(p->findChild<QLabel*>("lblChave")->isHidden());
 }
 
+void TstMainWindow::sessionDrivesTheMainWindow() {
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  Session& s = Session::current();
+  auto label = [p](const char* name) { return p->findChild<QLabel*>(name)->text(); };
+
+  // A selection made anywhere (here: straight on the session) reaches the labels and the frame.
+  QSignalSpy changed(&s, &Session::changed);
+  s.selectTaxpayer({"0623079040162", "Empresa B", "KEY2"});
+  QCOMPARE(label("IESel"), QString("0623079040162"));
+  QCOMPARE(label("RSSel"), QString("Empresa B"));
+  QCOMPARE(label("lblChave"), QString("KEY2"));
+  QVERIFY(p->findChild<QPushButton*>("Command1")->isVisible());
+  QVERIFY(changed.count() >= 1);
+
+  // Forgetting the taxpayer empties the labels; an unchanged value signals nothing.
+  s.clearTaxpayer();
+  QCOMPARE(label("IESel"), QString());
+  QCOMPARE(label("lblChave"), QString());
+  changed.clear();
+  s.clearTaxpayer();
+  s.setWorkingYear(s.workingYear());
+  QCOMPARE(changed.count(), 0);
+
+  // The last declaration file is kept in the hidden PathMDB caption.
+  s.setLastDeclarationFile("/tmp/ZIDE.GDB");
+  QCOMPARE(label("PathMDB"), QString("/tmp/ZIDE.GDB"));
+
+  // A window that is done releases the main window through the session, never by touching it.
+  p->setEnabled(false);
+  s.releaseMainWindow();
+  QVERIFY(p->isEnabled());
+}
+
 void TstMainWindow::transmitWithoutAccountant() {
   TestAppFolder app;
   Recorder rec;
@@ -217,7 +253,7 @@ void TstMainWindow::transmitChoosesTheWindow() {
   p->show();
   p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
   p->findChild<QPushButton*>("Command1")->click();
-  QCOMPARE(p->thisCont_cpf_cnpj, QString("123.456.789-09"));
+  QCOMPARE(Session::current().accountantDocument(), QString("123.456.789-09"));
   QCOMPARE(rec.texts(),
            QStringList{"O Certificado que será solicitado durante a transmissão é do contador responsável"});
   QCOMPARE(rec.messages[0].title, QString("Informação"));
@@ -245,7 +281,7 @@ void TstMainWindow::transmitTwiceAddsTheYearOnce() {
   p->Command1_Click();
   const QString base = Forms::find<FrmUploadSimples>()->windowTitle();
   QCOMPARE(base, QString("Selecione o arquivo PDF - Declaração - SIMPLES NACIONAL - Prefeitura Municipal de Tavarel"));
-  p->anoTrabalho = "2025/2026";
+  Session::current().setWorkingYear("2025/2026");
   p->Command1_Click();
   p->Command1_Click();
   QCOMPARE(Forms::find<FrmUploadSimples>()->windowTitle(), base + " - Ano trabalho: 2025/2026");

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "gui/main/principal.h"
+#include "registry/session.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
@@ -73,8 +74,8 @@ class TstRefresh : public QObject {
     QCOMPARE(grid()->item(1, 0)->text(), QString("01/2026"));
     QCOMPARE(grid()->item(2, 2)->text(), QString("P2"));
     QCOMPARE(grid()->item(2, 4)->text(), QString("100,00"));
-    QCOMPARE(p->DataServidor, QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
-    QCOMPARE(p->anoTrabalho, QString("2026/2027"));
+    QCOMPARE(Session::current().serverDate(), QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
+    QCOMPARE(Session::current().workingYear(), QString("2026/2027"));
     QVERIFY(label("lblAtualizado")->isVisible());
     QVERIFY(!label("lblnovaatualizacao")->isVisible());
     QVERIFY(p->findChild<QPushButton*>("Command1")->isEnabled());
@@ -85,7 +86,7 @@ class TstRefresh : public QObject {
     QVERIFY(rec->messages.isEmpty());
     QCOMPARE(grid()->rowCount(), 3);
     QVERIFY(label("lblAtualizado")->isVisible());
-    QCOMPARE(p->anoTrabalho, QString("2026/2027"));
+    QCOMPARE(Session::current().workingYear(), QString("2026/2027"));
   }
 
   void newVersionAndTheVersionFile() {
@@ -94,7 +95,7 @@ class TstRefresh : public QObject {
     QVERIFY(label("lblnovaatualizacao")->isVisible());
     QCOMPARE(label("lblnovaatualizacao")->text(),
              QString("Nova atualização disponível para download - versão 1.16.00") + QString(13, ' '));
-    QCOMPARE(p->DataServidor, QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
+    QCOMPARE(Session::current().serverDate(), QDateTime(QDate(2026, 12, 1), QTime(10, 0)));
     // A version file ending in a line break is current only when the answer has the same break.
     app->write("info.dip", "1.15.01\r\n");
     refreshWith(ver2(row("01/2026", "P1", "1")));

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "gui/main/principal.h"
+#include "registry/session.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
@@ -81,8 +82,8 @@ class TstRefreshSandbox : public QObject {
     auto* grid = p->findChild<QTableWidget*>("GridTransmissoes");
     QCOMPARE(grid->rowCount(), 3);
     QCOMPARE(grid->item(1, 2)->text(), QString("2026000001"));
-    QCOMPARE(p->anoTrabalho, QString("2026/2027"));
-    QCOMPARE(p->DataServidor, QDateTime(QDate(2026, 12, 7), QTime(15, 30)));
+    QCOMPARE(Session::current().workingYear(), QString("2026/2027"));
+    QCOMPARE(Session::current().serverDate(), QDateTime(QDate(2026, 12, 7), QTime(15, 30)));
     QVERIFY(p->findChild<QLabel*>("lblAtualizado")->isVisible());
 
     // The receipt of the second row, and the page the sandbox gives for it.

@@ -30,6 +30,7 @@
 #include "registry/certificates.h"
 #include "registry/formdriver.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
@@ -398,7 +399,7 @@ void TstFaultMatrix::serverFaults() {
     QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
     QCOMPARE(grid->rowCount(), 1 + bigListRows);
     QCOMPARE(grid->item(bigListRows, 2)->text(), QStringLiteral("2026%1").arg(bigListRows, 6, 10, QLatin1Char('0')));
-    QCOMPARE(p->anoTrabalho, QStringLiteral("2026/2027"));
+    QCOMPARE(Session::current().workingYear(), QStringLiteral("2026/2027"));
   } else {
     QCOMPARE(rec_->texts(), QStringList{kDown});
     QCOMPARE(rec_->messages[0].title, kMsgTitle);

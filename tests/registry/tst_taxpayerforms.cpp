@@ -9,6 +9,7 @@
 #include "gui/main/principal.h"
 #include "gui/registry/taxpayerforms.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
@@ -620,8 +621,8 @@ void TstTaxpayerForms::selectingRefreshesTheMainWindow() {
   QCOMPARE(p->selectedIE(), kIE);
   QCOMPARE(p->selectedChave(), QString("AB12CD34"));
   // The main window asked the server with the chosen IE and key, and lists what it answered.
-  QCOMPARE(p->anoTrabalho, QString("2026/2027"));
-  QCOMPARE(p->DataServidor, QDateTime(QDate(2026, 2, 3), QTime(10, 20, 30)));
+  QCOMPARE(Session::current().workingYear(), QString("2026/2027"));
+  QCOMPARE(Session::current().serverDate(), QDateTime(QDate(2026, 2, 3), QTime(10, 20, 30)));
   QTableWidget* list = child<QTableWidget>(p, "GridTransmissoes");
   QCOMPARE(list->rowCount(), 2);
   QCOMPARE(list->item(1, 0)->text(), QString("01/2026"));

@@ -22,6 +22,7 @@
 #include "net/upload.h"
 #include "registry/formdriver.h"
 #include "registry/localdb.h"
+#include "registry/session.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
@@ -223,7 +224,7 @@ void TstTransmit::selectCompany(const QString& ie) {
   click(sel, "cmdOK");
   settle();
   QCOMPARE(p_->selectedIE(), ie);
-  QCOMPARE(p_->anoTrabalho, kAno);
+  QCOMPARE(Session::current().workingYear(), kAno);
 }
 
 void TstTransmit::storeAccountantAndCompany(const QString& ie, const QString& key, bool simples) {
@@ -234,7 +235,7 @@ void TstTransmit::storeAccountantAndCompany(const QString& ie, const QString& ke
           {ie, "Empresa", simples ? kCnpjSimples : kCnpjZide, "4711-3/02", key, "77", simples ? -1 : 0});
   p_->setSelectedTaxpayer(ie, "Empresa", key);
   p_->RecebeDadosServer();
-  QCOMPARE(p_->anoTrabalho, kAno);
+  QCOMPARE(Session::current().workingYear(), kAno);
 }
 
 template <class W>

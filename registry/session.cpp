@@ -1,0 +1,43 @@
+#include "registry/session.h"
+
+Session& Session::current() {
+  static Session* s = new Session;  // lives as long as the program; windows connect to it freely
+  return *s;
+}
+
+template <class T>
+void Session::set(T& field, const T& value) {
+  if (field == value) return;
+  field = value;
+  emit changed();
+}
+
+void Session::selectTaxpayer(const Taxpayer& t) {
+  taxpayer_ = t;
+  emit taxpayerSelected();
+  emit taxpayerChanged();
+  emit changed();
+}
+
+void Session::clearTaxpayer() {
+  if (taxpayer_ == Taxpayer{}) return;
+  taxpayer_ = Taxpayer{};
+  emit taxpayerChanged();
+  emit changed();
+}
+
+void Session::setSimples(bool simples) { set(taxpayer_.simples, simples); }
+void Session::setAccountantDocument(const QString& doc) { set(accountantDocument_, doc); }
+void Session::setServerDate(const QDateTime& d) { set(serverDate_, d); }
+void Session::setWorkingYear(const QString& y) { set(workingYear_, y); }
+void Session::setLastDeclarationFile(const QString& path) { set(lastDeclarationFile_, path); }
+
+void Session::reset() {
+  taxpayer_ = Taxpayer{};
+  accountantDocument_.clear();
+  serverDate_ = QDateTime();
+  workingYear_.clear();
+  lastDeclarationFile_.clear();
+  emit taxpayerChanged();
+  emit changed();
+}

@@ -1,0 +1,68 @@
+#pragma once
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+// What the windows share while the program runs: the selected taxpayer, the accountant's document,
+// what the server said last, the declaration file last chosen. Windows read and write it here and
+// never reach into each other's widgets; the main window listens to its signals.
+class Session : public QObject {
+  Q_OBJECT
+ public:
+  struct Taxpayer {
+    QString ie;
+    QString razaoSocial;
+    QString chave;
+    bool simples = false;
+    bool operator==(const Taxpayer&) const = default;
+  };
+
+  static Session& current();
+
+  const Taxpayer& taxpayer() const { return taxpayer_; }
+  // A taxpayer chosen in the selection window: emits taxpayerSelected, then taxpayerChanged.
+  void selectTaxpayer(const Taxpayer& t);
+  // The refresh forgets a taxpayer whose key the server refused.
+  void clearTaxpayer();
+  // The regime read when transmitting, kept with the selection.
+  void setSimples(bool simples);
+
+  QString accountantDocument() const { return accountantDocument_; }
+  void setAccountantDocument(const QString& doc);
+
+  QDateTime serverDate() const { return serverDate_; }
+  void setServerDate(const QDateTime& d);
+
+  // The year or years the server accepts ("2026/2027").
+  QString workingYear() const { return workingYear_; }
+  void setWorkingYear(const QString& y);
+
+  QString lastDeclarationFile() const { return lastDeclarationFile_; }
+  void setLastDeclarationFile(const QString& path);
+
+  // Asks whoever shows the history (the main window) to fetch it again.
+  void requestRefresh() { emit refreshRequested(); }
+  // A window that held the main window disabled is done with it.
+  void releaseMainWindow() { emit mainWindowReleased(); }
+
+  // Back to the state of a fresh start (tests, and the end of the program).
+  void reset();
+
+ signals:
+  void changed();
+  void taxpayerChanged();
+  void taxpayerSelected();
+  void refreshRequested();
+  void mainWindowReleased();
+
+ private:
+  Session() = default;
+  template <class T>
+  void set(T& field, const T& value);
+
+  Taxpayer taxpayer_;
+  QString accountantDocument_;
+  QDateTime serverDate_;
+  QString workingYear_;
+  QString lastDeclarationFile_;
+};
