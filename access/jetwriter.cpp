@@ -784,10 +784,13 @@ struct JetWriter::Impl {
           b.u8(0);
         }
       }
+      // Usage map, root page, 4 unknown bytes, flags (01 unique), 5 unknown bytes: the layout
+      // mdbtools 1.0 reads (older notes put the flags right after the root page).
       b.u32(ix.mapPointer);
       b.u32(ix.rootPage);
+      b.u32(0);
       b.u8(ix.flags);
-      b.zeros(9);
+      b.zeros(5);
     }
     for (size_t i = 0; i < t.indexes.size(); ++i) {
       b.u32(kMagicTable);

@@ -384,6 +384,13 @@ void TstJetWriter::catalogAndItsIndexes() {
     QCOMPARE(byName[n][1].toInt(), tablesId);
   }
 
+  // mdbtools finds both unique indexes in the catalog's definition.
+  const QString indexes =
+      QString::fromUtf8(run("mdb-schema", {"--indexes", "-T", "MSysObjects", file, "postgres"}, &ok));
+  QVERIFY(indexes.contains(R"(CREATE UNIQUE INDEX "msysobjects_id_idx" ON "msysobjects" ("id"))"));
+  QVERIFY(
+      indexes.contains(R"(CREATE UNIQUE INDEX "msysobjects_parentidname_idx" ON "msysobjects" ("parentid", "name"))"));
+
   // The indexes, read by hand: the definition on page 2 names each index's leaf page; every
   // entry must point at the catalog row with its key, in ascending key order.
   QFile f(file);
