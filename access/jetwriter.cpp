@@ -492,7 +492,10 @@ struct JetWriter::Impl {
         case ColumnType::Single:
         case ColumnType::Double: {
           double x;
-          if (!asDouble(v, &x)) refuse(t, c, "número inválido");
+          // Access keeps no infinities or NaN; a Single must fit a float.
+          if (!asDouble(v, &x) || !std::isfinite(x)) refuse(t, c, "número inválido");
+          if (c.def.type == ColumnType::Single && std::fabs(x) > double(std::numeric_limits<float>::max()))
+            refuse(t, c, "número fora da faixa de Single");
           if (c.def.type == ColumnType::Double) {
             putDouble(f, x);
           } else {

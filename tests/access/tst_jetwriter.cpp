@@ -479,6 +479,7 @@ void TstJetWriter::refusesWhatItCannotKeepExactly_data() {
   QTest::newRow("inteiro grande")    << int(T::Integer)  << "32768";
   QTest::newRow("longo fracionário") << int(T::Long)     << "1.5";
   QTest::newRow("número inválido")   << int(T::Long)     << "1e3";
+  QTest::newRow("single grande")     << int(T::Single)   << "1e39";
   // clang-format on
 }
 
@@ -488,7 +489,9 @@ void TstJetWriter::refusesWhatItCannotKeepExactly() {
   JetWriter w(dir_.filePath("recusa.mdb"));
   w.addTable("T", {{"C", ColumnType(type), 10, 15, 2}});
   Value v = value;
-  if (ColumnType(type) != T::Text) {
+  if (ColumnType(type) == T::Single) {
+    v = value.toDouble();
+  } else if (ColumnType(type) != T::Text) {
     bool ok;
     const Decimal d = Decimal::parse(value, &ok);
     v = ok ? Value(d) : Value(value);
