@@ -111,6 +111,22 @@ double toJetDate(const QDateTime& dt) {
   return days >= 0 ? double(days) + frac : double(days) - frac;
 }
 
+// Dates as the export tool writes them ("dd/MM/yyyy HH:mm:ss", a time alone for TIME
+// columns) or in ISO order; a time alone lies on day 0, 1899-12-30.
+QDateTime parseDateText(const QString& text) {
+  const QString t = text.trimmed();
+  for (const char* f : {"dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm:ss.zzz", "dd/MM/yyyy", "yyyy-MM-dd HH:mm:ss",
+                        "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd"}) {
+    const QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
+    if (dt.isValid()) return dt;
+  }
+  for (const char* f : {"HH:mm:ss", "HH:mm:ss.zzz", "HH:mm"}) {
+    const QTime tm = QTime::fromString(t, QLatin1String(f));
+    if (tm.isValid()) return QDateTime(QDate(1899, 12, 30), tm);
+  }
+  return {};
+}
+
 // The password's mask: the creation date's whole day number, 4 bytes repeated.
 std::array<uint8_t, 4> passwordMask(double created) {
   std::array<uint8_t, 4> m{};
@@ -421,6 +437,11 @@ struct JetWriter::Impl {
   }
   static bool asDouble(const Value& v, double* d) {
     if (auto x = std::get_if<double>(&v.variant())) return *d = *x, true;
+    if (auto t = std::get_if<QString>(&v.variant())) {
+      bool ok;
+      *d = t->trimmed().toDouble(&ok);
+      return ok;
+    }
     if (auto i = std::get_if<qint64>(&v.variant())) return *d = double(*i), true;
     if (auto x = std::get_if<Decimal>(&v.variant())) return *d = x->toString().toDouble(), true;
     return false;
@@ -511,6 +532,10 @@ struct JetWriter::Impl {
           if (auto dt = std::get_if<QDateTime>(&v.variant())) {
             if (!dt->isValid()) refuse(t, c, "data inválida");
             x = toJetDate(*dt);
+          } else if (auto text = std::get_if<QString>(&v.variant())) {
+            const QDateTime dt = parseDateText(*text);
+            if (!dt.isValid()) refuse(t, c, "data inválida");
+            x = toJetDate(dt);
           } else if (!asDouble(v, &x)) {
             refuse(t, c, "data inválida");
           }

@@ -61,7 +61,8 @@ struct Decimal {
 };
 
 // One cell: null, integer, floating point, exact decimal, date-time, text or bytes. Booleans
-// are integers (0 false, anything else true).
+// are integers (0 false, anything else true). Text is also taken for the other column types as
+// the export tool writes values: numbers as they are, dates as "dd/MM/yyyy HH:mm:ss".
 class Value {
  public:
   Value() = default;  // null

@@ -208,6 +208,7 @@ class TstJetWriter : public QObject {
   void passwordInHeader();
   void catalogAndItsIndexes();
   void manyRowsOnManyPages();
+  void valuesAsTheExportToolWritesThem();
   void refusesWhatItCannotKeepExactly_data();
   void refusesWhatItCannotKeepExactly();
   void firebirdTypes_data();
@@ -465,6 +466,32 @@ void TstJetWriter::manyRowsOnManyPages() {
   rows.reserve(n);
   for (int i = 0; i < n; ++i) rows.push_back(make(i));
   compareTable(file, "TAB03003", cols, rows);
+}
+
+void TstJetWriter::valuesAsTheExportToolWritesThem() {
+  // Text straight from INSERT statements: numbers as written, dates as dd/MM/yyyy HH:mm:ss.
+  const std::vector<ColumnDef> cols = {{"Quando", T::DateTime}, {"Hora", T::DateTime}, {"Valor", T::Numeric, 0, 15, 2},
+                                       {"Taxa", T::Double},     {"Sim", T::Boolean},   {"N", T::Long},
+                                       {"Moeda", T::Currency}};
+  const QString file = dir_.filePath("texto.mdb");
+  {
+    JetWriter w(file);
+    w.addTable("Texto", cols);
+    w.appendRow({"31/12/2023 23:59:58", "08:30:00", "-1234.5", "0.125", "1", "-42", "7.25"});
+    w.appendRow({"01/02/1999 00:00:00", "2001-02-03 04:05:06", "0", "-3", "0", "0", "-0.0001"});
+    QVERIFY_THROWS_EXCEPTION(JetError, w.appendRow({"31/02/2023 00:00:00", {}, {}, {}, {}, {}, {}}));
+    QVERIFY_THROWS_EXCEPTION(JetError, w.appendRow({{}, {}, {}, "um", {}, {}, {}}));
+    w.finish();
+  }
+  auto dec = [](const char* t) {
+    bool ok;
+    return Value(Decimal::parse(t, &ok));
+  };
+  compareTable(file, "Texto", cols,
+               {{QDateTime(QDate(2023, 12, 31), QTime(23, 59, 58)), QDateTime(QDate(1899, 12, 30), QTime(8, 30)),
+                 dec("-1234.5"), 0.125, qint64(1), qint64(-42), dec("7.25")},
+                {QDateTime(QDate(1999, 2, 1), QTime(0, 0)), QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6)), dec("0"),
+                 -3.0, qint64(0), qint64(0), dec("-0.0001")}});
 }
 
 void TstJetWriter::refusesWhatItCannotKeepExactly_data() {
