@@ -208,6 +208,7 @@ class TstJetWriter : public QObject {
   void passwordInHeader();
   void catalogAndItsIndexes();
   void manyRowsOnManyPages();
+  void wideTableDefinitionOverSeveralPages();
   void valuesAsTheExportToolWritesThem();
   void refusesWhatItCannotKeepExactly_data();
   void refusesWhatItCannotKeepExactly();
@@ -466,6 +467,30 @@ void TstJetWriter::manyRowsOnManyPages() {
   rows.reserve(n);
   for (int i = 0; i < n; ++i) rows.push_back(make(i));
   compareTable(file, "TAB03003", cols, rows);
+}
+
+void TstJetWriter::wideTableDefinitionOverSeveralPages() {
+  // 250 columns with long names need a table definition of about four pages.
+  std::vector<ColumnDef> cols;
+  std::vector<Value> row, other;
+  for (int i = 0; i < 250; ++i) {
+    cols.push_back(
+        {QStringLiteral("COLUNA_DE_NOME_BEM_COMPRIDO_%1").arg(i, 3, 10, QChar('0')), i % 3 ? T::Text : T::Long, 8});
+    row.push_back(i % 3 ? Value(QStringLiteral("v%1").arg(i)) : Value(qint64(i)));
+    other.push_back(i % 2 ? Value() : row.back());
+  }
+  const QString file = dir_.filePath("larga.mdb");
+  {
+    JetWriter w(file);
+    w.addTable("Larga", cols);
+    w.appendRow(row);
+    w.appendRow(other);
+    w.addTable("Depois", {{"A", T::Long}});
+    w.appendRow({Value(qint64(5))});
+    w.finish();
+  }
+  compareTable(file, "Larga", cols, {row, other});
+  compareTable(file, "Depois", {{"A", T::Long}}, {{qint64(5)}});
 }
 
 void TstJetWriter::valuesAsTheExportToolWritesThem() {
