@@ -1078,6 +1078,27 @@ void JetWriter::finish() {
   const uint32_t nameLeaf = w.writeLeaf(objects.tdefPage, byParentName);
   objects.indexes = {{"Id", {0}, idLeaf, 0, 0x01}, {"ParentIdName", {1, 2}, nameLeaf, 0, 0x01}};
 
+  // Permissions: every object gives the Admin account full access (DAO's dbSecFullAccess), and
+  // the containers pass it on to what they hold.
+  Table& aces = system[0];
+  w.startDataPage(aces.tdefPage);
+  std::vector<std::pair<size_t, int>> acePlaced;
+  for (const Obj& o : objs) {
+    const std::vector<Value> v = {Value(qint64(0xFFFFF)), Value(qint64(o.type == 3)), Value(qint64(o.id)),
+                                  Value(kAdminSid)};
+    const int r = w.appendTo(aces, v);
+    acePlaced.push_back({aces.dataPages.size(), r});
+  }
+  w.flushDataPage(aces);
+  std::vector<Impl::Entry> byObject;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    Impl::Entry e;
+    intKey(objs[i].id, &e.key);
+    e.pointer = aces.dataPages[acePlaced[i].first] << 8 | uint32_t(acePlaced[i].second);
+    byObject.push_back(e);
+  }
+  aces.indexes = {{"ObjectId", {2}, w.writeLeaf(aces.tdefPage, byObject), 0, 0x00}};
+
   // Usage maps: pages each table owns (none has free space to offer), each long-value column's
   // pages, each index's pages.
   struct Maps {
@@ -1096,11 +1117,13 @@ void JetWriter::finish() {
     for (const auto& pages : t->lvPages) m.lv.push_back({w.addMap(pages), w.addMap({})});
     maps.push_back(m);
   }
-  const size_t idMap = w.addMap({idLeaf});
-  const size_t nameMap = w.addMap({nameLeaf});
+  std::vector<size_t> indexMaps;
+  for (Table* t : all)
+    for (const IndexDef& ix : t->indexes) indexMaps.push_back(w.addMap({ix.rootPage}));
   const std::vector<uint32_t> ptr = w.writeMapRows();
-  objects.indexes[0].mapPointer = ptr[idMap];
-  objects.indexes[1].mapPointer = ptr[nameMap];
+  size_t k = 0;
+  for (Table* t : all)
+    for (IndexDef& ix : t->indexes) ix.mapPointer = ptr[indexMaps[k++]];
   for (size_t i = 0; i < all.size(); ++i) {
     std::vector<std::pair<uint32_t, uint32_t>> lv;
     for (const auto& [o, f] : maps[i].lv) lv.push_back({ptr[o], ptr[f]});

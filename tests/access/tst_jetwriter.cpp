@@ -364,7 +364,7 @@ void TstJetWriter::catalogAndItsIndexes() {
     }
     w.finish();
   }
-  const QJsonObject dump = mdbReader(file, {"MSysObjects"});
+  const QJsonObject dump = mdbReader(file, {"MSysObjects", "MSysACEs"});
   QCOMPARE(dump["tables"].toArray().toVariantList(), QVariantList(names.begin(), names.end()));
   QCOMPARE(dump["systemTables"].toArray().toVariantList(),
            QVariantList({"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships", "MSysAccessObjects"}));
@@ -385,6 +385,19 @@ void TstJetWriter::catalogAndItsIndexes() {
     QCOMPARE(byName[n][3].toInt(), 1);
     QCOMPARE(byName[n][1].toInt(), tablesId);
   }
+
+  // Full access for the Admin account on every catalog object, inherited from the containers.
+  const QJsonArray aces = dump["data"].toObject()["MSysACEs"].toObject()["rows"].toArray();
+  QCOMPARE(aces.size(), rows.size());
+  QSet<int> objectIds;
+  for (const auto& a : aces) {
+    QCOMPARE(a.toArray()[0].toInt(), 0xFFFFF);
+    QCOMPARE(a.toArray()[3].toString(), QString("a633"));
+    objectIds << a.toArray()[2].toInt();
+  }
+  for (const auto& r : rows) QVERIFY(objectIds.contains(r.toArray()[0].toInt()));
+  QVERIFY(QString::fromUtf8(run("mdb-schema", {"--indexes", "-T", "MSysACEs", file, "postgres"}, &ok))
+              .contains(R"(CREATE INDEX "msysaces_objectid_idx" ON "msysaces" ("objectid"))"));
 
   // mdbtools finds both unique indexes in the catalog's definition.
   const QString indexes =
