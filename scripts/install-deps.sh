@@ -17,3 +17,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+
+# Node runs the independent Access reader of the tests (npm mdb-reader). Debian's npm conflicts
+# with a node installed another way, so each is installed only when its command is missing.
+node_pkgs=()
+command -v node >/dev/null 2>&1 || node_pkgs+=(nodejs)
+command -v npm >/dev/null 2>&1 || node_pkgs+=(npm)
+if [ ${#node_pkgs[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y --no-install-recommends "${node_pkgs[@]}"
+fi
+mdbreader="$(cd "$(dirname "$0")/.." && pwd)/tests/support/mdbreader"
+if [ ! -d "$mdbreader/node_modules/mdb-reader" ]; then
+  npm install --prefix "$mdbreader" --no-audit --no-fund
+fi
