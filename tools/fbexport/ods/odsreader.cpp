@@ -344,6 +344,7 @@ void Database::fragmentData(uint32_t pageNo, unsigned line, const uint8_t* rec, 
 bool Database::visibleVersion(uint32_t pageNo, unsigned line, std::vector<uint8_t>& image, int& format) {
   std::vector<uint8_t> newer, packed;
   bool haveNewer = false, first = true;
+  uint16_t newerFlags = 0;
   std::unordered_set<uint64_t> seen;
   for (unsigned steps = 0;; ++steps) {
     if (steps > kMaxVersions || !seen.insert((static_cast<uint64_t>(pageNo) << 16) | line).second)
@@ -366,18 +367,22 @@ bool Database::visibleVersion(uint32_t pageNo, unsigned line, std::vector<uint8_
     if (committed && (flags & kDeleted)) return false;
     image.clear();
     if (!(flags & kDeleted)) {
-      if (!first && (flags & kDelta)) {
-        // An older version kept as the differences from the newer one: positive control bytes
-        // bring that many new bytes, negative ones keep that many bytes of the newer image.
+      if (!first && (newerFlags & kDelta)) {
+        // The newer version's rhd_delta says this older one is kept as its differences from
+        // the newer image, themselves run-length packed: after unpacking, a positive control
+        // byte brings that many new bytes, a negative one keeps that many bytes of the newer.
         if (!haveNewer) damaged(pageNo, "diferença sem versão mais nova");
         const size_t head = (traits_->longTransactions && (flags & kLongTranum)) ? kRhde : kRhd;
+        std::vector<uint8_t> diff;
+        unpack(rec + head, len - head, diff, pageNo);
         image = newer;
         size_t out = 0;
-        for (size_t i = head; i < len;) {
-          const int c = static_cast<int8_t>(rec[i++]);
+        for (size_t i = 0; i < diff.size();) {
+          const int c = static_cast<int8_t>(diff[i++]);
           if (c > 0) {
-            if (static_cast<size_t>(c) > len - i || out + c > image.size()) damaged(pageNo, "diferença inválida");
-            std::memcpy(image.data() + out, rec + i, static_cast<size_t>(c));
+            if (static_cast<size_t>(c) > diff.size() - i || out + c > image.size())
+              damaged(pageNo, "diferença inválida");
+            std::memcpy(image.data() + out, diff.data() + i, static_cast<size_t>(c));
             i += static_cast<size_t>(c);
             out += static_cast<size_t>(c);
           } else {
@@ -385,7 +390,6 @@ bool Database::visibleVersion(uint32_t pageNo, unsigned line, std::vector<uint8_
             if (out > image.size()) damaged(pageNo, "diferença inválida");
           }
         }
-        image.resize(out);
       } else {
         packed.clear();
         fragmentData(pageNo, line, rec, len, packed, flags);
@@ -399,6 +403,7 @@ bool Database::visibleVersion(uint32_t pageNo, unsigned line, std::vector<uint8_
     }
     if (backPage == 0) return false;
     newer.swap(image);
+    newerFlags = flags;
     haveNewer = !(flags & kDeleted);
     first = false;
     pageNo = backPage;
@@ -478,7 +483,8 @@ std::string Database::readBlob(int relationId, const uint8_t id[8]) {
     if (pointers) {
       for (unsigned i = 0; i + 4 <= length; i += 4) children->push_back(get32(bp->data() + kBlp + i));
     } else {
-      if (data.size() + length > total + 2ull * header_.pageSize) damaged(n, "blob maior que o declarado");
+      // The page list is bounded by the file, so this is too; the declared total is only data.
+      if (data.size() + length > kMaxBlob) damaged(n, "blob grande demais");
       data.append(reinterpret_cast<const char*>(bp->data() + kBlp), length);
     }
   };
