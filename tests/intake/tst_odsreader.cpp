@@ -125,10 +125,11 @@ DELETE FROM BLOBS WHERE ID = 2;
 COMMIT;
 )";
 
-// Rows longer than a page are kept in fragments; thousands of pages and more than one pointer page.
+// Rows longer than a page are kept in fragments; thousands of pages and more than one pointer page
+// (with blobs behind the second one).
 const char* kLong = R"(
 CREATE TABLE LONGA (ID INTEGER, T VARCHAR(12000), U VARCHAR(3000));
-CREATE TABLE GRANDE (ID INTEGER, NOME VARCHAR(100), VALOR NUMERIC(15,2));
+CREATE TABLE GRANDE (ID INTEGER, NOME VARCHAR(100), VALOR NUMERIC(15,2), OBS BLOB SUB_TYPE TEXT);
 SET TERM ^ ;
 EXECUTE BLOCK AS DECLARE I INTEGER = 1; DECLARE J INTEGER; DECLARE S VARCHAR(8000); BEGIN
   WHILE (I <= 40) DO BEGIN
@@ -139,7 +140,8 @@ EXECUTE BLOCK AS DECLARE I INTEGER = 1; DECLARE J INTEGER; DECLARE S VARCHAR(800
   END
   I = 1;
   WHILE (I <= 60000) DO BEGIN
-    INSERT INTO GRANDE VALUES (:I, 'nome ' || :I || ' ' || LPAD('', MOD(:I, 50), 'z') || (:I * 7), :I * 1.25);
+    INSERT INTO GRANDE VALUES (:I, 'nome ' || :I || ' ' || LPAD('', MOD(:I, 50), 'z') || (:I * 7), :I * 1.25,
+      IIF(MOD(:I, 997) = 0, 'nota ' || :I, NULL));
     I = I + 1;
   END
 END^

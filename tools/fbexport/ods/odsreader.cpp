@@ -53,6 +53,26 @@ std::string upper(std::string s) {
   return s;
 }
 
+// Bytes of the types whose size is fixed; 0 for text and unknown types.
+unsigned fixedLength(uint8_t dtype) {
+  switch (dtype) {
+    case kBoolean: return 1;
+    case kShort: return 2;
+    case kLong:
+    case kReal:
+    case kSqlDate:
+    case kSqlTime: return 4;
+    case kQuad:
+    case kDouble:
+    case kDFloat:
+    case kTimestamp:
+    case kBlob:
+    case kArray:
+    case kInt64: return 8;
+    default: return 0;
+  }
+}
+
 // A system-table record read through its layout; fields past the end of an older record are NULL.
 struct SysRecord {
   const std::vector<uint8_t>& image;
@@ -215,6 +235,9 @@ Database::Database(std::unique_ptr<ByteSource> src, size_t cachePages) : src_(st
   // number (32 bits) plus the per-slot bits per data page after the 32-byte pointer page start.
   maxRecords_ = (header_.pageSize - 28) / (4 + kRhd);
   dataPagesPerPointer_ = (header_.pageSize - kPointerVector) * 8 / (32 + traits_->pointerBitsPerSlot);
+  // ODS 12 keeps that a multiple of 8 (seen in files made here: 808 at 4096-byte pages, not 812).
+  if (traits_->pointerSlotsRoundTo8) dataPagesPerPointer_ &= ~7u;
+  budgetLimit_ = static_cast<uint64_t>(header_.pageCount) * maxRecords_ + 1024;
 }
 
 Database::~Database() = default;
@@ -326,6 +349,7 @@ void Database::fragmentData(uint32_t pageNo, unsigned line, const uint8_t* rec, 
     const unsigned nextLine = get16(rec + 20);
     if (!seen.insert((static_cast<uint64_t>(next) << 16) | nextLine).second)
       damaged(next, "ciclo na cadeia de fragmentos");
+    if (++budget_ > budgetLimit_) damaged(next, "cadeias de fragmentos entrelaçadas");
     auto pg = page(next, kDataPage);
     rec = slotRecord(*pg, next, nextLine, &len);
     if (!rec || len < kRhd) damaged(next, "fragmento ausente na linha " + std::to_string(nextLine));
@@ -342,13 +366,19 @@ void Database::fragmentData(uint32_t pageNo, unsigned line, const uint8_t* rec, 
 }
 
 bool Database::visibleVersion(uint32_t pageNo, unsigned line, std::vector<uint8_t>& image, int& format) {
-  std::vector<uint8_t> newer, packed;
+  std::vector<uint8_t>& newer = newer_;
+  std::vector<uint8_t>& packed = packed_;
   bool haveNewer = false, first = true;
   uint16_t newerFlags = 0;
-  std::unordered_set<uint64_t> seen;
+  std::unordered_set<uint64_t> seen;  // only filled when a chain is followed
   for (unsigned steps = 0;; ++steps) {
-    if (steps > kMaxVersions || !seen.insert((static_cast<uint64_t>(pageNo) << 16) | line).second)
-      damaged(pageNo, "ciclo na cadeia de versões");
+    if (steps > 0) {
+      // Each back version belongs to one record, so a scan never follows more links than the
+      // file has record slots; more means chains that cross or loop.
+      if (++budget_ > budgetLimit_) damaged(pageNo, "cadeias de versões entrelaçadas");
+      if (steps > kMaxVersions || !seen.insert((static_cast<uint64_t>(pageNo) << 16) | line).second)
+        damaged(pageNo, "ciclo na cadeia de versões");
+    }
     auto pg = page(pageNo, kDataPage);
     size_t len = 0;
     const uint8_t* rec = slotRecord(*pg, pageNo, line, &len);
@@ -415,7 +445,7 @@ void Database::scanRelation(int relationId,
                             const std::function<void(const std::vector<uint8_t>&, int format)>& record) {
   const std::vector<uint32_t> pps = pointerPages(relationId);
   std::vector<uint8_t> image;
-  std::unordered_set<uint32_t> seenData;
+  budget_ = 0;
   for (size_t i = 0; i < pps.size(); ++i) {
     const uint32_t ppNo = pps[i];
     auto pp = page(ppNo, kPointerPage);
@@ -425,9 +455,10 @@ void Database::scanRelation(int relationId,
     for (unsigned slot = 0; slot < count; ++slot) {
       const uint32_t dpNo = get32(pp->data() + kPointerVector + 4 * slot);
       if (dpNo == 0) continue;
-      if (!seenData.insert(dpNo).second) damaged(dpNo, "página de dados listada duas vezes");
       auto dp = page(dpNo, kDataPage);
       if (get16(dp->data() + 20) != relationId) damaged(dpNo, "página de dados de outra tabela");
+      // A data page knows its place in the table; a page listed twice cannot match both places.
+      if (get32(dp->data() + 16) != i * dataPagesPerPointer_ + slot) damaged(dpNo, "página de dados fora de ordem");
       const unsigned lines = get16(dp->data() + 22);
       if (kDataSlots + 4ull * lines > header_.pageSize) damaged(dpNo, "contagem de registros inválida");
       for (unsigned line = 0; line < lines; ++line) {
@@ -688,7 +719,8 @@ const Database::Format& Database::format(int relationId, int number) {
     d.length = get16(p + at + 2);
     d.subType = static_cast<int16_t>(get16(p + at + 4));
     d.offset = get32(p + at + 8);
-    if (d.dtype != 0 && (d.offset > kMaxRecord || d.length > kMaxRecord || (d.dtype == kVarying && d.length < 2)))
+    if (d.dtype != 0 && (d.offset > kMaxRecord || d.length > kMaxRecord || (d.dtype == kVarying && d.length < 2) ||
+                         (fixedLength(d.dtype) && fixedLength(d.dtype) != d.length)))
       throw OdsError(where + ": descrição de campo inválida");
     return d;
   };

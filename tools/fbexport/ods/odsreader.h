@@ -151,7 +151,10 @@ class Database {
   std::vector<uint32_t> tipPages_;
   std::map<std::pair<int, int>, std::shared_ptr<Format>> formats_;
   bool catalogLoaded_ = false;
-  bool bootstrap_ = false;  // reading RDB$PAGES before the inventory pages are known
+  bool bootstrap_ = false;
+  uint64_t budget_ = 0, budgetLimit_ = 0;  // links followed in one scan, and their bound
+  std::vector<uint8_t> newer_,
+      packed_;  // scratch of visibleVersion  // reading RDB$PAGES before the inventory pages are known
   std::map<std::pair<int, int>, std::array<uint8_t, 8>> formatBlobs_;
   std::vector<Table> tables_;
   std::map<int, std::string> charsets_;

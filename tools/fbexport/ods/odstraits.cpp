@@ -73,6 +73,7 @@ std::unique_ptr<OdsTraits> make(int major, int minor) {
   t->dialect3Flag = major >= 12 ? 0x10 : 0x100;
   t->longTransactions = major >= 12;
   t->pointerBitsPerSlot = major >= 12 ? 8 : 2;
+  t->pointerSlotsRoundTo8 = major >= 12;
   t->longRuns = major >= 13;
   t->notPackedFlag = major >= 13 ? 0x800 : 0;
   t->formatCountPrefix = major > 11 || (major == 11 && minor >= 1);

@@ -57,6 +57,7 @@ struct OdsTraits {
   // Pointer pages keep one bit pattern per data page after the page vector: 2 bits up to
   // ODS 11, a whole byte from ODS 12. It decides how many data pages one pointer page holds.
   unsigned pointerBitsPerSlot = 0;
+  bool pointerSlotsRoundTo8 = false;
   // ODS 13 compression: control bytes -1 and -2 introduce runs with a 2- or 4-byte count, and
   // a record may be stored unpacked (rhd_not_packed).
   bool longRuns = false;
