@@ -26,6 +26,13 @@ bool writeAll(const QString& path, const QByteArray& data) {
   return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
+// The engine may write to the file it opens; it reads a copy made once.
+QString copyForEngine(const QString& gdb) {
+  const QString copy = gdb + ".motor";
+  if (!QFile::exists(copy)) QFile::copy(gdb, copy);
+  return copy;
+}
+
 RunResult exportWith(const QString& reader, const QString& gdb, const QString& table, const QString& out,
                      const QString& mode = "-Si") {
   QFile::remove(out);
@@ -243,9 +250,7 @@ void TstOdsreader::initTestCase() {
 }
 
 void TstOdsreader::compareReaders(const QString& gdb, const QString& table) {
-  // The engine may write to the file it opens; it reads a copy.
-  const QString engineCopy = gdb + ".motor";
-  if (!QFile::exists(engineCopy)) QVERIFY(QFile::copy(gdb, engineCopy));
+  const QString engineCopy = copyForEngine(gdb);
   for (const QString mode : {"-Si", "-Ss"}) {
     const QString own = dir_.filePath("proprio.txt"), engine = dir_.filePath("motor.txt");
     const RunResult a = exportWith("proprio", gdb, table, own, mode);
@@ -331,7 +336,7 @@ void TstOdsreader::otherOnDiskVersions_data() {
   QTest::addColumn<int>("minor");
   QTest::addColumn<QString>("table");
   for (const auto& [major, minor] :
-       std::initializer_list<std::pair<int, int>>{{10, 0}, {11, 0}, {11, 2}, {13, 0}, {13, 1}})
+       std::initializer_list<std::pair<int, int>>{{10, 0}, {11, 0}, {11, 2}, {12, 1}, {13, 0}, {13, 1}})
     for (const QString t : {"TIPOS", "BLOBS", "LONGA"})
       // Before ODS 11.1 formats kept no default values, so TIPOS (a column added with one) reads
       // differently there by design.
@@ -351,8 +356,9 @@ void TstOdsreader::otherOnDiskVersions() {
   }
   const QString ref = dir_.filePath("ref.txt"), own = dir_.filePath("conv.txt");
   for (const QString mode : {"-Si", "-Ss"}) {
-    QVERIFY(exportWith("motor", source + ".motor", table, ref, mode).exitCode == 0);
-    // Without --leitor the header decides: the engine is not asked about these versions.
+    QVERIFY(exportWith("motor", copyForEngine(source), table, ref, mode).exitCode == 0);
+    // Without --leitor the header decides; 12.1 still goes to the engine, which refuses it, and
+    // then to the own reader.
     QFile::remove(own);
     const RunResult r = runProgram(fbexport(), {"-D", target, "-P", "x", mode, "-V", table, "-F", own});
     QVERIFY2(r.exitCode == 0, r.err);
