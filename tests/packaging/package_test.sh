@@ -39,6 +39,10 @@ for f in ./usr/bin/zide ./usr/bin/zide-cli ./usr/bin/zide-sandbox ./usr/lib/zide
   check "no pacote: $f" grep -qxF "$f" <<<"$contents"
 done
 
+# Without maintainer scripts, installing, upgrading and removing the package only touch its own files.
+dpkg-deb -e "$deb" "$work/control"
+check "sem scripts de instalação ou remoção" test "$(ls "$work/control" | tr '\n' ' ')" = "control md5sums "
+
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 home=$work/home
