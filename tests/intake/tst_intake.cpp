@@ -7,11 +7,13 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStorageInfo>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "base/appfolder.h"
 #include "gui/main/principal.h"
 #include "gui/transmission/frmupload.h"
 #include "intakesupport.h"
@@ -482,7 +484,14 @@ void TstIntake::toolMissingCrashingOrHanging() {
   QFETCH(QString, how);
   QFETCH(QString, message);
   ScriptedRunner runner;
-  if (how == "missing") app_->write("fbexport", "não é um programa");  // the folder's copy wins, not executable
+  // An installation without the tool: its helper folder holds something that is not a program.
+  QTemporaryDir installation;
+  if (how == "missing") {
+    QFile junk(installation.filePath("fbexport"));
+    QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("não é um programa") > 0);
+    AppFolder::setHelperFolderForTests(installation.path());
+  }
+  auto restore = qScopeGuard([] { AppFolder::setHelperFolderForTests(QString()); });
   runner.answer = [how](const QString& table) -> std::optional<ProcessResult> {
     ProcessResult r;
     if (how == "nostart") r.status = ProcessResult::FailedToStart;
@@ -520,7 +529,6 @@ void TstIntake::toolMissingCrashingOrHanging() {
   if (how != "hang") return;
   runner.answer = nullptr;
   runner.replace = nullptr;
-  QFile::remove(app_->file("fbexport"));
   rec_->clear();
   QVERIFY(intake(f, twoCompanies_));
   QCOMPARE(dataRows(f), 3);

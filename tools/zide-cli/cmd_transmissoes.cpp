@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <cstdio>
 
+#include "base/appfolder.h"
 #include "base/settings.h"
 #include "commands.h"
 #include "transmission/transmissions.h"
@@ -46,6 +47,9 @@ int run(CommandArgs args) {
   char name[] = "zide-cli";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
+  // On a first use the data folder gets its default settings, as the window program gives it; without
+  // it there are no settings and the exchange below fails as with a missing diziz.ini.
+  if (QString error; !AppFolder::prepare(&error)) put(stderr, QStringLiteral("zide-cli: ") + error + QLatin1Char('\n'));
   InitSettingsPath();
   const Transmissions::Snapshot s = Transmissions::Fetch(ie, chave);
   if (s.status != Transmissions::Snapshot::Ok) {
@@ -85,7 +89,8 @@ int run(CommandArgs args) {
 const Command kTransmissoes = {
     "transmissoes", run, "lista as transmissões de um contribuinte (servidor de diziz.ini)",
     "Uso: zide-cli transmissoes IE CHAVE [--formato texto|json]\n"
-    "  Consulta o servidor configurado em diziz.ini (pasta do programa ou ZIDE_HOME) e mostra a data do\n"
+    "  Consulta o servidor configurado em diziz.ini (na pasta de dados: ZIDE_HOME, a pasta do programa\n"
+    "  quando ela tem um diziz.ini, ou ~/.local/share/zide) e mostra a data do\n"
     "  servidor, o ano de trabalho, se o programa está atualizado e uma linha por transmissão:\n"
     "  referência, data de processamento, protocolo, situação e endereço do protocolo.\n"
     "  Saída: 0 sucesso, 3 chave recusada, 4 servidor indisponível, 2 uso incorreto.\n"};
