@@ -33,6 +33,8 @@ class DbConnection {
 
   // Runs a statement that returns rows; throws DbError on failure.
   QList<QSqlRecord> query(const QString& sql);
+  // Same with values bound to '?' placeholders.
+  QList<QSqlRecord> query(const QString& sql, const QVariantList& values);
   // Runs a statement with no rows; returns the number of rows it changed; throws DbError.
   int exec(const QString& sql);
   // Same with values bound to '?' placeholders.
