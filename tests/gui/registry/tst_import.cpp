@@ -6,16 +6,19 @@
 #include <QTableWidget>
 #include <memory>
 
+#include "gui/main/principal.h"
+#include "gui/registry/frmcriacontribuinte.h"
 #include "gui/registry/importarempresas.h"
-#include "gui/registry/taxpayerforms.h"
+#include "gui/transmission/frmupload.h"
+#include "gui/transmission/frmuploadsimples.h"
 #include "gui/widgets/forms.h"
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/testcerts.h"
 #include "support/testenv.h"
-#include "testcerts.h"
 
 // The NovaGIA import window on the sample export files, with the sandbox (or a scripted server) as peer.
 namespace {
@@ -264,7 +267,8 @@ void TstImport::importAgainstTheSandbox() {
   QCOMPARE(rows[0].value("Cnae").toString(), QStringLiteral("2929-9/39"));
   QCOMPARE(rows[0].value("Chave").toString(), QStringLiteral("ZX98YW76"));
   QVERIFY(rows[0].value("CCM").isNull());
-  QCOMPARE(rows[0].value("OptanteSimples").toInt(), 0);
+  // The key reply marks this company as Simples Nacional: stored as the table's yes.
+  QCOMPARE(rows[0].value("OptanteSimples").toInt(), -1);
   QCOMPARE(rows[1].value("Chave").toString(), QStringLiteral("ANTIGA01"));  // the registered one untouched
 
   // One request per company, in file order.
@@ -273,6 +277,17 @@ void TstImport::importAgainstTheSandbox() {
   for (const QVariantMap& r : requests) QCOMPARE(r.value("operacao").toString(), QStringLiteral("Transferencia.ecnpj"));
   settle();
   QVERIFY(alive.isNull());  // closed after the summary
+
+  // Transmitting for the imported Simples company opens the Simples Nacional window.
+  {
+    LocalDatabase::Connection db;
+    db.exec("insert into tblContador (cont_cpf_cnpj, cont_razao_nome) values ('123.456.789-09', 'Escritório')");
+  }
+  Principal* p = Forms::get<Principal>();
+  p->setSelectedTaxpayer(kIe2, QStringLiteral("Comércio D'Ávila ME "), QStringLiteral("ZX98YW76"));
+  p->Command1_Click();
+  QVERIFY(Forms::find<FrmUploadSimples>());
+  QVERIFY(!Forms::find<FrmUpload>());
 }
 
 void TstImport::failedCompaniesNamedInTheSummary() {

@@ -4,10 +4,10 @@
 #include <QTcpServer>
 #include <QtTest>
 
-#include "formdriver.h"
 #include "gui/main/principal.h"
 #include "gui/registry/frmcontador.h"
 #include "registry/localdb.h"
+#include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"

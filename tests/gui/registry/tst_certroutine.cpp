@@ -5,15 +5,15 @@
 #include <memory>
 
 #include "gui/registry/certificadodigital.h"
-#include "gui/registry/taxpayerforms.h"
+#include "gui/registry/frmcriacontribuinte.h"
 #include "gui/widgets/forms.h"
 #include "registry/certificates.h"
 #include "registry/localdb.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/testcerts.h"
 #include "support/testenv.h"
-#include "testcerts.h"
 
 // The certificate routine in its creation-window and transmission-window copies, against a server
 // that answers as each case needs.

@@ -6,8 +6,8 @@
 #include "gui/registry/certificatedialog.h"
 #include "registry/certificates.h"
 #include "support/recorder.h"
+#include "support/testcerts.h"
 #include "support/testenv.h"
-#include "testcerts.h"
 
 // The certificate store folder, the A1 import and what OpenSSL reads from a certificate.
 class TstCertStore : public QObject {

@@ -5,10 +5,14 @@
 #include <QTableWidget>
 #include <QtTest>
 
-#include "formdriver.h"
 #include "gui/main/principal.h"
-#include "gui/registry/taxpayerforms.h"
+#include "gui/registry/frmatualizarcontribuinte.h"
+#include "gui/registry/frmcadastrocontribuinte.h"
+#include "gui/registry/frmcriacontribuinte.h"
+#include "gui/registry/frmexclusaocontribuinte.h"
+#include "gui/registry/frmselecionacontribuinte.h"
 #include "registry/localdb.h"
+#include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"

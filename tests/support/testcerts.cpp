@@ -1,4 +1,4 @@
-#include "testcerts.h"
+#include "support/testcerts.h"
 
 #include <openssl/bio.h>
 #include <openssl/ec.h>

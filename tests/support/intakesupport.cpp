@@ -1,4 +1,4 @@
-#include "intakesupport.h"
+#include "support/intakesupport.h"
 
 #include <QProcess>
 #include <QTest>

@@ -14,8 +14,8 @@
 
 #include "gui/main/principal.h"
 #include "gui/transmission/frmupload.h"
-#include "intakesupport.h"
 #include "registry/localdb.h"
+#include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"

@@ -15,17 +15,18 @@
 
 #include "gui/main/principal.h"
 #include "gui/registry/frmcontador.h"
-#include "gui/registry/taxpayerforms.h"
+#include "gui/registry/frmcriacontribuinte.h"
+#include "gui/registry/frmselecionacontribuinte.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
-#include "intake/intakesupport.h"
 #include "net/upload.h"
-#include "registry/formdriver.h"
 #include "registry/localdb.h"
+#include "support/formdriver.h"
+#include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/testcerts.h"
 #include "support/testenv.h"
-#include "testcerts.h"
 
 using namespace FormDriver;
 

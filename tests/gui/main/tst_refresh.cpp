@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTreeWidget>
@@ -243,6 +244,55 @@ class TstRefresh : public QObject {
     p->GridTransmissoes_Click();
     QVERIFY(rec->messages.isEmpty());
     QCOMPARE(server->requests.size(), n);
+  }
+
+  // The command line reads the same answers through the same routine: same messages, and its exit
+  // code says what the window does (0 lists, 3 refuses the key, 4 finds the server unavailable).
+  void windowAndCommandLineAgree_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("rows");
+    auto env = [](const QString& result) { return CannedServer::envelope("Transferencia.ver2", result); };
+    // clang-format off
+    QTest::newRow("invalid key")   << env("CHAVE_INVALIDA")          << QStringList{"Chave inválida"}        << 3 << -1;
+    QTest::newRow("lower case")    << env(" chave_invalida ")        << QStringList{"Chave inválida", kDown} << 4 << -1;
+    QTest::newRow("refused")       << env("CHAVE_INVALIDA.")         << QStringList{"Acesso não autorizado"} << 3 << 0;
+    QTest::newRow("unknown company") << env("NAO_AUTORIZADO")        << QStringList{kDown}                   << 4 << 0;
+    QTest::newRow("garbage")       << QByteArray("<html>500</html>") << QStringList{kDown}                   << 4 << -1;
+    QTest::newRow("bad date")      << env(ver2(row("01/2026", "P1", "1"), "ontem")) << QStringList{kDown}    << 4 << 1;
+    QTest::newRow("empty list")    << env(ver2(QString()))           << QStringList{}                        << 0 << 0;
+    QTest::newRow("rows")          << env(ver2(row("01/2026", "P1", "1") + row("02/2026", "P2", "2")))
+                                   << QStringList{}                                                          << 0 << 2;
+    // clang-format on
+  }
+  void windowAndCommandLineAgree() {
+    QFETCH(QByteArray, answer);
+    QFETCH(QStringList, messages);
+    QFETCH(int, exitCode);
+    QFETCH(int, rows);
+    // A list the answer may keep or replace.
+    refreshWith(ver2(row("09/2025", "P0", "1")));
+    rec->clear();
+    server->answer(answer);
+    p->RecebeDadosServer();
+    QCOMPARE(rec->texts(), messages);
+    QCOMPARE(grid()->rowCount() - 1, rows < 0 ? 1 : rows);
+
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ZIDE_HOME", app->path());
+    cli.setProcessEnvironment(env);
+    // The canned server answers from this thread: wait with the event loop running.
+    cli.start(builtProgram("zide-cli"), {"transmissoes", "0623079040081", "KEY1"});
+    QVERIFY(cli.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 30000);
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    const QStringList out = QString::fromUtf8(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(cli.exitCode(), exitCode);
+    QCOMPARE(err.split('\n', Qt::SkipEmptyParts), messages);
+    if (exitCode == 0) QCOMPARE(out.size() - 3, rows);  // date, year and version lines, then the list
+    else QVERIFY(out.isEmpty());
   }
 
   void receipts() {

@@ -6,8 +6,8 @@
 #include <QtTest>
 
 #include "base/cp1252.h"
-#include "intakesupport.h"
 #include "registry/localdb.h"
+#include "support/intakesupport.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"
 
