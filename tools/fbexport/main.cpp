@@ -599,29 +599,26 @@ int main(int argc, char** argv) {
     tra = att->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st));
     tpb->dispose();
 
-    // Which user table the name means (the engine keeps names in upper case).
-    std::string lit;
-    for (char c : args.table) {
-      lit += c;
-      if (c == '\'') lit += '\'';
-    }
-    const std::string find =
-        "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0 and "
-        "(trim(rdb$relation_name) = '" +
-        lit + "' or trim(rdb$relation_name) = upper('" + lit +
-        "')) "
-        "order by 1 desc";
+    // Which user table the name means (the engine keeps names in upper case): the name as given or in
+    // upper case, the former when both exist. The names are compared here, so no statement carries
+    // the argument.
+    std::string upper = args.table;
+    for (char& c : upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     std::string table;
     {
-      IStatement* stmt = att->prepare(&st, tra, 0, find.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
+      IStatement* stmt = att->prepare(
+          &st, tra, 0, "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0", 3,
+          IStatement::PREPARE_PREFETCH_METADATA);
       IMessageMetadata* meta = stmt->getOutputMetadata(&st);
       std::vector<unsigned char> row(meta->getMessageLength(&st));
       IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
-      if (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK &&
-          !*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) {
+      while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
+        if (*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) continue;
         const unsigned char* p = row.data() + meta->getOffset(&st, 0);
         const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
-        table.assign(reinterpret_cast<const char*>(p + 2), len);
+        const std::string name(reinterpret_cast<const char*>(p + 2), len);
+        if ((name == args.table || name == upper) && name > table) table = name;
       }
       cur->close(&st);
       meta->release();
