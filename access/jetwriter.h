@@ -51,9 +51,13 @@ struct ColumnDef {
   int scale = 0;       // Numeric: 0..precision
 };
 
+// 128-bit integers hold 28-digit decimals exactly; a compiler extension, named once here.
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
+
 // An exact decimal: unscaled * 10^-scale.
 struct Decimal {
-  __int128 unscaled = 0;
+  Int128 unscaled = 0;
   int scale = 0;
   // "-123.4500", "7", ".5"; nullopt-like failure is reported by ok=false.
   static Decimal parse(const QString& text, bool* ok);
