@@ -201,6 +201,41 @@ class TlsPeer : public QObject {
   QSslServer server_;
   QByteArray answer_;
 };
+// An office proxy for https: CONNECT host:port, then bytes passed both ways untouched.
+class TunnelProxy : public QObject {
+ public:
+  TunnelProxy() {
+    server_.listen(QHostAddress::LocalHost, 0);
+    connect(&server_, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* client = server_.nextPendingConnection()) {
+        auto head = std::make_shared<QByteArray>();
+        auto* target = new QTcpSocket(client);
+        connect(client, &QTcpSocket::readyRead, client, [this, client, target, head] {
+          if (target->state() != QAbstractSocket::UnconnectedState) {
+            target->write(client->readAll());
+            return;
+          }
+          head->append(client->readAll());
+          const qsizetype end = head->indexOf("\r\n\r\n");
+          if (end < 0) return;
+          heads << head->left(end);
+          const QList<QByteArray> where = head->split(' ').value(1).split(':');
+          connect(target, &QTcpSocket::connected, client,
+                  [client] { client->write("HTTP/1.1 200 Connection established\r\n\r\n"); });
+          connect(target, &QTcpSocket::readyRead, client, [client, target] { client->write(target->readAll()); });
+          connect(target, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
+          target->connectToHost(QString::fromLatin1(where.value(0)), quint16(where.value(1).toUInt()));
+        });
+        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+      }
+    });
+  }
+  quint16 port() const { return server_.serverPort(); }
+  QList<QByteArray> heads;
+
+ private:
+  QTcpServer server_;
+};
 }  // namespace
 
 class TstTransport : public QObject {
@@ -497,6 +532,17 @@ void TstTransport::tlsTrustedAndUntrusted() {
   QVERIFY(answer.contains("listaTransferencias"));
   QCOMPARE(peer.requests, 3);
 
+  // Through the office proxy, https asks for a tunnel and still checks the server's certificate.
+  TunnelProxy tunnel;
+  writeIni(*app_, peer.port(), "protocolo=https\r\nproxy=127.0.0.1:" + QByteArray::number(tunnel.port()) + "\r\n");
+  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QVERIFY2(upload(uploadUrl(peer.port(), QStringLiteral("https")), &answer, &error), qPrintable(error));
+  QCOMPARE(peer.requests, 5);
+  QCOMPARE(tunnel.heads.size(), 2);
+  for (const QByteArray& head : tunnel.heads)
+    QVERIFY2(head.startsWith("CONNECT 127.0.0.1:" + QByteArray::number(peer.port()) + " HTTP/1."), head.constData());
+  writeIni(*app_, peer.port(), "protocolo=https\r\n");
+
   for (const QByteArray& ca : {dir.filePath("outra.pem").toLocal8Bit(), QByteArray()}) {
     if (ca.isEmpty()) qunsetenv("ZIDE_CA_FILE");  // the system's authorities do not know the test CA
     else qputenv("ZIDE_CA_FILE", ca);
@@ -508,7 +554,7 @@ void TstTransport::tlsTrustedAndUntrusted() {
     checkCliAgrees(kDown);
     QVERIFY(!upload(uploadUrl(peer.port(), QStringLiteral("https")), nullptr, &error));
     QVERIFY2(error.startsWith(QStringLiteral("Certificado do servidor não confiável")), qPrintable(error));
-    QCOMPARE(peer.requests, 3);
+    QCOMPARE(peer.requests, 5);  // nothing more reached the server
   }
 }
 
