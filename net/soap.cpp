@@ -1,17 +1,19 @@
 #include "net/soap.h"
 
+#include <curl/curl.h>
+
 #include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QTimer>
 #include <QUrl>
 #include <QXmlStreamReader>
+#include <thread>
 
 #include "base/cp1252.h"
-#include "base/settings.h"
+#include "net/proxy.h"
+#include "net/urlhelper.h"
+#include "net/xmlread.h"
 
 QString GenerateSoapBodyStart() {
   return QStringLiteral(
@@ -33,9 +35,23 @@ QString GenerateSoapFunctionCallEnd(const QString& strFunction) {
   return QStringLiteral("</") + strFunction + QLatin1Char('>');
 }
 
-// Values go in verbatim: the server expects exactly what the user typed.
+QString EscapeSoapValue(const QString& value) {
+  QString out;
+  out.reserve(value.size());
+  for (QChar c : value) {
+    if (c == QLatin1Char('&')) out += QLatin1String("&amp;");
+    else if (c == QLatin1Char('<')) out += QLatin1String("&lt;");
+    else if (c == QLatin1Char('>')) out += QLatin1String("&gt;");
+    else out += c;
+  }
+  return out;
+}
+
+// A value can only ever be text inside its element: "&", "<" and ">" go as entities, so a name
+// read from an imported file cannot change the request. Ordinary values keep their bytes.
 QString GenerateSoapParameter(const QString& strParam, const QString& strValue) {
-  return QLatin1Char('<') + strParam + QLatin1Char('>') + strValue + QStringLiteral("</") + strParam + QLatin1Char('>');
+  return QLatin1Char('<') + strParam + QLatin1Char('>') + EscapeSoapValue(strValue) + QStringLiteral("</") + strParam +
+         QLatin1Char('>');
 }
 
 QString BuildSoapBody(const QString& operation, const QList<SoapParam>& params) {
@@ -47,6 +63,10 @@ QString BuildSoapBody(const QString& operation, const QList<SoapParam>& params) 
 namespace {
 int g_timeoutMs = 60000;
 QString g_lastError;
+
+constexpr qint64 kDefaultDeadlineMs = 5 * 60 * 1000;
+constexpr long kConnectTimeoutMs = 30000;
+constexpr long kMaxRedirects = 5;
 
 // The answer's text: the charset the server names, else the XML declaration's, else UTF-8.
 QString decodeBody(const QByteArray& body, const QByteArray& contentType) {
@@ -70,75 +90,172 @@ QString decodeBody(const QByteArray& body, const QByteArray& contentType) {
   return QString::fromUtf8(body);
 }
 
-// Transport and protocol failures end the exchange; an HTTP error status with a body does not.
-bool isTransportFailure(QNetworkReply::NetworkError e) {
-  if (e == QNetworkReply::NoError) return false;
-  const int code = static_cast<int>(e);
-  const bool contentError = code >= 201 && code <= 299;  // 4xx answers
-  const bool serverError = code >= 401 && code <= 499;   // 5xx answers
-  return !(contentError || serverError);
+// One POST, everything the transfer needs owned here, so the worker thread touches nothing else.
+struct Exchange {
+  QByteArray url;
+  QByteArray body;
+  QByteArray soapAction;
+  QByteArray proxy;  // empty: straight to the server
+  QByteArray caFile;
+  long deadlineMs = 0;
+  long idleSeconds = 60;
+  QByteArray answer;
+  bool tooLarge = false;
+  CURLcode code = CURLE_OK;
+  long status = 0;
+  QByteArray contentType;
+  char errorText[CURL_ERROR_SIZE] = {};
+};
+
+size_t collect(char* data, size_t size, size_t count, void* user) {
+  auto* ex = static_cast<Exchange*>(user);
+  const size_t n = size * count;
+  if (qint64(ex->answer.size()) + qint64(n) > kMaxAnswerBytes) {
+    ex->tooLarge = true;
+    return 0;  // ends the transfer with a write error
+  }
+  ex->answer.append(data, qsizetype(n));
+  return n;
+}
+
+void perform(Exchange& ex) {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  if (!ready) {
+    ex.code = CURLE_FAILED_INIT;
+    return;
+  }
+  CURL* h = curl_easy_init();
+  if (!h) {
+    ex.code = CURLE_FAILED_INIT;
+    return;
+  }
+  curl_slist* headers = nullptr;
+  headers = curl_slist_append(headers, "Content-Type: text/xml");
+  headers = curl_slist_append(headers, QByteArray("SOAPAction: " + ex.soapAction).constData());
+  // No "Expect: 100-continue" pause before the body, and no Accept the old client never sent.
+  headers = curl_slist_append(headers, "Expect:");
+  headers = curl_slist_append(headers, "Accept:");
+  curl_easy_setopt(h, CURLOPT_URL, ex.url.constData());
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(h, CURLOPT_POST, 1L);
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, ex.body.constData());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ex.body.size()));
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+  // A fresh connection that is never kept: a request is only ever sent again when the program
+  // asks, never because a kept connection turned out dead.
+  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+  // The service answers POST only: a moved service gets the same request at its new address.
+  curl_easy_setopt(h, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, ex.idleSeconds);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, ex.deadlineMs);
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // The proxy is chosen by the program's own rule; an empty text keeps curl from its own choice.
+  curl_easy_setopt(h, CURLOPT_PROXY, ex.proxy.constData());
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!ex.caFile.isEmpty()) {
+    curl_easy_setopt(h, CURLOPT_CAINFO, ex.caFile.constData());
+    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+  }
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, ex.errorText);
+  ex.code = curl_easy_perform(h);
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex.status);
+  char* type = nullptr;
+  if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) ex.contentType = type;
+  curl_easy_cleanup(h);
+  curl_slist_free_all(headers);
+}
+
+// The transfer runs on a worker thread while this thread keeps the windows painted; user input
+// waits until the answer is in.
+void performWaiting(Exchange& ex) {
+  QEventLoop loop;
+  std::thread worker([&] {
+    perform(ex);
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  worker.join();
+}
+
+QString failureText(const Exchange& ex) {
+  if (ex.tooLarge || ex.code == CURLE_FILESIZE_EXCEEDED)
+    return QStringLiteral("Resposta do servidor maior que %1 MiB").arg(kMaxAnswerBytes / (1024 * 1024));
+  switch (ex.code) {
+    case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("Tempo esgotado sem resposta do servidor");
+    case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("Redirecionamentos demais");
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+      return QStringLiteral("Certificado do servidor não confiável: ") + QString::fromUtf8(ex.errorText);
+    default: break;
+  }
+  const QString detail = QString::fromUtf8(ex.errorText);
+  return detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(ex.code)) : detail;
 }
 }  // namespace
 
 void SetSoapInactivityTimeoutMs(int ms) { g_timeoutMs = ms > 0 ? ms : 60000; }
 QString LastSoapError() { return g_lastError; }
 
+qint64 SoapDeadlineMs() {
+  bool ok = false;
+  const qint64 ms = qEnvironmentVariable("ZIDE_SOAP_PRAZO_MS").toLongLong(&ok);
+  return ok && ms > 0 ? ms : kDefaultDeadlineMs;
+}
+
 bool SendSoapRequest(const QString& operation, const QList<SoapParam>& params, QString* responseText) {
   if (responseText) responseText->clear();
   g_lastError.clear();
-  const QByteArray body = BuildSoapBody(operation, params).toUtf8();
 
-  const QString host = ReadSetting(QStringLiteral("servidor"), QStringLiteral("host"));
-  const QString port = ReadSetting(QStringLiteral("servidor"), QStringLiteral("port"));
-  const QUrl url(QStringLiteral("http://") + host + QLatin1Char(':') + port + QLatin1String(kSoapPath),
-                 QUrl::StrictMode);
-  if (!url.isValid() || url.host().isEmpty()) {
-    g_lastError = QStringLiteral("Endereço do servidor inválido: ") + url.errorString();
+  QString error;
+  const auto server = ConfiguredServer(&error);
+  if (!server) {
+    g_lastError = QStringLiteral("Endereço do servidor inválido: ") + error;
+    return false;
+  }
+  const auto proxy = ProxyFor(server->scheme, server->host, &error);
+  if (!proxy) {
+    g_lastError = error;
     return false;
   }
 
-  QNetworkAccessManager manager;
-  // One request, one connection: nothing is kept between exchanges.
-  manager.setAutoDeleteReplies(false);
-  QNetworkRequest request(url);
-  request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("text/xml"));
-  request.setRawHeader("SOAPAction", operation.toUtf8());
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-
-  QNetworkReply* reply = manager.post(request, body);
-  QEventLoop loop;
-  QTimer idle;
-  idle.setSingleShot(true);
-  idle.setInterval(g_timeoutMs);
-  bool timedOut = false;
-  QObject::connect(&idle, &QTimer::timeout, &loop, [&] {
-    timedOut = true;
-    reply->abort();
-  });
-  // Any movement on the wire restarts the clock; only a stalled exchange times out.
-  QObject::connect(reply, &QNetworkReply::uploadProgress, &idle, qOverload<>(&QTimer::start));
-  QObject::connect(reply, &QNetworkReply::downloadProgress, &idle, qOverload<>(&QTimer::start));
-  QObject::connect(reply, &QNetworkReply::metaDataChanged, &idle, qOverload<>(&QTimer::start));
-  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  idle.start();
-  if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-  idle.stop();
-
-  const QNetworkReply::NetworkError err = reply->error();
-  const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-  bool ok = true;
-  if (timedOut) {
-    g_lastError = QStringLiteral("Tempo esgotado sem resposta do servidor");
-    ok = false;
-  } else if (isTransportFailure(err) || !answered) {
-    g_lastError = reply->errorString();
-    ok = false;
+  Exchange ex;
+  ex.url = (server->scheme + QStringLiteral("://") + server->host + QLatin1Char(':') + QString::number(server->port) +
+            QLatin1String(kSoapPath))
+               .toUtf8();
+  ex.body = BuildSoapBody(operation, params).toUtf8();
+  ex.soapAction = operation.toUtf8();
+  ex.soapAction.replace('\r', ' ').replace('\n', ' ');
+  if (!proxy->direct()) {
+    QUrl p;
+    p.setScheme(QStringLiteral("http"));
+    p.setHost(proxy->host);
+    p.setPort(proxy->port);
+    p.setUserName(proxy->user);
+    p.setPassword(proxy->password);
+    ex.proxy = p.toEncoded();
   }
-  if (ok && responseText)
-    *responseText = decodeBody(reply->readAll(), reply->header(QNetworkRequest::ContentTypeHeader).toByteArray());
-  delete reply;
-  return ok;
+  ex.caFile = QFile::encodeName(CaFileOverride());
+  ex.deadlineMs = long(SoapDeadlineMs());
+  ex.idleSeconds = long((g_timeoutMs + 999) / 1000);
+  performWaiting(ex);
+
+  if (ex.code != CURLE_OK) {
+    g_lastError = failureText(ex);
+    return false;
+  }
+  if (responseText) *responseText = decodeBody(ex.answer, ex.contentType);
+  return true;
 }
 
 // "/*/*/*/<resultParam>": any element on the first three levels, then the named element in no
@@ -172,14 +289,69 @@ bool GetResult(const QString& responseText, const QString& resultParam, QString*
         // An entity the document never declared: a DOM load refuses that too.
         xml.raiseError(QStringLiteral("unresolved entity"));
         break;
-      case QXmlStreamReader::DTD:
-        // External subsets are never fetched; a document with its own declarations is not a SOAP answer.
-        if (!xml.entityDeclarations().isEmpty()) xml.raiseError(QStringLiteral("entity declarations"));
-        break;
+      case QXmlStreamReader::DTD: RefuseDoctype(xml); break;
       default: break;
     }
   }
   if (xml.hasError() || !found) return false;
   if (result) *result = text;
   return true;
+}
+
+SoapReplyKind ReadSoapReply(const QString& responseText, QString* faultReason) {
+  if (faultReason) faultReason->clear();
+  static const QString soap11 = QStringLiteral("http://schemas.xmlsoap.org/soap/envelope/");
+  static const QString soap12 = QStringLiteral("http://www.w3.org/2003/05/soap-envelope");
+  QXmlStreamReader xml(responseText);
+  QString ns;
+  int depth = 0;
+  bool body = false, fault = false;
+  int faultDepth = 0;
+  QString reason, code;
+  QString* collecting = nullptr;
+  int collectDepth = 0;
+  while (!xml.atEnd()) {
+    switch (xml.readNext()) {
+      case QXmlStreamReader::StartElement: {
+        ++depth;
+        const auto name = xml.name();
+        if (depth == 1) {
+          ns = xml.namespaceUri().toString();
+          if (name != QLatin1String("Envelope") || (ns != soap11 && ns != soap12))
+            xml.raiseError(QStringLiteral("not SOAP"));
+        } else if (depth == 2 && name == QLatin1String("Body") && xml.namespaceUri() == ns) {
+          body = true;
+        } else if (depth == 3 && body && !fault && name == QLatin1String("Fault") && xml.namespaceUri() == ns) {
+          fault = true;
+          faultDepth = depth;
+        } else if (fault && !collecting) {
+          // SOAP 1.2: Reason/Text and Code/Value; SOAP 1.1: faultstring and faultcode.
+          if ((name == QLatin1String("Text") && reason.isEmpty()) ||
+              (name == QLatin1String("faultstring") && depth == faultDepth + 1)) {
+            collecting = &reason;
+            collectDepth = depth;
+          } else if ((name == QLatin1String("Value") && code.isEmpty()) ||
+                     (name == QLatin1String("faultcode") && depth == faultDepth + 1)) {
+            collecting = &code;
+            collectDepth = depth;
+          }
+        }
+        break;
+      }
+      case QXmlStreamReader::EndElement:
+        if (collecting && depth == collectDepth) collecting = nullptr;
+        --depth;
+        break;
+      case QXmlStreamReader::Characters:
+        if (collecting) *collecting += xml.text();
+        break;
+      case QXmlStreamReader::EntityReference: xml.raiseError(QStringLiteral("unresolved entity")); break;
+      case QXmlStreamReader::DTD: RefuseDoctype(xml); break;
+      default: break;
+    }
+  }
+  if (xml.hasError() || !body) return SoapReplyKind::NotAReply;
+  if (!fault) return SoapReplyKind::Reply;
+  if (faultReason) *faultReason = reason.trimmed().isEmpty() ? code.trimmed() : reason.trimmed();
+  return SoapReplyKind::Fault;
 }

@@ -4,7 +4,10 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <cmath>
 #include <cstring>
@@ -14,6 +17,7 @@
 
 #include "base/cp1252.h"
 #include "base/settings.h"
+#include "net/proxy.h"
 
 namespace {
 constexpr qint64 kChunk = 1024 * 1024;         // handed to the socket at a time
@@ -106,11 +110,34 @@ int ResolveUploadPort(const UrlParts& url, QString* error) {
   }
   if (url.Port != 0) return url.Port;
   const qint64 setting = ParsePortText(ReadSetting(QStringLiteral("servidor"), QStringLiteral("port")));
-  if (setting < 1 || setting > 32767) {
+  if (!IsValidPort(setting)) {
     if (error) *error = QStringLiteral("Invalid Port");
     return 0;
   }
   return int(setting);
+}
+
+std::optional<UploadTarget> ResolveUploadTarget(const UrlParts& url, QString* error) {
+  if (error) error->clear();
+  if (!IsValidHost(url.Host)) {
+    if (error) *error = QStringLiteral("Invalid Host");
+    return std::nullopt;
+  }
+  UploadTarget t;
+  t.host = url.Host;
+  const int port = ResolveUploadPort(url, error);
+  if (port == 0) return std::nullopt;
+  t.port = quint16(port);
+  const QString scheme = url.Scheme.toLower();
+  if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+    if (error) *error = QStringLiteral("Invalid Protocol");
+    return std::nullopt;
+  }
+  t.tls = scheme == QLatin1String("https");
+  const auto proxy = ProxyFor(scheme, t.host, error);
+  if (!proxy) return std::nullopt;
+  t.proxy = *proxy;
+  return t;
 }
 
 QString SendSpeedText(int percent) { return QString::number(percent) + QStringLiteral("% completo."); }
@@ -153,8 +180,28 @@ void Uploader::setConectado(bool on) {
 }
 
 bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
+  UploadTarget t;
+  t.host = host;
+  t.port = port;
+  return send(t, std::move(request));
+}
+
+bool Uploader::send(const UploadTarget& target, QByteArray request) {
   // One send at a time: a second press of the button while this one is under way does nothing.
   if (state_ != State::Idle || wait_) return false;
+  const bool viaPlainProxy = !target.proxy.direct() && !target.tls;
+  if (viaPlainProxy) {
+    // Through a proxy the request line names the whole address; the rest stays byte for byte.
+    const qsizetype lineEnd = request.indexOf("\r\n");
+    if (request.startsWith("POST /") && lineEnd > 0) {
+      QByteArray credentials;
+      if (!target.proxy.user.isEmpty())
+        credentials = "Proxy-Authorization: Basic " +
+                      (target.proxy.user + QLatin1Char(':') + target.proxy.password).toUtf8().toBase64() + "\r\n";
+      request.insert(lineEnd + 2, credentials);
+      request.insert(5, "http://" + toCp1252(target.host) + ':' + QByteArray::number(target.port));
+    }
+  }
   errorString_.clear();
   errorNumber_ = 0;
   request_ = std::move(request);
@@ -164,12 +211,32 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
   totalEnvio_ = 0;
 
   if (socket_) socket_->deleteLater();
-  socket_ = new QTcpSocket(this);
-  connect(socket_, &QTcpSocket::connected, this, [this] {
-    setConectado(true);
-    emit connected();
-    if (wait_) wait_->quit();
-  });
+  QSslSocket* tls = nullptr;
+  if (target.tls) {
+    tls = new QSslSocket(this);
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    const QString caFile = CaFileOverride();
+    if (!caFile.isEmpty()) conf.setCaCertificates(QSslCertificate::fromPath(caFile, QSsl::Pem));
+    conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    tls->setSslConfiguration(conf);
+    // Nothing goes to a server whose certificate does not check out.
+    connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+      QStringList texts;
+      for (const QSslError& e : errors) texts << e.errorString();
+      fail(10053, QStringLiteral("Certificado do servidor não confiável: ") + texts.join(QStringLiteral("; ")));
+    });
+    connect(tls, &QSslSocket::encrypted, this, &Uploader::onConnectionUp);
+    socket_ = tls;
+  } else {
+    socket_ = new QTcpSocket(this);
+    connect(socket_, &QTcpSocket::connected, this, &Uploader::onConnectionUp);
+  }
+  // The answer is read in bounded slices, so an endless one is cut at the limit.
+  socket_->setReadBufferSize(1024 * 1024);
+  if (!target.proxy.direct() && target.tls)
+    socket_->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, target.proxy.host, quint16(target.proxy.port),
+                                    target.proxy.user, target.proxy.password));
+  else socket_->setProxy(QNetworkProxy::NoProxy);
   connect(socket_, &QTcpSocket::bytesWritten, this, &Uploader::onBytesWritten);
   connect(socket_, &QTcpSocket::readyRead, this, &Uploader::onReadyRead);
   connect(socket_, &QTcpSocket::disconnected, this, &Uploader::onDisconnected);
@@ -177,11 +244,11 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
 
   state_ = State::Connecting;
   idle_.start(connectTimeoutMs_);
-  socket_->connectToHost(host, port);
+  if (tls) tls->connectToHostEncrypted(target.host, target.port);
+  else if (viaPlainProxy) socket_->connectToHost(target.proxy.host, quint16(target.proxy.port));
+  else socket_->connectToHost(target.host, target.port);
   // The wait lets window events run, so the window can be closed meanwhile (abort() ends it).
-  if (socket_->state() != QAbstractSocket::ConnectedState && state_ == State::Connecting &&
-      !waitHere(0, QEventLoop::AllEvents))
-    return false;
+  if (!conectado_ && state_ == State::Connecting && !waitHere(0, QEventLoop::AllEvents)) return false;
   if (state_ != State::Connecting || !conectado_) return false;
   if (handOverDelayMs_ > 0) {
     if (!waitHere(handOverDelayMs_, QEventLoop::ExcludeUserInputEvents)) return false;
@@ -193,6 +260,12 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
   idle_.start(idleTimeoutMs_);
   feed();
   return true;
+}
+
+void Uploader::onConnectionUp() {
+  setConectado(true);
+  emit connected();
+  if (wait_) wait_->quit();
 }
 
 bool Uploader::waitHere(int ms, QEventLoop::ProcessEventsFlags flags) {
@@ -248,6 +321,10 @@ void Uploader::onReadyRead() {
   if (!socket_) return;
   const QByteArray chunk = socket_->readAll();
   if (chunk.isEmpty()) return;
+  if (response_.size() + chunk.size() > kMaxAnswerBytes) {
+    fail(10053, QStringLiteral("Resposta do servidor maior que %1 MiB").arg(kMaxAnswerBytes / (1024 * 1024)));
+    return;
+  }
   response_ += chunk;
   if (state_ == State::WaitingAnswer || state_ == State::Sending) state_ = State::Receiving;
   idle_.start(idleTimeoutMs_);
@@ -257,7 +334,8 @@ void Uploader::onReadyRead() {
 void Uploader::onDisconnected() {
   if (!socket_) return;
   // Whatever is still buffered belongs to the answer.
-  if (socket_->bytesAvailable() > 0) onReadyRead();
+  while (socket_ && socket_->bytesAvailable() > 0) onReadyRead();
+  if (!socket_) return;  // the answer was refused meanwhile
   const bool answered = !response_.isEmpty();
   finishConnection();
   emit closed();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <optional>
+#include "net/proxy.h"
 #include "net/urlhelper.h"
 
 class QTcpSocket;
@@ -30,8 +32,20 @@ QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QSt
                               const QString& fileName, const QString& contentType, const QString& boundary);
 
 // The port to connect to: the URL's own, else the "port" setting. 0 with *error = "Invalid Port"
-// when neither gives a number from 1 to 32767 (the request machinery holds ports as 16-bit signed).
+// when neither gives a TCP port (1 to 65535), the same rule as the SOAP exchange's.
 int ResolveUploadPort(const UrlParts& url, QString* error);
+
+// Where the upload's bytes go: the URL's server, over TLS for an https URL, through the proxy
+// ProxyFor chooses (an http upload then names the absolute URI in its request line, as an HTTP/1.0
+// client does; an https one asks the proxy for a tunnel).
+struct UploadTarget {
+  QString host;
+  quint16 port = 0;
+  bool tls = false;
+  ProxyRoute proxy;
+};
+// nullopt with *error "Invalid Host", "Invalid Port", "Invalid Protocol" or the proxy's complaint.
+std::optional<UploadTarget> ResolveUploadTarget(const UrlParts& url, QString* error);
 
 // Texts the windows show in lblSendSpeed.
 inline const QString kSendSpeedStart = QStringLiteral("100% restante");
@@ -54,10 +68,11 @@ int SendPercent(qint64 totalEnvio, qint64 remaining);
 //   dataArrival(chunk, total)           -> DataArrival: bytes of this event and all received so far
 //   closed()                            -> the server closed the connection (Close event)
 //   answerComplete(answer, httpStatus)  -> the whole answer, at the server's close (HTTP/1.0 ends so)
-//   errorOccurred(number, description)  -> the Error event: Winsock-style number, English text
+//   errorOccurred(number, description)  -> the Error event: Winsock-style number and text
 //
 // Faults always end in errorOccurred (connection refused, reset during the send, a close with no
-// answer, no progress for idleTimeoutMs); the object then is idle again and may send anew.
+// answer, no progress for idleTimeoutMs, an answer above kMaxAnswerBytes, a server certificate that
+// is not trusted); the object then is idle again and may send anew.
 class Uploader : public QObject {
   Q_OBJECT
  public:
@@ -92,6 +107,9 @@ class Uploader : public QObject {
   // True when the request is on its way; false when busy, aborted or the connection failed
   // (errorOccurred was emitted for a failure). Progress, completion and the answer follow as signals.
   bool send(const QString& host, quint16 port, QByteArray request);
+  // The same to a resolved target: TLS (certificate always verified, the system's authorities or
+  // ZIDE_CA_FILE's) and the proxy.
+  bool send(const UploadTarget& target, QByteArray request);
   // Ends any wait and closes the connection without further signals (the window is closing).
   void abort();
 
@@ -117,6 +135,7 @@ class Uploader : public QObject {
   void onDisconnected();
   void onSocketError();
   void onIdle();
+  void onConnectionUp();
   void fail(int number, const QString& description);
   void finishConnection();
 

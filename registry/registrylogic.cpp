@@ -18,15 +18,8 @@ bool MaskCompleto(const QString& maskedText, int fullLength) {
 // ---- Accountant ----
 
 namespace {
-// The builder places values into the XML as they are: "&" and "<" (as in "Silva & Souza") would
-// break the request, so they go as entities and the server reads the name as typed.
-QString soapValue(const QString& v) {
-  QString out = SqlQuote(v);
-  out.replace(QLatin1Char('&'), QLatin1String("&amp;"));
-  out.replace(QLatin1Char('<'), QLatin1String("&lt;"));
-  out.replace(QLatin1Char('>'), QLatin1String("&gt;"));
-  return out;
-}
+// Apostrophes doubled, as the server has always received them; the builder escapes the rest.
+QString soapValue(const QString& v) { return SqlQuote(v); }
 }  // namespace
 
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
@@ -91,6 +84,12 @@ QString ContadorCamposErro(ContadorDados& d, const std::function<bool()>& askSem
   if (!ContadorUfAceita(d.estado))
     return QStringLiteral("Favor digitar o UF corretamente.  Ex: SP, RJ, PR, MG (em maiúsculo)");
   return QString();
+}
+
+QString FalhaConexaoTexto(int codigo, const QString& motivo) {
+  QString texto = FalhaConexaoTexto(codigo);
+  if (!motivo.isEmpty()) texto += QStringLiteral("\r\n\r\nMotivo informado pelo servidor: ") + motivo;
+  return texto;
 }
 
 QString FalhaConexaoTexto(int codigo) {

@@ -40,8 +40,8 @@ struct ContadorDados {
   QString email;
 };
 
-// The twelve parameters of "Transferencia.contador", in order, apostrophes doubled; "&", "<" and ">"
-// as XML entities, so the server reads them as typed.
+// The twelve parameters of "Transferencia.contador", in order, apostrophes doubled (the request
+// builder writes "&", "<" and ">" as entities).
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d);
 // Inserts the accountant row, the values bound.
 void InserirContador(DbConnection& db, const ContadorDados& d);
@@ -58,6 +58,8 @@ QString ContadorCamposErro(ContadorDados& d, const std::function<bool()>& askSem
 
 // The connection-failure box of the accountant's OK (code 1: local, code 2: the server exchange).
 QString FalhaConexaoTexto(int codigo);
+// The same box followed by the reason a refusing server gave (nothing more when it is empty).
+QString FalhaConexaoTexto(int codigo, const QString& motivo);
 
 // ---- Taxpayers ----
 

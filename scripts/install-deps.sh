@@ -7,7 +7,7 @@ pkgs=(cmake g++ make pkg-config
       qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core
       firebird3.0-server-core libfbclient2 firebird-dev firebird3.0-utils
       mdbtools libmdb3 mdbtools-dev
-      libssl-dev openssl sqlite3 libsqlite3-dev curl
+      libssl-dev openssl sqlite3 libsqlite3-dev curl libcurl4-openssl-dev
       xvfb xauth x11-utils imagemagick
       clang clang-format libclang-rt-14-dev llvm
       dpkg-dev lintian librsvg2-bin appstream)

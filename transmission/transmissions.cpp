@@ -6,11 +6,20 @@
 
 #include "base/appfolder.h"
 #include "base/cp1252.h"
+#include "net/xmlread.h"
 
 namespace Transmissions {
 
+QString TrimBlanks(const QString& text) {
+  qsizetype b = 0, e = text.size();
+  while (b < e && text[b] == QLatin1Char(' ')) ++b;
+  while (e > b && text[e - 1] == QLatin1Char(' ')) --e;
+  return text.mid(b, e - b);
+}
+
+// Blanks only: a marker with a tab or a line break around it is another text.
 bool IsInvalidKey(const QString& listText) {
-  return listText.trimmed().compare(QLatin1String("CHAVE_INVALIDA"), Qt::CaseInsensitive) == 0;
+  return TrimBlanks(listText).compare(QLatin1String("CHAVE_INVALIDA"), Qt::CaseInsensitive) == 0;
 }
 
 bool IsAccessRefused(const QString& text) { return text.contains(QLatin1String("CHAVE_I")); }
@@ -26,6 +35,7 @@ QString elementText(QXmlStreamReader& xml) {
       case QXmlStreamReader::EndElement: --level; break;
       case QXmlStreamReader::Characters:
       case QXmlStreamReader::EntityReference: text += xml.text(); break;
+      case QXmlStreamReader::DTD: RefuseDoctype(xml); break;
       default: break;
     }
   }
@@ -43,6 +53,7 @@ std::optional<QList<Row>> ParseList(const QString& listText) {
   bool inRow = false;
   while (!xml.atEnd()) {
     const auto token = xml.readNext();
+    if (RefuseDoctype(xml)) break;
     if (token == QXmlStreamReader::StartElement) {
       ++depth;
       const auto name = xml.name();
@@ -82,9 +93,17 @@ QString Field(const QString& text, int from, int to) {
 }
 
 std::optional<QDateTime> ParseServerDate(const QString& text) {
-  for (const char* fmt : {"dd/MM/yyyy HH:mm:ss", "yyyy-MM-dd HH:mm:ss"}) {
-    const QDateTime d = QDateTime::fromString(text, QString::fromLatin1(fmt));
-    if (d.isValid()) return d;
+  // The forms a Brazilian system's date parsing takes, each with or without the seconds; a date
+  // without seconds leaves blanks in the fixed-width field.
+  static const char* const kForms[] = {"dd/MM/yyyy HH:mm", "dd-MM-yyyy HH:mm",   "dd.MM.yyyy HH:mm",
+                                       "yyyy-MM-dd HH:mm", "yyyy-MM-dd'T'HH:mm", "yyyy/MM/dd HH:mm"};
+  const QString t = TrimBlanks(text);
+  for (const char* form : kForms) {
+    const QString f = QString::fromLatin1(form);
+    for (const QString& fmt : {f + QStringLiteral(":ss"), f}) {
+      const QDateTime d = QDateTime::fromString(t, fmt);
+      if (d.isValid()) return d;
+    }
   }
   return std::nullopt;
 }
@@ -121,6 +140,10 @@ std::optional<Details> ParseDetails(const QString& xml, QString* error) {
     int depth = 0;
     while (!scan.atEnd()) {
       const auto token = scan.readNext();
+      if (RefuseDoctype(scan)) {
+        if (error) *error = scan.errorString();
+        return std::nullopt;
+      }
       if (token == QXmlStreamReader::EndElement) --depth;
       if (token == QXmlStreamReader::StartElement && ++depth > kMaxDepth) {
         if (error)

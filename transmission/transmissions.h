@@ -17,18 +17,23 @@ struct Row {
   QString adicionado;
 };
 
-// The whole text, trimmed and without regard to case, is "CHAVE_INVALIDA".
+// The text without the blanks (spaces) at its ends.
+QString TrimBlanks(const QString& text);
+// The whole text, trimmed of blanks and without regard to case, is "CHAVE_INVALIDA".
 bool IsInvalidKey(const QString& listText);
 // "CHAVE_I" anywhere, case-sensitive: access refused.
 bool IsAccessRefused(const QString& text);
 
 // The transferencia elements of a listaTransferencias document, in document order.
-// nullopt when the text is not well-formed XML; another root element gives no rows.
+// nullopt when the text is not well-formed XML or declares a document type; another root element
+// gives no rows.
 std::optional<QList<Row>> ParseList(const QString& listText);
 
 // Characters from..to (1-based, inclusive) of text; what lies beyond the end is left out.
 QString Field(const QString& text, int from, int to);
-// The server's date: "dd/MM/yyyy HH:mm:ss" or "yyyy-MM-dd HH:mm:ss"; nullopt for anything else.
+// The server's date, blanks around it ignored: "dd/MM/yyyy", "dd-MM-yyyy", "dd.MM.yyyy",
+// "yyyy-MM-dd", "yyyy/MM/dd" then " HH:mm:ss", or "yyyy-MM-ddTHH:mm:ss", each also without the
+// seconds; nullopt for anything else.
 std::optional<QDateTime> ParseServerDate(const QString& text);
 
 struct ServerFields {
@@ -56,7 +61,8 @@ struct Details {
   QString rootName;
   QList<DetailNode> nodes;
 };
-// Parses without fetching anything the document names; on failure *error holds the reason.
+// Parses without fetching anything the document names and refuses a document type declaration;
+// on failure *error holds the reason.
 std::optional<Details> ParseDetails(const QString& xml, QString* error);
 
 }  // namespace Transmissions

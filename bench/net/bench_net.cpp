@@ -61,8 +61,8 @@ Run measure(const QStringList& argv) {
 int uploadOnce(const QString& file, const QString& url) {
   QString error;
   const UrlParts parts = SplitUrl(url);
-  const int port = ResolveUploadPort(parts, &error);
-  if (!port) return 3;
+  const auto target = ResolveUploadTarget(parts, &error);
+  if (!target) return 3;
   QElapsedTimer clock;
   clock.start();
   const bool trace = qEnvironmentVariableIsSet("ZIDE_BENCH_FASES");
@@ -87,7 +87,7 @@ int uploadOnce(const QString& file, const QString& url) {
   QByteArray request = BuildUploadRequest(std::move(content), parts, "objArquivo", QFileInfo(file).fileName(),
                                           "application/octet-stream");
   if (trace) fprintf(stderr, "montagem %lld ms\n", clock.elapsed());
-  if (!up.send(parts.Host, quint16(port), std::move(request))) return 7;
+  if (!up.send(*target, std::move(request))) return 7;
   if (trace) fprintf(stderr, "conectado %lld ms\n", clock.elapsed());
   loop.exec();
   return result;

@@ -196,16 +196,18 @@ void FrmContador::txtCNPJCPF_LostFocus() {
 void FrmContador::btnOK_Click() {
   ContadorDados d = dados();
 
-  // The server hears first, whatever the window holds. Its reply is not read, but an answer that
-  // is no SOAP reply at all (an error page, garbage) means the server never took the accountant.
-  bool sent = false;
+  // The server hears first, whatever the window holds. Any SOAP reply will do, but an answer that
+  // is no SOAP reply at all (an error page, garbage) means the server never took the accountant,
+  // and a SOAP fault says why it refused.
+  SoapReplyKind kind = SoapReplyKind::NotAReply;
+  QString motivo;
   try {
-    QString response, result;
-    sent = SendSoapRequest(QStringLiteral("Transferencia.contador"), ContadorSoapParams(d), &response) &&
-           GetResult(response, QStringLiteral("return"), &result);
-  } catch (const std::exception&) { sent = false; }
-  if (!sent) {
-    MsgBox(this, FalhaConexaoTexto(2), QMessageBox::Critical, kMsgTitle);
+    QString response;
+    if (SendSoapRequest(QStringLiteral("Transferencia.contador"), ContadorSoapParams(d), &response))
+      kind = ReadSoapReply(response, &motivo);
+  } catch (const std::exception&) { kind = SoapReplyKind::NotAReply; }
+  if (kind != SoapReplyKind::Reply) {
+    MsgBox(this, FalhaConexaoTexto(2, motivo), QMessageBox::Critical, kMsgTitle);
     return;
   }
 

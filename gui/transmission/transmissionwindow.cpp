@@ -263,22 +263,21 @@ bool TransmissionWindow::fileChosen() {
 }
 
 QString TransmissionWindow::uploadUrl(const QString& target) {
-  return QStringLiteral("http://") + ReadSetting(QStringLiteral("servidor"), QStringLiteral("host")) +
-         QLatin1Char(':') + ReadSetting(QStringLiteral("servidor"), QStringLiteral("port")) + target;
+  // An unknown protocolo gives a scheme the upload refuses, never a silent plain-text send.
+  return ConfiguredScheme().value_or(QStringLiteral("invalido")) + QStringLiteral("://") +
+         ReadSetting(QStringLiteral("servidor"), QStringLiteral("host")) + QLatin1Char(':') +
+         ReadSetting(QStringLiteral("servidor"), QStringLiteral("port")) + target;
 }
 
 bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPath, const QString& fileName,
                                     int pauseBeforeMs, int pauseAfterMs) {
   txtUrl_->setText(url);
   const UrlParts parts = SplitUrl(url);
-  if (parts.Host.isEmpty()) {
-    MsgBox(this, QStringLiteral("Invalid Host"), QMessageBox::Critical, QStringLiteral("ERROR"));
-    return false;
-  }
-  QString portError;
-  const int port = ResolveUploadPort(parts, &portError);
-  if (port == 0) {
-    MsgBox(this, portError, QMessageBox::Critical, QStringLiteral("ERROR"));
+  // The same address rule as the SOAP exchange: nothing leaves the machine for a bad one.
+  QString addressError;
+  const auto target = ResolveUploadTarget(parts, &addressError);
+  if (!target) {
+    MsgBox(this, addressError, QMessageBox::Critical, QStringLiteral("ERROR"));
     return false;
   }
   txtResponse_->clear();
@@ -288,7 +287,7 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
   // The connection comes first; the pauses wrap the moment the request is handed over.
   QPointer<TransmissionWindow> self(this);
   uploader_->setHandOverDelayMs(pauseBeforeMs);
-  const bool sent = uploader_->send(parts.Host, quint16(port), std::move(request));
+  const bool sent = uploader_->send(*target, std::move(request));
   if (!self || closing_) return false;
   if (sent && pauseAfterMs > 0) pause(pauseAfterMs);
   return sent;

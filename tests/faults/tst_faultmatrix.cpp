@@ -15,6 +15,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTreeWidget>
 #include <memory>
 
@@ -352,6 +353,9 @@ void TstFaultMatrix::serverFaults_data() {
   QTest::newRow("servidor responde página HTTP 500") << "erro500";
   QTest::newRow("resposta de 10 MB: uma lista enorme") << "10mb-lista";
   QTest::newRow("resposta de 10 MB que não é XML") << "10mb-lixo";
+  QTest::newRow("servidor lê o pedido e fecha") << "fecha-apos-pedido";
+  QTest::newRow("redirecionamento em círculo") << "redireciona-em-circulo";
+  QTest::newRow("resposta sem fim") << "resposta-sem-fim";
   // clang-format on
 }
 
@@ -379,6 +383,30 @@ void TstFaultMatrix::serverFaults() {
         peer == QLatin1String("10mb-lista") ? tenMegabyteList(&bigListRows) : randomBytes(10 << 20, 10);
     QVERIFY(body.size() >= 10 << 20);
     canned->answer(body);
+    port = canned->port();
+  } else if (peer == QLatin1String("fecha-apos-pedido") || peer == QLatin1String("redireciona-em-circulo") ||
+             peer == QLatin1String("resposta-sem-fim")) {
+    canned = std::make_unique<CannedServer>();
+    canned->handler = [peer](QTcpSocket* s, const CannedServer::Request&) {
+      if (peer == QLatin1String("redireciona-em-circulo")) {
+        s->write(CannedServer::response("302 Found", "", "Location: /ovu/server/index_zide.php?wsdl\r\n"));
+      } else if (peer == QLatin1String("resposta-sem-fim")) {
+        // Keeps sending, up to 64 MiB, as fast as the program reads.
+        s->write("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n<a>");
+        auto sent = std::make_shared<qint64>(0);
+        auto feed = [s, sent] {
+          static const QByteArray block(1 << 20, 'x');
+          while (s->bytesToWrite() < 2 * block.size() && *sent < (qint64(64) << 20)) {
+            s->write(block);
+            *sent += block.size();
+          }
+        };
+        QObject::connect(s, &QTcpSocket::bytesWritten, s, feed);
+        feed();
+        return;
+      }
+      s->disconnectFromHost();
+    };
     port = canned->port();
   } else {
     sandbox = std::make_unique<SandboxServer>(
@@ -435,6 +463,8 @@ void TstFaultMatrix::serverFaults() {
     QCOMPARE(registryRows(registry()), stored);
   }
   QCOMPARE(bytesOf(app_->file(QStringLiteral("diziz.ini"))), ini);
+  // The refresh and the registration each reached the server once: nothing was sent again.
+  if (peer == QLatin1String("fecha-apos-pedido")) QCOMPARE(canned->requests.size(), 2);
 
   // The window is not stuck: the next refresh from a healthy server lists again.
   Forms::unloadAll();

@@ -11,6 +11,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString response = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  // The accountant's reading of the same answer: a fault's reason is text of the answer.
+  QString reason = QStringLiteral("stale");
+  const SoapReplyKind kind = ReadSoapReply(response, &reason);
+  FUZZ_CHECK(kind == SoapReplyKind::Fault ? reason.size() <= response.size() : reason.isEmpty());
   QString result = QStringLiteral("stale");
   const bool ok = GetResult(response, QStringLiteral("return"), &result);
   if (!ok) {

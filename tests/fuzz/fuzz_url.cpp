@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString url = QString::fromUtf8(urlBytes);
   const UrlParts p = SplitUrl(url);
 
-  FUZZ_CHECK(p.Port >= 0 && p.Port <= 32767);
+  FUZZ_CHECK(p.Port >= 0 && p.Port <= kMaxPort);
   FUZZ_CHECK(!(p.PortOutOfRange && p.Port != 0));
   FUZZ_CHECK(p.Path.startsWith(QLatin1Char('/')));
   FUZZ_CHECK(!p.Path.contains(QLatin1Char('?')));

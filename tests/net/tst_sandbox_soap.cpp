@@ -197,7 +197,8 @@ void TstSandboxSoap::unknownOperationAndMalformedBody() {
   // A fault is still an answer: the exchange succeeds, the result reader finds nothing.
   QCOMPARE(call("Transferencia.outra", {}, &raw), QStringLiteral("<no result>"));
   QVERIFY(raw.contains("Fault"));
-  QCOMPARE(call("Transferencia.contador", {{"a", "x & y"}}), QStringLiteral("<no result>"));
+  // Values are escaped now, so a body that is not well-formed needs a broken element name.
+  QCOMPARE(call("Transferencia.contador", {{"a<", "x & y"}}), QStringLiteral("<no result>"));
   QVERIFY(server.rows("SELECT * FROM contador").isEmpty());
 }
 

@@ -10,7 +10,7 @@ class TstSoap : public QObject {
  private slots:
   void envelopeBytes_data();
   void envelopeBytes();
-  void valuesGoInVerbatim();
+  void valuesEscapedOnly();
   void getResult_data();
   void getResult();
   void getResultNeverFetchesEntities();
@@ -74,8 +74,9 @@ void TstSoap::envelopeBytes() {
   QVERIFY(!expected.contains("/>"));
 }
 
-void TstSoap::valuesGoInVerbatim() {
-  QCOMPARE(GenerateSoapParameter("a", " x < & \"y\" "), QStringLiteral("<a> x < & \"y\" </a>"));
+void TstSoap::valuesEscapedOnly() {
+  // "&", "<" and ">" become entities; blanks, quotes and apostrophes stay as given.
+  QCOMPARE(GenerateSoapParameter("a", " x < & \"y\" > '' "), QStringLiteral("<a> x &lt; &amp; \"y\" &gt; '' </a>"));
   QCOMPARE(GenerateSoapParameter("a", ""), QStringLiteral("<a></a>"));
   QCOMPARE(GenerateSoapFunctionCallStart("Op"), QStringLiteral("<Op xmlns=\"\">"));
   QCOMPARE(GenerateSoapFunctionCallEnd("Op"), QStringLiteral("</Op>"));

@@ -142,7 +142,8 @@ void TstUpload::splitUrl_data() {
   QTest::newRow("blank after port") << "http://h:81 /a?b" << QStringList{"http", "h", "81", "/a", "b", "0"};
   QTest::newRow("port not a number") << "http://h:8x/a" << QStringList{"http", "h", "0", "/a", "", "0"};
   QTest::newRow("empty port") << "http://h: /a" << QStringList{"http", "h", "0", "/a", "", "0"};
-  QTest::newRow("port above 32767") << "http://h:40000/a" << QStringList{"http", "h", "0", "/a", "", "1"};
+  QTest::newRow("port above 32767") << "http://h:40000/a" << QStringList{"http", "h", "40000", "/a", "", "0"};
+  QTest::newRow("port above 65535") << "http://h:65536/a" << QStringList{"http", "h", "0", "/a", "", "1"};
   QTest::newRow("no scheme") << "h:8080/p?q?r" << QStringList{"", "h", "8080", "/p", "q?r", "0"};
   QTest::newRow("colon after slash") << "http://h/a:b" << QStringList{"http", "h", "0", "/a:b", "", "0"};
   QTest::newRow("empty query") << "http://h/a?" << QStringList{"http", "h", "0", "/a", "", "0"};
@@ -164,9 +165,10 @@ void TstUpload::resolvePort() {
   QCOMPARE(ResolveUploadPort(SplitUrl("http://h:81/a"), &error), 81);
   QCOMPARE(ResolveUploadPort(SplitUrl("http://h/a"), &error), 8080);
   QVERIFY(error.isEmpty());
-  QCOMPARE(ResolveUploadPort(SplitUrl("http://h:40000/a"), &error), 0);
+  QCOMPARE(ResolveUploadPort(SplitUrl("http://h:40000/a"), &error), 40000);
+  QCOMPARE(ResolveUploadPort(SplitUrl("http://h:65536/a"), &error), 0);
   QCOMPARE(error, QStringLiteral("Invalid Port"));
-  for (const char* bad : {"oitenta", "40000", "", "-1"}) {
+  for (const char* bad : {"oitenta", "65536", "", "-1", "00"}) {
     app.writeSettings("h", bad);
     error.clear();
     QCOMPARE(ResolveUploadPort(SplitUrl(QStringLiteral("http://h:%1 /a").arg(bad)), &error), 0);

@@ -229,7 +229,10 @@ void TstRegistryLogic::soapParametersInOrderWithApostrophesDoubled() {
   QCOMPARE(params[2].value, QString("Joana D''Arc"));
   QCOMPARE(params[3].value, QString("Rua d''Água"));
   QCOMPARE(params[4].value, QString("10"));
-  QCOMPARE(params[5].value, QString("Bloco &lt;A&gt; &amp; B"));
+  QCOMPARE(params[5].value, QString("Bloco <A> & B"));
+  // The request builder escapes it, so the request stays well-formed.
+  QVERIFY(BuildSoapBody("Transferencia.contador", params)
+              .contains("<thisCont_complemento>Bloco &lt;A&gt; &amp; B</thisCont_complemento>"));
   QCOMPARE(params[11].value, QString("maria@contab.com.br"));
 }
 

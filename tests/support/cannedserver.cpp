@@ -9,6 +9,7 @@ CannedServer::CannedServer() {
 
 void CannedServer::onConnection() {
   while (QTcpSocket* s = server_.nextPendingConnection()) {
+    ++connections;
     auto buffer = std::make_shared<QByteArray>();
     connect(s, &QTcpSocket::readyRead, this, [this, s, buffer] {
       buffer->append(s->readAll());
@@ -20,11 +21,15 @@ void CannedServer::onConnection() {
         if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
       if (buffer->size() < end + 4 + length) return;
       requests.append({head, buffer->mid(end + 4, length)});
+      buffer->clear();
+      if (handler) {
+        handler(s, requests.last());
+        return;
+      }
       if (!bodies_.isEmpty()) last_ = bodies_.dequeue();
       s->write("HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\nContent-Length: " +
                QByteArray::number(last_.size()) + "\r\nConnection: close\r\n\r\n" + last_);
       s->disconnectFromHost();
-      buffer->clear();
     });
     connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
   }
@@ -37,4 +42,11 @@ QByteArray CannedServer::envelope(const QString& operation, const QString& resul
           operation + "Response xmlns:ns1=\"urn:zide\"><return>" + escaped + "</return></ns1:" + operation +
           "Response></SOAP-ENV:Body></SOAP-ENV:Envelope>")
       .toUtf8();
+}
+
+QByteArray CannedServer::response(const QByteArray& statusLine, const QByteArray& body,
+                                  const QByteArray& extraHeaders) {
+  return "HTTP/1.1 " + statusLine +
+         "\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n" +
+         extraHeaders + "Connection: close\r\n\r\n" + body;
 }

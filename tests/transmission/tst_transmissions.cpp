@@ -23,7 +23,8 @@ class TstTransmissions : public QObject {
 
 void TstTransmissions::markers() {
   QVERIFY(IsInvalidKey("CHAVE_INVALIDA"));
-  QVERIFY(IsInvalidKey("  chave_invalida \t"));
+  QVERIFY(IsInvalidKey("  chave_invalida  "));
+  QVERIFY(!IsInvalidKey("  chave_invalida \t"));  // blanks only are trimmed
   QVERIFY(!IsInvalidKey("CHAVE_INVALIDAx"));
   QVERIFY(!IsInvalidKey("<x>CHAVE_INVALIDA</x>"));
   QVERIFY(IsAccessRefused("xxCHAVE_Iyy"));
@@ -89,7 +90,8 @@ void TstTransmissions::serverDates() {
   QVERIFY(!ParseServerDate(""));
   QVERIFY(!ParseServerDate("31/02/2025 10:11:12"));
   QVERIFY(!ParseServerDate("02/01/2025"));
-  QVERIFY(!ParseServerDate("2025/02/01 10:11:12"));
+  QCOMPARE(*ParseServerDate("2025/02/01 10:11:12"), QDateTime(QDate(2025, 2, 1), QTime(10, 11, 12)));
+  QVERIFY(!ParseServerDate("2025/02/01 10h11"));
 }
 
 void TstTransmissions::versionFile() {

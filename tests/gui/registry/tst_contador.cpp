@@ -7,6 +7,7 @@
 #include "gui/main/principal.h"
 #include "gui/registry/frmcontador.h"
 #include "registry/localdb.h"
+#include "support/cannedserver.h"
 #include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
@@ -94,6 +95,7 @@ class TstContador : public QObject {
   void removeGivesAnEmptyWindow();
   void cancelSavesNothing();
   void serverDown();
+  void replyKinds();
   void localFailureKeepsTheStoredRow();
   void unreadableRegistryOnOpening();
 };
@@ -383,6 +385,36 @@ void TstContador::serverDown() {
   QCOMPARE(erroMsg(f)->text(), QString());
   QVERIFY(f->isVisible());
   QCOMPARE(storedAccountant().size(), 0);
+}
+
+// Any SOAP reply registers the accountant, even one without a result; a SOAP fault is a refusal
+// whose reason follows the usual box.
+void TstContador::replyKinds() {
+  CannedServer server;
+  app->writeSettings("127.0.0.1", QString::number(server.port()));
+  const QByteArray head =
+      "<?xml version=\"1.0\"?><e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"><e:Body>";
+  server.answer(head +
+                "<e:Fault><e:Code><e:Value>e:Receiver</e:Value></e:Code><e:Reason><e:Text xml:lang=\"pt\">"
+                "Cadastro suspenso</e:Text></e:Reason></e:Fault></e:Body></e:Envelope>");
+  server.answer(head + "<ns1:Transferencia.contadorResponse xmlns:ns1=\"urn:zide\"/></e:Body></e:Envelope>");
+  FrmContador* f = open();
+  fillPerson(f);
+  click(f, "btnOK");
+  QCOMPARE(rec->messages.size(), 1);
+  QVERIFY(rec->lastText().startsWith("Falha de conexão - Cód 2, \r\n"));
+  QVERIFY2(rec->lastText().endsWith(
+               "http://www.tavarel.mg.gov.br/\r\n\r\nMotivo informado pelo servidor: Cadastro suspenso"),
+           qPrintable(rec->lastText()));
+  QCOMPARE(rec->messages[0].icon, QMessageBox::Critical);
+  QCOMPARE(storedAccountant().size(), 0);
+  QVERIFY(f->isVisible());
+
+  rec->clear();
+  click(f, "btnOK");
+  QCOMPARE(rec->texts(), QStringList{"Contador cadastrado com sucesso"});
+  QCOMPARE(storedAccountant().size(), 1);
+  QCOMPARE(server.requests.size(), 2);
 }
 
 void TstContador::localFailureKeepsTheStoredRow() {

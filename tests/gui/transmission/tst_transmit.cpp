@@ -91,7 +91,7 @@ void snap(QWidget* w, const QString& name) {
   w->grab().save(QDir(dir).filePath(name + ".png"));
 }
 
-// A loopback port nobody listens on, in the range the upload accepts (up to 32767).
+// A loopback port nobody listens on, in the range the upload once accepted (up to 32767).
 quint16 closedPort() {
   for (quint16 port = 20000 + quint16(QRandomGenerator::global()->bounded(12000));; ++port) {
     QTcpServer s;
@@ -462,7 +462,7 @@ void TstTransmit::zideFaults() {
 
   // A port the request machinery cannot hold. From here on the certificate choice is cancelled:
   // the one accepted before still counts.
-  app_->writeSettings("127.0.0.1", "40000");
+  app_->writeSettings("127.0.0.1", "65536");
   rec_->clear();
   QVERIFY(!press(f, false));
   check("Invalid Port", QMessageBox::Critical);
