@@ -279,7 +279,7 @@ int main(int argc, char** argv) {
 
   std::string envError;
   if (!PrepareEmbeddedFirebird(&envError)) fail(2, envError);
-  if (dbPath.find(':') != std::string::npos || access(dbPath.c_str(), W_OK) != 0) {
+  if (dbPath.find(':') != std::string::npos || access(dbPath.c_str(), W_OK) != 0 || !SharedLockFolder()) {
     g_copy = PrivateCopy(dbPath, &envError);
     if (g_copy.empty()) fail(2, envError);
     dbPath = g_copy;
