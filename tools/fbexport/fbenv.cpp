@@ -217,11 +217,12 @@ bool chooseBase(std::string* base, bool* ownRun, std::string* error) {
   return true;
 }
 
-void removeOwnBase() {
-  if (g_baseOwnRun && !g_base.empty()) removeTree(g_base);
-}
-
 }  // namespace
+
+void RemoveRunFolder() {
+  if (g_baseOwnRun && !g_base.empty()) removeTree(g_base);
+  g_baseOwnRun = false;
+}
 
 bool SharedLockFolder() { return !g_baseOwnRun || g_lockGiven; }
 
@@ -237,7 +238,7 @@ bool PrepareEmbeddedFirebird(std::string* error) {
   g_base = base;
   g_baseOwnRun = ownRun;
   // Registered before the first call into the engine, so it runs after the engine's own clean-up.
-  if (ownRun) std::atexit(removeOwnBase);
+  if (ownRun) std::atexit(RemoveRunFolder);
 
   const char* lock = std::getenv("FIREBIRD_LOCK");
   g_lockGiven = lock && *lock;

@@ -16,6 +16,9 @@
 // directory of this user with mode 0700. Returns false with a message when that cannot be done.
 bool PrepareEmbeddedFirebird(std::string* error);
 
+// Removes the folder of this run, if it made one; for exits that skip atexit (std::_Exit).
+void RemoveRunFolder();
+
 // Whether other processes reading the same file share this one's lock folder. Classic mode
 // coordinates processes only through it: without a shared one, open a private copy instead.
 bool SharedLockFolder();

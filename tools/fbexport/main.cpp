@@ -38,6 +38,7 @@ std::string g_copy;  // a private copy of the declaration, removed on the way ou
 
 [[noreturn]] void fail(int code, const std::string& message) {
   if (!g_copy.empty()) unlink(g_copy.c_str());
+  RemoveRunFolder();
   std::fprintf(stderr, "fbexport: %s\n", message.c_str());
   std::fflush(stderr);
   std::_Exit(code);
