@@ -15,7 +15,6 @@ class Sandbox {
   explicit Sandbox(const QStringList& args) {
     p_.setProgram(builtProgram("zide-sandbox"));
     p_.setArguments(QStringList{"--porta", "0", "--dados", dir_.filePath("s.db")} + args);
-    p_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p_.start();
     if (p_.waitForReadyRead(20000)) port_ = quint16(p_.readLine().trimmed().mid(6).toUInt());
   }
@@ -24,6 +23,11 @@ class Sandbox {
     p_.waitForFinished();
   }
   quint16 port() const { return port_; }
+  // Its log so far: one line per request (standard error).
+  QByteArray log() {
+    log_ += p_.readAllStandardError();
+    return log_;
+  }
   // Peak resident memory so far, in bytes (VmHWM).
   qint64 peak() const {
     QFile f(QString("/proc/%1/status").arg(p_.processId()));
@@ -37,12 +41,22 @@ class Sandbox {
   QTemporaryDir dir_;
   QProcess p_;
   quint16 port_ = 0;
+  QByteArray log_;
 };
 
 QByteArray uploadHead(qint64 length) {
   return "POST /client_zide/xt_upload.php?contador=1&chave=NINGUEM&gias=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
          "Content-Type: multipart/form-data; boundary=x\r\nContent-Length: " +
          QByteArray::number(length) + "\r\n\r\n";
+}
+
+// What a new connection gets without asking anything: a refused one is answered at once.
+QByteArray greeting(quint16 port) {
+  QTcpSocket s;
+  s.connectToHost(QHostAddress::LocalHost, port);
+  if (!s.waitForConnected(5000)) return QByteArray();
+  s.waitForReadyRead(2000);
+  return s.readAll();
 }
 
 // One whole exchange on a new connection: what came back before the server closed.
@@ -107,12 +121,12 @@ void TstSandboxLimits::concurrentUploadsStayWithinTheBudget() {
   QCOMPARE(open(), 0);
   qDeleteAll(clients);
 
-  int served = 0, busy = 0;
-  for (const QByteArray& a : answers) {
-    if (a.startsWith("HTTP/1.1 200") && a.contains("CHAVE_INVALIDA")) ++served;
-    else if (a.startsWith("HTTP/1.0 503")) ++busy;
-  }
-  // One body fits in the budget at a time; the others were refused at once, not buffered.
+  int served = 0;
+  for (const QByteArray& a : answers) served += a.startsWith("HTTP/1.1 200") && a.contains("CHAVE_INVALIDA");
+  // A refused client may lose the 503 to the reset of the body it kept sending: the server's log counts.
+  QTest::qWait(200);
+  const qsizetype busy = server.log().count("-> 503:");
+  // One body fits in the budget at a time; the others were refused at their header, not buffered.
   QVERIFY2(served >= 1 && busy >= 1 && served + busy == kClients,
            qPrintable(QString("%1 servidos, %2 recusados").arg(served).arg(busy)));
   const qint64 grown = server.peak() - before;
@@ -136,11 +150,11 @@ void TstSandboxLimits::connectionsBeyondTheLimitAreRefused() {
     QVERIFY(s->waitForConnected(5000));
     idle << s;
   }
-  const QByteArray refused = exchange(server.port(), get);
+  const QByteArray refused = greeting(server.port());
   QVERIFY2(refused.startsWith("HTTP/1.0 503"), refused.constData());
   // An idle one hangs up: its place serves the next request.
   idle.takeFirst()->abort();
-  QTRY_VERIFY_WITH_TIMEOUT(!exchange(server.port(), get).startsWith("HTTP/1.0 503"), 10000);
+  QTRY_VERIFY_WITH_TIMEOUT(exchange(server.port(), get).startsWith("HTTP/1.0 200"), 10000);
   // Taken again by an idle one (once the server has let the last exchange go), none is left.
   QTest::qWait(300);
   auto* again = new QTcpSocket(this);
@@ -148,7 +162,7 @@ void TstSandboxLimits::connectionsBeyondTheLimitAreRefused() {
   QVERIFY(again->waitForConnected(5000));
   idle << again;
   QVERIFY(!again->waitForReadyRead(300));  // not refused
-  QVERIFY(exchange(server.port(), get).startsWith("HTTP/1.0 503"));
+  QVERIFY(greeting(server.port()).startsWith("HTTP/1.0 503"));
   qDeleteAll(idle);
 }
 
