@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +32,7 @@
 #include "gui/transmission/frmuploadsimples.h"
 #include "net/soap.h"
 #include "registry/certificates.h"
+#include "registry/importaccess.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/cannedserver.h"
@@ -254,6 +257,9 @@ class TstFaultMatrix : public QObject {
   void truncatedCertificateInTheStore();
   void novaGiaFileNotAccess_data();
   void novaGiaFileNotAccess();
+  void engineLockFolderTakenByAnotherUser();
+  void accessKeyOutOfTheProcessList();
+  void serverBusy();
 
  private:
   QString registry() const { return app_->file(QStringLiteral("diziz.db")); }
@@ -265,7 +271,8 @@ class TstFaultMatrix : public QObject {
   QString workFile(const QString& name, const QByteArray& bytes);
 
   FirebirdLock firebirdLock_;
-  QTemporaryDir work_;  // declarations, certificates and other files the user picks
+  AccessReader accessReader_;  // the built helper: nothing is installed beside this test
+  QTemporaryDir work_;         // declarations, certificates and other files the user picks
   QString declaration_;
   std::unique_ptr<TestAppFolder> app_;
   std::unique_ptr<QTemporaryDir> store_;
@@ -273,6 +280,10 @@ class TstFaultMatrix : public QObject {
 };
 
 void TstFaultMatrix::initTestCase() {
+  accessReader_ = AccessReader::standard();
+  accessReader_.program = builtProgram(QStringLiteral("zide-mdbread"));
+  accessReader_.limits.timeoutMs = 2500;  // the file that loops costs this much (20 s in the program)
+  InstallAccessReader(&accessReader_);
   declaration_ = work_.filePath(QStringLiteral("modelo.gdb"));
   QVERIFY(
       makeDeclaration(declaration_, {"--company", kIE + ",11222333000181", "--references", "2", "--rows-each", "1"}));
@@ -939,6 +950,11 @@ void TstFaultMatrix::novaGiaFileNotAccess_data() {
   QTest::newRow("PDF com nome .mdb") << "pdf";
   QTest::newRow("o próprio diziz.db do programa") << "registro";
   QTest::newRow("cabeçalho do Access e o resto lixo") << "cabecalho";
+  // Files on which the Access library itself crashes, loops forever or reads out of bounds.
+  QTest::newRow("Access que derruba a biblioteca (null_map.mdb)") << "hostile/null_map.mdb";
+  QTest::newRow("Access que a prende para sempre (hang.mdb)") << "hostile/hang.mdb";
+  QTest::newRow("Access com catálogo fora dos limites (overread_catalog.mdb)") << "hostile/overread_catalog.mdb";
+  QTest::newRow("Access com leitura fora dos limites (overread2.mdb)") << "hostile/overread2.mdb";
   // clang-format on
 }
 
@@ -955,6 +971,8 @@ void TstFaultMatrix::novaGiaFileNotAccess() {
     path = workFile("empresas.mdb", "%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n");
   } else if (kind == QLatin1String("registro")) {
     path = registry();
+  } else if (kind.startsWith(QLatin1String("hostile/"))) {
+    path = workFile("empresas.mdb", bytesOf(testData(kind)));
   } else {
     const QByteArray sample = bytesOf(testData(QStringLiteral("import/novagia_3empresas.mdb")));
     QVERIFY(sample.size() > 8192);
@@ -978,6 +996,118 @@ void TstFaultMatrix::novaGiaFileNotAccess() {
 
   QCOMPARE(bytesOf(path), before);
   QCOMPARE(registryRows(registry()), stored);
+  // The window goes on working: a sound export loads.
+  rec_->clear();
+  w->Text1()->setText(testData(QStringLiteral("import/novagia_3empresas.mdb")));
+  w->Command3_Click();
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+  QCOMPARE(w->MSFlexGrid1()->rowCount(), 3);
+}
+
+// ---- The machine's other users ----
+
+// Another user made the export tool's old lock folder ($TMPDIR/zide-firebird-<uid>) first, open to
+// all or as their own: the intake still lists the declaration's references and never uses it.
+void TstFaultMatrix::engineLockFolderTakenByAnotherUser() {
+  QTemporaryDir tmp;
+  const QString taken = QStringLiteral("%1/zide-firebird-%2").arg(tmp.path()).arg(geteuid());
+  QVERIFY(QDir().mkdir(taken));
+  QCOMPARE(::chmod(taken.toLocal8Bit().constData(), 0777), 0);
+  if (geteuid() == 0) QCOMPARE(::chown(taken.toLocal8Bit().constData(), 65534, 65534), 0);
+  const QByteArray oldTmp = qgetenv("TMPDIR"), oldLock = qgetenv("FIREBIRD_LOCK"), oldRun = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("TMPDIR", tmp.path().toLocal8Bit());
+  qunsetenv("FIREBIRD_LOCK");
+  qunsetenv("XDG_RUNTIME_DIR");
+  auto restore = qScopeGuard([&] {
+    qputenv("TMPDIR", oldTmp);
+    if (oldTmp.isEmpty()) qunsetenv("TMPDIR");
+    qputenv("FIREBIRD_LOCK", oldLock);
+    if (!oldRun.isEmpty()) qputenv("XDG_RUNTIME_DIR", oldRun);
+  });
+
+  QVERIFY(QFile::copy(builtProgram(QStringLiteral("zide_limpo.db")), app_->file(QStringLiteral("zide_limpo.db"))));
+  QVERIFY(QFile::link(builtProgram(QStringLiteral("fbexport")), app_->file(QStringLiteral("fbexport"))));
+  const QString folder = app_->file(QStringLiteral("declaracoes"));
+  QVERIFY(QDir().mkpath(folder));
+  writeFile(folder + QStringLiteral("/ZIDE.GDB"), bytesOf(declaration_));
+
+  Principal* p = mainWindow();
+  p->setEnabled(false);
+  FrmUpload* f = Forms::get<FrmUpload>();
+  f->show();
+  f->setFolder(folder);
+  QSignalSpy finished(f, &FrmUpload::intakeFinished);
+  QVERIFY(f->chooseFile(QStringLiteral("ZIDE.GDB")));
+  QVERIFY(finished.count() > 0 || finished.wait(120000));
+  QCOMPARE(rec_->texts(), QStringList{kCloseZide});
+  QCOMPARE(f->findChild<QTableWidget*>(QStringLiteral("GridRefencias"))->rowCount(), 3);
+  QVERIFY(f->findChild<QPushButton*>(QStringLiteral("cmdUpload"))->isEnabled());
+  // The taken folder got nothing; the runs' own folders are gone.
+  QCOMPARE(QDir(taken).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+  QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+           QStringList{QFileInfo(taken).fileName()});
+}
+
+// Every user of the machine can read the command lines of the others: zide-cli takes the key from
+// standard input or from the registry, and it never shows in its command line.
+void TstFaultMatrix::accessKeyOutOfTheProcessList() {
+  SandboxServer server({"--contribuinte", kIE + ":" + kKey + ":11.222.333/0001-81"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+
+  QProcess cli;
+  cli.start(builtProgram(QStringLiteral("zide-cli")), {QStringLiteral("transmissoes"), kIE, QStringLiteral("-")});
+  QVERIFY(cli.waitForStarted(10000));
+  // While it waits for the key, its command line is what anyone sees.
+  const QByteArray seen = bytesOf(QStringLiteral("/proc/%1/cmdline").arg(cli.processId()));
+  QVERIFY2(seen.contains(kIE.toLatin1()), seen.constData());
+  QVERIFY(!seen.contains(kKey.toLatin1()));
+  cli.write(kKey.toLatin1() + '\n');
+  cli.closeWriteChannel();
+  QVERIFY(cli.waitForFinished(30000));
+  QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+  // Only the IE: the key of the registry (seeded with this company).
+  cli.start(builtProgram(QStringLiteral("zide-cli")), {QStringLiteral("transmissoes"), kIE});
+  QVERIFY(cli.waitForFinished(30000));
+  QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+  QVERIFY(cli.readAllStandardOutput().contains("Ano de trabalho"));
+}
+
+// The server is busy: all its connections are taken (or its memory for requests), so it answers
+// HTTP 503 at once. The refresh reports the server unavailable and keeps what was shown.
+void TstFaultMatrix::serverBusy() {
+  SandboxServer server({"--contribuinte", kIE + ":" + kKey + ":11.222.333/0001-81", "--max-conexoes", "1"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+  Principal* p = mainWindow();
+  p->RecebeDadosServer();
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+  auto* grid = p->findChild<QTableWidget*>(QStringLiteral("GridTransmissoes"));
+  const int rows = grid->rowCount();
+
+  QTcpSocket idle;  // takes the only place
+  idle.connectToHost(QHostAddress::LocalHost, server.port());
+  QVERIFY(idle.waitForConnected(5000));
+  QTest::qWait(200);
+  const QStringList stored = registryRows(registry());
+  p->RecebeDadosServer();
+  QCOMPARE(rec_->texts(), QStringList{kDown});
+  QCOMPARE(grid->rowCount(), rows);
+  QCOMPARE(p->selectedChave(), kKey);
+  QCOMPARE(registryRows(registry()), stored);
+
+  // Once the place is free again (the server notices the hang-up on its own time), it lists.
+  idle.abort();
+  bool listed = false;
+  for (int i = 0; i < 50 && !listed; ++i) {
+    rec_->clear();
+    p->RecebeDadosServer();
+    listed = rec_->messages.isEmpty();
+    if (!listed) QTest::qWait(100);
+  }
+  QVERIFY(listed);
+  QCOMPARE(grid->rowCount(), rows);
 }
 
 QTEST_MAIN(TstFaultMatrix)

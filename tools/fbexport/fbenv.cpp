@@ -42,15 +42,20 @@ bool isFile(const std::string& p) {
   return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A folder of ours that nobody else can write into (it may sit in a shared /tmp).
+// A folder that is ours alone: a real directory (not a symlink), owned by this user, mode 0700.
+bool privateDirOk(const std::string& p) {
+  struct stat st {};
+  return lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 07777) == 0700;
+}
+
+// Makes `p` (or finds it already made) as a private folder; anything else there is refused.
 bool ownedPrivateDir(const std::string& p, std::string* error) {
   if (mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = "não foi possível criar a pasta " + p + ": " + std::strerror(errno);
     return false;
   }
-  struct stat st {};
-  if (lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 022) != 0) {
-    *error = "a pasta " + p + " não pertence a este usuário ou pode ser alterada por outros";
+  if (!privateDirOk(p)) {
+    *error = "a pasta " + p + " não pertence a este usuário ou não é só dele (0700)";
     return false;
   }
   return true;
@@ -178,7 +183,48 @@ bool buildRoot(const std::string& sys, const std::string& root, std::string* err
 
 }  // namespace
 
-static std::string g_base;  // the per-user folder, once prepared
+static std::string g_base;         // the folder of the engine's files, once prepared
+static bool g_baseOwnRun = false;  // made for this run alone (removed at exit)
+static bool g_lockGiven = false;   // FIREBIRD_LOCK came from the caller
+
+namespace {
+
+// The engine's folder. The user's runtime folder when the session has one (private by definition,
+// shared by all of the user's processes); else a folder of this run made with mkdtemp. Never a
+// fixed name in a shared temporary folder: anyone could make it first and stop every export.
+bool chooseBase(std::string* base, bool* ownRun, std::string* error) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/' && privateDirOk(runtime)) {
+    *base = std::string(runtime) + "/zide-firebird";
+    *ownRun = false;
+    return ownedPrivateDir(*base, error);
+  }
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string pattern = (tmpdir && *tmpdir && isDir(tmpdir)) ? tmpdir : "/tmp";
+  pattern += "/zide-firebird-" + std::to_string(geteuid()) + "-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (!mkdtemp(name.data())) {
+    *error = "não foi possível criar uma pasta temporária em " + pattern + ": " + std::strerror(errno);
+    return false;
+  }
+  *base = name.data();
+  *ownRun = true;
+  if (!privateDirOk(*base)) {
+    *error = "a pasta " + *base + " não pertence a este usuário ou não é só dele (0700)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void RemoveRunFolder() {
+  if (g_baseOwnRun && !g_base.empty()) removeTree(g_base);
+  g_baseOwnRun = false;
+}
+
+bool SharedLockFolder() { return !g_baseOwnRun || g_lockGiven; }
 
 bool PrepareEmbeddedFirebird(std::string* error) {
   // File names are handed over as UTF-8; the engine turns them into the system's character set,
@@ -186,14 +232,17 @@ bool PrepareEmbeddedFirebird(std::string* error) {
   std::setlocale(LC_CTYPE, "");
   if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
 
-  const char* tmpdir = std::getenv("TMPDIR");
-  std::string base = (tmpdir && *tmpdir && isDir(tmpdir)) ? tmpdir : "/tmp";
-  base += "/zide-firebird-" + std::to_string(geteuid());
-  if (!ownedPrivateDir(base, error)) return false;
+  std::string base;
+  bool ownRun = false;
+  if (!chooseBase(&base, &ownRun, error)) return false;
   g_base = base;
+  g_baseOwnRun = ownRun;
+  // Registered before the first call into the engine, so it runs after the engine's own clean-up.
+  if (ownRun) std::atexit(RemoveRunFolder);
 
   const char* lock = std::getenv("FIREBIRD_LOCK");
-  if (!lock || !*lock) {
+  g_lockGiven = lock && *lock;
+  if (!g_lockGiven) {
     const std::string lockDir = base + "/lock";
     if (!ownedPrivateDir(lockDir, error)) return false;
     setenv("FIREBIRD_LOCK", lockDir.c_str(), 1);

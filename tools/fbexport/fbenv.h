@@ -7,12 +7,21 @@
 // It makes the engine work the same for every user and for several processes reading one
 // declaration at once:
 //  - FIREBIRD points at a private configuration root with ServerMode = Classic (the packaged
-//    Super mode lets only one process open a file). The root lives under a per-user folder and
-//    holds real copies of the character-set module, which refuses to load through symlinks.
+//    Super mode lets only one process open a file). The root holds real copies of the
+//    character-set module, which refuses to load through symlinks.
 //  - FIREBIRD_LOCK, unless already set, points at a lock folder of this user (the shared
 //    /tmp/firebird belongs to whoever created it first).
-// Returns false with a message when the folders cannot be made safely.
+// Both live in $XDG_RUNTIME_DIR/zide-firebird when the session has a runtime folder, else in a
+// folder of this run made with mkdtemp (removed at exit); every folder is checked to be a real
+// directory of this user with mode 0700. Returns false with a message when that cannot be done.
 bool PrepareEmbeddedFirebird(std::string* error);
+
+// Removes the folder of this run, if it made one; for exits that skip atexit (std::_Exit).
+void RemoveRunFolder();
+
+// Whether other processes reading the same file share this one's lock folder. Classic mode
+// coordinates processes only through it: without a shared one, open a private copy instead.
+bool SharedLockFolder();
 
 // A private copy of a declaration, for files the engine cannot open in place: a name with ':'
 // (taken for "server:path") or a file this user may not write (the engine opens read-write).

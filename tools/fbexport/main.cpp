@@ -47,6 +47,7 @@ std::string g_copy;  // a private copy of the declaration, removed on the way ou
 
 [[noreturn]] void fail(int code, const std::string& message) {
   if (!g_copy.empty()) unlink(g_copy.c_str());
+  RemoveRunFolder();
   std::fprintf(stderr, "fbexport: %s\n", message.c_str());
   std::fflush(stderr);
   std::_Exit(code);
@@ -565,7 +566,7 @@ int main(int argc, char** argv) {
 
   std::string envError;
   if (!PrepareEmbeddedFirebird(&envError)) fail(2, envError);
-  if (dbPath.find(':') != std::string::npos || access(dbPath.c_str(), W_OK) != 0) {
+  if (dbPath.find(':') != std::string::npos || access(dbPath.c_str(), W_OK) != 0 || !SharedLockFolder()) {
     g_copy = PrivateCopy(dbPath, &envError);
     if (g_copy.empty()) fail(2, envError);
     dbPath = g_copy;

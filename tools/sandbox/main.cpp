@@ -50,6 +50,12 @@ int main(int argc, char** argv) {
                  "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500, dividir; "
                  "com :soap ou :upload só nesse tipo de pedido.",
                  "MODO"});
+  cli.addOption({"orcamento-mb",
+                 "Memória para os corpos dos pedidos de todas as conexões juntas, em MiB (padrão 256); "
+                 "um pedido que não cabe recebe HTTP 503.",
+                 "MIB", "256"});
+  cli.addOption(
+      {"max-conexoes", "Conexões abertas ao mesmo tempo (padrão 32); as demais recebem HTTP 503.", "N", "32"});
   cli.process(app);
 
   SandboxConfig cfg;
@@ -62,6 +68,12 @@ int main(int argc, char** argv) {
   if (!cfg.dataServidor.isEmpty() && !QDateTime::fromString(cfg.dataServidor, "dd/MM/yyyy HH:mm:ss").isValid())
     return fail("--data-servidor: use dd/MM/yyyy HH:mm:ss");
   if (cli.isSet("falha") && !parseFalha(cli.value("falha"), &cfg)) return fail("--falha: modo desconhecido");
+  bool numOk = false;
+  cfg.orcamentoBytes = cli.value("orcamento-mb").toLongLong(&numOk) * 1024 * 1024;
+  if (!numOk || cfg.orcamentoBytes <= 0 || cfg.orcamentoBytes > 64LL * 1024 * 1024 * 1024)
+    return fail("--orcamento-mb: número de MiB maior que 0");
+  cfg.maxConexoes = cli.value("max-conexoes").toInt(&numOk);
+  if (!numOk || cfg.maxConexoes <= 0) return fail("--max-conexoes: número maior que 0");
   bool portOk = false;
   const uint port = cli.value("porta").toUInt(&portOk);
   if (!portOk || port > 65535) return fail("--porta: número de 0 a 65535");

@@ -11,6 +11,9 @@
 namespace {
 constexpr qint64 kMaxBody = 512LL * 1024 * 1024;
 constexpr qint64 kMaxHead = 64 * 1024;
+// What Qt reads ahead from one socket: the rest waits in the kernel (and the client) until the
+// connection has room for it.
+constexpr qint64 kReadAhead = 256 * 1024;
 
 const char* reason(int status) {
   switch (status) {
@@ -20,6 +23,7 @@ const char* reason(int status) {
     case 405: return "Method Not Allowed";
     case 413: return "Payload Too Large";
     case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
     default: return "Status";
   }
 }
@@ -78,10 +82,36 @@ QString SandboxServer::serverDate() const {
 
 void SandboxServer::onConnection() {
   while (QTcpSocket* s = server_.nextPendingConnection()) {
+    connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    if (connections_ >= config_.maxConexoes) {
+      logLine(QStringLiteral("127.0.0.1 conexão recusada: %1 conexões abertas").arg(connections_));
+      refuse(s, 503, "Servidor ocupado: conexões demais");
+      continue;
+    }
+    ++connections_;
+    s->setReadBufferSize(kReadAhead);
     auto pending = std::make_shared<Pending>();
     connect(s, &QTcpSocket::readyRead, this, [this, s, pending] { onReadyRead(s, *pending); });
-    connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    connect(s, &QObject::destroyed, this, [this, pending] {
+      --connections_;
+      release(*pending);
+    });
   }
+}
+
+void SandboxServer::release(Pending& p) {
+  buffered_ -= p.reserved;
+  p.reserved = 0;
+  p.req.body = QByteArray();
+  p.buffer = QByteArray();
+}
+
+void SandboxServer::refuse(QTcpSocket* s, int status, const QByteArray& why) {
+  QByteArray head = "HTTP/1.0 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
+  head += "Server: zide-sandbox\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(why.size()) +
+          "\r\nConnection: close\r\n\r\n";
+  s->write(head + why);
+  s->disconnectFromHost();
 }
 
 bool SandboxServer::faultApplies(const HttpRequest& req) const {
@@ -112,19 +142,33 @@ void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
     }
     p->headDone = true;
     p->length = p->req.header("content-length").toLongLong();
-    if (p->length < 0 || p->length > kMaxBody) {
+    if (p->length < 0 || p->length > qMin(kMaxBody, config_.orcamentoBytes)) {
       p->done = true;
       HttpResponse r{413, "text/plain", "Payload Too Large"};
       send(s, p->req, r);
       return;
     }
+    if (buffered_ + p->length > config_.orcamentoBytes) {
+      p->done = true;
+      logLine(QStringLiteral("127.0.0.1 %1 %2 -> 503: %3 bytes não cabem (%4 de %5 em uso)")
+                  .arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target))
+                  .arg(p->length)
+                  .arg(buffered_)
+                  .arg(config_.orcamentoBytes));
+      refuse(s, 503, "Servidor ocupado: memória de pedidos esgotada");
+      return;
+    }
+    // The whole body is held until it is answered: it is reserved from the budget up front.
+    p->reserved = p->length;
+    buffered_ += p->reserved;
     p->buffer.remove(0, end + 4);
     p->req.body.reserve(p->length);
-    p->req.body.append(p->buffer);
+    p->req.body.append(p->buffer.left(p->length));
     p->buffer.clear();
     p->buffer.squeeze();
   } else {
-    p->req.body.append(p->buffer);
+    // Bytes beyond the announced length are not kept.
+    p->req.body.append(p->buffer.left(p->length - p->req.body.size()));
     p->buffer.clear();
   }
 
@@ -152,6 +196,8 @@ void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
   p->req.body.truncate(p->length);
   p->done = true;
   handle(s, p->req);
+  // Answered (or left in silence): the body is no longer needed.
+  release(*p);
 }
 
 void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {

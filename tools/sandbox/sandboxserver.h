@@ -19,6 +19,10 @@ struct SandboxConfig {
   QString dataServidor;  // fixed "dd/MM/yyyy HH:mm:ss", or empty for the clock
   Falha falha = Falha::Nenhuma;
   QString falhaEm;  // "", "soap" or "upload"
+  // Memory all connections together may hold for request bodies, and connections open at once:
+  // a few large uploads or many idle connections must not exhaust the machine.
+  qint64 orcamentoBytes = 256LL * 1024 * 1024;
+  int maxConexoes = 32;
 };
 
 struct HttpRequest {
@@ -45,6 +49,7 @@ struct Pending {
   bool headDone = false;
   HttpRequest req;
   qint64 length = 0;
+  qint64 reserved = 0;  // this connection's share of the body budget
   bool done = false;
 };
 
@@ -69,7 +74,13 @@ class SandboxServer : public QObject {
   HttpResponse dispatch(HttpRequest& req);
   void send(QTcpSocket* s, const HttpRequest& req, const HttpResponse& resp);
   void sendInTwo(QTcpSocket* s, const QByteArray& head, const QByteArray& body);
+  // Answers `status` at once and closes, for requests refused before they are read.
+  void refuse(QTcpSocket* s, int status, const QByteArray& why);
+  void release(Pending& p);
 
+  // Before server_: the connections it deletes on the way out still give their share back.
+  qint64 buffered_ = 0;  // body bytes reserved by open connections
+  int connections_ = 0;
   QTcpServer server_;
   SandboxData& data_;
   SandboxConfig config_;

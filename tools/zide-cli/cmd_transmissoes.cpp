@@ -1,14 +1,19 @@
-// zide-cli transmissoes IE CHAVE [--formato texto|json]: the main window's refresh without windows.
+// zide-cli transmissoes IE [CHAVE|-] [--formato texto|json]: the main window's refresh without windows.
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "base/appfolder.h"
 #include "base/settings.h"
 #include "commands.h"
 #include "transmission/refresh.h"
+#include "registry/localdb.h"
 #include "transmission/transmissions.h"
 
 namespace {
@@ -18,8 +23,38 @@ constexpr int kExitUnavailable = 4;
 
 void put(std::FILE* to, const QString& text) { std::fputs(text.toUtf8().constData(), to); }
 
+// The access key without putting it on the command line, where every user sees it in the process
+// list: "-" reads it from the first line of standard input; no key at all takes the one stored for
+// the IE in the local registry. A key given as an argument is used as it is (scripts).
+std::optional<QString> obterChave(const QString& ie, const std::optional<QString>& argumento, QString* erro) {
+  if (argumento && *argumento != QLatin1String("-")) return *argumento;
+  if (argumento) {
+    std::string line;
+    for (int c; line.size() < 1024 && (c = std::fgetc(stdin)) != EOF && c != '\n';) line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const QString chave = QString::fromUtf8(line).trimmed();
+    if (chave.isEmpty()) *erro = QStringLiteral("nenhuma chave de acesso na entrada padrão.");
+    return chave.isEmpty() ? std::nullopt : std::optional<QString>(chave);
+  }
+  try {
+    // Only read: an installation without a registry gets none made here.
+    DbConnection db(LocalDatabase::path());
+    QSqlQuery q(db.db());
+    q.prepare(QStringLiteral("select Chave from tblContribuinte where IE = ?"));
+    q.addBindValue(ie);
+    if (!q.exec()) throw DbError(-1, QStringLiteral("SQLite"), q.lastError().text());
+    const QString chave = q.next() ? q.value(0).toString().trimmed() : QString();
+    if (chave.isEmpty()) *erro = QStringLiteral("a inscrição %1 não tem chave de acesso no cadastro local.").arg(ie);
+    return chave.isEmpty() ? std::nullopt : std::optional<QString>(chave);
+  } catch (const DbError& e) {
+    *erro = QStringLiteral("não foi possível ler o cadastro local (%1): %2").arg(LocalDatabase::path(), e.description);
+    return std::nullopt;
+  }
+}
+
 int run(CommandArgs args) {
-  QString ie, chave, format = QStringLiteral("texto");
+  QString ie, format = QStringLiteral("texto");
+  std::optional<QString> chaveArgumento;
   int positional = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
@@ -36,13 +71,13 @@ int run(CommandArgs args) {
       ie = QString::fromUtf8(args[i]);
       ++positional;
     } else if (positional == 1) {
-      chave = QString::fromUtf8(args[i]);
+      chaveArgumento = QString::fromUtf8(args[i]);
       ++positional;
     } else {
       return usageError(kTransmissoes, "argumentos demais.");
     }
   }
-  if (positional != 2) return usageError(kTransmissoes, "informe a inscrição estadual e a chave de acesso.");
+  if (positional == 0) return usageError(kTransmissoes, "informe a inscrição estadual.");
 
   int argc = 1;
   char name[] = "zide-cli";
@@ -52,6 +87,13 @@ int run(CommandArgs args) {
   // it there are no settings and the exchange below fails as with a missing diziz.ini.
   if (QString error; !AppFolder::prepare(&error)) put(stderr, QStringLiteral("zide-cli: ") + error + QLatin1Char('\n'));
   InitSettingsPath();
+  QString erro;
+  const std::optional<QString> chaveObtida = obterChave(ie, chaveArgumento, &erro);
+  if (!chaveObtida) {
+    put(stderr, QStringLiteral("zide-cli: ") + erro + QLatin1Char('\n'));
+    return kExitUsage;
+  }
+  const QString chave = *chaveObtida;
   const Refresh::Result s = Refresh::Fetch(ie, chave);
   if (s.status != Refresh::Status::Ok) {
     // The main window's messages for the same answer (a refusal found outside the list has none).
@@ -91,7 +133,10 @@ int run(CommandArgs args) {
 
 const Command kTransmissoes = {
     "transmissoes", run, "lista as transmissões de um contribuinte (servidor de diziz.ini)",
-    "Uso: zide-cli transmissoes IE CHAVE [--formato texto|json]\n"
+    "Uso: zide-cli transmissoes IE [CHAVE|-] [--formato texto|json]\n"
+    "  A chave de acesso: \"-\" a lê da primeira linha da entrada padrão; sem ela, vale a chave do\n"
+    "  contribuinte no cadastro local (diziz.db). Na linha de comando, a chave fica visível na lista de\n"
+    "  processos para todos os usuários da máquina.\n"
     "  Consulta o servidor configurado em diziz.ini (na pasta de dados: ZIDE_HOME, a pasta do programa\n"
     "  quando ela tem um diziz.ini, ou ~/.local/share/zide) e mostra a data do\n"
     "  servidor, o ano de trabalho, se o programa está atualizado e uma linha por transmissão:\n"
