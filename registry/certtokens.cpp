@@ -36,6 +36,9 @@ struct Module {
   QString name;  // the path or the name p11-kit registers it under
 };
 
+// A token pulled out while it is read: no fault, it is simply not there any more.
+bool gone(CK_RV rv) { return rv == CKR_TOKEN_NOT_PRESENT || rv == CKR_DEVICE_REMOVED || rv == CKR_SLOT_ID_INVALID; }
+
 // The certificate objects of one token, read in a public session (no login).
 void readToken(const Module& m, CK_SLOT_ID slot, CertificateListing* out) {
   CK_TOKEN_INFO token{};
@@ -46,11 +49,13 @@ void readToken(const Module& m, CK_SLOT_ID slot, CertificateListing* out) {
   auto skip = [&](const QString& what, CK_RV code) {
     out->skipped.append({CertificateOrigin::Token, where, what + QStringLiteral(": ") + ckrText(code)});
   };
+  if (gone(rv)) return;
   if (rv != CKR_OK) return skip(QStringLiteral("o token não respondeu"), rv);
   // A blank token (SoftHSM always offers one) holds nothing yet.
   if (!(token.flags & CKF_TOKEN_INITIALIZED)) return;
   CK_SESSION_HANDLE session = 0;
   rv = m.functions->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+  if (gone(rv)) return;
   if (rv != CKR_OK) return skip(QStringLiteral("não foi possível abrir uma sessão"), rv);
   CK_OBJECT_CLASS klass = CKO_CERTIFICATE;
   CK_CERTIFICATE_TYPE type = CKC_X_509;
@@ -66,6 +71,7 @@ void readToken(const Module& m, CK_SLOT_ID slot, CertificateListing* out) {
   }
   if (rv != CKR_OK) {
     m.functions->C_CloseSession(session);
+    if (gone(rv)) return;
     return skip(QStringLiteral("não foi possível procurar os certificados"), rv);
   }
   for (CK_OBJECT_HANDLE h : handles) {
