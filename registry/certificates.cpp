@@ -98,6 +98,77 @@ QDateTime timeOf(const ASN1_TIME* t) {
                    Qt::UTC);
 }
 
+QString asn1Text(const ASN1_STRING* s) {
+  if (!s) return {};
+  return QString::fromLatin1(reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)), ASN1_STRING_length(s));
+}
+
+QString digitsOf(const QString& s) {
+  QString out;
+  for (const QChar c : s)
+    if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) out += c;
+  return out;
+}
+
+bool allZeros(const QString& digits) { return digits.count(QLatin1Char('0')) == digits.size(); }
+
+// The text of a subject alternative name's otherName, whatever string type the issuer chose.
+QString otherNameText(const OTHERNAME* on) {
+  const ASN1_TYPE* v = on->value;
+  if (!v) return {};
+  switch (v->type) {
+    case V_ASN1_OCTET_STRING:
+    case V_ASN1_UTF8STRING:
+    case V_ASN1_PRINTABLESTRING:
+    case V_ASN1_IA5STRING:
+    case V_ASN1_VISIBLESTRING:
+    case V_ASN1_T61STRING: return asn1Text(v->value.asn1_string);
+    default: return {};
+  }
+}
+
+QString commonName(const X509_NAME* name) {
+  const int idx = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
+  if (idx < 0) return {};
+  unsigned char* utf8 = nullptr;
+  const int len = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, idx)));
+  if (len < 0) return {};
+  QString s = QString::fromUtf8(reinterpret_cast<const char*>(utf8), len);
+  OPENSSL_free(utf8);
+  return s;
+}
+
+QString documentOf(X509* x) {
+  QString cnpj, cpf;
+  std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES, GENERAL_NAMES_free>> names(
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(x, NID_subject_alt_name, nullptr, nullptr)));
+  ERR_clear_error();
+  for (int i = 0; names && i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names.get(), i);
+    if (gn->type != GEN_OTHERNAME || !gn->d.otherName || !gn->d.otherName->type_id) continue;
+    char oid[64] = {};
+    OBJ_obj2txt(oid, sizeof oid, gn->d.otherName->type_id, 1);
+    const QString value = otherNameText(gn->d.otherName);
+    if (qstrcmp(oid, "2.16.76.1.3.3") == 0) {
+      const QString d = digitsOf(value);
+      if (d.size() == 14 && !allZeros(d)) cnpj = d;
+    } else if (qstrcmp(oid, "2.16.76.1.3.1") == 0) {
+      // Eight characters of birth date (ddmmyyyy), then the eleven digits of the CPF.
+      const QString d = value.mid(8, 11);
+      if (d.size() == 11 && digitsOf(d) == d && !allZeros(d)) cpf = d;
+    }
+  }
+  if (!cnpj.isEmpty()) return cnpj;
+  if (!cpf.isEmpty()) return cpf;
+  const QString cn = commonName(X509_get_subject_name(x));
+  const qsizetype colon = cn.lastIndexOf(QLatin1Char(':'));
+  if (colon < 0) return {};
+  const QString tail = cn.mid(colon + 1).trimmed();
+  const QString d = digitsOf(tail);
+  if ((d.size() == 11 || d.size() == 14) && d.size() == tail.size()) return d;
+  return {};
+}
+
 CertificateInfo infoOf(X509* x) {
   CertificateInfo info;
   info.der = derOf(x);
@@ -107,7 +178,18 @@ CertificateInfo infoOf(X509* x) {
   info.validTo = timeOf(X509_get0_notAfter(x));
   info.hasCdp = X509_get_ext_by_NID(x, NID_crl_distribution_points, -1) >= 0;
   info.thumbprint = QString::fromLatin1(QCryptographicHash::hash(info.der, QCryptographicHash::Sha1).toHex().toUpper());
+  info.document = documentOf(x);
+  info.owner = commonName(X509_get_subject_name(x));
+  const qsizetype colon = info.owner.lastIndexOf(QLatin1Char(':'));
+  if (colon > 0 && !info.document.isEmpty() && info.owner.mid(colon + 1).trimmed() == info.document)
+    info.owner = info.owner.left(colon).trimmed();
+  if (info.owner.isEmpty()) info.owner = info.issuedTo;
+  info.isCa = X509_check_ca(x) != 0;
   return info;
+}
+
+bool usable(const CertificateInfo& info) {
+  return !info.der.isEmpty() && info.validFrom.isValid() && info.validTo.isValid();
 }
 
 // Writes the certificate as DER under its thumbprint, so importing it again replaces the same file.
@@ -115,8 +197,8 @@ CertificateStore::ImportResult addToStore(X509* x) {
   using namespace CertificateStore;
   CertificateInfo info = infoOf(x);
   if (info.der.isEmpty()) return {ImportStatus::Unreadable, {}, lastOpenSslError()};
-  // The store listing refuses a certificate whose validity cannot be read, and with it the whole
-  // store; such a file (a damaged copy, say) must not get in.
+  // The store listing skips a certificate whose validity cannot be read; such a file (a damaged
+  // copy, say) must not get in as if it had been imported.
   if (!info.validFrom.isValid() || !info.validTo.isValid())
     return {ImportStatus::Unreadable, {}, QStringLiteral("O certificado não tem um período de validade legível.")};
   const QString dir = folder();
@@ -131,6 +213,24 @@ CertificateStore::ImportResult addToStore(X509* x) {
 
 }  // namespace
 
+QString OriginKey(CertificateOrigin origin) {
+  switch (origin) {
+    case CertificateOrigin::Pasta: return QStringLiteral("pasta");
+    case CertificateOrigin::Token: return QStringLiteral("token");
+    case CertificateOrigin::Navegador: return QStringLiteral("navegador");
+  }
+  return {};
+}
+
+QString OriginCaption(CertificateOrigin origin) {
+  switch (origin) {
+    case CertificateOrigin::Pasta: return QStringLiteral("Pasta do programa");
+    case CertificateOrigin::Token: return QStringLiteral("Token / cartão");
+    case CertificateOrigin::Navegador: return QStringLiteral("Navegador");
+  }
+  return {};
+}
+
 QString ComponentFailureText() {
   return QStringLiteral(
              "O programa não pode inicializar os componentes necessários.\r\n"
@@ -144,8 +244,31 @@ std::optional<CertificateInfo> ParseCertificate(const QByteArray& bytes) {
   X509Ptr x = readCertificate(bytes);
   if (!x) return std::nullopt;
   CertificateInfo info = infoOf(x.get());
-  if (info.der.isEmpty() || !info.validFrom.isValid() || !info.validTo.isValid()) return std::nullopt;
+  if (!usable(info)) return std::nullopt;
   return info;
+}
+
+QList<CertificateInfo> ParseCertificates(const QByteArray& bytes) {
+  if (!bytes.contains("-----BEGIN")) {
+    std::optional<CertificateInfo> one = ParseCertificate(bytes);
+    return one ? QList<CertificateInfo>{*one} : QList<CertificateInfo>{};
+  }
+  QList<CertificateInfo> out;
+  BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
+  // Other blocks (keys, requests) between the certificates are passed over.
+  while (bio) {
+    X509Ptr x(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    if (!x) break;
+    CertificateInfo info = infoOf(x.get());
+    if (usable(info)) out.append(info);
+  }
+  ERR_clear_error();
+  return out;
+}
+
+QString HolderDocument(const QByteArray& der) {
+  X509Ptr x = readCertificate(der);
+  return x ? documentOf(x.get()) : QString();
 }
 
 bool CdpUrls(const QByteArray& der, QStringList* urls, unsigned long* errorCode) {
@@ -191,32 +314,59 @@ QString folder() {
   return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/certificados");
 }
 
-QList<CertificateInfo> open() {
+CertificateListing list() {
+  CertificateListing out;
   const QString dir = folder();
   const bool chosen = !qgetenv("ZIDE_CERTIFICADOS").isEmpty();
+  auto skipFolder = [&](const QString& reason) {
+    out.skipped.append({CertificateOrigin::Pasta, dir, reason});
+    return out;
+  };
   if (!QFileInfo(dir).isDir()) {
-    if (chosen) throw CertificateError(QStringLiteral("Repositório de certificados não encontrado: %1").arg(dir));
-    if (!QDir().mkpath(dir))
-      throw CertificateError(QStringLiteral("Não foi possível criar o repositório de certificados: %1").arg(dir));
+    if (chosen) return skipFolder(QStringLiteral("a pasta não existe"));
+    if (!QDir().mkpath(dir)) return skipFolder(QStringLiteral("não foi possível criar a pasta"));
   }
   QDir d(dir);
-  if (!QFileInfo(dir).isReadable())
-    throw CertificateError(QStringLiteral("Repositório de certificados ilegível: %1").arg(dir));
-  QList<CertificateInfo> list;
+  if (!QFileInfo(dir).isReadable()) return skipFolder(QStringLiteral("a pasta não pode ser lida"));
   for (const QFileInfo& fi : d.entryInfoList(QDir::Files, QDir::Name)) {
+    auto skip = [&](const QString& reason) { out.skipped.append({CertificateOrigin::Pasta, fi.filePath(), reason}); };
     QFile f(fi.filePath());
-    if (!f.open(QIODevice::ReadOnly))
-      throw CertificateError(QStringLiteral("Certificado ilegível: %1").arg(fi.filePath()));
-    std::optional<CertificateInfo> info = ParseCertificate(f.readAll());
-    if (!info) throw CertificateError(QStringLiteral("Arquivo que não é um certificado: %1").arg(fi.filePath()));
-    info->fileName = fi.filePath();
-    list.append(*info);
+    if (!f.open(QIODevice::ReadOnly)) {
+      skip(QStringLiteral("o arquivo não pode ser lido (%1)").arg(f.errorString()));
+      continue;
+    }
+    const QByteArray bytes = f.readAll();
+    if (isPkcs12(fi.filePath())) {
+      // The certificates inside a PKCS#12 are usually encrypted: only the import, with the
+      // password, can take them out.
+      BioPtr bio(BIO_new_mem_buf(bytes.constData(), static_cast<int>(bytes.size())));
+      P12Ptr p12(bio ? d2i_PKCS12_bio(bio.get(), nullptr) : nullptr);
+      ERR_clear_error();
+      skip(p12 ? QStringLiteral("arquivo A1 protegido por senha: use \"Importar certificado...\"")
+               : QStringLiteral("arquivo A1 (PKCS#12) danificado ou incompleto"));
+      continue;
+    }
+    const QList<CertificateInfo> found = ParseCertificates(bytes);
+    if (found.isEmpty()) {
+      skip(bytes.isEmpty() ? QStringLiteral("arquivo vazio")
+                           : QStringLiteral("não é um certificado legível (DER ou PEM), ou está incompleto"));
+      continue;
+    }
+    for (CertificateInfo info : found) {
+      info.fileName = fi.filePath();
+      info.origin = CertificateOrigin::Pasta;
+      info.source = fi.fileName();
+      out.certificates.append(info);
+    }
   }
-  std::stable_sort(list.begin(), list.end(), [](const CertificateInfo& a, const CertificateInfo& b) {
-    return QString::localeAwareCompare(a.issuedTo, b.issuedTo) < 0;
-  });
-  return list;
+  std::stable_sort(out.certificates.begin(), out.certificates.end(),
+                   [](const CertificateInfo& a, const CertificateInfo& b) {
+                     return QString::localeAwareCompare(a.issuedTo, b.issuedTo) < 0;
+                   });
+  return out;
 }
+
+QList<CertificateInfo> open() { return list().certificates; }
 
 bool isPkcs12(const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();

@@ -8,6 +8,7 @@ pkgs=(cmake g++ make pkg-config
       firebird3.0-server-core libfbclient2 firebird-dev firebird3.0-utils
       mdbtools libmdb3 mdbtools-dev
       libssl-dev openssl sqlite3 libsqlite3-dev curl libcurl4-openssl-dev
+      libnss3-dev libnss3-tools libp11-kit-dev p11-kit softhsm2 opensc
       xvfb xauth x11-utils imagemagick
       clang clang-format libclang-rt-14-dev llvm
       dpkg-dev lintian librsvg2-bin appstream)

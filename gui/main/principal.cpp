@@ -14,7 +14,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -30,6 +32,7 @@
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
+#include "registry/certsources.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "registry/taxpayerstore.h"
@@ -426,4 +429,50 @@ void Principal::cmd_Impressao_Click() {
     return;
   }
   OpenBrowser(Transmissions::ReceiptUrl(host, selectedIE(), selectedChave(), ref));
+}
+
+void Principal::showEvent(QShowEvent* event) {
+  FormBase<QMainWindow>::showEvent(event);
+  if (certificateChecked_) return;
+  certificateChecked_ = true;
+  // After the window is on screen, so the notice has it behind.
+  QTimer::singleShot(0, this, [this] { AvisoValidadeCertificado(); });
+}
+
+bool Principal::AvisoValidadeCertificado() {
+  QString documento;
+  try {
+    LocalDatabase::Connection db;
+    const auto rows = db.query(QStringLiteral("SELECT cont_cpf_cnpj FROM tblContador"));
+    if (!rows.isEmpty()) documento = rows.first().value(0).toString();
+  } catch (const DbError&) {
+    return false;  // the registry's own failure shows where the registry is used
+  }
+  documento.remove(QRegularExpression(QStringLiteral("[^0-9]")));
+  if (documento.isEmpty()) return false;
+  const std::optional<CertificateInfo> c =
+      CertificateSources::certificateOf(CertificateSources::listAll().certificates, documento);
+  if (!c) return false;
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  const QString fim = c->validTo.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"));
+  QString texto;
+  if (c->validTo < now) {
+    texto = QStringLiteral(
+                "O certificado digital do contador (%1) venceu em %2. Sem um certificado válido as "
+                "declarações não podem ser transmitidas: providencie a renovação.")
+                .arg(c->owner, fim);
+  } else if (c->validTo <= now.addDays(30)) {
+    const qint64 dias = now.daysTo(c->validTo);
+    texto = QStringLiteral(
+                "O certificado digital do contador (%1) vence em %2 (%3). Providencie a renovação para "
+                "não interromper as transmissões.")
+                .arg(c->owner, fim,
+                     dias == 0   ? QStringLiteral("hoje")
+                     : dias == 1 ? QStringLiteral("amanhã")
+                                 : QStringLiteral("daqui a %1 dias").arg(dias));
+  } else {
+    return false;
+  }
+  MsgBox(this, texto, QMessageBox::Warning, kMsgTitle);
+  return true;
 }

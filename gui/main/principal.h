@@ -45,6 +45,13 @@ class Principal : public FormBase<QMainWindow> {
   void GridTransmissoes_Click();
   void cmd_Impressao_Click();
 
+  // Once per start: tells the user when the accountant's certificate has expired or expires within
+  // 30 days. Returns whether it said so.
+  bool AvisoValidadeCertificado();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void showTaxpayer();
   void showSelectionFrame();
@@ -69,4 +76,5 @@ class Principal : public FormBase<QMainWindow> {
   QTreeWidget* tvwPessoa_;
   QString protocoloXml_;
   int protocoloLen_ = 0;
+  bool certificateChecked_ = false;
 };

@@ -55,8 +55,7 @@ void CertificadoDigital::DadosContador() {
 }
 
 std::optional<CertificadoEscolhido> CertificadoDigital::Escolher(QWidget* parent) {
-  // The store must be readable before the dialog lists it.
-  CertificateStore::open();
+  // Sources that cannot be read are shown in the dialog; the others stay usable.
   const bool transmissao = copia_ == CopiaCertificado::Transmissao;
   const std::optional<QByteArray> der = Interaction::current().selectCertificate(
       parent, transmissao ? kTituloCapi : kTituloCnpj, transmissao ? kPromptCapi : kPromptCnpj);

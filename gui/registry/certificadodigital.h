@@ -30,9 +30,9 @@ class CertificadoDigital {
   // Reads the stored accountant ("SELECT * FROM tblContador") into docContador. Throws DbError.
   void DadosContador();
 
-  // Store, dialog with the copy's title and prompt, Base64 export decoded back, validity and CRL
-  // distribution points. nullopt when the user cancels. Throws std::exception (the component
-  // failure) when the store, the certificate or the decoding fails.
+  // Dialog with the copy's title and prompt (every source listed), Base64 export decoded back,
+  // validity and CRL distribution points. nullopt when the user cancels. Throws std::exception (the
+  // component failure) when the chosen certificate or its decoding fails.
   std::optional<CertificadoEscolhido> Escolher(QWidget* parent);
 
   // The creation window's copy, start to end, with every message. Returns what goes into the form;

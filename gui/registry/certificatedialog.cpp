@@ -1,14 +1,39 @@
 #include "gui/registry/certificatedialog.h"
 
+#include <QColor>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "gui/widgets/interaction.h"
+#include "registry/certsources.h"
+
+namespace {
+enum Column { kTitular, kDocumento, kEmissor, kValidoDe, kValidoAte, kOrigem };
+
+QString documentText(const QString& digits) {
+  if (digits.size() == 14)
+    return QStringLiteral("%1.%2.%3/%4-%5")
+        .arg(digits.left(2), digits.mid(2, 3), digits.mid(5, 3), digits.mid(8, 4), digits.mid(12));
+  if (digits.size() == 11)
+    return QStringLiteral("%1.%2.%3-%4").arg(digits.left(3), digits.mid(3, 3), digits.mid(6, 3), digits.mid(9));
+  return digits;
+}
+
+QString sourceText(const CertificateInfo& c) {
+  if (c.origin == CertificateOrigin::Pasta) return OriginCaption(c.origin);
+  QString where = c.source;
+  const QString home = QDir::homePath();
+  if (where.startsWith(home + QLatin1Char('/'))) where = QStringLiteral("~") + where.mid(home.size());
+  return OriginCaption(c.origin) + QStringLiteral(": ") + where;
+}
+}  // namespace
 
 CertificateDialog::CertificateDialog(QWidget* parent, const QString& title, const QString& prompt) : QDialog(parent) {
   setObjectName(QStringLiteral("CertificateDialog"));
@@ -21,11 +46,20 @@ CertificateDialog::CertificateDialog(QWidget* parent, const QString& title, cons
 
   tree_ = new QTreeWidget(this);
   tree_->setObjectName(QStringLiteral("lstCertificados"));
-  tree_->setHeaderLabels({QStringLiteral("Emitido para"), QStringLiteral("Emitido por"), QStringLiteral("Válido até")});
+  tree_->setHeaderLabels({QStringLiteral("Emitido para"), QStringLiteral("CNPJ/CPF"), QStringLiteral("Emitido por"),
+                          QStringLiteral("Válido de"), QStringLiteral("Válido até"), QStringLiteral("Origem")});
   tree_->setRootIsDecorated(false);
   tree_->setSelectionMode(QAbstractItemView::SingleSelection);
   tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  lay->addWidget(tree_);
+  lay->addWidget(tree_, 1);
+
+  skippedLabel_ = new QLabel(QStringLiteral("Não foi possível ler:"), this);
+  skippedLabel_->setObjectName(QStringLiteral("lblIgnorados"));
+  lay->addWidget(skippedLabel_);
+  skippedList_ = new QListWidget(this);
+  skippedList_->setObjectName(QStringLiteral("lstIgnorados"));
+  skippedList_->setMaximumHeight(90);
+  lay->addWidget(skippedList_);
 
   auto* buttons = new QHBoxLayout;
   auto* importButton = new QPushButton(QStringLiteral("Importar certificado..."), this);
@@ -44,27 +78,35 @@ CertificateDialog::CertificateDialog(QWidget* parent, const QString& title, cons
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(tree_, &QTreeWidget::itemDoubleClicked, this, &QDialog::accept);
   connect(tree_, &QTreeWidget::itemSelectionChanged, this, [this] { ok_->setEnabled(!selectedDer().isEmpty()); });
-  resize(640, 320);
+  resize(900, 380);
   reload();
 }
 
 bool CertificateDialog::reload() {
   tree_->clear();
-  list_.clear();
-  try {
-    list_ = CertificateStore::open();
-  } catch (const CertificateError&) {
-    ok_->setEnabled(false);
-    MsgBox(this, ComponentFailureText());
-    return false;
-  }
+  skippedList_->clear();
+  const CertificateListing all = CertificateSources::listAll();
+  list_ = all.certificates;
+  skipped_ = all.skipped;
+  const QDateTime now = QDateTime::currentDateTimeUtc();
   for (int i = 0; i < list_.size(); ++i) {
     const CertificateInfo& c = list_[i];
+    const bool expired = c.validTo < now;
+    QString until = c.validTo.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"));
+    if (expired) until += QStringLiteral(" (vencido)");
     auto* item = new QTreeWidgetItem(
-        tree_, {c.issuedTo, c.issuedBy, c.validTo.toLocalTime().toString(QStringLiteral("dd/MM/yyyy"))});
+        tree_, {c.owner, documentText(c.document), c.issuedBy,
+                c.validFrom.toLocalTime().toString(QStringLiteral("dd/MM/yyyy")), until, sourceText(c)});
     item->setData(0, Qt::UserRole, i);
-    item->setToolTip(0, c.issuedTo);
+    item->setToolTip(kTitular, c.issuedTo);
+    item->setToolTip(kOrigem, c.fileName.isEmpty() ? c.source : c.fileName);
+    if (expired)
+      for (int col = 0; col < tree_->columnCount(); ++col) item->setForeground(col, QColor(160, 0, 0));
   }
+  for (const SkippedSource& s : skipped_)
+    skippedList_->addItem(OriginCaption(s.origin) + QStringLiteral(" — ") + s.where + QStringLiteral(": ") + s.reason);
+  skippedLabel_->setVisible(!skipped_.isEmpty());
+  skippedList_->setVisible(!skipped_.isEmpty());
   if (tree_->topLevelItemCount() > 0) tree_->setCurrentItem(tree_->topLevelItem(0));
   ok_->setEnabled(!selectedDer().isEmpty());
   return true;

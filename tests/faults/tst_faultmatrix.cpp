@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,6 +35,7 @@
 #include "net/soap.h"
 #include "registry/certificates.h"
 #include "registry/importaccess.h"
+#include "registry/certsources.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/cannedserver.h"
@@ -231,6 +234,60 @@ QMap<QString, QByteArray> folderContents(const QString& path) {
   return m;
 }
 
+// The person at the screen choosing in the real certificate dialog: the row `pick` accepts, after
+// `whileOpen` has had its go (pulling a token out, say).
+class DialogChooser : public Recorder {
+ public:
+  std::function<bool(const CertificateInfo&)> pick;
+  std::function<void(CertificateDialog&)> whileOpen;
+  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
+    certificateDialogs.append({title, prompt});
+    CertificateDialog dialog(parent, title, prompt);
+    auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("lstCertificados"));
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      if (pick(dialog.certificates()[tree->topLevelItem(i)->data(0, Qt::UserRole).toInt()]))
+        tree->setCurrentItem(tree->topLevelItem(i));
+    if (whileOpen) whileOpen(dialog);
+    const QByteArray der = dialog.selectedDer();
+    if (der.isEmpty()) return std::nullopt;
+    return der;
+  }
+};
+
+// A browser's certificate database held by another program: the sqlite3 shell inside a read
+// transaction (as a running browser that reads it) or an exclusive one (as one that writes it).
+class HeldDatabase {
+ public:
+  ~HeldDatabase() {
+    if (shell_.state() != QProcess::NotRunning) {
+      shell_.kill();
+      shell_.waitForFinished(5000);
+    }
+  }
+  bool hold(const QString& file, bool exclusive) {
+    shell_.start(QStringLiteral("sqlite3"), {file});
+    if (!shell_.waitForStarted(10000)) return false;
+    shell_.write(exclusive ? "BEGIN EXCLUSIVE;\nSELECT 'held';\n" : "BEGIN;\nSELECT 'held' FROM nssPublic LIMIT 1;\n");
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && !out_.contains("held")) {
+      shell_.waitForReadyRead(200);
+      out_ += shell_.readAllStandardOutput();
+    }
+    return out_.contains("held");
+  }
+  bool release() {
+    shell_.write("ROLLBACK;\n.quit\n");
+    shell_.closeWriteChannel();
+    return shell_.waitForFinished(10000) && shell_.exitCode() == 0;
+  }
+  QString errors() { return QString::fromLocal8Bit(shell_.readAllStandardError()); }
+
+ private:
+  QProcess shell_;
+  QByteArray out_;
+};
+
 bool processAlive(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) == 0; }
 }  // namespace
 
@@ -254,7 +311,10 @@ class TstFaultMatrix : public QObject {
   void declarationIntakeFaults();
   void truncatedCertificateImported_data();
   void truncatedCertificateImported();
+  void truncatedCertificateInTheStore_data();
   void truncatedCertificateInTheStore();
+  void tokenRemovedBeforeTheChoice();
+  void browserDatabaseHeldByAnotherProgram();
   void novaGiaFileNotAccess_data();
   void novaGiaFileNotAccess();
   void engineLockFolderTakenByAnotherUser();
@@ -293,6 +353,9 @@ void TstFaultMatrix::init() {
   app_ = std::make_unique<TestAppFolder>();
   store_ = std::make_unique<QTemporaryDir>();
   qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
+  // The certificate rows make their own tokens and browser databases; no other is read.
+  qputenv("ZIDE_PKCS11_MODULES", "");
+  qputenv("ZIDE_NSS_DBS", "");
   rec_ = std::make_unique<Recorder>();
   app_->write(QStringLiteral("info.dip"), "1.15.01");
   seedRegistry();
@@ -304,6 +367,8 @@ void TstFaultMatrix::cleanup() {
   SetSoapInactivityTimeoutMs(60000);
   rec_.reset();
   qunsetenv("ZIDE_CERTIFICADOS");
+  qunsetenv("ZIDE_PKCS11_MODULES");
+  qunsetenv("ZIDE_NSS_DBS");
   store_.reset();
   app_.reset();
 }
@@ -907,18 +972,42 @@ void TstFaultMatrix::truncatedCertificateImported() {
   QCOMPARE(bytesOf(path), fileBefore);
 }
 
-// A certificate file of the store cut short (a disk fault, a copy interrupted): the key retrieval
-// says so before any dialog or request; nothing in the window, the store or the registry changes.
+void TstFaultMatrix::truncatedCertificateInTheStore_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("certificado cortado na pasta de certificados") << "cortado";
+  QTest::newRow("arquivo que não é certificado na pasta")       << "lixo";
+  // clang-format on
+}
+
+// A file of the store cut short (a disk fault, a copy interrupted) or that is no certificate at all:
+// the dialog names it and offers the others; the key retrieval goes on with the one chosen. Nothing
+// in the store or the registry changes.
 void TstFaultMatrix::truncatedCertificateInTheStore() {
+  QFETCH(QString, kind);
   const TestCert kept = MakeTestCert({QStringLiteral("ESCRITORIO ANTIGO:12345678909")});
   writeFile(QDir(store_->path()).filePath("contador.cer"), kept.der);
   const TestCert company = MakeTestCert({QStringLiteral("PADARIA:52601815000120")});
-  writeFile(QDir(store_->path()).filePath("padaria.cer"), company.der.left(company.der.size() / 2));
+  const QString bad = QDir(store_->path()).filePath(kind == QLatin1String("lixo") ? "leia-me.cer" : "padaria.cer");
+  writeFile(bad, kind == QLatin1String("lixo") ? QByteArray("isto não é um certificado")
+                                               : company.der.left(company.der.size() / 2));
   const auto storeBefore = folderContents(store_->path());
   const QStringList stored = registryRows(registry());
   CannedServer server;
+  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.ecnpj"),
+                                       KeyReturnText(QDateTime::currentDateTime(), 'N', QStringLiteral("NOVA1234"))));
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
 
+  rec_.reset();
+  DialogChooser person;
+  QStringList skippedShown;
+  person.pick = [&](const CertificateInfo& c) { return c.der == kept.der; };
+  person.whileOpen = [&](CertificateDialog& d) {
+    auto* list = d.findChild<QListWidget*>(QStringLiteral("lstIgnorados"));
+    for (int i = 0; i < list->count(); ++i) skippedShown << list->item(i)->text();
+    QVERIFY(d.findChild<QPushButton*>(QStringLiteral("cmdImportar"))->isEnabled());
+  };
   auto* w = Forms::get<FrmCriaContribuinte>();
   w->show();
   w->txtIE()->setText(QStringLiteral("0908301661392"));
@@ -926,17 +1015,108 @@ void TstFaultMatrix::truncatedCertificateInTheStore() {
   w->txtCNPJ()->setText(QStringLiteral("52.601.815/0001-20"));
   w->txtCNAE()->setText(QStringLiteral("2486-8/54"));
   w->chave()->setText(QStringLiteral("ANTIGA"));
-  rec_->certificates.enqueue(company.der);
   w->Command1_Click();
-  QCOMPARE(rec_->texts(), QStringList{ComponentFailureText()});
-  QCOMPARE(rec_->messages[0].title, kAppTitle);
-  QVERIFY(rec_->certificateDialogs.isEmpty());
-  QVERIFY(server.requests.isEmpty());
-  QCOMPARE(w->chave()->text(), QStringLiteral("ANTIGA"));
-  QVERIFY(w->isVisible());
+  QVERIFY2(person.messages.isEmpty(), qPrintable(person.texts().join('|')));
+  QCOMPARE(person.certificateDialogs.size(), 1);
+  QCOMPARE(skippedShown.size(), 1);
+  QVERIFY2(skippedShown[0].contains(bad) && skippedShown[0].contains(QStringLiteral("não é um certificado legível")),
+           qPrintable(skippedShown[0]));
+  QCOMPARE(server.requests.size(), 1);
+  QCOMPARE(w->chave()->text(), QStringLiteral("NOVA1234"));
 
   QCOMPARE(folderContents(store_->path()), storeBefore);
   QCOMPARE(registryRows(registry()), stored);
+}
+
+// The token pulled out while the dialog is open, after its certificate was listed: the certificate
+// is public and was read when listed, so the routine goes on with it; the next listing simply no
+// longer shows the token, without any fault.
+void TstFaultMatrix::tokenRemovedBeforeTheChoice() {
+  QTemporaryDir hsmDir;
+  SoftHsm hsm(hsmDir.path());
+  const TestCert company = MakeTestCert({QStringLiteral("PADARIA:52601815000120")});
+  QVERIFY2(hsm.initToken(QStringLiteral("TOKEN A3")), qPrintable(hsm.log));
+  QVERIFY2(hsm.writeCertificate(QStringLiteral("TOKEN A3"), company.der, QStringLiteral("01")), qPrintable(hsm.log));
+  qputenv("ZIDE_PKCS11_MODULES", SoftHsm::module().toLocal8Bit());
+  const TestCert kept = MakeTestCert({QStringLiteral("ESCRITORIO ANTIGO:12345678909")});
+  writeFile(QDir(store_->path()).filePath("contador.cer"), kept.der);
+  const QStringList stored = registryRows(registry());
+  CannedServer server;
+  server.answer(CannedServer::envelope(QStringLiteral("Transferencia.ecnpj"),
+                                       KeyReturnText(QDateTime::currentDateTime(), 'S', QStringLiteral("TOKN5678"))));
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+
+  rec_.reset();
+  DialogChooser person;
+  CertificateListing afterRemoval;
+  person.pick = [](const CertificateInfo& c) { return c.origin == CertificateOrigin::Token; };
+  person.whileOpen = [&](CertificateDialog& d) {
+    QCOMPARE(d.certificates().size(), 2);
+    QVERIFY2(hsm.removeToken(QStringLiteral("TOKEN A3")), qPrintable(hsm.log));
+    afterRemoval = CertificateSources::listAll();
+  };
+  auto* w = Forms::get<FrmCriaContribuinte>();
+  w->show();
+  w->txtIE()->setText(QStringLiteral("0908301661392"));
+  w->txtRazaoSocial()->setText(QStringLiteral("Padaria São José Ltda"));
+  w->txtCNPJ()->setText(QStringLiteral("52.601.815/0001-20"));
+  w->txtCNAE()->setText(QStringLiteral("2486-8/54"));
+  w->Command1_Click();
+  QVERIFY2(person.messages.isEmpty(), qPrintable(person.texts().join('|')));
+  QCOMPARE(w->chave()->text(), QStringLiteral("TOKN5678"));
+  QVERIFY(w->flagOptanteSimples()->isChecked());
+  QCOMPARE(afterRemoval.certificates.size(), 1);
+  QCOMPARE(afterRemoval.certificates[0].der, kept.der);
+  QVERIFY(afterRemoval.skipped.isEmpty());
+  QCOMPARE(registryRows(registry()), stored);
+}
+
+// A browser's database held by another program. While it only reads (a running browser), the
+// certificates are listed; while it writes (an exclusive lock), that database is named as locked,
+// within seconds, and the other sources are still offered; once free it is listed again.
+void TstFaultMatrix::browserDatabaseHeldByAnotherProgram() {
+  const QString profile = work_.filePath(QStringLiteral("firefox-perfil"));
+  QDir(profile).removeRecursively();
+  const TestCert browser = MakeTestCert({QStringLiteral("ESCRITORIO NAVEGADOR:12345678909")});
+  QString log;
+  QVERIFY2(MakeNssDatabase(profile, {browser.certPem}, &log), qPrintable(log));
+  qputenv("ZIDE_NSS_DBS", profile.toLocal8Bit());
+  const TestCert kept = MakeTestCert({QStringLiteral("PADARIA:52601815000120")});
+  writeFile(QDir(store_->path()).filePath("padaria.cer"), kept.der);
+  const QString certDb = QDir(profile).filePath(QStringLiteral("cert9.db"));
+  const QByteArray dbBefore = bytesOf(certDb);
+
+  {
+    HeldDatabase reader;
+    QVERIFY2(reader.hold(certDb, false), qPrintable(reader.errors()));
+    const CertificateListing l = CertificateSources::listAll();
+    QCOMPARE(l.certificates.size(), 2);
+    QVERIFY(l.skipped.isEmpty());
+    QVERIFY(reader.release());
+  }
+
+  HeldDatabase writer;
+  QVERIFY2(writer.hold(certDb, true), qPrintable(writer.errors()));
+  QElapsedTimer clock;
+  clock.start();
+  CertificateDialog dialog(nullptr, QStringLiteral("Selecione o Certificado Digital (e-CNPJ)"),
+                           QStringLiteral("Escolha o certificado"));
+  QVERIFY2(clock.elapsed() < 15000, "the wait for the locked database must end");
+  QCOMPARE(dialog.certificates().size(), 1);
+  QCOMPARE(dialog.certificates()[0].der, kept.der);
+  QCOMPARE(dialog.skipped().size(), 1);
+  QCOMPARE(dialog.skipped()[0].where, profile);
+  QVERIFY2(dialog.skipped()[0].reason.contains(QStringLiteral("bloqueado por outro programa")),
+           qPrintable(dialog.skipped()[0].reason));
+  auto* list = dialog.findChild<QListWidget*>(QStringLiteral("lstIgnorados"));
+  QCOMPARE(list->count(), 1);
+  QVERIFY(rec_->messages.isEmpty());
+
+  QVERIFY2(writer.release(), qPrintable(writer.errors()));
+  dialog.reload();
+  QCOMPARE(dialog.certificates().size(), 2);
+  QVERIFY(dialog.skipped().isEmpty());
+  QCOMPARE(bytesOf(certDb), dbBefore);
 }
 
 // ---- NovaGIA import ----

@@ -36,10 +36,15 @@ void TstCertStore::init() {
   store_ = new QTemporaryDir;
   work_ = new QTemporaryDir;
   qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
+  // The dialog lists only the folder here: no token module, no browser database.
+  qputenv("ZIDE_PKCS11_MODULES", "");
+  qputenv("ZIDE_NSS_DBS", "");
 }
 
 void TstCertStore::cleanup() {
   qunsetenv("ZIDE_CERTIFICADOS");
+  qunsetenv("ZIDE_PKCS11_MODULES");
+  qunsetenv("ZIDE_NSS_DBS");
   delete store_;
   delete work_;
 }
@@ -188,17 +193,23 @@ void TstCertStore::storeListingAndItsFailures() {
   QCOMPARE(list[0].validTo, a.notAfter);
   QVERIFY(list[0].fileName.startsWith(store_->path()));
 
-  // A file in the store that is no certificate makes the store unusable, as a broken store would be.
+  // A file in the store that is no certificate is left out and named; the others stay listed.
   QFile junk(store_->filePath("leia-me.txt"));
   QVERIFY(junk.open(QIODevice::WriteOnly));
   junk.write("isto não é um certificado");
   junk.close();
-  QVERIFY_THROWS_EXCEPTION(CertificateError, CertificateStore::open());
+  const CertificateListing withJunk = CertificateStore::list();
+  QCOMPARE(withJunk.certificates.size(), 2);
+  QCOMPARE(withJunk.skipped.size(), 1);
+  QCOMPARE(withJunk.skipped[0].where, junk.fileName());
   QVERIFY(junk.remove());
 
-  // A folder named by ZIDE_CERTIFICADOS must exist; the default one is made on demand.
+  // A folder named by ZIDE_CERTIFICADOS must exist (else it is a skipped source); the default one
+  // is made on demand.
   qputenv("ZIDE_CERTIFICADOS", work_->filePath("nao-existe").toLocal8Bit());
-  QVERIFY_THROWS_EXCEPTION(CertificateError, CertificateStore::open());
+  QVERIFY(CertificateStore::open().isEmpty());
+  QCOMPARE(CertificateStore::list().skipped.size(), 1);
+  QVERIFY(!QFileInfo::exists(work_->filePath("nao-existe")));
   QTemporaryDir home;
   qunsetenv("ZIDE_CERTIFICADOS");
   const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
@@ -246,12 +257,13 @@ void TstCertStore::dialogListsImportsAndChooses() {
   auto* tree = dialog.findChild<QTreeWidget*>("lstCertificados");
   QVERIFY(tree);
   QCOMPARE(tree->headerItem()->text(0), QStringLiteral("Emitido para"));
-  QCOMPARE(tree->headerItem()->text(1), QStringLiteral("Emitido por"));
-  QCOMPARE(tree->headerItem()->text(2), QStringLiteral("Válido até"));
+  QCOMPARE(tree->headerItem()->text(2), QStringLiteral("Emitido por"));
+  QCOMPARE(tree->headerItem()->text(4), QStringLiteral("Válido até"));
   QCOMPARE(tree->topLevelItemCount(), 1);
-  QCOMPARE(tree->topLevelItem(0)->text(0), spec.commonName);
-  QCOMPARE(tree->topLevelItem(0)->text(1), spec.issuerName);
-  QCOMPARE(tree->topLevelItem(0)->text(2), spec.notAfter.toLocalTime().toString("dd/MM/yyyy"));
+  QCOMPARE(tree->topLevelItem(0)->text(0), QStringLiteral("EMPRESA X"));
+  QCOMPARE(tree->topLevelItem(0)->text(1), QStringLiteral("12.345.678/0001-95"));
+  QCOMPARE(tree->topLevelItem(0)->text(2), spec.issuerName);
+  QCOMPARE(tree->topLevelItem(0)->text(4), spec.notAfter.toLocalTime().toString("dd/MM/yyyy"));
   auto* importButton = dialog.findChild<QPushButton*>("cmdImportar");
   QVERIFY(importButton);
   QCOMPARE(importButton->text(), QStringLiteral("Importar certificado..."));

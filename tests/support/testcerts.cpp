@@ -10,6 +10,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <stdexcept>
 
 namespace {
@@ -55,6 +58,19 @@ TestCert MakeTestCert(const TestCertSpec& spec) {
     X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_crl_distribution_points,
                                               parts.join(QLatin1Char(',')).toLatin1().constData());
     check(ext, "cdp");
+    X509_add_ext(x, ext, -1);
+    X509_EXTENSION_free(ext);
+  }
+  if (!spec.subjectAltName.isEmpty()) {
+    X509_EXTENSION* ext =
+        X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, spec.subjectAltName.toLatin1().constData());
+    check(ext, "san");
+    X509_add_ext(x, ext, -1);
+    X509_EXTENSION_free(ext);
+  }
+  if (spec.ca) {
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, NID_basic_constraints, "critical,CA:TRUE");
+    check(ext, "ca");
     X509_add_ext(x, ext, -1);
     X509_EXTENSION_free(ext);
   }
@@ -129,4 +145,117 @@ QString KeyReturnText(const QDateTime& moment, QChar simples, const QString& key
   t += QStringLiteral("  CHAVE: ");                                           // 52-60
   t += key;                                                                   // 61-68
   return t;
+}
+
+bool RunTool(const QString& program, const QStringList& args, QString* log) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(program, args);
+  const bool ok = p.waitForStarted(10000) && p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+                  p.exitCode() == 0;
+  if (log)
+    *log += program + QLatin1Char(' ') + args.join(QLatin1Char(' ')) + QLatin1Char('\n') +
+            QString::fromLocal8Bit(p.readAll());
+  return ok;
+}
+
+namespace {
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+QByteArray readBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+SoftHsm::SoftHsm(const QString& dir) : dir_(dir), oldConf_(qgetenv("SOFTHSM2_CONF")) {
+  QDir().mkpath(QDir(dir).filePath("tokens"));
+  const QString conf = QDir(dir).filePath("softhsm2.conf");
+  writeBytes(conf, QStringLiteral("directories.tokendir = %1\nobjectstore.backend = file\nlog.level = ERROR\n")
+                       .arg(QDir(dir).filePath("tokens"))
+                       .toUtf8());
+  qputenv("SOFTHSM2_CONF", conf.toLocal8Bit());
+}
+
+SoftHsm::~SoftHsm() {
+  if (oldConf_.isEmpty()) qunsetenv("SOFTHSM2_CONF");
+  else qputenv("SOFTHSM2_CONF", oldConf_);
+}
+
+QString SoftHsm::module() { return QStringLiteral("/usr/lib/softhsm/libsofthsm2.so"); }
+
+bool SoftHsm::initToken(const QString& label) {
+  return RunTool("softhsm2-util", {"--init-token", "--free", "--label", label, "--pin", "1234", "--so-pin", "5678"},
+                 &log);
+}
+
+bool SoftHsm::writeCertificate(const QString& label, const QByteArray& der, const QString& id) {
+  const QString file = QDir(dir_).filePath("cert-" + id + ".der");
+  if (!writeBytes(file, der)) return false;
+  return RunTool("pkcs11-tool",
+                 {"--module", module(), "--token-label", label, "--login", "--pin", "1234", "--write-object", file,
+                  "--type", "cert", "--label", "cert" + id, "--id", id},
+                 &log);
+}
+
+bool SoftHsm::removeToken(const QString& label) {
+  return RunTool("softhsm2-util", {"--delete-token", "--token", label}, &log);
+}
+
+bool MakeNssDatabase(const QString& dir, const QList<QByteArray>& pems, QString* log) {
+  QDir().mkpath(dir);
+  const QString db = "sql:" + dir;
+  if (!RunTool("certutil", {"-N", "-d", db, "--empty-password"}, log)) return false;
+  for (int i = 0; i < pems.size(); ++i) {
+    const QString file = QDir(dir).filePath(QStringLiteral("import-%1.pem").arg(i));
+    if (!writeBytes(file, pems[i])) return false;
+    const bool ok =
+        RunTool("certutil", {"-A", "-n", QStringLiteral("cert%1").arg(i), "-t", ",,", "-i", file, "-d", db}, log);
+    QFile::remove(file);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool MakeIcpChain(const QString& dir, const QString& holderName, const QString& cnpj, IcpChain* out, QString* log) {
+  QDir().mkpath(dir);
+  const QDir d(dir);
+  auto f = [&](const char* name) { return d.filePath(QString::fromLatin1(name)); };
+  writeBytes(f("ca.ext"), "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n");
+  writeBytes(f("holder.ext"), ("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n"
+                               "subjectAltName=otherName:2.16.76.1.3.3;UTF8:" +
+                               cnpj + "\n")
+                                  .toUtf8());
+  const QString ossl = QStringLiteral("openssl");
+  const bool ok =
+      RunTool(ossl,
+              {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f("root.key"), "-out", f("root.pem"),
+               "-days", "3650", "-subj", "/C=BR/O=ICP-Brasil/OU=Teste/CN=AC Raiz Teste ICP", "-addext",
+               "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+              log) &&
+      RunTool(ossl,
+              {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", f("int.key"), "-out", f("int.csr"), "-subj",
+               "/C=BR/O=ICP-Brasil/OU=Secretaria da Receita Federal do Brasil - RFB/CN=AC Teste RFB"},
+              log) &&
+      RunTool(ossl,
+              {"x509", "-req", "-in", f("int.csr"), "-CA", f("root.pem"), "-CAkey", f("root.key"), "-CAcreateserial",
+               "-days", "1800", "-extfile", f("ca.ext"), "-out", f("int.pem")},
+              log) &&
+      RunTool(ossl,
+              {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", f("holder.key"), "-out", f("holder.csr"), "-subj",
+               "/C=BR/O=ICP-Brasil/OU=Certificado PJ A1/CN=" + holderName},
+              log) &&
+      RunTool(ossl,
+              {"x509", "-req", "-in", f("holder.csr"), "-CA", f("int.pem"), "-CAkey", f("int.key"), "-CAcreateserial",
+               "-days", "365", "-extfile", f("holder.ext"), "-out", f("holder.pem")},
+              log) &&
+      RunTool(ossl, {"x509", "-in", f("holder.pem"), "-outform", "DER", "-out", f("holder.der")}, log);
+  if (!ok) return false;
+  out->rootPem = readBytes(f("root.pem"));
+  out->intermediatePem = readBytes(f("int.pem"));
+  out->holderPem = readBytes(f("holder.pem"));
+  out->holderDer = readBytes(f("holder.der"));
+  return !out->holderDer.isEmpty();
 }

@@ -19,6 +19,7 @@ namespace {
 const Command* const kCommands[] = {
     &kValidar,
     &kTransmissoes,
+    &kCertificados,
 };
 
 void printGeneralUsage(std::FILE* to) {

@@ -309,18 +309,25 @@ void TstCertRoutine::componentFailures() {
   // The chosen bytes are no certificate.
   rec_->certificates.enqueue(QByteArray("lixo"));
   run();
-  // A file in the store that is no certificate: no dialog at all.
+  // A file in the store that is no certificate, or a store folder that is missing, is no failure
+  // of the routine: the dialog names it and the certificates of the other sources are chosen.
   QFile junk(QDir(store_->path()).filePath("x.cer"));
   QVERIFY(junk.open(QIODevice::WriteOnly));
   junk.write("lixo");
   junk.close();
-  rec_->certificates.enqueue(der);
-  run();
-  QVERIFY(rec_->certificateDialogs.isEmpty());
+  for (const QByteArray& folder : {store_->path().toLocal8Bit(), QByteArray("/nonexistent/zide-certificados")}) {
+    qputenv("ZIDE_CERTIFICADOS", folder);
+    rec_->clear();
+    rec_->certificates.enqueue(der);
+    answerKey(QDateTime::currentDateTime(), 'S', "AB12CD34");
+    CertificadoDigital cert(CopiaCertificado::CriacaoContribuinte);
+    const auto r = cert.SelecionarCertificado(nullptr, empresa());
+    QVERIFY2(r, qPrintable(rec_->texts().join('|')));
+    QCOMPARE(r->chave, QStringLiteral("AB12CD34"));
+    QCOMPARE(rec_->certificateDialogs.size(), 1);
+    QVERIFY(rec_->messages.isEmpty());
+  }
   junk.remove();
-  // The store folder is missing.
-  qputenv("ZIDE_CERTIFICADOS", QByteArray("/nonexistent/zide-certificados"));
-  run();
   qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
   // No server.
   QTcpServer closed;
