@@ -5,6 +5,7 @@
 #include "transmission/transmissions.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -145,6 +147,13 @@ Principal::Principal() {
   connect(&s, &Session::refreshRequested, this, &Principal::RecebeDadosServer);
   connect(&s, &Session::mainWindowReleased, this, [this] { setEnabled(true); });
   connect(&s, &Session::changed, this, [this] { PathMDB_->setText(Session::current().lastDeclarationFile()); });
+}
+
+void Principal::closeEvent(QCloseEvent* e) {
+  FormBase<QMainWindow>::closeEvent(e);
+  if (!e->isAccepted()) return;
+  // Not from inside this window's own event: the teardown deletes it.
+  QTimer::singleShot(0, qApp, [] { Forms::endProgram(); });
 }
 
 void Principal::buildGrid() {
@@ -355,6 +364,9 @@ bool Principal::fillGrid(const QString& XMLConteudo) {
   grid_->setUpdatesEnabled(false);
   grid_->setRowCount(1 + rows->size());
   int r = 1;
+  QStringList references;
+  for (const Transmissions::Row& row : *rows) references << row.referencia.trimmed();
+  Session::current().setTransmittedReferences(references);
   for (const Transmissions::Row& row : *rows) {
     const QString cells[5] = {row.referencia, row.data, row.protocolo, row.status, row.adicionado};
     for (int c = 0; c < 5; ++c) {

@@ -44,6 +44,10 @@ class Principal : public FormBase<QMainWindow> {
   void GridTransmissoes_Click();
   void cmd_Impressao_Click();
 
+ protected:
+  // The main window is the program: closing it closes every window and ends the program.
+  void closeEvent(QCloseEvent* e) override;
+
  private:
   void showTaxpayer();
   void showSelectionFrame();
