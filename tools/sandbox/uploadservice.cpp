@@ -55,7 +55,10 @@ QMap<QString, FileReference> referencesInDatabase(const QByteArray& content) {
       db.setConnectOptions("QSQLITE_OPEN_READONLY");
       if (db.open()) {
         QSqlQuery q(db);
-        if (q.exec("SELECT D.ID_03003, D.INICIO, C.IE FROM TAB03003 D LEFT JOIN TAB03002 C ON C.ID_03002 = D.ID_03002"))
+        // A file without the company blocks still names its periods, then without the company.
+        const bool withCompany =
+            q.exec("SELECT D.ID_03003, D.INICIO, C.IE FROM TAB03003 D LEFT JOIN TAB03002 C ON C.ID_03002 = D.ID_03002");
+        if (withCompany || q.exec("SELECT ID_03003, INICIO, NULL FROM TAB03003"))
           while (q.next())
             out.insert(q.value(0).toString().trimmed(),
                        {monthYear(q.value(1).toString()), q.value(2).toString().remove(QRegularExpression("\\D"))});
