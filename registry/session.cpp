@@ -14,6 +14,7 @@ void Session::set(T& field, const T& value) {
 
 void Session::selectTaxpayer(const Taxpayer& t) {
   taxpayer_ = t;
+  transmittedReferences_.clear();
   emit taxpayerSelected();
   emit taxpayerChanged();
   emit changed();
@@ -22,6 +23,7 @@ void Session::selectTaxpayer(const Taxpayer& t) {
 void Session::clearTaxpayer() {
   if (taxpayer_ == Taxpayer{}) return;
   taxpayer_ = Taxpayer{};
+  transmittedReferences_.clear();
   emit taxpayerChanged();
   emit changed();
 }
@@ -31,6 +33,7 @@ void Session::setAccountantDocument(const QString& doc) { set(accountantDocument
 void Session::setServerDate(const QDateTime& d) { set(serverDate_, d); }
 void Session::setWorkingYear(const QString& y) { set(workingYear_, y); }
 void Session::setLastDeclarationFile(const QString& path) { set(lastDeclarationFile_, path); }
+void Session::setTransmittedReferences(const QStringList& references) { set(transmittedReferences_, references); }
 
 void Session::reset() {
   taxpayer_ = Taxpayer{};
@@ -38,6 +41,7 @@ void Session::reset() {
   serverDate_ = QDateTime();
   workingYear_.clear();
   lastDeclarationFile_.clear();
+  transmittedReferences_.clear();
   emit taxpayerChanged();
   emit changed();
 }

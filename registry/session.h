@@ -2,6 +2,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // What the windows share while the program runs: the selected taxpayer, the accountant's document,
 // what the server said last, the declaration file last chosen. Windows read and write it here and
@@ -40,6 +41,11 @@ class Session : public QObject {
   QString lastDeclarationFile() const { return lastDeclarationFile_; }
   void setLastDeclarationFile(const QString& path);
 
+  // The references of the selected taxpayer's transmissions, as the last refresh listed them
+  // ("MM/aaaa"); emptied when the taxpayer changes.
+  QStringList transmittedReferences() const { return transmittedReferences_; }
+  void setTransmittedReferences(const QStringList& references);
+
   // Asks whoever shows the history (the main window) to fetch it again.
   void requestRefresh() { emit refreshRequested(); }
   // A window that held the main window disabled is done with it.
@@ -65,4 +71,5 @@ class Session : public QObject {
   QDateTime serverDate_;
   QString workingYear_;
   QString lastDeclarationFile_;
+  QStringList transmittedReferences_;
 };

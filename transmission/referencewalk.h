@@ -12,8 +12,10 @@ struct ReferenceRow {
 };
 
 struct ReferenceWalk {
-  QStringList gias;  // accepted keys, in the order walked
-  QString message;   // the year message to show now, empty when none
+  QStringList gias;              // accepted keys, in the order walked
+  QList<ReferenceRow> accepted;  // their rows
+  QList<ReferenceRow> refused;   // rows left out: a year the server does not take now
+  QString message;               // the year message to show now, empty when none
 };
 
 // rows: the selected rows from the upper to the lower one. downwards: the selection ended below
@@ -24,3 +26,14 @@ ReferenceWalk WalkReferences(const QList<ReferenceRow>& rows, bool downwards, co
 
 // The year a reference text ends in: its last four characters once trimmed.
 QString ReferenceYear(const QString& text);
+
+// The month a reference period stands for in the list of transmissions ("MM/aaaa", from the
+// first date of "dd/mm/aaaa a dd/mm/aaaa"); the trimmed text itself when it holds no such date.
+QString ReferenceMonth(const QString& text);
+
+// The accepted rows whose month the list of transmissions already shows.
+QList<ReferenceRow> AlreadyTransmitted(const QList<ReferenceRow>& rows, const QStringList& transmitted);
+
+// What a send did, for the user: the months sent and those the year rule left out.
+QString SendSummary(const QList<ReferenceRow>& sent, const QList<ReferenceRow>& refused,
+                    const QList<ReferenceRow>& notResent, const QString& anoTrabalho);

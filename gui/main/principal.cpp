@@ -6,6 +6,7 @@
 #include "transmission/transmissions.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -153,6 +154,13 @@ Principal::Principal() {
   connect(&s, &Session::refreshRequested, this, &Principal::RecebeDadosServer);
   connect(&s, &Session::mainWindowReleased, this, [this] { setEnabled(true); });
   connect(&s, &Session::changed, this, [this] { PathMDB_->setText(Session::current().lastDeclarationFile()); });
+}
+
+void Principal::closeEvent(QCloseEvent* e) {
+  FormBase<QMainWindow>::closeEvent(e);
+  if (!e->isAccepted()) return;
+  // Not from inside this window's own event: the teardown deletes it.
+  QTimer::singleShot(0, qApp, [] { Forms::endProgram(); });
 }
 
 void Principal::buildGrid() {
@@ -325,9 +333,14 @@ void Principal::present(const Refresh::Result& r) {
     grid_->setUpdatesEnabled(false);
     grid_->setRowCount(1 + r.rows->size());
     int at = 1;
-    for (const Transmissions::Row& row : *r.rows)
+    QStringList references;
+    for (const Transmissions::Row& row : *r.rows) {
       SetGridRow(grid_, at++, {row.referencia, row.data, row.protocolo, row.status, row.adicionado});
+      references << row.referencia.trimmed();
+    }
     grid_->setUpdatesEnabled(true);
+    // The transmission windows ask before sending a period again; they read this copy, not the grid.
+    Session::current().setTransmittedReferences(references);
   }
   // An invalid key keeps the list and disables transmitting.
   for (const Refresh::Notice& n : r.notices)

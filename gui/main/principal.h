@@ -51,6 +51,8 @@ class Principal : public FormBase<QMainWindow> {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // The main window is the program: closing it closes every window and ends the program.
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void showTaxpayer();

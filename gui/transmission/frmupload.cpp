@@ -25,6 +25,62 @@ namespace {
 constexpr int kProgressStep = 2;  // 100 / 47, rounded half to even
 const QString kRegime = QStringLiteral("Débito e Crédito");
 
+// The reference grid keeps its header in row 0, as the send code counts rows, but the header is
+// no reference: it is never selected nor current, whatever the mouse or the keyboard do.
+// Select-all runs from the first reference to the last, as a drag downwards would.
+class ReferenceGrid : public QTableWidget {
+ public:
+  explicit ReferenceGrid(QWidget* parent) : QTableWidget(parent) {}
+
+  void keepHeaderOut() {
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+      const QModelIndex head = model()->index(0, 0);
+      if (!head.isValid()) return;
+      bool headSelected = false;
+      for (int c = 0; c < columnCount() && !headSelected; ++c)
+        headSelected = selectionModel()->isSelected(model()->index(0, c));
+      if (headSelected)
+        selectionModel()->select(QItemSelection(head, model()->index(0, columnCount() - 1)),
+                                 QItemSelectionModel::Deselect);
+    });
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& now) {
+      if (now.isValid() && now.row() == 0 && rowCount() > 1)
+        selectionModel()->setCurrentIndex(model()->index(1, 1), QItemSelectionModel::NoUpdate);
+    });
+  }
+
+  // Home and End go to the first and the last reference (whole rows are chosen, never cells);
+  // nothing moves above the first reference.
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+    const int last = rowCount() - 1;
+    if (last < 1) return QModelIndex();
+    const int column = qMax(1, currentIndex().column());
+    if (action == MoveHome) return model()->index(1, column);
+    if (action == MoveEnd) return model()->index(last, column);
+    QModelIndex to = QTableWidget::moveCursor(action, modifiers);
+    if (to.isValid() && to.row() < 1) to = model()->index(1, column);
+    return to;
+  }
+
+  // A drag or a shift-click that reaches the header stops at the first reference.
+  void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override {
+    if (rowCount() < 2) return;
+    QRect r = rect.normalized();
+    const int firstTop = visualRect(model()->index(1, 1)).top();
+    if (r.bottom() < firstTop) return;
+    if (r.top() < firstTop) r.setTop(firstTop);
+    QTableWidget::setSelection(r, command);
+  }
+
+  void selectAll() override {
+    if (rowCount() < 2) return;
+    const int last = rowCount() - 1;
+    selectionModel()->setCurrentIndex(model()->index(last, 1), QItemSelectionModel::NoUpdate);
+    selectionModel()->select(QItemSelection(model()->index(1, 0), model()->index(last, columnCount() - 1)),
+                             QItemSelectionModel::ClearAndSelect);
+  }
+};
+
 }  // namespace
 
 FrmUpload::FrmUpload() : intake_(new Intake(this)) {
@@ -41,7 +97,8 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
 
   Frame1_ = new QGroupBox(QStringLiteral("Selecione as referências a enviar"), this);
   Frame1_->setObjectName(QStringLiteral("Frame1"));
-  GridRefencias_ = new QTableWidget(Frame1_);
+  auto* grid = new ReferenceGrid(Frame1_);
+  GridRefencias_ = grid;
   GridRefencias_->setObjectName(QStringLiteral("GridRefencias"));
   Preparacao_ = new QGroupBox(QStringLiteral("Processando"), Frame1_);
   Preparacao_->setObjectName(QStringLiteral("Preparacao"));
@@ -69,8 +126,7 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   Command1_->setObjectName(QStringLiteral("Command1"));
   Command1_->hide();
   auto* lists = new QVBoxLayout;
-  lists->addWidget(Drive1_);
-  lists->addWidget(dir_, 1);
+  lists->addLayout(folderColumn(), 2);
   lists->addWidget(file_, 1);
   auto* middle = new QHBoxLayout;
   middle->addLayout(lists, 2);
@@ -85,6 +141,7 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   connect(intake_, &Intake::finished, this, &FrmUpload::intakeDone);
 
   Form_Load();
+  grid->keepHeaderOut();
   setFolder(startFolder());
 }
 
@@ -105,6 +162,11 @@ void FrmUpload::buildGrid() {
              {QStringLiteral("Regime tributário"), 1600, Qt::AlignCenter},
              {QStringLiteral("Tipo"), 1400}},
             QAbstractItemView::ContiguousSelection);
+  // The header row is neither selectable nor enabled: the mouse and the keyboard pass over it.
+  for (int c = 0; c < GridRefencias_->columnCount(); ++c) {
+    GridRefencias_->item(0, c)->setFlags(Qt::NoItemFlags);
+    GridRefencias_->item(0, c)->setForeground(palette().buttonText());
+  }
 }
 
 // Choosing the file and converting it.
@@ -132,7 +194,8 @@ void FrmUpload::PreparaArquivo() {
   if (exportTimeoutMs_ > 0) s.timeoutMs = exportTimeoutMs_;
   intake_->setSettings(s);
   // zide.db is rebuilt from here on: nothing of the previous declaration may be sent meanwhile.
-  cmdUpload_->setEnabled(false);
+  setSendable(false);
+  workReady_ = false;
   lostDataPending_ = false;
   clearReferences();
   Preparacao_->show();
@@ -147,6 +210,7 @@ void FrmUpload::advanceProgress() {
 void FrmUpload::intakeDone(const Intake::Outcome& outcome) {
   lastOutcome_ = outcome;
   Preparacao_->hide();
+  workReady_ = outcome.error.isEmpty();
   if (!outcome.error.isEmpty()) {
     MsgBox(this, QStringLiteral("Erro: não foi possível preparar o arquivo escolhido.\r\n\r\n") + outcome.error,
            QMessageBox::Critical, kMsgTitle);
@@ -183,13 +247,14 @@ void FrmUpload::Command1_Click() {
                     {ie});
   } catch (const DbError& e) {
     ErrorReport::show(this, e);
-    cmdUpload_->setEnabled(false);
+    setSendable(false);
     return;
   }
   if (rows.isEmpty()) {
+    clearReferences();
     MsgBox(this, QStringLiteral("Erro: Arquivo não contém informações da empresa selecionada"), QMessageBox::NoIcon,
            kMsgTitle, QMessageBox::Ok);
-    cmdUpload_->setEnabled(false);
+    setSendable(false);
     return;
   }
   GridRefencias_->setRowCount(1);
@@ -210,7 +275,7 @@ void FrmUpload::Command1_Click() {
   }
   WidenToContents(GridRefencias_, 1, 3);
   GridRefencias_->setCurrentCell(1, 1);
-  cmdUpload_->setEnabled(!lostDataPending_);
+  setSendable(!lostDataPending_);
   session.releaseMainWindow();
 }
 
@@ -227,19 +292,22 @@ void FrmUpload::selectReferences(int from, int to) {
 }
 
 QList<ReferenceRow> FrmUpload::selectedReferences(bool* downwards) const {
-  // The row where the selection ends is the current one; it began at the other end of the range.
-  const int r2 = GridRefencias_->currentRow();
-  int r1 = r2;
-  const auto ranges = GridRefencias_->selectedRanges();
-  for (const QTableWidgetSelectionRange& range : ranges) {
-    if (r2 < range.topRow() || r2 > range.bottomRow()) continue;
-    r1 = r2 == range.topRow() ? range.bottomRow() : range.topRow();
-    break;
+  // The selected rows (one range, the header never among them); without a selection, the current
+  // row alone. The selection ends at the current row and began at the other end of the range.
+  int top = -1, bottom = -1;
+  for (const QModelIndex& i : GridRefencias_->selectionModel()->selectedIndexes()) {
+    if (i.row() < 1) continue;
+    top = top < 0 ? i.row() : qMin(top, i.row());
+    bottom = qMax(bottom, i.row());
   }
+  const int current = GridRefencias_->currentRow();
+  if (top < 0) top = bottom = current;
+  const int r2 = current >= top && current <= bottom ? current : bottom;
+  const int r1 = r2 == top ? bottom : top;
   *downwards = r1 < r2;
   QList<ReferenceRow> rows;
   // Row 0 is the header: never a reference.
-  for (int r = qMax(1, qMin(r1, r2)); r <= qMax(r1, r2) && r < GridRefencias_->rowCount(); ++r) {
+  for (int r = qMax(1, top); r <= bottom && r < GridRefencias_->rowCount(); ++r) {
     const QTableWidgetItem* key = GridRefencias_->item(r, 0);
     const QTableWidgetItem* text = GridRefencias_->item(r, 1);
     rows.append({key ? key->text() : QString(), text ? text->text() : QString()});
@@ -248,6 +316,7 @@ QList<ReferenceRow> FrmUpload::selectedReferences(bool* downwards) const {
 }
 
 void FrmUpload::cmdUpload_Click() {
+  if (!accountantAndKeyKnown()) return;
   if (!certificateAccepted()) return;
   if (!fileChosen()) return;
   giaCerta = 0;
@@ -255,26 +324,64 @@ void FrmUpload::cmdUpload_Click() {
   const QString anoTrabalho = session.workingYear();
   bool downwards = false;
   const QList<ReferenceRow> rows = selectedReferences(&downwards);
-  const ReferenceWalk walk = WalkReferences(rows, downwards, anoTrabalho, &msgTrabalho);
+  ReferenceWalk walk = WalkReferences(rows, downwards, anoTrabalho, &msgTrabalho);
   if (!walk.message.isEmpty()) MsgBox(this, walk.message, QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
+
+  // A month the list of transmissions already shows goes again only when the user says so.
+  const QList<ReferenceRow> again = AlreadyTransmitted(walk.accepted, session.transmittedReferences());
+  QList<ReferenceRow> notResent;
+  if (!again.isEmpty()) {
+    QStringList months;
+    for (const ReferenceRow& r : again) months << ReferenceMonth(r.text);
+    const QString text =
+        again.size() == 1
+            ? QStringLiteral("A referência %1 já consta na lista de transmissões.\r\n\r\nDeseja enviá-la novamente?")
+                  .arg(months.first())
+            : QStringLiteral(
+                  "As referências %1 já constam na lista de transmissões.\r\n\r\nDeseja enviá-las "
+                  "novamente?")
+                  .arg(months.join(QStringLiteral(", ")));
+    const auto answer = Interaction::current().question(this, QMessageBox::Question, kMsgTitle, text,
+                                                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+      notResent = again;
+      for (const ReferenceRow& r : again) {
+        walk.gias.removeAll(r.key);
+        walk.accepted.removeIf([&](const ReferenceRow& a) { return a.key == r.key; });
+      }
+    }
+  }
   giaCerta = qint16(walk.gias.size());
   if (giaCerta == 0) return;
 
   const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + session.accountantDocument() +
                                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias=") +
                                 walk.gias.join(QLatin1Char(',')));
+  summary_ = SendSummary(walk.accepted, walk.refused, notResent, anoTrabalho);
   // The server gets the working database under the name of the declaration it came from.
-  sendUpload(url, intake_->settings().workDb, QFileInfo(txtUploadFile_->text()).fileName());
+  const QString declaration = QFileInfo(txtUploadFile_->text()).fileName();
+  sendUpload(url, intake_->settings().workDb, declaration,
+             QStringLiteral("de trabalho preparado a partir de ") + declaration);
 }
 
 void FrmUpload::answerReceived(const QByteArray&) {
-  // Whatever the server says, the user sees the outcome in the refreshed list of transmissions.
-  refreshMainAndUnload();
+  // An accepted answer: the refreshed list of transmissions shows what the server recorded.
+  refreshMainAndUnload(summary_);
 }
 
 void FrmUpload::uploadFailed(int, const QString& description) {
   MsgBox(this, description, QMessageBox::Warning, QStringLiteral("ERROR"));
+  endPress();
   emit uploadFinished(false);
+}
+
+void FrmUpload::taxpayerChanged() {
+  // The references listed were another company's: list the new company's from the same working
+  // file, or wait for a declaration to be chosen.
+  clearReferences();
+  setSendable(false);
+  if (isPreparing()) return;  // the intake lists for the company selected when it ends
+  if (workReady_ && !txtUploadFile_->text().isEmpty() && !Session::current().taxpayer().ie.isEmpty()) Command1_Click();
 }
 
 // Leaving.

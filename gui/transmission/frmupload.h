@@ -54,6 +54,7 @@ class FrmUpload : public TransmissionWindow {
   void answerReceived(const QByteArray& answer) override;
   void uploadFailed(int number, const QString& description) override;
   void closeEvent(QCloseEvent* e) override;
+  void taxpayerChanged() override;
 
  private:
   void Form_Load();
@@ -67,6 +68,8 @@ class FrmUpload : public TransmissionWindow {
   Intake* intake_;
   Intake::Outcome lastOutcome_;
   bool lostDataPending_ = false;
+  bool workReady_ = false;  // the working database holds the last chosen declaration
+  QString summary_;         // what the press under way sends and leaves out
   int exportTimeoutMs_ = 0;
 
   QLabel* Label1_;

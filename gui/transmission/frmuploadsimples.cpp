@@ -31,12 +31,9 @@ FrmUploadSimples::FrmUploadSimples() {
                                      "Nacional o arquivo a ser enviado é o DeclaraçãoDASN-_____.pdf"));
   Label2_->setWordWrap(true);
 
-  auto* folders = new QVBoxLayout;
-  folders->addWidget(Drive1_);
-  folders->addWidget(dir_, 1);
   // The file list is the wide one here: PGDAS names are long.
   auto* middle = new QHBoxLayout;
-  middle->addLayout(folders, 2);
+  middle->addLayout(folderColumn(), 2);
   middle->addWidget(file_, 3);
   layOut(Label1_, Label2_, middle);
 
@@ -49,15 +46,16 @@ void FrmUploadSimples::file_Click() {
   if (name.isEmpty()) return;
   txtUploadFile_->setText(chosenPath());
   if (name.right(3).toLower() == QLatin1String("pdf")) {
-    cmdUpload_->setEnabled(true);
+    setSendable(true);
     giveMainWindowBack();
   } else {
-    cmdUpload_->setEnabled(false);
+    setSendable(false);
     MsgBox(this, QStringLiteral("Arquivo Inválido"), QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
   }
 }
 
 void FrmUploadSimples::cmdUpload_Click() {
+  if (!accountantAndKeyKnown()) return;
   if (!certificateAccepted()) return;
   if (!fileChosen()) return;
   const Session& session = Session::current();
@@ -65,7 +63,8 @@ void FrmUploadSimples::cmdUpload_Click() {
       uploadUrl(QStringLiteral(" /client/xt_upload_simples.php?contador=") + session.accountantDocument() +
                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias="));
   const QString path = txtUploadFile_->text();
-  sendUpload(url, path, QFileInfo(path).fileName(), pauses_.beforeSendMs, pauses_.afterSendMs);
+  sendUpload(url, path, QFileInfo(path).fileName(), QLatin1Char('"') + QFileInfo(path).fileName() + QLatin1Char('"'),
+             pauses_.beforeSendMs, pauses_.afterSendMs);
 }
 
 void FrmUploadSimples::answerReceived(const QByteArray& answer) {
@@ -77,8 +76,22 @@ void FrmUploadSimples::answerReceived(const QByteArray& answer) {
   refreshMainAndUnload();
 }
 
-void FrmUploadSimples::uploadFailed(int, const QString&) {
-  // Nothing to say here: the window closes, and the list of transmissions shows nothing new.
+void FrmUploadSimples::uploadFailed(int, const QString& description) {
+  // The request never reached the server whole: say so, and keep the file chosen for a new try.
+  MsgBox(this,
+         QStringLiteral("A declaração não foi enviada: a conexão com o servidor da prefeitura falhou (%1).\r\n\r\n"
+                        "O arquivo continua escolhido; confira a conexão e tente de novo.")
+             .arg(description),
+         QMessageBox::Warning, kMsgTitle);
+  endPress();
   emit uploadFinished(false);
-  close();
+}
+
+void FrmUploadSimples::taxpayerChanged() {
+  // A PDF chosen for the previous company is not this one's declaration: choose again.
+  txtUploadFile_->clear();
+  const QSignalBlocker block(file_);
+  file_->setCurrentRow(-1);
+  file_->clearSelection();
+  setSendable(false);
 }

@@ -30,6 +30,7 @@ class FrmUploadSimples : public TransmissionWindow {
  protected:
   void answerReceived(const QByteArray& answer) override;
   void uploadFailed(int number, const QString& description) override;
+  void taxpayerChanged() override;
 
  private:
   QLabel* Label1_;

@@ -1,10 +1,13 @@
 #include "gui/transmission/transmissionwindow.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,11 +15,14 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QShowEvent>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/appfolder.h"
 #include "base/cp1252.h"
 #include "base/settings.h"
 #include "gui/transmission/uploadui.h"
@@ -29,7 +35,45 @@
 
 namespace {
 constexpr int kDirPathRole = Qt::UserRole;
-QString lastFolder;  // of the last file chosen, for the next window
+// The user's own choices, apart from diziz.ini (which belongs to the installation).
+const QString kUserSettings = QStringLiteral("zide-usuario.ini");
+const QString kLastFolderKey = QStringLiteral("transmissao/pasta");
+
+QString lastFolder() {
+  return QSettings(AppFolder::file(kUserSettings), QSettings::IniFormat).value(kLastFolderKey).toString();
+}
+void rememberFolder(const QString& folder) {
+  QSettings s(AppFolder::file(kUserSettings), QSettings::IniFormat);
+  s.setValue(kLastFolderKey, folder);
+}
+
+// A list that jumps to the entry whose name begins with what is typed; the folder list indents
+// its names, so the blanks in front do not count.
+class JumpList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+  void keyboardSearch(const QString& search) override {
+    if (search.isEmpty()) return;
+    if (!typed_.isValid() || typed_.elapsed() > QApplication::keyboardInputInterval()) prefix_.clear();
+    typed_.start();
+    const bool fresh = prefix_.isEmpty() || (search.size() == 1 && prefix_ == search);
+    prefix_ = prefix_ == search ? search : prefix_ + search;
+    const int n = count();
+    // A repeated first letter moves on to the next entry that begins with it.
+    const int start = fresh ? currentRow() + 1 : qMax(0, currentRow());
+    for (int i = 0; i < n; ++i) {
+      const int row = (start + i) % n;
+      if (!item(row)->text().trimmed().startsWith(prefix_, Qt::CaseInsensitive)) continue;
+      setCurrentRow(row);
+      scrollToItem(item(row));
+      return;
+    }
+  }
+
+ private:
+  QString prefix_;
+  QElapsedTimer typed_;
+};
 // The hidden request box keeps what a text box would hold: the headers and the start of the file.
 constexpr qsizetype kRequestBoxLimit = 64 * 1024;
 
@@ -61,6 +105,14 @@ void TransmissionWindow::makeHeading(QLabel* label) {
   label->setFont(big);
 }
 
+QLayout* TransmissionWindow::folderColumn() {
+  auto* lay = new QVBoxLayout;
+  lay->addWidget(txtCaminho_);
+  lay->addWidget(Drive1_);
+  lay->addWidget(dir_, 1);
+  return lay;
+}
+
 void TransmissionWindow::layOut(QLabel* title, QLabel* text, QLayout* middle) {
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(ProgressBar1_, 1);
@@ -71,17 +123,26 @@ void TransmissionWindow::layOut(QLabel* title, QLabel* text, QLayout* middle) {
   auto* lay = new QVBoxLayout(this);
   lay->addWidget(title);
   lay->addWidget(text);
+  lay->addWidget(lblContribuinte_);
   lay->addLayout(middle, 1);
   lay->addLayout(bottom);
 }
 
 TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
+  txtCaminho_ = new QLineEdit(this);
+  txtCaminho_->setObjectName(QStringLiteral("txtCaminho"));
+  txtCaminho_->setPlaceholderText(QStringLiteral("Digite ou cole o caminho da pasta e tecle Enter"));
+  txtCaminho_->setClearButtonEnabled(true);
+  lblContribuinte_ = new QLabel(this);
+  lblContribuinte_->setObjectName(QStringLiteral("lblContribuinte"));
   Drive1_ = new QComboBox(this);
   Drive1_->setObjectName(QStringLiteral("Drive1"));
-  dir_ = new QListWidget(this);
+  dir_ = new JumpList(this);
   dir_->setObjectName(QStringLiteral("dir"));
-  file_ = new QListWidget(this);
+  file_ = new JumpList(this);
   file_->setObjectName(QStringLiteral("file"));
+  file_->installEventFilter(this);
+  file_->viewport()->installEventFilter(this);
 
   ProgressBar1_ = new QProgressBar(this);
   ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
@@ -107,12 +168,15 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   // The drive list follows the folder, so it always names the drive being looked at.
   connect(dir_, &QListWidget::itemActivated, this,
           [this](QListWidgetItem* item) { setFolder(item->data(kDirPathRole).toString()); });
+  connect(txtCaminho_, &QLineEdit::returnPressed, this, &TransmissionWindow::txtCaminho_Enter);
   connect(file_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (row < 0) return;
-    lastFolder = dirPath_;
+    rememberFolder(dirPath_);
     file_Click();
   });
-  connect(cmdUpload_, &QPushButton::clicked, this, [this] { cmdUpload_Click(); });
+  // A click on the file already chosen chooses it again (a new try of the same file).
+  connect(file_, &QListWidget::itemClicked, this, &TransmissionWindow::fileListClicked);
+  connect(cmdUpload_, &QPushButton::clicked, this, &TransmissionWindow::pressEnviar);
   connect(Command2_, &QPushButton::clicked, this, &TransmissionWindow::Command2_Click);
 
   // The socket's events.
@@ -123,6 +187,7 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
     ProgressBar1_->setValue(percent);
   });
   connect(uploader_, &Uploader::sendComplete, this, [this](const QString& text) {
+    handedOver_ = true;
     if (totalEnvio == 0) totalEnvio = qint32(qMin<qint64>(uploader_->totalEnvio(), INT32_MAX));
     lblSendSpeed_->setText(text);
   });
@@ -130,12 +195,82 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
     txtResponse_->moveCursor(QTextCursor::End);
     txtResponse_->insertPlainText(fromCp1252(chunk));
   });
-  connect(uploader_, &Uploader::answerComplete, this,
-          [this](const QByteArray& answer, int) { answerReceived(answer); });
-  connect(uploader_, &Uploader::errorOccurred, this,
-          [this](int number, const QString& description) { uploadFailed(number, description); });
+  connect(uploader_, &Uploader::answerComplete, this, &TransmissionWindow::takeAnswer);
+  connect(uploader_, &Uploader::errorOccurred, this, &TransmissionWindow::takeFailure);
+
+  // The window's contents belong to one company: a change reaches it at once, or when it is
+  // shown again.
+  const Session::Taxpayer& t = Session::current().taxpayer();
+  companyIe_ = t.ie;
+  companyKey_ = t.chave;
+  showCompany();
+  connect(&Session::current(), &Session::taxpayerChanged, this, [this] {
+    const Session::Taxpayer& now = Session::current().taxpayer();
+    if (now.ie == companyIe_ && now.chave == companyKey_) return;
+    companyIe_ = now.ie;
+    companyKey_ = now.chave;
+    showCompany();
+    if (!isVisible()) {
+      companyStale_ = true;
+      setSendable(false);
+      return;
+    }
+    taxpayerChanged();
+  });
 
   fillDrives();
+}
+
+void TransmissionWindow::showCompany() {
+  const Session::Taxpayer& t = Session::current().taxpayer();
+  lblContribuinte_->setText(t.ie.isEmpty() ? QStringLiteral("Nenhum contribuinte selecionado")
+                                           : QStringLiteral("Contribuinte: %1 - IE %2").arg(t.razaoSocial, t.ie));
+}
+
+void TransmissionWindow::showEvent(QShowEvent* e) {
+  FormBase<QWidget>::showEvent(e);
+  if (!companyStale_) return;
+  companyStale_ = false;
+  taxpayerChanged();
+}
+
+bool TransmissionWindow::eventFilter(QObject* watched, QEvent* e) {
+  // Enter on a file chooses it, also when it is the one already chosen.
+  if (watched == file_->viewport() && e->type() == QEvent::MouseButtonPress) rowAtPress_ = file_->currentRow();
+  if (watched == file_ && e->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && file_->currentRow() >= 0) {
+      file_Click();
+      return true;
+    }
+  }
+  return FormBase<QWidget>::eventFilter(watched, e);
+}
+
+void TransmissionWindow::fileListClicked(QListWidgetItem* item) {
+  const int before = rowAtPress_;
+  rowAtPress_ = -1;
+  if (item && file_->row(item) == before) file_Click();
+}
+
+void TransmissionWindow::txtCaminho_Enter() {
+  QString typed = txtCaminho_->text().trimmed();
+  if (typed.size() > 1 && typed.startsWith(QLatin1Char('"')) && typed.endsWith(QLatin1Char('"')))
+    typed = typed.mid(1, typed.size() - 2);
+  if (typed.startsWith(QLatin1Char('~'))) typed.replace(0, 1, QDir::homePath());
+  const QFileInfo fi(typed);
+  if (!typed.isEmpty() && fi.isDir()) {
+    setFolder(fi.absoluteFilePath());
+    return;
+  }
+  if (!typed.isEmpty() && fi.isFile()) {
+    setFolder(fi.absolutePath());
+    chooseFile(fi.fileName());
+    return;
+  }
+  MsgBox(this, QStringLiteral("A pasta \"%1\" não foi encontrada.").arg(txtCaminho_->text().trimmed()),
+         QMessageBox::Warning, kMsgTitle);
+  txtCaminho_->setText(QDir::toNativeSeparators(dirPath_));
 }
 
 TransmissionWindow::~TransmissionWindow() = default;
@@ -163,7 +298,8 @@ void TransmissionWindow::fillDrives() {
 }
 
 QString TransmissionWindow::startFolder() {
-  return !lastFolder.isEmpty() && QDir(lastFolder).exists() ? lastFolder : QDir::homePath();
+  const QString last = lastFolder();
+  return !last.isEmpty() && QDir(last).exists() ? last : QDir::homePath();
 }
 
 void TransmissionWindow::Drive1_Change() {
@@ -171,6 +307,7 @@ void TransmissionWindow::Drive1_Change() {
   if (root.isEmpty()) return;
   dirPath_ = root;
   dir_Change();
+  txtCaminho_->setText(QDir::toNativeSeparators(dirPath_));
 }
 
 void TransmissionWindow::dir_Change() {
@@ -193,6 +330,7 @@ void TransmissionWindow::setFolder(const QString& path) {
   }
   if (best >= 0) Drive1_->setCurrentIndex(best);
   dir_Change();
+  txtCaminho_->setText(QDir::toNativeSeparators(dirPath_));
 }
 
 void TransmissionWindow::fillDirs() {
@@ -248,6 +386,37 @@ QString TransmissionWindow::chosenPath() const { return QDir(dirPath_).filePath(
 
 // The upload.
 
+void TransmissionWindow::setSendable(bool on) {
+  sendable_ = on;
+  cmdUpload_->setEnabled(on && !busy_);
+}
+
+void TransmissionWindow::pressEnviar() {
+  if (busy_) return;
+  busy_ = true;
+  cmdUpload_->setEnabled(false);
+  QPointer<TransmissionWindow> self(this);
+  cmdUpload_Click();
+  // A press that sent nothing is over; one under way ends with the answer or the failure.
+  if (self && !closing_ && uploader_->state() == Uploader::State::Idle && busy_) endPress();
+}
+
+void TransmissionWindow::endPress() {
+  busy_ = false;
+  cmdUpload_->setEnabled(sendable_);
+}
+
+bool TransmissionWindow::accountantAndKeyKnown() {
+  const Session& s = Session::current();
+  if (!s.accountantDocument().isEmpty() && !s.taxpayer().chave.isEmpty()) return true;
+  MsgBox(this,
+         QStringLiteral("A declaração não pode ser enviada: faltam os dados do contador ou a chave de acesso do "
+                        "contribuinte selecionado na janela principal.\r\n\r\nFeche esta janela e use \"Escolher "
+                        "arquivo para transmitir\" na janela principal."),
+         QMessageBox::Warning, kMsgTitle);
+  return false;
+}
+
 bool TransmissionWindow::certificateAccepted() {
   cert_.docContador = docContador;
   cert_.certificadoOk = certificadoOk;
@@ -270,7 +439,7 @@ QString TransmissionWindow::uploadUrl(const QString& target) {
 }
 
 bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPath, const QString& fileName,
-                                    int pauseBeforeMs, int pauseAfterMs) {
+                                    const QString& fileLabel, int pauseBeforeMs, int pauseAfterMs) {
   txtUrl_->setText(url);
   const UrlParts parts = SplitUrl(url);
   // The same address rule as the SOAP exchange: nothing leaves the machine for a bad one.
@@ -280,9 +449,22 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
     MsgBox(this, addressError, QMessageBox::Critical, QStringLiteral("ERROR"));
     return false;
   }
+  // A declaration that cannot be read, or holds nothing, would reach the server as an empty part.
+  QString readError;
+  QByteArray content = TryReadFileBytes(contentPath, &readError);
+  if (!readError.isEmpty() || content.isEmpty()) {
+    const QString why = readError.isEmpty() ? QStringLiteral("está vazio")
+                                            : QStringLiteral("não pôde ser lido (") + readError + QLatin1Char(')');
+    MsgBox(this,
+           QStringLiteral("A declaração não foi enviada: o arquivo %1 %2.\r\n\r\nEscolha o arquivo da declaração de "
+                          "novo.")
+               .arg(fileLabel, why),
+           QMessageBox::Critical, kMsgTitle);
+    return false;
+  }
   txtResponse_->clear();
-  QByteArray request =
-      BuildUploadRequest(ReadFileBytes(contentPath, this), parts, txtName_->text(), fileName, txtMIMEType_->text());
+  handedOver_ = false;
+  QByteArray request = BuildUploadRequest(std::move(content), parts, txtName_->text(), fileName, txtMIMEType_->text());
   txtRequest_->setPlainText(QString::fromLatin1(request.left(kRequestBoxLimit)));
   // The connection comes first; the pauses wrap the moment the request is handed over.
   QPointer<TransmissionWindow> self(this);
@@ -302,9 +484,46 @@ bool TransmissionWindow::pause(int ms) {
   return self && !closing_;
 }
 
-void TransmissionWindow::refreshMainAndUnload() {
+void TransmissionWindow::takeAnswer(const QByteArray& answer, int httpStatus) {
+  if (httpStatus >= 200 && httpStatus < 300) {
+    answerReceived(answer);
+    return;
+  }
+  notDelivered(httpStatus == 0 ? QStringLiteral("o servidor respondeu algo que não é uma resposta válida")
+                               : QStringLiteral("o servidor respondeu com erro (HTTP %1)").arg(httpStatus));
+}
+
+void TransmissionWindow::takeFailure(int number, const QString& description) {
+  if (!handedOver_) {
+    uploadFailed(number, description);
+    return;
+  }
+  notDelivered(number == 10060 ? QStringLiteral("o servidor não respondeu")
+                               : QStringLiteral("a conexão terminou sem resposta do servidor"));
+}
+
+void TransmissionWindow::notDelivered(const QString& why) {
+  handedOver_ = false;
   Session::current().releaseMainWindow();
   Session::current().requestRefresh();
+  QPointer<TransmissionWindow> self(this);
+  MsgBox(this,
+         QStringLiteral("A declaração pode não ter chegado à prefeitura: %1.\r\n\r\nA lista de transmissões da "
+                        "janela principal foi atualizada para conferir. Veja se a declaração aparece nela antes de "
+                        "enviar de novo.")
+             .arg(why),
+         QMessageBox::Warning, kMsgTitle);
+  if (!self) return;
+  endPress();
+  emit uploadFinished(false);
+}
+
+void TransmissionWindow::refreshMainAndUnload(const QString& summary) {
+  Session::current().releaseMainWindow();
+  Session::current().requestRefresh();
+  QPointer<TransmissionWindow> self(this);
+  if (!summary.isEmpty()) MsgBox(this, summary, QMessageBox::Information, kMsgTitle);
+  if (!self) return;
   emit uploadFinished(true);
   close();
 }

@@ -11,6 +11,7 @@ class QLabel;
 class QLayout;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -20,8 +21,9 @@ class Uploader;
 // hidden technical boxes, the send progress, the accountant's certificate and the upload itself.
 // The windows lay the controls out and decide what is sent where, and what an answer means.
 //
-// Controls made here (object names): Drive1, dir, file, ProgressBar1, lblSendSpeed, cmdUpload,
-// Command2, and the hidden txtUploadFile, txtName, txtMIMEType, txtUrl, txtRequest, txtResponse.
+// Controls made here (object names): txtCaminho, Drive1, dir, file, lblContribuinte, ProgressBar1,
+// lblSendSpeed, cmdUpload, Command2, and the hidden txtUploadFile, txtName, txtMIMEType, txtUrl,
+// txtRequest, txtResponse.
 class TransmissionWindow : public FormBase<QWidget> {
   Q_OBJECT
  public:
@@ -47,8 +49,14 @@ class TransmissionWindow : public FormBase<QWidget> {
   // Selects a file of the file list by name, as a click would; false when it is not listed.
   bool chooseFile(const QString& name);
 
-  // Where a newly loaded window starts: the folder of the last file chosen in this session, else home.
+  // Where a newly loaded window starts: the folder of the last file chosen (kept across runs in
+  // the application folder's zide-usuario.ini), else home.
   static QString startFolder();
+  // The folder typed or pasted into the path box: shown when it exists (a file's path shows its
+  // folder and chooses the file), else a message.
+  void txtCaminho_Enter();
+  // Whether a press of "&Enviar" is under way (the button stays disabled until it ends).
+  bool isSending() const { return busy_; }
 
   // The socket side (tests shorten its time limits and watch its state).
   Uploader* uploader() const { return uploader_; }
@@ -63,6 +71,18 @@ class TransmissionWindow : public FormBase<QWidget> {
   static void makeHeading(QLabel* label);
   // Title and text on top, the window's own middle part, then the send progress and the buttons.
   void layOut(QLabel* title, QLabel* text, QLayout* middle);
+  // The path box, the drive list and the folder list, one above the other.
+  QLayout* folderColumn();
+
+  // Whether "&Enviar" may be pressed (a declaration ready); the button follows, except while a
+  // press is under way.
+  void setSendable(bool on);
+  // A send needs the main window's accountant and the selected company's key: false, with a
+  // message, when either is missing.
+  bool accountantAndKeyKnown();
+  // The selected taxpayer changed (or was forgotten) while this window exists.
+  virtual void taxpayerChanged() = 0;
+  void showCompany();
 
   // Reads the stored accountant into docContador; the load of both windows.
   void loadAccountant();
@@ -80,22 +100,36 @@ class TransmissionWindow : public FormBase<QWidget> {
   // Splits the URL into txtUrl, reads the content, composes and sends the request. pauseBefore
   // (after the connection is up) and pauseAfter wrap the hand-over to the socket. False when nothing was sent ("Invalid
   // Host", "Invalid Port", a connection that failed: the failure has been reported through uploadFailed).
-  bool sendUpload(const QString& url, const QString& contentPath, const QString& fileName, int pauseBeforeMs = 0,
-                  int pauseAfterMs = 0);
+  // A content that cannot be read or is empty is never sent: a message names fileLabel and why.
+  bool sendUpload(const QString& url, const QString& contentPath, const QString& fileName, const QString& fileLabel,
+                  int pauseBeforeMs = 0, int pauseAfterMs = 0);
   // Waits without taking input, while the window keeps painting and the socket keeps working.
   // False when the window went away meanwhile.
   bool pause(int ms);
 
-  // What each window makes of the whole answer (read until the server closed) and of a failure.
+  // What each window makes of an accepted answer (HTTP 2xx, read until the server closed) and of
+  // a failure before the whole request was handed over.
   virtual void answerReceived(const QByteArray& answer) = 0;
   virtual void uploadFailed(int number, const QString& description) = 0;
+  // The request went out whole but no accepted answer came (an error status, garbage, a close or
+  // silence): the server may or may not have recorded it. The list is refreshed so the user can
+  // see which before pressing again; the window stays.
+  void notDelivered(const QString& why);
+  // The press is over and the window stays: the button comes back.
+  void endPress();
 
-  // Gives the main window back, refreshes its list of transmissions and unloads this window.
-  void refreshMainAndUnload();
+  // Gives the main window back, refreshes its list of transmissions, shows the summary (when
+  // there is one) and unloads this window.
+  void refreshMainAndUnload(const QString& summary = QString());
   void giveMainWindowBack();
 
-  void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
 
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+
+  QLineEdit* txtCaminho_;
+  QLabel* lblContribuinte_;
   QComboBox* Drive1_;
   QListWidget* dir_;
   QListWidget* file_;
@@ -111,6 +145,10 @@ class TransmissionWindow : public FormBase<QWidget> {
   QPlainTextEdit* txtResponse_;
 
  private:
+  void pressEnviar();
+  void takeAnswer(const QByteArray& answer, int httpStatus);
+  void takeFailure(int number, const QString& description);
+  void fileListClicked(QListWidgetItem* item);
   void fillDrives();
   void fillDirs();
   void fillFiles();
@@ -119,4 +157,10 @@ class TransmissionWindow : public FormBase<QWidget> {
   CertificadoDigital cert_{CopiaCertificado::Transmissao};
   QString dirPath_;
   bool closing_ = false;
+  bool sendable_ = false;
+  bool busy_ = false;
+  bool handedOver_ = false;         // the whole request reached the socket
+  int rowAtPress_ = -1;             // the file list's chosen row when the mouse went down on it
+  bool companyStale_ = false;       // the company changed while the window was hidden
+  QString companyIe_, companyKey_;  // the company the window's contents belong to
 };

@@ -14,6 +14,13 @@ class DesktopInteraction final : public Interaction {
     QMessageBox box(icon, title, text, buttons, parent);
     return static_cast<QMessageBox::StandardButton>(box.exec());
   }
+  QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                       const QString& text, QMessageBox::StandardButtons buttons,
+                                       QMessageBox::StandardButton defaultButton) override {
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+  }
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
   }

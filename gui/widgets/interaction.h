@@ -19,6 +19,13 @@ class Interaction {
   // A message box; returns the button pressed.
   virtual QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                               const QString& text, QMessageBox::StandardButtons buttons) = 0;
+  // A question whose default button (the one Enter presses) is given; returns the button pressed.
+  virtual QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                               const QString& text, QMessageBox::StandardButtons buttons,
+                                               QMessageBox::StandardButton defaultButton) {
+    (void)defaultButton;
+    return message(parent, icon, title, text, buttons);
+  }
   // Open-file dialog; an empty text when cancelled.
   virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) = 0;
   // Asks for a password (PKCS#12 import); nullopt when cancelled.

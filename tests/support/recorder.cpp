@@ -2,7 +2,7 @@
 
 QMessageBox::StandardButton Recorder::message(QWidget*, QMessageBox::Icon icon, const QString& title,
                                               const QString& text, QMessageBox::StandardButtons buttons) {
-  Message m{icon, title, text, buttons};
+  Message m{icon, title, text, buttons, QMessageBox::NoButton};
   messages.append(m);
   if (onMessage) onMessage(m);
   if (!answers.isEmpty()) return answers.dequeue();
@@ -10,6 +10,16 @@ QMessageBox::StandardButton Recorder::message(QWidget*, QMessageBox::Icon icon, 
     if (buttons.testFlag(static_cast<QMessageBox::StandardButton>(b)))
       return static_cast<QMessageBox::StandardButton>(b);
   return QMessageBox::Ok;
+}
+
+QMessageBox::StandardButton Recorder::question(QWidget*, QMessageBox::Icon icon, const QString& title,
+                                               const QString& text, QMessageBox::StandardButtons buttons,
+                                               QMessageBox::StandardButton defaultButton) {
+  Message m{icon, title, text, buttons, defaultButton};
+  messages.append(m);
+  if (onMessage) onMessage(m);
+  if (!answers.isEmpty()) return answers.dequeue();
+  return defaultButton;
 }
 
 QString Recorder::openFileName(QWidget*, const QString& caption, const QString&, const QString&) {

@@ -16,6 +16,7 @@ class Recorder : public Interaction {
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;  // of a question
   };
 
   Recorder() { Interaction::install(this); }
@@ -37,6 +38,10 @@ class Recorder : public Interaction {
 
   QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                       const QString& text, QMessageBox::StandardButtons buttons) override;
+  // Unscripted, a question is answered with its default button (what Enter would press).
+  QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                       const QString& text, QMessageBox::StandardButtons buttons,
+                                       QMessageBox::StandardButton defaultButton) override;
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override;
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override;
   bool openUrl(const QUrl& url) override;

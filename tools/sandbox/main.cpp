@@ -16,9 +16,13 @@ int fail(const QString& text) {
 
 bool parseFalha(const QString& text, SandboxConfig* cfg) {
   const QStringList parts = text.split(':');
-  static const QMap<QString, Falha> modes = {{"recusar", Falha::Recusar},   {"fechar-no-envio", Falha::FecharNoEnvio},
-                                             {"silencio", Falha::Silencio}, {"lixo", Falha::Lixo},
-                                             {"erro500", Falha::Erro500},   {"dividir", Falha::Dividir}};
+  static const QMap<QString, Falha> modes = {{"recusar", Falha::Recusar},
+                                             {"fechar-no-envio", Falha::FecharNoEnvio},
+                                             {"silencio", Falha::Silencio},
+                                             {"lixo", Falha::Lixo},
+                                             {"erro500", Falha::Erro500},
+                                             {"dividir", Falha::Dividir},
+                                             {"fechar-sem-resposta", Falha::FecharSemResposta}};
   if (!modes.contains(parts[0]) || parts.size() > 2) return false;
   cfg->falha = modes.value(parts[0]);
   cfg->falhaEm = parts.value(1);
@@ -47,7 +51,7 @@ int main(int argc, char** argv) {
   cli.addOption(
       {"contribuinte", "Contribuinte conhecido IE:CHAVE:CNPJ[:S] (S = Simples Nacional); repetível.", "DADOS"});
   cli.addOption({"falha",
-                 "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500, dividir; "
+                 "Falha simulada: recusar, fechar-no-envio, silencio, lixo, erro500, dividir, fechar-sem-resposta; "
                  "com :soap ou :upload só nesse tipo de pedido.",
                  "MODO"});
   cli.addOption({"orcamento-mb",

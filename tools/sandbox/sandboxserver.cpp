@@ -222,6 +222,14 @@ void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {
         send(s, req, r);
         return;
       }
+      case Falha::FecharSemResposta: {
+        const HttpResponse resp = dispatch(req);
+        logLine(line + QStringLiteral(" -> %1 %2, conexão fechada sem resposta").arg(resp.status).arg(resp.operation));
+        data_.logRequest(QString::fromLatin1(req.method), fromCp1252(req.target), QString(),
+                         QString::fromLatin1(req.header("content-type")), req.body.size(), resp.operation, 0);
+        s->disconnectFromHost();
+        return;
+      }
       default: break;
     }
   }

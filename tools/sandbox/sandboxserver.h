@@ -11,7 +11,9 @@ class QTcpSocket;
 
 // Faults the sandbox can play, on every request or only on one kind of endpoint.
 // Dividir is not a failure of the request: the answer comes in two writes with a pause between them.
-enum class Falha { Nenhuma, Recusar, FecharNoEnvio, Silencio, Lixo, Erro500, Dividir };
+// FecharSemResposta handles the request as usual (a transmission is recorded) and then closes
+// without a word: the client cannot tell whether it arrived.
+enum class Falha { Nenhuma, Recusar, FecharNoEnvio, Silencio, Lixo, Erro500, Dividir, FecharSemResposta };
 
 struct SandboxConfig {
   QString anoTrabalho = QStringLiteral("2025/2026");

@@ -36,10 +36,15 @@ QString monthYear(const QString& dateText) {
   return {};
 }
 
-// INICIO of the reference period with that key, read from the uploaded working database
-// (SQLite, or Access through mdb-export when it is installed). Empty when not found.
-QMap<QString, QString> referencesInDatabase(const QByteArray& content) {
-  QMap<QString, QString> out;
+struct FileReference {
+  QString month;  // MM/yyyy of INICIO
+  QString ie;     // IE of the company block it belongs to (digits), empty when unknown
+};
+
+// The reference periods of the uploaded working database by key (SQLite, or Access through
+// mdb-export when it is installed, then without the company).
+QMap<QString, FileReference> referencesInDatabase(const QByteArray& content) {
+  QMap<QString, FileReference> out;
   QTemporaryFile file;
   if (!file.open()) return out;
   file.write(content);
@@ -52,8 +57,13 @@ QMap<QString, QString> referencesInDatabase(const QByteArray& content) {
       db.setConnectOptions("QSQLITE_OPEN_READONLY");
       if (db.open()) {
         QSqlQuery q(db);
-        if (q.exec("SELECT ID_03003, INICIO FROM TAB03003"))
-          while (q.next()) out.insert(q.value(0).toString().trimmed(), monthYear(q.value(1).toString()));
+        // A file without the company blocks still names its periods, then without the company.
+        const bool withCompany =
+            q.exec("SELECT D.ID_03003, D.INICIO, C.IE FROM TAB03003 D LEFT JOIN TAB03002 C ON C.ID_03002 = D.ID_03002");
+        if (withCompany || q.exec("SELECT ID_03003, INICIO, NULL FROM TAB03003"))
+          while (q.next())
+            out.insert(q.value(0).toString().trimmed(),
+                       {monthYear(q.value(1).toString()), q.value(2).toString().remove(QRegularExpression("\\D"))});
       }
     }
     QSqlDatabase::removeDatabase(name);
@@ -67,7 +77,8 @@ QMap<QString, QString> referencesInDatabase(const QByteArray& content) {
       for (int i = 1; id >= 0 && inicio >= 0 && i < lines.size(); ++i) {
         const QList<QByteArray> cells = lines[i].trimmed().split(',');
         if (cells.size() > qMax(id, inicio))
-          out.insert(QString::fromUtf8(cells[id]).remove('"'), monthYear(QString::fromUtf8(cells[inicio]).remove('"')));
+          out.insert(QString::fromUtf8(cells[id]).remove('"'),
+                     {monthYear(QString::fromUtf8(cells[inicio]).remove('"')), QString()});
       }
     }
   }
@@ -114,7 +125,7 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
   const QStringList gias = u.query.value("gias").split(',', Qt::SkipEmptyParts);
   if (gias.isEmpty()) return page(200, "ZIDE", "NENHUMA GIA INFORMADA", op + " sem gias");
 
-  const QMap<QString, QString> refs = referencesInDatabase(u.part.content);
+  const QMap<QString, FileReference> refs = referencesInDatabase(u.part.content);
   const QString sha1 = sha1Hex(u.part.content);
   const QString date = server.serverDate();
   QString html = "<h1>Declaração recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + u.part.fileName.toHtmlEscaped() + " (" +
@@ -123,10 +134,15 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
     Transmissao t;
     t.ie = u.contribuinte.ie;
     t.gia = gia.trimmed();
-    const QString ref = refs.value(t.gia);
+    const FileReference found = refs.value(t.gia);
+    // A period of another company's block is not this key's declaration.
+    const bool otherCompany = !found.month.isEmpty() && !found.ie.isEmpty() && found.ie != u.contribuinte.ie;
+    const QString ref = otherCompany ? QString() : found.month;
     t.referencia = ref.isEmpty() ? "GIA/" + t.gia : ref;
     t.status = ref.isEmpty() ? 2 : 1;
-    t.mensagem = ref.isEmpty() ? "A referência " + t.gia + " não foi encontrada no arquivo enviado." : QString();
+    t.mensagem = otherCompany    ? "A referência " + t.gia + " pertence a outra empresa (IE " + found.ie + ")."
+                 : ref.isEmpty() ? "A referência " + t.gia + " não foi encontrada no arquivo enviado."
+                                 : QString();
     t.data = date;
     t.adicionado = QStringLiteral("0,00");
     t.tipo = QStringLiteral("ZIDE");
