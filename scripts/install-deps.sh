@@ -7,7 +7,7 @@ pkgs=(cmake g++ make pkg-config
       mdbtools libmdb3 mdbtools-dev
       libssl-dev openssl sqlite3 libsqlite3-dev curl
       xvfb xauth x11-utils imagemagick
-      clang clang-format libclang-rt-14-dev llvm)
+      clang clang-format libclang-rt-14-dev llvm valgrind)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

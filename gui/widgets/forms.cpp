@@ -1,6 +1,7 @@
 #include "gui/widgets/forms.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include "registry/session.h"
 
@@ -46,8 +47,18 @@ void unloadAll() {
 
 void endProgram() {
   g_ended = true;
-  unloadAll();
-  QCoreApplication::quit();
+  // Called from inside a window's own menu or button handler: the windows are hidden and leave the
+  // registry now, but are destroyed only once that handler has returned, or Qt would go on writing
+  // into the freed menu.
+  QList<QPointer<QWidget>> all = registry().values();
+  registry().clear();
+  for (const QPointer<QWidget>& w : all)
+    if (w) w->hide();
+  QTimer::singleShot(0, qApp, [all] {
+    for (const QPointer<QWidget>& w : all) delete w.data();
+    Session::current().reset();
+    QCoreApplication::quit();
+  });
 }
 
 bool programEnded() { return g_ended; }

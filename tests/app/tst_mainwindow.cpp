@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
@@ -62,6 +63,7 @@ class TstMainWindow : public QObject {
   void aboutFromTheMenu();
   void helpMessage();
   void closingTheMainWindowEndsTheProgram();
+  void exitThroughTheMenuInARunningProgram();
 };
 
 void TstMainWindow::cleanup() {
@@ -381,6 +383,34 @@ void TstMainWindow::closingTheMainWindowEndsTheProgram() {
   QVERIFY(!timedOut);
   settle();
   QVERIFY(!Forms::find<Principal>());
+}
+
+void TstMainWindow::exitThroughTheMenuInARunningProgram() {
+  // "Sair" is triggered from inside the menu, as a click would, while the program runs; the windows
+  // must outlive the handler (valgrind runs this function too).
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  Forms::get<FrmSobre>()->show();
+  QPointer<Principal> alive(p);
+  QTimer::singleShot(0, p, [p] {
+    QMenu* arquivo = p->findChild<QMenu*>("mnArquivo");
+    QAction* sair = action(p, "mnSair");
+    QVERIFY(arquivo && sair);
+    arquivo->popup(p->mapToGlobal(QPoint(0, 0)));
+    QVERIFY(QTest::qWaitForWindowExposed(arquivo));
+    // A real click on the item: QMenu's own release handler is on the stack when the action fires.
+    QTest::mouseClick(arquivo, Qt::LeftButton, {}, arquivo->actionGeometry(sair).center());
+    QVERIFY(Forms::programEnded());
+    QVERIFY(!Forms::find<Principal>());
+  });
+  QTimer guard;
+  guard.setSingleShot(true);
+  connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  guard.start(5000);
+  QCOMPARE(QApplication::exec(), 0);
+  settle();
+  QVERIFY(!alive);
+  QVERIFY(!Forms::find<FrmSobre>());
 }
 
 int main(int argc, char** argv) {
