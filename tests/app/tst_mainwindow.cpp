@@ -14,6 +14,7 @@
 #include "gui/registry/taxpayerforms.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
+#include "gui/widgets/portuguese.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/recorder.h"
@@ -64,6 +65,7 @@ class TstMainWindow : public QObject {
   void helpMessage();
   void closingTheMainWindowEndsTheProgram();
   void exitThroughTheMenuInARunningProgram();
+  void portugueseEverywhere();
 };
 
 void TstMainWindow::cleanup() {
@@ -411,6 +413,19 @@ void TstMainWindow::exitThroughTheMenuInARunningProgram() {
   settle();
   QVERIFY(!alive);
   QVERIFY(!Forms::find<FrmSobre>());
+}
+
+void TstMainWindow::portugueseEverywhere() {
+  QVERIFY(UsePortuguese() >= 1);
+  const QLocale l;
+  QCOMPARE(l.name(), QString("pt_BR"));
+  QCOMPARE(l.toString(QDate(2026, 12, 8), QLocale::ShortFormat), QString("08/12/2026"));
+  QCOMPARE(l.toString(1234.5, 'f', 2), QString("1.234,50"));
+  QVERIFY2(l.formattedDataSize(3994).contains(','), qPrintable(l.formattedDataSize(3994)));
+  // The file dialog's own words.
+  QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"), QString("Pasta"));
+  QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Procurar em:"));
+  QLocale::setDefault(QLocale::c());
 }
 
 int main(int argc, char** argv) {
