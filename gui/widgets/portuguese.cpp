@@ -18,8 +18,8 @@ class FileTypeWords : public QTranslator {
     static const struct {
       const char* en;
       const char* pt;
-    } kWords[] = {{"Folder", "Pasta"},   {"Drive", "Unidade"},      {"File", "Arquivo"}, {"%1 File", "Arquivo %1"},
-                  {"Alias", "Atalho"},   {"Shortcut", "Atalho"},    {"Unknown", "Desconhecido"}};
+    } kWords[] = {{"Folder", "Pasta"}, {"Drive", "Unidade"},   {"File", "Arquivo"},        {"%1 File", "Arquivo %1"},
+                  {"Alias", "Atalho"}, {"Shortcut", "Atalho"}, {"Unknown", "Desconhecido"}};
     for (const auto& w : kWords)
       if (qstrcmp(source, w.en) == 0) return QString::fromUtf8(w.pt);
     return {};
