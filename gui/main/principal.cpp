@@ -472,5 +472,15 @@ void Principal::cmd_Impressao_Click() {
     MsgBox(this, QStringLiteral("Selecione uma entrega específica"), QMessageBox::Information, kMsgTitle);
     return;
   }
-  OpenBrowser(Transmissions::ReceiptUrl(host, selectedIE(), selectedChave(), ref));
+  const QString url = Transmissions::ReceiptUrl(host, selectedIE(), selectedChave(), ref);
+  if (!OpenBrowser(url)) {
+    QString shown = url;
+    if (!shown.startsWith(QLatin1String("http"), Qt::CaseInsensitive)) shown.prepend(QStringLiteral("http://"));
+    // The text of every message box can be selected and copied.
+    MsgBox(this,
+           QStringLiteral("Não foi possível abrir o navegador. Copie o endereço abaixo e abra-o no navegador para "
+                          "imprimir o protocolo:\r\n\r\n") +
+               shown,
+           QMessageBox::Information, kMsgTitle);
+  }
 }

@@ -248,6 +248,10 @@ void FrmContador::btnOK_Click() {
 void FrmContador::Command1_Click() { close(); }
 
 void FrmContador::Command2_Click() {
+  // One mis-click must not wipe the accountant: ask, with "Não" as the default.
+  if (MsgBox(this, QStringLiteral("Deseja realmente remover os dados do contador?"), QMessageBox::Question, kMsgTitle,
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
   try {
     LocalDatabase::Connection db;
     db.exec(QStringLiteral("delete from tblContador"));

@@ -333,6 +333,17 @@ void TstContador::removeGivesAnEmptyWindow() {
   settle();
   f = open();
   QVERIFY(!child(f, "txtCNPJCPF")->isEnabled());
+  // The question comes first, "Não" as its default; answering it keeps everything.
+  rec->clear();
+  rec->answers.enqueue(QMessageBox::No);
+  click(f, "Command2");
+  settle();
+  QCOMPARE(rec->texts(), QStringList{"Deseja realmente remover os dados do contador?"});
+  QCOMPARE(rec->messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(rec->messages[0].defaultButton, QMessageBox::No);
+  QCOMPARE(storedAccountant().size(), 1);
+  QCOMPARE(Forms::find<FrmContador>(), f);
+  rec->answers.enqueue(QMessageBox::Yes);
   click(f, "Command2");
   settle();
   QCOMPARE(storedAccountant().size(), 0);
@@ -342,15 +353,17 @@ void TstContador::removeGivesAnEmptyWindow() {
   QVERIFY(child<QRadioButton>(fresh, "opt_fisica")->isEnabled());
   QCOMPARE(shown(fresh, "txtCNPJCPF"), QString("__.___.___/____-__"));
   QCOMPARE(shown(fresh, "txtRazaoSocial"), QString());
-  QCOMPARE(rec->texts(), QStringList{"Contador cadastrado com sucesso"});
+  QCOMPARE(rec->texts(), (QStringList{"Deseja realmente remover os dados do contador?",
+                                      "Deseja realmente remover os dados do contador?"}));
 
   // A registry that cannot be written: the message, the window as it was.
   app->write("diziz.db", QByteArray(8192, '\x7f'));
   rec->clear();
   click(fresh, "Command2");
   settle();
-  QCOMPARE(rec->texts(), QStringList{"Não foi possível excluir o contador. Tente novamente mais tarde."});
-  QCOMPARE(rec->messages[0].icon, QMessageBox::NoIcon);
+  QCOMPARE(rec->texts(), QStringList({"Deseja realmente remover os dados do contador?",
+                                      "Não foi possível excluir o contador. Tente novamente mais tarde."}));
+  QCOMPARE(rec->messages[1].icon, QMessageBox::NoIcon);
   QCOMPARE(Forms::find<FrmContador>(), fresh);
 }
 

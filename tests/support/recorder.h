@@ -16,6 +16,7 @@ class Recorder : public Interaction {
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
   };
 
   Recorder() { Interaction::install(this); }
@@ -36,7 +37,8 @@ class Recorder : public Interaction {
   std::function<void(const Message&)> onMessage;
 
   QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                                      const QString& text, QMessageBox::StandardButtons buttons) override;
+                                      const QString& text, QMessageBox::StandardButtons buttons,
+                                      QMessageBox::StandardButton defaultButton) override;
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override;
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override;
   bool openUrl(const QUrl& url) override;
