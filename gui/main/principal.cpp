@@ -39,6 +39,7 @@ constexpr int kTwipsPerPixel = 15;
 
 Principal::Principal() {
   setObjectName(QStringLiteral("Principal"));
+  Forms::setMainWindow(this);
   setWindowTitle(QStringLiteral("ZIDE - Débito e Crédito - Prefeitura Municipal de Tavarel - Versão 1.15.01"));
 
   auto* central = new QWidget(this);

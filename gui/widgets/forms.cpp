@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QWindow>
 
 #include "registry/session.h"
 
@@ -12,8 +13,21 @@ QHash<std::type_index, QPointer<QWidget>>& registry() {
   return r;
 }
 bool g_ended = false;
+QPointer<QWidget> g_main;
 }  // namespace
 
+void setMainWindow(QWidget* w) { g_main = w; }
+QWidget* mainWindow() { return g_main.data(); }
+
+void attachToMainWindow(QWidget* w) {
+  QWidget* m = g_main.data();
+  if (!m || m == w || !w->isWindow()) return;
+  // Only the window system's tie: a widget parent would disable the child whenever the main window
+  // is disabled, which is exactly while the child is open.
+  m->winId();
+  w->winId();
+  if (w->windowHandle() && m->windowHandle()) w->windowHandle()->setTransientParent(m->windowHandle());
+}
 QWidget* lookup(std::type_index type) {
   auto it = registry().find(type);
   if (it == registry().end()) return nullptr;

@@ -2,6 +2,7 @@
 #include <QCloseEvent>
 #include <QHash>
 #include <QPointer>
+#include <QShowEvent>
 #include <QWidget>
 #include <typeindex>
 
@@ -11,6 +12,11 @@ namespace Forms {
 
 QWidget* lookup(std::type_index type);
 void remember(std::type_index type, QWidget* w);
+// The main window: every window loaded while it exists becomes its transient child, so the window
+// manager keeps it above the main window and centres it there.
+void setMainWindow(QWidget* w);
+QWidget* mainWindow();
+void attachToMainWindow(QWidget* w);
 // Drops a window from the registry and destroys it once control returns to the event loop.
 void forget(QWidget* w);
 
@@ -24,6 +30,7 @@ T* get() {
   if (T* w = find<T>()) return w;
   T* w = new T();
   w->setAttribute(Qt::WA_DeleteOnClose);
+  attachToMainWindow(w);
   remember(std::type_index(typeid(T)), w);
   return w;
 }
@@ -45,8 +52,21 @@ class FormBase : public Base {
   using Base::Base;
 
  protected:
+  void showEvent(QShowEvent* e) override {
+    Base::showEvent(e);
+    // First shown over the main window, centred; afterwards where the user puts it.
+    QWidget* owner = Forms::mainWindow();
+    if (centred_ || !owner || owner == this || !this->isWindow() || !owner->isVisible()) return;
+    centred_ = true;
+    Forms::attachToMainWindow(this);
+    const QRect area = owner->frameGeometry();
+    this->move(area.center() - QPoint(this->width() / 2, this->height() / 2));
+  }
   void closeEvent(QCloseEvent* e) override {
     Base::closeEvent(e);
     if (e->isAccepted()) Forms::forget(this);
   }
+
+ private:
+  bool centred_ = false;
 };

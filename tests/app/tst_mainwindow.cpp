@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QWindow>
 #include <QtTest>
 
 #include "gui/main/abertura.h"
@@ -66,6 +67,7 @@ class TstMainWindow : public QObject {
   void closingTheMainWindowEndsTheProgram();
   void exitThroughTheMenuInARunningProgram();
   void portugueseEverywhere();
+  void formsAreTransientChildrenCentred();
 };
 
 void TstMainWindow::cleanup() {
@@ -426,6 +428,31 @@ void TstMainWindow::portugueseEverywhere() {
   QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"), QString("Pasta"));
   QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Procurar em:"));
   QLocale::setDefault(QLocale::c());
+}
+
+void TstMainWindow::formsAreTransientChildrenCentred() {
+  TestAppFolder app;
+  Recorder rec;
+  Principal* p = Forms::get<Principal>();
+  p->setGeometry(200, 150, 820, 560);
+  p->show();
+  QVERIFY(QTest::qWaitForWindowExposed(p));
+  for (const char* menu : {"mnContador", "mnContribuinteSelecionar", "mnAtualizar", "mnSobre"}) {
+    action(p, menu)->trigger();
+    QCoreApplication::processEvents();
+    QWidget* w = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top != p && top->isVisible() && top->isWindow() && !top->inherits("QMenu")) w = top;
+    QVERIFY2(w, menu);
+    QVERIFY(w->isEnabled());  // usable while the main window waits for it
+    QVERIFY(w->isWindow());
+    QVERIFY(w->windowHandle() && w->windowHandle()->transientParent() == p->windowHandle());
+    const QPoint off = w->frameGeometry().center() - p->frameGeometry().center();
+    QVERIFY2(off.manhattanLength() <= 4, qPrintable(QString("%1: %2,%3").arg(menu).arg(off.x()).arg(off.y())));
+    w->close();
+    settle();
+    p->setEnabled(true);
+  }
 }
 
 int main(int argc, char** argv) {
