@@ -26,6 +26,7 @@
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/interaction.h"
 #include "registry/localdb.h"
+#include "registry/registrystage.h"
 #include "registry/session.h"
 
 namespace {
@@ -119,11 +120,17 @@ Principal::Principal() {
   listLay->addWidget(PathMDB_);
   frmImportacao_->hide();
 
+  lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
+  lblOrientacao_->setStyleSheet(QStringLiteral("QLabel { color: #1a4f8b; font-size: 13pt; padding: 12px 4px; }"));
+  lblOrientacao_->setWordWrap(true);
+  lblOrientacao_->hide();
+
   auto* head = new QHBoxLayout;
   head->addWidget(picture, 0, Qt::AlignTop);
   head->addWidget(sel, 1, Qt::AlignTop);
   auto* topLay = new QVBoxLayout(top);
   topLay->addLayout(head);
+  topLay->addWidget(lblOrientacao_);
   topLay->addWidget(Command1_, 0, Qt::AlignLeft);
   topLay->addWidget(frmImportacao_, 1);
   topLay->addStretch(0);  // takes the room while no taxpayer is selected
@@ -144,7 +151,11 @@ Principal::Principal() {
   connect(&s, &Session::taxpayerChanged, this, &Principal::showTaxpayer);
   connect(&s, &Session::taxpayerSelected, this, &Principal::showSelectionFrame);
   connect(&s, &Session::refreshRequested, this, &Principal::RecebeDadosServer);
-  connect(&s, &Session::mainWindowReleased, this, [this] { setEnabled(true); });
+  connect(&s, &Session::mainWindowReleased, this, [this] {
+    setEnabled(true);
+    updateGuidance();
+  });
+  connect(&s, &Session::taxpayerChanged, this, &Principal::updateGuidance);
   connect(&s, &Session::changed, this, [this] { PathMDB_->setText(Session::current().lastDeclarationFile()); });
 }
 
@@ -234,9 +245,41 @@ void Principal::setSelectedTaxpayer(const QString& ie, const QString& razaoSocia
 
 void Principal::showTaxpayer() {
   const Session::Taxpayer& t = Session::current().taxpayer();
+  // Another company: its list comes with the refresh; none of the previous one's rows may stay under
+  // the new name meanwhile, nor if the refresh fails.
+  if (IESel_->text() != t.ie) {
+    grid_->setRowCount(1);
+    grid_->clearSelection();
+    tvwPessoa_->hide();
+    detApuracao_->hide();
+  }
   IESel_->setText(t.ie);
   RSSel_->setText(t.razaoSocial);
   lblChave_->setText(t.chave);
+}
+
+void Principal::showEvent(QShowEvent* e) {
+  FormBase<QMainWindow>::showEvent(e);
+  updateGuidance();
+}
+
+void Principal::updateGuidance() {
+  if (!Session::current().taxpayer().ie.isEmpty()) {
+    lblOrientacao_->hide();
+    return;
+  }
+  switch (ReadRegistryStage()) {
+    case RegistryStage::SemContador:
+      lblOrientacao_->setText(QStringLiteral("Cadastre o contador: Contribuinte › Contador (F6)"));
+      break;
+    case RegistryStage::SemContribuinte:
+      lblOrientacao_->setText(QStringLiteral("Cadastre uma empresa: Contribuinte › Novo (F2)"));
+      break;
+    case RegistryStage::Pronto:
+      lblOrientacao_->setText(QStringLiteral("Selecione a empresa: Contribuinte › Selecionar (F5)"));
+      break;
+  }
+  lblOrientacao_->show();
 }
 
 void Principal::showSelectionFrame() {

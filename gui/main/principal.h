@@ -44,7 +44,12 @@ class Principal : public FormBase<QMainWindow> {
   void GridTransmissoes_Click();
   void cmd_Impressao_Click();
 
+ protected:
+  void showEvent(QShowEvent* e) override;
+
  private:
+  // The line that tells a new user where to start, from what the registry holds.
+  void updateGuidance();
   void showTaxpayer();
   void showSelectionFrame();
   void buildGrid();
@@ -55,6 +60,7 @@ class Principal : public FormBase<QMainWindow> {
   QLabel* IESel_;
   QLabel* RSSel_;
   QLabel* lblChave_;
+  QLabel* lblOrientacao_;
   QLabel* PathMDB_;
   QPushButton* Command1_;
   QPushButton* Command3_;

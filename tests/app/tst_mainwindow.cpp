@@ -68,6 +68,7 @@ class TstMainWindow : public QObject {
   void exitThroughTheMenuInARunningProgram();
   void portugueseEverywhere();
   void formsAreTransientChildrenCentred();
+  void guidanceForANewUser();
 };
 
 void TstMainWindow::cleanup() {
@@ -453,6 +454,37 @@ void TstMainWindow::formsAreTransientChildrenCentred() {
     settle();
     p->setEnabled(true);
   }
+}
+
+void TstMainWindow::guidanceForANewUser() {
+  TestAppFolder app;
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  auto* hint = p->findChild<QLabel*>("lblOrientacao");
+  QVERIFY(hint && hint->isVisible());
+  QCOMPARE(hint->text(), QString("Cadastre o contador: Contribuinte › Contador (F6)"));
+  QVERIFY(!QFile::exists(app.file("diziz.db")));  // the hint reads nothing into being
+
+  addAccountant();
+  Session::current().releaseMainWindow();  // a registration window closing
+  QCOMPARE(hint->text(), QString("Cadastre uma empresa: Contribuinte › Novo (F2)"));
+
+  addTaxpayer("0623079040081", "0");
+  Session::current().releaseMainWindow();
+  QCOMPARE(hint->text(), QString("Selecione a empresa: Contribuinte › Selecionar (F5)"));
+
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  QVERIFY(hint->isHidden());
+  // Rows of one company never stand under another's name.
+  auto* grid = p->findChild<QTableWidget*>("GridTransmissoes");
+  grid->setRowCount(3);
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  QCOMPARE(grid->rowCount(), 3);
+  p->setSelectedTaxpayer("0623079040162", "Outra", "CH2");
+  QCOMPARE(grid->rowCount(), 1);
+  QCOMPARE(grid->item(0, 0)->text(), QString("Referência"));
+  Session::current().clearTaxpayer();
+  QVERIFY(hint->isVisible());
 }
 
 int main(int argc, char** argv) {
