@@ -57,13 +57,48 @@ void MaskedBox::focusInEvent(QFocusEvent* e) {
   });
 }
 
+void MaskedBox::setLongerMask(const QString& mask) {
+  shorterMask_ = inputMask();
+  longerMask_ = mask;
+}
+
+QString MaskedBox::typed() const {
+  QString out;
+  for (const QChar c : displayText())
+    if (c.isLetterOrNumber()) out += c;
+  return out;
+}
+
 void MaskedBox::keyPressEvent(QKeyEvent* e) {
   if (e == QKeySequence::Paste) {
     pasteText(QGuiApplication::clipboard()->text());
     e->accept();
     return;
   }
+  const QString key = e->text();
+  if (!longerMask_.isEmpty() && inputMask() == shorterMask_ && firstBlank() < 0 && !hasSelectedText() &&
+      key.size() == 1 && key[0].isDigit() && cursorPosition() >= displayText().size()) {
+    const QString digits = typed() + key;
+    setInputMask(longerMask_);
+    setText(digits);
+    end(false);
+    emit textEdited(displayText());
+    e->accept();
+    return;
+  }
   QLineEdit::keyPressEvent(e);
+}
+
+void MaskedBox::focusOutEvent(QFocusEvent* e) {
+  if (!longerMask_.isEmpty() && inputMask() == longerMask_) {
+    const QString digits = typed();
+    const int shortCapacity = int(shorterMask_.section(QLatin1Char(';'), 0, 0).count(QLatin1Char('9')));
+    if (digits.size() <= shortCapacity) {
+      setInputMask(shorterMask_);
+      setText(digits);
+    }
+  }
+  QLineEdit::focusOutEvent(e);
 }
 
 void MaskedBox::pasteText(const QString& text) {

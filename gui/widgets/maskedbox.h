@@ -13,6 +13,10 @@ class MaskedBox : public QLineEdit {
  public:
   MaskedBox(QWidget* parent, const QString& objectName, const QString& mask);
 
+  // A longer form of the mask (a mobile number's extra digit): typing into the full box moves to it,
+  // and leaving the box with no more than the short mask holds moves back.
+  void setLongerMask(const QString& mask);
+
   // Index of the first position not typed yet, or -1 when the box is full.
   int firstBlank() const;
   // What a paste does: the digits and letters of the text, from the first blank (or over the selection).
@@ -23,9 +27,13 @@ class MaskedBox : public QLineEdit {
   void mouseReleaseEvent(QMouseEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
 
  private:
   void keepCursorReachable();
+  QString typed() const;
+  QString shorterMask_;
+  QString longerMask_;
 };
 
 QLineEdit* NewMaskedBox(QWidget* parent, const QString& objectName, const QString& mask);

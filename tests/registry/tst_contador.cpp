@@ -96,7 +96,16 @@ class TstContador : public QObject {
   void serverDown();
   void localFailureKeepsTheStoredRow();
   void unreadableRegistryOnOpening();
+  void stateIsUpperCased();
 };
+
+void TstContador::stateIsUpperCased() {
+  FrmContador* f = open();
+  QLineEdit* uf = child(f, "txtUF");
+  uf->setFocus();
+  QTest::keyClicks(uf, "mg");
+  QCOMPARE(uf->text(), QString("MG"));
+}
 
 void TstContador::newWindow() {
   p->setEnabled(false);
@@ -223,7 +232,7 @@ void TstContador::eachStopOfOk_data() {
   QTest::newRow("cep partly") << QByteArray("txtCEP") << "3500000" << "Favor digitar o CEP corretamente";
   QTest::newRow("district") << QByteArray("txtBairro") << "  " << "Favor digitar o Bairro corretamente";
   QTest::newRow("city") << QByteArray("txtCidade") << "" << "Favor digitar a Cidade corretamente";
-  QTest::newRow("state") << QByteArray("txtUF") << "mg"
+  QTest::newRow("state") << QByteArray("txtUF") << "XX"
                          << "Favor digitar o UF corretamente.  Ex: SP, RJ, PR, MG (em maiúsculo)";
   // clang-format on
 }

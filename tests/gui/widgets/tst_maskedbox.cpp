@@ -48,6 +48,24 @@ class TstMaskedBox : public QObject {
     QCOMPARE(box->displayText(), shown);
   }
 
+  void telephoneTakesEightOrNineDigits() {
+    auto* phone = new MaskedBox(window.get(), "txtTelefone", Masks::kTelefone);
+    phone->setLongerMask(Masks::kCelular);
+    window->layout()->addWidget(phone);
+    phone->setFocus();
+    QTest::keyClicks(phone, "3134567800");
+    QCOMPARE(phone->displayText(), QString("(31) 3456-7800"));
+    // A ninth digit moves to the mobile form, keeping what was typed.
+    phone->clear();
+    QTest::keyClicks(phone, "31934567800");
+    QCOMPARE(phone->displayText(), QString("(31) 93456-7800"));
+    // Back to eight digits: leaving the box gives the landline form again.
+    QTest::keyClick(phone, Qt::Key_Backspace);
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(phone, &out);
+    QCOMPARE(phone->displayText(), QString("(31) 9345-6780"));
+  }
+
   void pasteFillsTheMask_data() {
     QTest::addColumn<QString>("clipboard");
     // clang-format off
