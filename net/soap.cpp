@@ -80,7 +80,6 @@ bool isTransportFailure(QNetworkReply::NetworkError e) {
 }
 }  // namespace
 
-int SoapInactivityTimeoutMs() { return g_timeoutMs; }
 void SetSoapInactivityTimeoutMs(int ms) { g_timeoutMs = ms > 0 ? ms : 60000; }
 QString LastSoapError() { return g_lastError; }
 

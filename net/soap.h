@@ -33,7 +33,6 @@ inline constexpr char kSoapPath[] = "/ovu/server/index_zide.php?wsdl";
 
 // How long an exchange may go without any progress before it counts as failed (default 60 s).
 // Tests shorten it to try the silent server.
-int SoapInactivityTimeoutMs();
 void SetSoapInactivityTimeoutMs(int ms);
 
 // Why the last SendSoapRequest failed (transport text, for logs and tests); empty after a success.

@@ -72,7 +72,6 @@ class Uploader : public QObject {
   // Size taken from the first progress event of the current send.
   qint64 totalEnvio() const { return totalEnvio_; }
   int percent() const { return percent_; }
-  QString sendSpeedText() const { return sendSpeedText_; }
   // txtRequest and txtResponse: the last request and every byte of the answer so far.
   const QByteArray& request() const { return request_; }
   const QByteArray& response() const { return response_; }

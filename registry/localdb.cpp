@@ -52,10 +52,25 @@ DbConnection::~DbConnection() {
   QSqlDatabase::removeDatabase(name_);
 }
 
-QList<QSqlRecord> DbConnection::query(const QString& sql) {
+namespace {
+// Runs a statement as it is, or prepared with its values bound to the '?' placeholders.
+void run(QSqlQuery& q, const QString& sql, const QVariantList& values) {
+  if (values.isEmpty()) {
+    if (!q.exec(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao executar o comando."));
+    return;
+  }
+  if (!q.prepare(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao preparar o comando."));
+  for (const QVariant& v : values) q.addBindValue(v);
+  if (!q.exec()) throwFrom(q.lastError(), QStringLiteral("Falha ao executar o comando."));
+}
+}  // namespace
+
+QList<QSqlRecord> DbConnection::query(const QString& sql) { return query(sql, {}); }
+
+QList<QSqlRecord> DbConnection::query(const QString& sql, const QVariantList& values) {
   QSqlQuery q(db_);
   q.setForwardOnly(true);
-  if (!q.exec(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao executar a consulta."));
+  run(q, sql, values);
   QList<QSqlRecord> rows;
   while (q.next()) rows.append(q.record());
   if (q.lastError().isValid()) throwFrom(q.lastError(), QStringLiteral("Falha ao ler a consulta."));
@@ -66,13 +81,7 @@ int DbConnection::exec(const QString& sql) { return exec(sql, {}); }
 
 int DbConnection::exec(const QString& sql, const QVariantList& values) {
   QSqlQuery q(db_);
-  if (values.isEmpty()) {
-    if (!q.exec(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao executar o comando."));
-  } else {
-    if (!q.prepare(sql)) throwFrom(q.lastError(), QStringLiteral("Falha ao preparar o comando."));
-    for (const QVariant& v : values) q.addBindValue(v);
-    if (!q.exec()) throwFrom(q.lastError(), QStringLiteral("Falha ao executar o comando."));
-  }
+  run(q, sql, values);
   return q.numRowsAffected();
 }
 

@@ -17,7 +17,8 @@ struct DbError : std::runtime_error {
       : std::runtime_error(desc.toStdString()), number(n), source(std::move(src)), description(std::move(desc)) {}
 };
 
-// Doubles apostrophes, for a value placed between single quotes in a statement.
+// Doubles apostrophes. Statements never need it (their values are bound); the accountant's values
+// travel to the server this way.
 QString SqlQuote(const QString& value);
 
 // One short-lived connection to an SQLite file, opened for one operation and closed with the object.
@@ -33,6 +34,8 @@ class DbConnection {
 
   // Runs a statement that returns rows; throws DbError on failure.
   QList<QSqlRecord> query(const QString& sql);
+  // Same with values bound to '?' placeholders.
+  QList<QSqlRecord> query(const QString& sql, const QVariantList& values);
   // Runs a statement with no rows; returns the number of rows it changed; throws DbError.
   int exec(const QString& sql);
   // Same with values bound to '?' placeholders.

@@ -7,8 +7,6 @@
 #include "validation/validators.h"
 
 namespace {
-QString quoted(const QString& v) { return QLatin1Char('\'') + SqlQuote(v) + QLatin1Char('\''); }
-
 QString strip(QString text, const QString& chars) {
   for (QChar c : chars) text.remove(c);
   return text;
@@ -48,16 +46,12 @@ QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
           {QStringLiteral("thisCont_email"), soapValue(d.email)}};
 }
 
-QString ContadorInsertSql(const ContadorDados& d) {
-  const QStringList values{d.cpfCnpj, d.crc,    d.razaoNome, d.endereco, d.numero, d.complemento,
-                           d.bairro,  d.cidade, d.estado,    d.telefone, d.cep,    d.email};
-  QStringList escaped;
-  for (const QString& v : values) escaped.append(SqlQuote(v));
-  return QStringLiteral(
-             "Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
-             "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
-             "cont_num_telefone, cont_num_cep, cont_email) values ('") +
-         escaped.join(QStringLiteral("','")) + QStringLiteral("')");
+void InserirContador(DbConnection& db, const ContadorDados& d) {
+  db.exec(QStringLiteral("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
+                         "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
+                         "cont_num_telefone, cont_num_cep, cont_email) values (?,?,?,?,?,?,?,?,?,?,?,?)"),
+          {d.cpfCnpj, d.crc, d.razaoNome, d.endereco, d.numero, d.complemento, d.bairro, d.cidade, d.estado, d.telefone,
+           d.cep, d.email});
 }
 
 QString ContadorDocumentoSaida(const QString& maskedText, bool cpf) {
@@ -129,36 +123,4 @@ QString ContribuinteCampoErro(const ContribuinteDados& d, bool update) {
   if (!MaskCompleto(d.cnae, 9)) return QStringLiteral("CNAE preenchido incorretamente");
   if (d.chave.isEmpty()) return QStringLiteral("Chave não informada");
   return QString();
-}
-
-QString ContribuinteCountSql(const QString& ie) {
-  return QStringLiteral("select count(0) as total from tblContribuinte where IE = ") + quoted(ie);
-}
-
-QString ContribuinteSelectSql(const QString& ie) {
-  return QStringLiteral("Select * from tblContribuinte where ie = ") + quoted(ie);
-}
-
-QString ContribuinteDeleteSql(const QString& ie) {
-  return QStringLiteral("Delete From tblContribuinte where ie = ") + quoted(ie);
-}
-
-namespace {
-// Yes/no as the table keeps it: true is -1.
-QString simNao(bool v) { return v ? QStringLiteral("-1") : QStringLiteral("0"); }
-}  // namespace
-
-QString ContribuinteInsertSql(const ContribuinteDados& d) {
-  return QStringLiteral("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values (") +
-         quoted(d.ie) + QLatin1Char(',') + quoted(d.razaoSocial) + QLatin1Char(',') + quoted(d.cnpj) +
-         QLatin1Char(',') + quoted(d.cnae) + QLatin1Char(',') + quoted(d.chave) + QLatin1Char(',') + quoted(d.ccm) +
-         QLatin1Char(',') + simNao(d.optanteSimples) + QLatin1Char(')');
-}
-
-QString ContribuinteUpdateSql(const ContribuinteDados& d) {
-  return QStringLiteral("Update tblContribuinte set RazaoSocial = ") + quoted(d.razaoSocial) +
-         QStringLiteral(",Cnpj = ") + quoted(d.cnpj) + QStringLiteral(",Cnae = ") + quoted(d.cnae) +
-         QStringLiteral(",Chave = ") + quoted(d.chave) + QStringLiteral(",CCM = ") + quoted(d.ccm) +
-         QStringLiteral(",OptanteSimples = ") + simNao(d.optanteSimples) + QStringLiteral(" where IE = ") +
-         quoted(d.ie);
 }

@@ -5,6 +5,8 @@
 
 #include "net/soap.h"
 
+class DbConnection;
+
 // The checks and statements of the accountant and taxpayer windows, without the windows.
 // Values are the texts the controls show; masked boxes give punctuation and the "_" prompts.
 
@@ -42,8 +44,8 @@ struct ContadorDados {
 // The twelve parameters of "Transferencia.contador", in order, apostrophes doubled; "&", "<" and ">"
 // as XML entities, so the server reads them as typed.
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d);
-// The insert of the accountant row, every value quoted.
-QString ContadorInsertSql(const ContadorDados& d);
+// Inserts the accountant row, the values bound.
+void InserirContador(DbConnection& db, const ContadorDados& d);
 // Leaving the document box: the message for erroMsg, empty when the document passes.
 QString ContadorDocumentoSaida(const QString& maskedText, bool cpf);
 // The document check of OK: like the leave check, and the document must also be complete.
@@ -78,11 +80,3 @@ struct ContribuinteDados {
 // Steps 2 to 6 of OK in the creation (update=false) and update windows: the text of the first
 // failing check, or empty. The IE check-digit test runs only in the update window.
 QString ContribuinteCampoErro(const ContribuinteDados& d, bool update);
-
-QString ContribuinteCountSql(const QString& ie);
-QString ContribuinteSelectSql(const QString& ie);
-QString ContribuinteDeleteSql(const QString& ie);
-QString ContribuinteInsertSql(const ContribuinteDados& d);
-// Writes every field the window shows, keyed by the IE.
-QString ContribuinteUpdateSql(const ContribuinteDados& d);
-inline const QString kContribuinteListSql = QStringLiteral("Select * From tblContribuinte");

@@ -4,8 +4,9 @@
 # findings (tests/fuzz/regression/<target>/). Stops at the first finding, which it leaves in
 # build-fuzz/fuzz-findings/<target>/.
 #
-#   scripts/fuzz.sh                        every target, 100000 inputs each, 20000 for the three
-#                                          that write files (what CI runs, about two minutes)
+#   scripts/fuzz.sh                        every target, 100000 inputs each, 20000 for the four
+#                                          that write files, 3000 declaration files for
+#                                          fuzz_odsreader (what CI runs, about three minutes)
 #   scripts/fuzz.sh -r 0                   only replay the seeds and past findings
 #   scripts/fuzz.sh -t 3600 fuzz_soap      a longer run: one hour of one target
 #   scripts/fuzz.sh -r 500000 -j 2         more inputs, two targets at a time
@@ -58,7 +59,9 @@ run_one() {
   [ "$seconds" -gt 0 ] && limit=(-max_total_time="$seconds")
   # Each input of these goes through files and a database: fewer of them in the same time.
   if [ "$runs_given" = 0 ] && [ "$seconds" -eq 0 ]; then
-    case $t in fuzz_importacao | fuzz_intake | fuzz_certificado) n_runs=20000 ;; esac
+    case $t in fuzz_importacao | fuzz_intake | fuzz_certificado | fuzz_jetwriter) n_runs=20000 ;; esac
+    # Each input is a whole declaration file of about a megabyte.
+    case $t in fuzz_odsreader) n_runs=3000 ;; esac
   fi
   local t0 t1
   t0=$(date +%s%N)

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the program and the tests need (only what is missing).
+# Installs the Debian 12 packages the build, the program, the tests and the package need (only what is
+# missing). Only this step needs root rights: run as an ordinary user it asks for them through sudo;
+# everything else (building, testing, running) is done as the user who called it.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config
       qt6-base-dev libqt6sql6-sqlite qt6-translations-l10n fonts-dejavu-core
@@ -7,13 +9,36 @@ pkgs=(cmake g++ make pkg-config
       mdbtools libmdb3 mdbtools-dev
       libssl-dev openssl sqlite3 libsqlite3-dev curl
       xvfb xauth x11-utils imagemagick
-      clang clang-format libclang-rt-14-dev llvm valgrind)
+      clang clang-format libclang-rt-14-dev llvm
+      dpkg-dev lintian librsvg2-bin appstream valgrind)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  as_root=()
+  if [ "$(id -u)" != 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "install-deps.sh: faltam pacotes (${missing[*]}) e não há sudo: rode este script como root." >&2
+      exit 1
+    fi
+    as_root=(sudo)
+  fi
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Node runs the independent Access reader of the tests (npm mdb-reader). Debian's npm conflicts
+# with a node installed another way, so each is installed only when its command is missing.
+node_pkgs=()
+command -v node >/dev/null 2>&1 || node_pkgs+=(nodejs)
+command -v npm >/dev/null 2>&1 || node_pkgs+=(npm)
+if [ ${#node_pkgs[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  apt-get install -y --no-install-recommends "${node_pkgs[@]}"
+fi
+mdbreader="$(cd "$(dirname "$0")/.." && pwd)/tests/support/mdbreader"
+if [ ! -d "$mdbreader/node_modules/mdb-reader" ]; then
+  npm install --prefix "$mdbreader" --no-audit --no-fund
 fi

@@ -4,6 +4,8 @@
 # is demo/ beside build/, or ZIDE_DEMO; the build folder is build/, or ZIDE_BUILD.
 # Demonstration files are made only when missing: the accountant and companies a user registered in
 # demo/diziz.db, and what the sandbox recorded, survive every restart.
+# Root rights are used only to install missing packages (through sudo when called by an ordinary user);
+# the build, the sandbox and the program run as the caller.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

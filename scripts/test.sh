@@ -5,6 +5,8 @@
 #   2. the same suite built with ASan+UBSan                 (build-asan/, scripts/sanitize.sh)
 #   3. every fuzz target for a fixed number of inputs       (build-fuzz/, scripts/fuzz.sh)
 # and says how long each step took. ZIDE_CI_STEPS picks steps (default "0 1 2 3").
+# Root rights are used only to install missing packages (through sudo when called by an ordinary user);
+# the builds and the tests run as the caller, the same for root and for anyone else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

@@ -24,7 +24,7 @@ QStringList Intake::tables() { return kTableList.split(QLatin1Char(',')); }
 
 Intake::Settings Intake::defaultSettings() {
   Settings s;
-  s.tool = AppFolder::shipped(QStringLiteral("fbexport"));
+  s.tool = AppFolder::helper(QStringLiteral("fbexport"));
   s.templatePath = AppFolder::shipped(QStringLiteral("zide_limpo.db"));
   s.workDb = AppFolder::file(QStringLiteral("zide.db"));
   s.tempDir = AppFolder::file(QStringLiteral("temp"));
@@ -58,6 +58,9 @@ void Intake::cancel() {
 void Intake::dropCopy() {
   if (!copy_.isEmpty()) QFile::remove(copy_);
   copy_.clear();
+  // Exports of a run that failed or was abandoned go too.
+  if (!gdb_.isEmpty())
+    for (const QString& t : settings_.tables) QFile::remove(exportFile(settings_.tempDir, t));
 }
 
 void Intake::start(const QString& gdbPath) {
@@ -91,7 +94,8 @@ void Intake::start(const QString& gdbPath) {
              .arg(QDir::toNativeSeparators(s.workDb)));
     return;
   }
-  QFile::setPermissions(s.workDb, QFile::permissions(s.workDb) | QFileDevice::WriteOwner);
+  // A copy keeps the template's mode; the working database holds the user's data and is his alone.
+  QFile::setPermissions(s.workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   try {
     db_ = std::make_unique<DbConnection>(s.workDb);
     db_->query(QStringLiteral("select count(*) from sqlite_master"));  // a copy that is no database fails here
@@ -109,7 +113,7 @@ void Intake::start(const QString& gdbPath) {
   const QString copy = s.tempDir + QStringLiteral("/declaracao.gdb");
   QFile::remove(copy);
   if (QFile::copy(gdb_, copy)) {
-    QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::WriteOwner);
+    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     copy_ = copy;
     gdb_ = copy;
   }
@@ -200,6 +204,8 @@ void Intake::loadNext() {
   const QString table = settings_.tables.at(nextLoad_++);
   emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
   loadTable(*db_, table, exportFile(settings_.tempDir, table), outcome_);
+  // The export holds the declaration's data in plain text: it stays no longer than needed.
+  QFile::remove(exportFile(settings_.tempDir, table));
   emit advanced();
   const quint64 gen = generation_;
   // Between tables the window gets its events.

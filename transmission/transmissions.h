@@ -60,20 +60,3 @@ struct Details {
 std::optional<Details> ParseDetails(const QString& xml, QString* error);
 
 }  // namespace Transmissions
-
-namespace Transmissions {
-
-// The refresh without windows (the command line): one Transferencia.ver2 request.
-struct Snapshot {
-  enum Status { Ok, KeyRejected, AccessRefused, Unavailable };
-  Status status = Unavailable;
-  QString message;  // the windows' message for a status other than Ok
-  QDateTime serverDate;
-  QString anoTrabalho;
-  QString newestVersion;
-  bool current = false;
-  QList<Row> rows;
-};
-Snapshot Fetch(const QString& ie, const QString& chave);
-
-}  // namespace Transmissions

@@ -15,8 +15,8 @@
 #include "registry/localdb.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/testcerts.h"
 #include "support/testenv.h"
-#include "testcerts.h"
 
 namespace {
 double ms(const QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }

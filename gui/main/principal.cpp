@@ -2,6 +2,7 @@
 
 #include "base/settings.h"
 #include "net/soap.h"
+#include "transmission/refresh.h"
 #include "transmission/transmissions.h"
 
 #include <QApplication>
@@ -19,15 +20,20 @@
 
 #include "base/constants.h"
 #include "gui/main/frmsobre.h"
+#include "gui/registry/frmatualizarcontribuinte.h"
 #include "gui/registry/frmcontador.h"
-#include "gui/registry/taxpayerforms.h"
+#include "gui/registry/frmcriacontribuinte.h"
+#include "gui/registry/frmexclusaocontribuinte.h"
+#include "gui/registry/frmselecionacontribuinte.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
 #include "gui/widgets/errorreportbox.h"
+#include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
 #include "registry/localdb.h"
 #include "registry/registrystage.h"
 #include "registry/session.h"
+#include "registry/taxpayerstore.h"
 
 namespace {
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
@@ -35,7 +41,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
   l->setObjectName(QString::fromLatin1(name));
   return l;
 }
-constexpr int kTwipsPerPixel = 15;
 }  // namespace
 
 Principal::Principal() {
@@ -160,36 +165,12 @@ Principal::Principal() {
 }
 
 void Principal::buildGrid() {
-  struct Col {
-    const char* header;
-    int twips;
-    Qt::Alignment align;
-  };
-  static const Col cols[] = {{"Referência", 1500, Qt::AlignCenter},
-                             {"Data de Processamento", 2500, Qt::AlignCenter},
-                             {"Protocolo", 1700, Qt::AlignCenter},
-                             {"Status", 0, Qt::AlignLeft | Qt::AlignVCenter},
-                             {"Valor Adicionado", 0, Qt::AlignRight | Qt::AlignVCenter}};
-  // Row 0 is the grid's fixed header row; transmissions occupy rows 1 and up.
-  grid_->setColumnCount(5);
-  grid_->setRowCount(1);
-  grid_->horizontalHeader()->hide();
-  grid_->verticalHeader()->hide();
-  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  grid_->setSelectionMode(QAbstractItemView::SingleSelection);
-  for (int c = 0; c < 5; ++c) {
-    auto* item = new QTableWidgetItem(QString::fromUtf8(cols[c].header));
-    item->setTextAlignment(Qt::AlignCenter);
-    item->setBackground(palette().button());
-    QFont f = item->font();
-    f.setBold(true);
-    item->setFont(f);
-    grid_->setItem(0, c, item);
-    grid_->setProperty(("align" + QByteArray::number(c)).constData(), int(cols[c].align));
-    if (cols[c].twips == 0) grid_->setColumnHidden(c, true);
-    else grid_->setColumnWidth(c, cols[c].twips / kTwipsPerPixel);
-  }
+  // Status and added value travel with each row but are not shown.
+  SetUpGrid(grid_, {{QStringLiteral("Referência"), 1500, Qt::AlignCenter},
+                    {QStringLiteral("Data de Processamento"), 2500, Qt::AlignCenter},
+                    {QStringLiteral("Protocolo"), 1700, Qt::AlignCenter},
+                    {QStringLiteral("Status"), 0, Qt::AlignLeft | Qt::AlignVCenter},
+                    {QStringLiteral("Valor Adicionado"), 0, Qt::AlignRight | Qt::AlignVCenter}});
 }
 
 void Principal::buildMenus() {
@@ -302,16 +283,14 @@ void Principal::Command1_Click() {
       return;
     }
     Session::current().setAccountantDocument(contador.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
-    const auto rows = db.query(QStringLiteral("SELECT * FROM  tblContribuinte WHERE IE = '") + SqlQuote(selectedIE()) +
-                               QLatin1Char('\''));
+    const std::optional<TaxpayerStore::Regime> regime = TaxpayerStore::regime(db, selectedIE());
     MsgBox(this, QStringLiteral("O Certificado que será solicitado durante a transmissão é do contador responsável"),
            QMessageBox::Information, QStringLiteral("Informação"));
-    if (rows.isEmpty())
+    if (!regime)
       throw DbError(3021, QStringLiteral("tblContribuinte"),
                     QStringLiteral("O contribuinte selecionado não está cadastrado neste computador."));
-    const QVariant simples = rows.first().value(QStringLiteral("OptanteSimples"));
-    Session::current().setSimples(simples.isNull() || simples.toInt() != 0);
-    if (!simples.isNull() && simples.toInt() == 0) {
+    Session::current().setSimples(*regime != TaxpayerStore::Regime::DebitoCredito);
+    if (*regime == TaxpayerStore::Regime::DebitoCredito) {
       setEnabled(false);
       chosen = Forms::get<FrmUpload>();
     } else {
@@ -378,81 +357,55 @@ QPixmap Principal::brasao(int height) {
 // Refresh, transmission list and receipts.
 
 namespace {
-const QString kServerDownNoAccent = QStringLiteral("O Servidor está indisponivel, tente novamente mais tarde.");
 const QString kServerDown = QStringLiteral("O Servidor está indisponível, tente novamente mais tarde.");
 }  // namespace
 
-bool Principal::fillGrid(const QString& XMLConteudo) {
-  if (Transmissions::IsInvalidKey(XMLConteudo)) {
-    MsgBox(this, QStringLiteral("Chave inválida"), QMessageBox::Critical, kMsgTitle);
-    Command1_->setEnabled(false);
-    return true;
+void Principal::present(const Refresh::Result& r) {
+  if (r.rows) {
+    Command1_->setEnabled(true);
+    grid_->setUpdatesEnabled(false);
+    grid_->setRowCount(1 + r.rows->size());
+    int at = 1;
+    for (const Transmissions::Row& row : *r.rows)
+      SetGridRow(grid_, at++, {row.referencia, row.data, row.protocolo, row.status, row.adicionado});
+    grid_->setUpdatesEnabled(true);
   }
-  Command1_->setEnabled(true);
-  grid_->setRowCount(1);
-  const auto rows = Transmissions::ParseList(XMLConteudo);
-  if (Transmissions::IsAccessRefused(XMLConteudo)) {
-    MsgBox(this, QStringLiteral("Acesso não autorizado"), QMessageBox::Information, kMsgTitle);
-    return true;
+  // An invalid key keeps the list and disables transmitting.
+  for (const Refresh::Notice& n : r.notices)
+    if (n.kind == Refresh::Status::InvalidKey) Command1_->setEnabled(false);
+  for (const Refresh::Notice& n : r.notices) {
+    const QMessageBox::Icon icon = n.kind == Refresh::Status::InvalidKey ? QMessageBox::Critical
+                                   : n.kind == Refresh::Status::Refused  ? QMessageBox::Information
+                                                                         : QMessageBox::NoIcon;
+    MsgBox(this, n.text, icon, kMsgTitle);
   }
-  if (!rows) return false;
-  grid_->setUpdatesEnabled(false);
-  grid_->setRowCount(1 + rows->size());
-  int r = 1;
-  for (const Transmissions::Row& row : *rows) {
-    const QString cells[5] = {row.referencia, row.data, row.protocolo, row.status, row.adicionado};
-    for (int c = 0; c < 5; ++c) {
-      auto* item = new QTableWidgetItem(cells[c]);
-      item->setTextAlignment(Qt::Alignment(grid_->property(("align" + QByteArray::number(c)).constData()).toInt()));
-      grid_->setItem(r, c, item);
-    }
-    ++r;
-  }
-  grid_->setUpdatesEnabled(true);
-  return true;
 }
 
-void Principal::PopulaGridTransmissoes(const QString& XMLConteudo) {
-  if (!fillGrid(XMLConteudo)) MsgBox(this, kServerDownNoAccent, QMessageBox::NoIcon, kMsgTitle);
-}
+void Principal::PopulaGridTransmissoes(const QString& XMLConteudo) { present(Refresh::ReadList(XMLConteudo)); }
 
 void Principal::RecebeDadosServer() {
-  // The version file is read before the request, as the installed program knows its own version.
-  const std::optional<QString> version = Transmissions::ReadVersionFile();
-  auto fail = [this] { MsgBox(this, kServerDownNoAccent, QMessageBox::NoIcon, kMsgTitle); };
-
-  QString raw;
-  if (!SendSoapRequest(QStringLiteral("Transferencia.ver2"),
-                       {{QStringLiteral("strNome"), selectedIE()},
-                        {QStringLiteral("strDiretorioDestino"), QStringLiteral("vbs")},
-                        {QStringLiteral("Chave"), selectedChave()}},
-                       &raw))
-    return fail();
-  QString result;
-  if (!GetResult(raw, QStringLiteral("return"), &result)) return fail();
-  if (!fillGrid(result)) return fail();
-
-  if (!Transmissions::IsAccessRefused(raw)) {
-    const Transmissions::ServerFields f = Transmissions::FieldsOf(result);
-    const auto date = Transmissions::ParseServerDate(f.date);
-    if (!date) return fail();
-    Session::current().setServerDate(*date);
-    Session::current().setWorkingYear(f.year);
-    if (Transmissions::IsCurrent(raw, version)) {
-      lblAtualizado_->show();
-      lblnovaatualizacao_->hide();
-    } else {
-      lblAtualizado_->hide();
-      lblnovaatualizacao_->setText(QStringLiteral("Nova atualização disponível para download - versão ") + f.version);
-      lblnovaatualizacao_->show();
-    }
-    tvwPessoa_->hide();
-    detApuracao_->hide();
-  } else {
+  const Refresh::Result r = Refresh::Fetch(selectedIE(), selectedChave());
+  present(r);
+  if (r.clearSelection) {
     Session::current().clearTaxpayer();
     frmImportacao_->hide();
     Command1_->hide();
+    return;
   }
+  if (!r.serverRead) return;
+  Session::current().setServerDate(r.serverDate);
+  Session::current().setWorkingYear(r.anoTrabalho);
+  if (r.current) {
+    lblAtualizado_->show();
+    lblnovaatualizacao_->hide();
+  } else {
+    lblAtualizado_->hide();
+    lblnovaatualizacao_->setText(QStringLiteral("Nova atualização disponível para download - versão ") +
+                                 r.newestVersion);
+    lblnovaatualizacao_->show();
+  }
+  tvwPessoa_->hide();
+  detApuracao_->hide();
 }
 
 void Principal::RecebeDadosProtocolo() {

@@ -4,6 +4,7 @@
 #include <QPixmap>
 
 #include "gui/widgets/forms.h"
+#include "transmission/refresh.h"
 
 class QLabel;
 class QPushButton;
@@ -53,8 +54,8 @@ class Principal : public FormBase<QMainWindow> {
   void showTaxpayer();
   void showSelectionFrame();
   void buildGrid();
-  // Refills the list; false when the text is not a readable list (the refresh's failure).
-  bool fillGrid(const QString& XMLConteudo);
+  // Shows a refresh's list and message.
+  void present(const Refresh::Result& r);
   void buildMenus();
 
   QLabel* IESel_;

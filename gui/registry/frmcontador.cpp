@@ -241,7 +241,7 @@ void FrmContador::btnOK_Click() {
       db.db().transaction();
       try {
         db.exec(QStringLiteral("delete from tblContador"));
-        db.exec(ContadorInsertSql(d));
+        InserirContador(db, d);
       } catch (...) {
         db.db().rollback();
         throw;

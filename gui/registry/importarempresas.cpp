@@ -15,19 +15,14 @@
 #include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
 #include "registry/certificates.h"
+#include "registry/companyimport.h"
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
-#include "validation/validators.h"
 
 namespace {
-constexpr int kTwipsPerPixel = 15;
 
 const QString kArquivoInvalido =
     QStringLiteral("Erro: Arquivo inválido, você deve selecionar um arquivo conforme o manual indicar");
-
-QString linhaNaoImportada(const EmpresaNovaGIA& e, const QString& motivo) {
-  return e.razaoSocial.trimmed() + QStringLiteral(" (Inscrição Estadual: ") + e.ie + QStringLiteral("): ") + motivo;
-}
 }  // namespace
 
 ImportarEmpresas::ImportarEmpresas() {
@@ -117,7 +112,7 @@ void ImportarEmpresas::Command3_Click() {
   g->setHorizontalHeaderLabels(
       {QStringLiteral("IE"), QStringLiteral("CNPJ"), QStringLiteral("CNAE"), QStringLiteral("Razão Social")});
   const int widths[] = {1500, 1800, 1200, 5000};
-  for (int c = 0; c < 4; ++c) g->setColumnWidth(c, widths[c] / kTwipsPerPixel);
+  for (int c = 0; c < 4; ++c) g->setColumnWidth(c, TwipsToPixels(widths[c]));
   g->setRowCount(static_cast<int>(empresas.size()));
 
   bool inconsistente = false;
@@ -163,61 +158,22 @@ void ImportarEmpresas::Command1_Click() {
   if (!c) return;
   if (c->temCdp) certificado.ObterUrlsCDP(this, c->der);
 
-  // Every company that did not come in, and why, for the closing summary: a failed request or
-  // insert must not lose a company silently.
-  QStringList naoImportadas;
-  for (const EmpresaNovaGIA& e : empresas) {
-    QString reply;
-    if (!PedirChave(e.ie, e.cnpj, &reply)) {
-      naoImportadas << linhaNaoImportada(e, QStringLiteral("o servidor não respondeu"));
-      continue;
-    }
-    const RespostaChave r = InterpretarRespostaChave(reply);
-    if (r.naoAutorizado) {
-      MsgBox(this,
-             QStringLiteral("Não é possível cadastrar a empresa: \r\n\r\n") + e.razaoSocial +
-                 QStringLiteral("\r\nInscrição Estadual: ") + e.ie +
-                 QStringLiteral("\r\n\r\nEmpresa não está cadastrada nos servidores da Prefeitura.\r\n"
-                                "Se a empresa pertencer ao Muncípio, por favor, nos informe imediatamente."),
-             QMessageBox::Critical, kMsgTitle);
-      naoImportadas << linhaNaoImportada(e, QStringLiteral("não cadastrada nos servidores da Prefeitura"));
-      continue;
-    }
-    if (!r.momento) {
-      naoImportadas << linhaNaoImportada(e, QStringLiteral("resposta do servidor sem data"));
-      continue;
-    }
-    if (!DentroDaValidade(*c, *r.momento)) {
-      MsgBox(this, QStringLiteral("Certificado expirado, contate seu fornecedor"));
-      if (!naoImportadas.isEmpty())
-        MsgBox(this, QStringLiteral("Empresas não importadas:\r\n") + naoImportadas.join(QStringLiteral("\r\n")),
-               QMessageBox::Information, kMsgTitle);
-      return;
-    }
-    try {
-      if (!db->query(QStringLiteral("select * from tblContribuinte where IE = '") + SqlQuote(e.ie) +
-                     QStringLiteral("'"))
-               .isEmpty()) {
-        MsgBox(this,
-               QStringLiteral("Empresa já cadastrada anteriormente: \r\n\r\n") + e.razaoSocial +
-                   QStringLiteral("\r\nInscrição Estadual: ") + e.ie +
-                   QStringLiteral("\r\n\r\nA empresa não será cadastrada, para não gerar duplicidade"),
-               QMessageBox::Critical, kMsgTitle);
-        naoImportadas << linhaNaoImportada(e, QStringLiteral("já cadastrada"));
-        continue;
-      }
-      // Every value quoted: an apostrophe in any column of the file must not break the statement.
-      db->exec(QStringLiteral("insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave) values ('") +
-               SqlQuote(e.ie) + QStringLiteral("','") + SqlQuote(e.razaoSocial) + QStringLiteral("','") +
-               SqlQuote(e.cnpj) + QStringLiteral("','") + SqlQuote(e.cnae) + QStringLiteral("','") + SqlQuote(r.chave) +
-               QStringLiteral("')"));
-    } catch (const DbError& err) { naoImportadas << linhaNaoImportada(e, err.description); }
-  }
+  const CompanyImport::Relatorio rel = CompanyImport::Importar(empresas, *c, *db);
   db.reset();
-
-  QString texto = QStringLiteral("Importação Concluída");
-  if (!naoImportadas.isEmpty())
-    texto += QStringLiteral("\r\n\r\nEmpresas não importadas:\r\n") + naoImportadas.join(QStringLiteral("\r\n"));
-  MsgBox(this, texto, QMessageBox::Information, kMsgTitle);
+  for (const CompanyImport::Linha& linha : rel.linhas) {
+    if (linha.desfecho == CompanyImport::Desfecho::CertificadoExpirado) break;
+    const QString texto = CompanyImport::Mensagem(linha);
+    if (!texto.isEmpty()) MsgBox(this, texto, QMessageBox::Critical, kMsgTitle);
+  }
+  if (rel.interrompida()) {
+    // The companies already stored stay; the window stays open for another certificate.
+    MsgBox(this, CompanyImport::Mensagem(rel.linhas.last()));
+    const QStringList falhas = rel.naoImportadas();
+    if (!falhas.isEmpty())
+      MsgBox(this, QStringLiteral("Empresas não importadas:\r\n") + falhas.join(QStringLiteral("\r\n")),
+             QMessageBox::Information, kMsgTitle);
+    return;
+  }
+  MsgBox(this, CompanyImport::Resumo(rel), QMessageBox::Information, kMsgTitle);
   close();
 }

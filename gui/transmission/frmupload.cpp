@@ -22,7 +22,6 @@
 #include "registry/session.h"
 
 namespace {
-constexpr int kTwipsPerPixel = 15;
 constexpr int kProgressStep = 2;  // 100 / 47, rounded half to even
 const QString kRegime = QStringLiteral("Débito e Crédito");
 
@@ -31,7 +30,7 @@ const QString kRegime = QStringLiteral("Débito e Crédito");
 FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   setObjectName(QStringLiteral("frmUpload"));
   setWindowTitle(QStringLiteral("Selecione o arquivo GDB para Entrega  - Prefeitura Municipal de Tavarel"));
-  resize(12390 / kTwipsPerPixel, 5385 / kTwipsPerPixel);
+  resize(TwipsToPixels(12390), TwipsToPixels(5385));
 
   Label1_ = makeLabel(this, "Label1", QStringLiteral("Transmissão de Declaração - ZIDE - Débito e Crédito"));
   makeHeading(Label1_);
@@ -99,38 +98,13 @@ void FrmUpload::Form_Load() {
 }
 
 void FrmUpload::buildGrid() {
-  struct Col {
-    const char* header;
-    int twips;
-    Qt::Alignment align;
-  };
-  static const Col cols[] = {{"ID", 1, Qt::AlignLeft | Qt::AlignVCenter},
-                             {"Referência", 2000, Qt::AlignLeft | Qt::AlignVCenter},
-                             {"Regime tributário", 1600, Qt::AlignCenter},
-                             {"Tipo", 1400, Qt::AlignLeft | Qt::AlignVCenter}};
-  // Row 0 is the grid's fixed header row; references occupy rows 1 and up.
-  GridRefencias_->setColumnCount(4);
-  GridRefencias_->setRowCount(1);
-  GridRefencias_->horizontalHeader()->hide();
-  GridRefencias_->verticalHeader()->hide();
-  GridRefencias_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  GridRefencias_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  GridRefencias_->setSelectionMode(QAbstractItemView::ContiguousSelection);
-  GridRefencias_->setWordWrap(false);
-  for (int c = 0; c < 4; ++c) {
-    auto* item = new QTableWidgetItem(QString::fromUtf8(cols[c].header));
-    item->setTextAlignment(Qt::AlignCenter);
-    item->setFlags(Qt::ItemIsEnabled);
-    item->setBackground(palette().button());
-    QFont f = item->font();
-    f.setBold(true);
-    item->setFont(f);
-    GridRefencias_->setItem(0, c, item);
-    GridRefencias_->setProperty(("align" + QByteArray::number(c)).constData(), int(cols[c].align));
-    // A column one twip wide is no column at all on screen.
-    if (cols[c].twips < kTwipsPerPixel) GridRefencias_->setColumnHidden(c, true);
-    else GridRefencias_->setColumnWidth(c, cols[c].twips / kTwipsPerPixel);
-  }
+  // The ID column is one twip wide: no column at all on screen.
+  SetUpGrid(GridRefencias_,
+            {{QStringLiteral("ID"), 1},
+             {QStringLiteral("Referência"), 2000},
+             {QStringLiteral("Regime tributário"), 1600, Qt::AlignCenter},
+             {QStringLiteral("Tipo"), 1400}},
+            QAbstractItemView::ContiguousSelection);
 }
 
 // Choosing the file and converting it.
@@ -205,8 +179,8 @@ void FrmUpload::Command1_Click() {
   try {
     DbConnection db(intake_->settings().workDb);
     rows = db.query(QStringLiteral("select D.* from TAB03002 C inner join TAB03003 D on D.ID_03002 = C.ID_03002 "
-                                   "WHERE C.IE = '") +
-                    SqlQuote(ie) + QLatin1Char('\''));
+                                   "WHERE C.IE = ?"),
+                    {ie});
   } catch (const DbError& e) {
     ErrorReport::show(this, e);
     cmdUpload_->setEnabled(false);
@@ -231,14 +205,8 @@ void FrmUpload::Command1_Click() {
     // Any value other than N or S repeats the row above.
     if (substitui == QLatin1String("N")) tipo = QStringLiteral("Normal");
     else if (substitui == QLatin1String("S")) tipo = QStringLiteral("Substitutiva");
-    const QString cells[4] = {r.value(QStringLiteral("ID_03003")).toString(), inicio + QStringLiteral(" a ") + fim,
-                              kRegime, tipo};
-    for (int c = 0; c < 4; ++c) {
-      auto* item = new QTableWidgetItem(cells[c]);
-      item->setTextAlignment(
-          Qt::Alignment(GridRefencias_->property(("align" + QByteArray::number(c)).constData()).toInt()));
-      GridRefencias_->setItem(row, c, item);
-    }
+    SetGridRow(GridRefencias_, row,
+               {r.value(QStringLiteral("ID_03003")).toString(), inicio + QStringLiteral(" a ") + fim, kRegime, tipo});
   }
   WidenToContents(GridRefencias_, 1, 3);
   GridRefencias_->setCurrentCell(1, 1);

@@ -13,20 +13,16 @@
 #include <QVBoxLayout>
 
 #include "base/cp1252.h"
+#include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
 #include "registry/session.h"
 #include "transmission/simplesanswer.h"
-
-namespace {
-constexpr int kTwipsPerPixel = 15;
-
-}  // namespace
 
 FrmUploadSimples::FrmUploadSimples() {
   setObjectName(QStringLiteral("frmUploadSimples"));
   setWindowTitle(
       QStringLiteral("Selecione o arquivo PDF - Declaração - SIMPLES NACIONAL - Prefeitura Municipal de Tavarel"));
-  resize(12330 / kTwipsPerPixel, 5385 / kTwipsPerPixel);
+  resize(TwipsToPixels(12330), TwipsToPixels(5385));
 
   Label1_ = makeLabel(this, "Label1", QStringLiteral("Transmissão de Declaração - Simples Nacional"));
   makeHeading(Label1_);

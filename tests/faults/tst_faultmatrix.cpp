@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,25 +18,26 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "base/appfolder.h"
 #include "base/settings.h"
 #include "gui/main/principal.h"
 #include "gui/registry/certificatedialog.h"
 #include "gui/registry/frmcontador.h"
+#include "gui/registry/frmcriacontribuinte.h"
 #include "gui/registry/importarempresas.h"
-#include "gui/registry/taxpayerforms.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
-#include "intake/intakesupport.h"
 #include "net/soap.h"
 #include "registry/certificates.h"
-#include "registry/formdriver.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/cannedserver.h"
+#include "support/formdriver.h"
+#include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/testcerts.h"
 #include "support/testenv.h"
-#include "testcerts.h"
 #include "transmission/intake.h"
 
 // The fault matrix: each row provokes one fault of the server or of a file on the user's disk,
@@ -728,9 +730,13 @@ void TstFaultMatrix::declarationIntakeFaults() {
            "nothing may be installed beside the test");
   detail.replace(QLatin1String("%BIN%"), bin);
 
-  // The installation: the template and the export tool, or what stands in for the tool.
+  // The installation: the template and the export tool, or what stands in for the tool. Helpers run
+  // only from the program's own installation, so the tool goes into a stand-in for it.
   const QString realTool = builtProgram(QStringLiteral("fbexport"));
-  const QString tool = app_->file(QStringLiteral("fbexport"));
+  QTemporaryDir installation;
+  const QString tool = installation.filePath(QStringLiteral("fbexport"));
+  if (fault != QLatin1String("ferramenta")) AppFolder::setHelperFolderForTests(installation.path());
+  auto restore = qScopeGuard([] { AppFolder::setHelperFolderForTests(QString()); });
   const QString pidFile = app_->file(QStringLiteral("fbexport.pid"));
   if (fault != QLatin1String("modelo"))
     QVERIFY(QFile::copy(builtProgram(QStringLiteral("zide_limpo.db")), app_->file(QStringLiteral("zide_limpo.db"))));

@@ -2,6 +2,7 @@
 
 #include "registry/localdb.h"
 #include "registry/registrylogic.h"
+#include "registry/taxpayerstore.h"
 #include "support/testenv.h"
 
 namespace {
@@ -244,20 +245,20 @@ void TstRegistryLogic::accountantStatementKeepsApostrophes() {
   ContadorDados d = complete();
   d.razaoNome = "Joana D'Arc";
   d.complemento = "'";
-  const QString sql = ContadorInsertSql(d);
-  QVERIFY(
-      sql.startsWith("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
-                     "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
-                     "cont_num_telefone, cont_num_cep, cont_email) values ('123.456.789-09','MG-012345/O',"
-                     "'Joana D''Arc','Rua Direita','10','''','Centro'"));
+  d.email = "o'neil@contab.com.br";
   LocalDatabase::Connection db;
-  db.exec(sql);
+  InserirContador(db, d);
   const auto rows = db.query("SELECT * FROM tblContador");
   QCOMPARE(rows.size(), 1);
+  QCOMPARE(rows[0].value("cont_cpf_cnpj").toString(), QString("123.456.789-09"));
+  QCOMPARE(rows[0].value("cont_num_crc").toString(), QString("MG-012345/O"));
   QCOMPARE(rows[0].value("cont_razao_nome").toString(), QString("Joana D'Arc"));
+  QCOMPARE(rows[0].value("cont_nom_endereco").toString(), QString("Rua Direita"));
+  QCOMPARE(rows[0].value("cont_num_predial").toString(), QString("10"));
   QCOMPARE(rows[0].value("cont_dsc_complemento").toString(), QString("'"));
+  QCOMPARE(rows[0].value("cont_nom_bairro").toString(), QString("Centro"));
   QCOMPARE(rows[0].value("cont_num_cep").toString(), QString("35000-000"));
-  QCOMPARE(rows[0].value("cont_email").toString(), QString("maria@contab.com.br"));
+  QCOMPARE(rows[0].value("cont_email").toString(), QString("o'neil@contab.com.br"));
 }
 
 void TstRegistryLogic::taxpayerFieldChecks_data() {
@@ -301,41 +302,60 @@ void TstRegistryLogic::taxpayerFieldChecks() {
 void TstRegistryLogic::taxpayerStatementsWithApostrophes() {
   TestAppFolder app;
   LocalDatabase::Connection db;
-  ContribuinteDados d = taxpayer();
-  d.razaoSocial = "Padaria D'Oeste";
+  // An apostrophe in every field, and SQL that a quoted statement would have run.
+  ContribuinteDados d;
+  d.ie = "06'23079040081";
+  d.razaoSocial = "Padaria D'Oeste'); delete from tblContribuinte; --";
+  d.cnpj = "11.222.333/0001-8'";
+  d.cnae = "4711-3/0'";
   d.chave = "K'1";
+  d.ccm = "'";
   d.optanteSimples = true;
-  QCOMPARE(ContribuinteInsertSql(d),
-           QString("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values "
-                   "('0623079040081','Padaria D''Oeste','11.222.333/0001-81','4711-3/02','K''1','123',-1)"));
-  db.exec(ContribuinteInsertSql(d));
-  QCOMPARE(db.query(ContribuinteCountSql(d.ie))[0].value("total").toInt(), 1);
-  auto rows = db.query(ContribuinteSelectSql(d.ie));
-  QCOMPARE(rows[0].value("RazaoSocial").toString(), QString("Padaria D'Oeste"));
-  QCOMPARE(rows[0].value("OptanteSimples").toInt(), -1);
+  TaxpayerStore::insert(db, d);
+  ContribuinteDados other = taxpayer();
+  TaxpayerStore::insert(db, other);
+  QVERIFY(TaxpayerStore::exists(db, d.ie));
+  QVERIFY(!TaxpayerStore::exists(db, "06'2307904008"));
+  auto same = [](const ContribuinteDados& a, const ContribuinteDados& b) {
+    return a.ie == b.ie && a.razaoSocial == b.razaoSocial && a.cnpj == b.cnpj && a.cnae == b.cnae &&
+           a.chave == b.chave && a.ccm == b.ccm && a.optanteSimples == b.optanteSimples;
+  };
+  std::optional<ContribuinteDados> back = TaxpayerStore::find(db, d.ie);
+  QVERIFY(back && same(*back, d));
+  // The table keeps the yes of the Simples Nacional as -1.
+  QCOMPARE(db.query("select OptanteSimples from tblContribuinte where IE = ?", {d.ie})[0].value(0).toInt(), -1);
+  // The transmit button's reading: only a stored no is the ZIDE; no value at all is the Simples.
+  QVERIFY(TaxpayerStore::regime(db, d.ie) == TaxpayerStore::Regime::SimplesNacional);
+  QVERIFY(TaxpayerStore::regime(db, other.ie) == TaxpayerStore::Regime::DebitoCredito);
+  db.exec("insert into tblContribuinte (IE, OptanteSimples) values ('1', NULL)");
+  QVERIFY(TaxpayerStore::regime(db, "1") == TaxpayerStore::Regime::SimplesNacional);
+  QVERIFY(!TaxpayerStore::find(db, "1")->optanteSimples);  // the update window leaves the box unchecked
+  QVERIFY(!TaxpayerStore::regime(db, "2"));
+  QCOMPARE(TaxpayerStore::remove(db, "1"), 1);
+  QList<ContribuinteDados> all = TaxpayerStore::all(db);
+  QCOMPARE(all.size(), 2);
+  QVERIFY(same(all[0], d) && same(all[1], other));
 
-  // The update writes what the window shows, keyed by the IE.
+  // The update rewrites every field but the IE, of that row only.
   d.razaoSocial = "Padaria D'Leste";
   d.cnpj = "11.444.777/0001-61";
-  d.chave = "K2";
-  d.ccm = "9";
+  d.cnae = "1'";
+  d.chave = "K'2";
+  d.ccm = "9'";
   d.optanteSimples = false;
-  QCOMPARE(db.exec(ContribuinteUpdateSql(d)), 1);
-  rows = db.query(kContribuinteListSql);
-  QCOMPARE(rows.size(), 1);
-  QCOMPARE(rows[0].value("RazaoSocial").toString(), QString("Padaria D'Leste"));
-  QCOMPARE(rows[0].value("Cnpj").toString(), QString("11.444.777/0001-61"));
-  QCOMPARE(rows[0].value("Chave").toString(), QString("K2"));
-  QCOMPARE(rows[0].value("CCM").toString(), QString("9"));
-  QCOMPARE(rows[0].value("OptanteSimples").toInt(), 0);
+  QCOMPARE(TaxpayerStore::update(db, d), 1);
+  back = TaxpayerStore::find(db, d.ie);
+  QVERIFY(back && same(*back, d));
+  QCOMPARE(db.query("select OptanteSimples from tblContribuinte where IE = ?", {d.ie})[0].value(0).toInt(), 0);
+  QVERIFY(same(*TaxpayerStore::find(db, other.ie), other));
+  ContribuinteDados missing = d;
+  missing.ie = "0000000000000";
+  QCOMPARE(TaxpayerStore::update(db, missing), 0);
 
-  // An IE with an apostrophe (an imported row) is found and removed, never a broken statement.
-  d.ie = "06'23";
-  db.exec(ContribuinteInsertSql(d));
-  QCOMPARE(db.query(ContribuinteCountSql("06'23"))[0].value("total").toInt(), 1);
-  QCOMPARE(db.exec(ContribuinteDeleteSql("06'23")), 1);
-  QCOMPARE(db.exec(ContribuinteDeleteSql("0623079040081")), 1);
-  QCOMPARE(db.query(kContribuinteListSql).size(), 0);
+  QCOMPARE(TaxpayerStore::remove(db, d.ie), 1);
+  QVERIFY(!TaxpayerStore::find(db, d.ie));
+  QCOMPARE(TaxpayerStore::remove(db, d.ie), 0);
+  QCOMPARE(TaxpayerStore::all(db).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TstRegistryLogic)

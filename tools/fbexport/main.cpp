@@ -8,18 +8,25 @@
 // written as char(13)/char(10) joined with ||, so one row never spans two lines.
 // Exit status: 0 done, 1 bad command line, 2 the file, the login or the table failed, 3 the output
 // file could not be written. The reason goes to standard error.
+//
+// Files of the engine's own on-disk version (ODS 12) are read through the embedded engine; older
+// and newer ones (ODS 10, 11, 13) through our own reader (ods/), which also takes over when the
+// engine refuses the version. "--leitor proprio" or "--leitor motor" forces one of them.
+// "-Ss" writes the table's structure instead of its rows, the same from both readers.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <firebird/Interface.h>
 
 #include "fbenv.h"
+#include "odsreader.h"
 
 using namespace Firebird;
 
@@ -32,6 +39,8 @@ struct Args {
   std::string table;
   std::string output;
   bool inserts = false;
+  bool structure = false;
+  enum class Reader { Automatic, Engine, Own } reader = Reader::Automatic;
 };
 
 std::string g_copy;  // a private copy of the declaration, removed on the way out
@@ -59,9 +68,15 @@ Args parse(int argc, char** argv) {
     else if (opt == "-V") a.table = value(i);
     else if (opt == "-F") a.output = value(i);
     else if (opt == "-Si") a.inserts = true;
-    else fail(1, "opção desconhecida: " + opt + "\n" + kUsage);
+    else if (opt == "-Ss") a.structure = true;
+    else if (opt == "--leitor") {
+      const std::string v = value(i);
+      if (v == "proprio") a.reader = Args::Reader::Own;
+      else if (v == "motor") a.reader = Args::Reader::Engine;
+      else fail(1, "leitor desconhecido: " + v + " (proprio ou motor)\n" + kUsage);
+    } else fail(1, "opção desconhecida: " + opt + "\n" + kUsage);
   }
-  if (a.database.empty() || a.table.empty() || a.output.empty() || !a.inserts) fail(1, kUsage);
+  if (a.database.empty() || a.table.empty() || a.output.empty() || a.inserts == a.structure) fail(1, kUsage);
   return a;
 }
 
@@ -196,9 +211,7 @@ void put2(std::string& s, unsigned v) {
   s += static_cast<char>('0' + v % 10);
 }
 
-std::string dateText(IUtil* util, ISC_DATE d) {
-  unsigned y = 0, m = 0, day = 0;
-  util->decodeDate(d, &y, &m, &day);
+std::string dateText(unsigned y, unsigned m, unsigned day) {
   std::string s;
   put2(s, day);
   s += '/';
@@ -210,9 +223,13 @@ std::string dateText(IUtil* util, ISC_DATE d) {
   return s;
 }
 
-std::string timeText(IUtil* util, ISC_TIME t) {
-  unsigned h = 0, mi = 0, sec = 0, frac = 0;
-  util->decodeTime(t, &h, &mi, &sec, &frac);
+std::string dateText(IUtil* util, ISC_DATE d) {
+  unsigned y = 0, m = 0, day = 0;
+  util->decodeDate(d, &y, &m, &day);
+  return dateText(y, m, day);
+}
+
+std::string timeText(unsigned h, unsigned mi, unsigned sec) {
   std::string s;
   put2(s, h);
   s += ':';
@@ -220,6 +237,12 @@ std::string timeText(IUtil* util, ISC_TIME t) {
   s += ':';
   put2(s, sec);
   return s;
+}
+
+std::string timeText(IUtil* util, ISC_TIME t) {
+  unsigned h = 0, mi = 0, sec = 0, frac = 0;
+  util->decodeTime(t, &h, &mi, &sec, &frac);
+  return timeText(h, mi, sec);
 }
 
 struct Column {
@@ -238,17 +261,7 @@ std::string statusText(IUtil* util, IStatus* status) {
   return s;
 }
 
-void putBlob(Out& out, IAttachment* att, ITransaction* tra, ThrowStatusWrapper& st, ISC_QUAD* id, bool text) {
-  IBlob* blob = att->openBlob(&st, tra, id, 0, nullptr);
-  std::string data;
-  char buf[32768];
-  for (;;) {
-    unsigned len = 0;
-    const int r = blob->getSegment(&st, sizeof buf, buf, &len);
-    if (r == IStatus::RESULT_NO_DATA) break;
-    data.append(buf, len);
-  }
-  blob->close(&st);
+void putBlobData(Out& out, const std::string& data, bool text) {
   if (text) {
     putString(out, data.data(), data.size());
     return;
@@ -260,6 +273,261 @@ void putBlob(Out& out, IAttachment* att, ITransaction* tra, ThrowStatusWrapper& 
     out.put(hex[c & 15]);
   }
   out.put('\'');
+}
+
+void putBlob(Out& out, IAttachment* att, ITransaction* tra, ThrowStatusWrapper& st, ISC_QUAD* id, bool text) {
+  IBlob* blob = att->openBlob(&st, tra, id, 0, nullptr);
+  std::string data;
+  char buf[32768];
+  for (;;) {
+    unsigned len = 0;
+    const int r = blob->getSegment(&st, sizeof buf, buf, &len);
+    if (r == IStatus::RESULT_NO_DATA) break;
+    data.append(buf, len);
+  }
+  blob->close(&st);
+  putBlobData(out, data, text);
+}
+
+// ---- structure (-Ss): one line per column, in RDB$FIELD_POSITION order, fields separated by TAB:
+// name, type, sub-type, length in bytes, length in characters (empty when none), scale,
+// precision, character set (empty when none), NULL or NOT NULL; lines end in CR LF.
+
+std::string typeName(int fieldType) {
+  switch (fieldType) {
+    case 7: return "SMALLINT";
+    case 8: return "INTEGER";
+    case 9: return "QUAD";
+    case 10: return "FLOAT";
+    case 11: return "D_FLOAT";
+    case 12: return "DATE";
+    case 13: return "TIME";
+    case 14: return "CHAR";
+    case 16: return "BIGINT";
+    case 23: return "BOOLEAN";
+    case 27: return "DOUBLE PRECISION";
+    case 35: return "TIMESTAMP";
+    case 37: return "VARCHAR";
+    case 40: return "CSTRING";
+    case 45: return "BLOB_ID";
+    case 261: return "BLOB";
+    default: return std::to_string(fieldType);
+  }
+}
+
+void putStructure(Out& out, const ods::Column& c) {
+  std::string line = c.name + '\t' + typeName(c.fieldType) + '\t' + std::to_string(c.subType) + '\t' +
+                     std::to_string(c.length) + '\t' + (c.charLength ? std::to_string(*c.charLength) : "") + '\t' +
+                     std::to_string(c.scale) + '\t' + std::to_string(c.precision) + '\t' + c.charset + '\t' +
+                     (c.notNull ? "NOT NULL" : "NULL") + "\r\n";
+  out.put(line);
+}
+
+// ---- our own reader
+
+// Metadata names are kept in UTF-8; the output is Windows-1252 like the engine's.
+std::string win1252(const std::string& utf8) {
+  static const char16_t kHigh[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    unsigned cp = b, extra = 0;
+    if (b >= 0xF0) cp = b & 7, extra = 3;
+    else if (b >= 0xE0) cp = b & 15, extra = 2;
+    else if (b >= 0xC0) cp = b & 31, extra = 1;
+    ++i;
+    for (; extra > 0 && i < utf8.size(); --extra, ++i) cp = cp << 6 | (static_cast<unsigned char>(utf8[i]) & 63);
+    char c = '?';
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) c = static_cast<char>(cp);
+    else
+      for (unsigned k = 0; k < 32; ++k)
+        if (kHigh[k] == cp) c = static_cast<char>(0x80 + k);
+    out += c;
+  }
+  return out;
+}
+
+int64_t intValue(const ods::Value& v) {
+  const unsigned char* p = v.data;
+  switch (v.desc.dtype) {
+    case ods::kShort: return static_cast<int16_t>(p[0] | p[1] << 8);
+    case ods::kLong: {
+      int32_t x;
+      std::memcpy(&x, p, 4);
+      return x;
+    }
+    default: {
+      int64_t x;
+      std::memcpy(&x, p, 8);
+      return x;
+    }
+  }
+}
+
+std::string textValue(const ods::Value& v) {
+  if (v.desc.dtype == ods::kVarying) {
+    const unsigned len = v.data[0] | v.data[1] << 8;
+    if (len > v.desc.length - 2u) throw ods::OdsError("texto maior que a coluna");
+    return std::string(reinterpret_cast<const char*>(v.data + 2), len);
+  }
+  return std::string(reinterpret_cast<const char*>(v.data), v.desc.length);
+}
+
+bool isInteger(uint8_t t) { return t == ods::kShort || t == ods::kLong || t == ods::kInt64; }
+bool isText(uint8_t t) { return t == ods::kText || t == ods::kVarying; }
+
+// One value written as the engine would hand it over in the column's current type: rows stored
+// under an older format are converted the way the engine converts them when reading.
+void putOwnValue(Out& out, ods::Database& db, const ods::Table& table, const ods::Column& col,
+                 const ods::FieldDesc& cur, const ods::Value& v) {
+  if (v.null) {
+    out.put("NULL", 4);
+    return;
+  }
+  const ods::FieldDesc& d = v.desc;
+  const bool utf8 = col.charsetId && (*col.charsetId == 3 || *col.charsetId == 4);
+  if (isText(cur.dtype)) {
+    if (!isText(d.dtype)) throw ods::OdsError("conversão de tipo não suportada na coluna " + col.name);
+    std::string s = textValue(v);
+    if (utf8) s = win1252(s);
+    if (cur.dtype == ods::kText) {
+      const size_t width = utf8 && col.charLength ? static_cast<size_t>(*col.charLength) : cur.length;
+      if (utf8)
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+      s.resize(width, ' ');
+    }
+    putString(out, s.data(), s.size());
+    return;
+  }
+  if (isInteger(cur.dtype) && isInteger(d.dtype)) {
+    int64_t x = intValue(v);
+    for (int k = d.scale; k > cur.scale; --k) x *= 10;
+    for (int k = d.scale; k < cur.scale; ++k) x /= 10;
+    putScaled(out, x, cur.scale);
+    return;
+  }
+  if (cur.dtype != d.dtype) throw ods::OdsError("conversão de tipo não suportada na coluna " + col.name);
+  const unsigned char* p = v.data;
+  switch (cur.dtype) {
+    case ods::kReal: {
+      float f;
+      std::memcpy(&f, p, 4);
+      putFloat(out, f);
+      break;
+    }
+    case ods::kDouble:
+    case ods::kDFloat: {
+      double f;
+      std::memcpy(&f, p, 8);
+      putFloat(out, f);
+      break;
+    }
+    case ods::kSqlDate:
+    case ods::kTimestamp: {
+      int32_t days;
+      std::memcpy(&days, p, 4);
+      int y, m, dd;
+      ods::decodeDate(days, &y, &m, &dd);
+      out.put('\'');
+      out.put(dateText(static_cast<unsigned>(y), static_cast<unsigned>(m), static_cast<unsigned>(dd)));
+      if (cur.dtype == ods::kSqlDate) {
+        out.put(" 00:00:00'");
+        break;
+      }
+      p += 4;
+      [[fallthrough]];
+    }
+    case ods::kSqlTime: {
+      uint32_t ticks;
+      std::memcpy(&ticks, p, 4);
+      int h, mi, sec;
+      ods::decodeTime(ticks, &h, &mi, &sec);
+      out.put(cur.dtype == ods::kTimestamp ? ' ' : '\'');
+      out.put(timeText(static_cast<unsigned>(h), static_cast<unsigned>(mi), static_cast<unsigned>(sec)));
+      out.put('\'');
+      break;
+    }
+    case ods::kBoolean: out.put(*p ? '1' : '0'); break;
+    case ods::kBlob: {
+      const bool text = cur.subType == 1;
+      std::string data = db.blob(table, p);
+      if (text && utf8) data = win1252(data);
+      putBlobData(out, data, text);
+      break;
+    }
+    default: {
+      // The engine's own numbers for the types it does not export, for the same message.
+      const int sqlType = cur.dtype == ods::kArray ? 540 : cur.dtype == ods::kQuad ? 550 : 0;
+      throw ods::OdsError("a coluna " + col.name + " da tabela " + table.name + " tem um tipo que não é exportado (" +
+                          std::to_string(sqlType) + ")");
+    }
+  }
+}
+
+void runOwn(const Args& args) {
+  Out* out = nullptr;
+  try {
+    ods::Database db(std::make_unique<ods::FileSource>(args.database));
+    auto table = db.findTable(args.table);
+    if (!table) fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
+    const std::string name = win1252(table->name);
+    if (args.structure) {
+      out = new Out(args.output);
+      for (ods::Column c : table->columns) {
+        c.name = win1252(c.name);
+        putStructure(*out, c);
+      }
+    } else {
+      // Characters sets the output takes as they are (the engine passes them to Windows-1252
+      // unchanged) or converts (UNICODE_FSS, UTF8).
+      for (const ods::Column& c : table->columns) {
+        const bool textual = c.fieldType == 14 || c.fieldType == 37 || (c.fieldType == 261 && c.subType == 1);
+        if (textual && c.charsetId && *c.charsetId != 0 && *c.charsetId != 1 && *c.charsetId != 2 &&
+            *c.charsetId != 3 && *c.charsetId != 4 && *c.charsetId != 21 && *c.charsetId != 53)
+          throw ods::OdsError("a coluna " + c.name + " usa o conjunto de caracteres " + c.charset +
+                              ", que o leitor próprio não converte");
+      }
+      std::vector<ods::FieldDesc> current;
+      std::string head = "INSERT INTO " + identifier(name) + " (";
+      bool firstCol = true;
+      for (const ods::Column& c : table->columns) {
+        if (!firstCol) head += ", ";
+        firstCol = false;
+        head += identifier(win1252(c.name));
+      }
+      head += ") VALUES (";
+      out = new Out(args.output);
+      bool currentKnown = false;
+      db.scan(*table, [&](const std::vector<ods::Value>& row) {
+        if (!currentKnown) {
+          // The current format's descriptions, taken from the table's newest format.
+          current = db.currentFields(*table);
+          currentKnown = true;
+        }
+        out->put(head);
+        for (size_t i = 0; i < row.size(); ++i) {
+          if (i) out->put(", ", 2);
+          putOwnValue(*out, db, *table, table->columns[i], current[i], row[i]);
+        }
+        out->put(");\r\n", 4);
+      });
+    }
+    out->close();
+    delete out;
+  } catch (const ods::OdsError& e) {
+    if (out) out->discard();
+    fail(2, "falha ao ler o arquivo " + args.database + ": " + e.what());
+  }
+}
+
+// The engine's code for "unsupported on-disk structure".
+bool wrongOds(IStatus* status) {
+  for (const intptr_t* v = status->getErrors(); v && *v != isc_arg_end; v += 2)
+    if (v[0] == isc_arg_gds && v[1] == 335544379) return true;  // isc_wrong_ods
+  return false;
 }
 
 }  // namespace
@@ -275,6 +543,24 @@ int main(int argc, char** argv) {
   if (dbPath[0] != '/') {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) dbPath = std::string(cwd) + "/" + dbPath;
+  }
+
+  if (args.reader == Args::Reader::Own) {
+    runOwn(args);
+    return 0;
+  }
+  // The engine opens only its own on-disk version; the header says which one the file has.
+  if (args.reader == Args::Reader::Automatic) {
+    try {
+      ods::FileSource src(args.database);
+      auto h = ods::peekHeader(src);
+      if (h && h->odsMajor != 12) {
+        runOwn(args);
+        return 0;
+      }
+    } catch (const ods::OdsError&) {
+      // Unreadable here too: the engine gives its own reason.
+    }
   }
 
   std::string envError;
@@ -313,29 +599,26 @@ int main(int argc, char** argv) {
     tra = att->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st));
     tpb->dispose();
 
-    // Which user table the name means (the engine keeps names in upper case).
-    std::string lit;
-    for (char c : args.table) {
-      lit += c;
-      if (c == '\'') lit += '\'';
-    }
-    const std::string find =
-        "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0 and "
-        "(trim(rdb$relation_name) = '" +
-        lit + "' or trim(rdb$relation_name) = upper('" + lit +
-        "')) "
-        "order by 1 desc";
+    // Which user table the name means (the engine keeps names in upper case): the name as given or in
+    // upper case, the former when both exist. The names are compared here, so no statement carries
+    // the argument.
+    std::string upper = args.table;
+    for (char& c : upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     std::string table;
     {
-      IStatement* stmt = att->prepare(&st, tra, 0, find.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
+      IStatement* stmt = att->prepare(
+          &st, tra, 0, "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0", 3,
+          IStatement::PREPARE_PREFETCH_METADATA);
       IMessageMetadata* meta = stmt->getOutputMetadata(&st);
       std::vector<unsigned char> row(meta->getMessageLength(&st));
       IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
-      if (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK &&
-          !*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) {
+      while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
+        if (*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) continue;
         const unsigned char* p = row.data() + meta->getOffset(&st, 0);
         const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
-        table.assign(reinterpret_cast<const char*>(p + 2), len);
+        const std::string name(reinterpret_cast<const char*>(p + 2), len);
+        if ((name == args.table || name == upper) && name > table) table = name;
       }
       cur->close(&st);
       meta->release();
@@ -345,6 +628,71 @@ int main(int argc, char** argv) {
       tra->rollback(&st);
       att->detach(&st);
       fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
+    }
+
+    if (args.structure) {
+      // The same columns our reader lists: RDB$RELATION_FIELDS in position order with their
+      // domains in RDB$FIELDS and the character set names.
+      std::string tlit;
+      for (char c : table) {
+        tlit += c;
+        if (c == '\'') tlit += '\'';
+      }
+      const std::string query =
+          "select trim(rf.rdb$field_name), f.rdb$field_type, f.rdb$field_sub_type, f.rdb$field_length, "
+          "f.rdb$character_length, f.rdb$field_scale, f.rdb$field_precision, trim(cs.rdb$character_set_name), "
+          "rf.rdb$null_flag, f.rdb$null_flag, f.rdb$character_set_id "
+          "from rdb$relation_fields rf join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
+          "left join rdb$character_sets cs on cs.rdb$character_set_id = f.rdb$character_set_id "
+          "where trim(rf.rdb$relation_name) = '" +
+          tlit + "' order by rf.rdb$field_position, rf.rdb$field_id";
+      IStatement* stmt = att->prepare(&st, tra, 0, query.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
+      IMessageMetadata* meta = stmt->getOutputMetadata(&st);
+      std::vector<unsigned char> row(meta->getMessageLength(&st));
+      auto isNull = [&](unsigned i) {
+        return *reinterpret_cast<const short*>(row.data() + meta->getNullOffset(&st, i)) != 0;
+      };
+      auto text = [&](unsigned i) -> std::string {
+        if (isNull(i)) return {};
+        const unsigned char* p = row.data() + meta->getOffset(&st, i);
+        if (meta->getType(&st, i) == SQL_VARYING)
+          return std::string(reinterpret_cast<const char*>(p + 2), *reinterpret_cast<const unsigned short*>(p));
+        return rtrim(std::string(reinterpret_cast<const char*>(p), meta->getLength(&st, i)));
+      };
+      auto number = [&](unsigned i) -> std::optional<int> {
+        if (isNull(i)) return std::nullopt;
+        const unsigned char* p = row.data() + meta->getOffset(&st, i);
+        switch (meta->getType(&st, i)) {
+          case SQL_SHORT: return *reinterpret_cast<const short*>(p);
+          case SQL_LONG: return *reinterpret_cast<const int*>(p);
+          default: return static_cast<int>(*reinterpret_cast<const long long*>(p));
+        }
+      };
+      out = new Out(args.output);
+      IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
+      while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
+        ods::Column c;
+        c.name = text(0);
+        c.fieldType = number(1).value_or(0);
+        c.subType = number(2).value_or(0);
+        c.length = number(3).value_or(0);
+        c.charLength = number(4);
+        c.scale = number(5).value_or(0);
+        c.precision = number(6).value_or(0);
+        c.charset = text(7);
+        c.notNull = number(8).value_or(0) != 0 || number(9).value_or(0) != 0;
+        putStructure(*out, c);
+      }
+      cur->close(&st);
+      meta->release();
+      stmt->free(&st);
+      tra->commit(&st);
+      att->detach(&st);
+      out->close();
+      delete out;
+      prov->release();
+      if (!g_copy.empty()) unlink(g_copy.c_str());
+      return 0;
     }
 
     const std::string select = "select * from " + quotedIdentifier(table);
@@ -436,6 +784,13 @@ int main(int argc, char** argv) {
     out->close();
     delete out;
   } catch (const FbException& e) {
+    // A version the engine refuses is read by our own reader instead.
+    if (!att && args.reader == Args::Reader::Automatic && wrongOds(e.getStatus())) {
+      if (!g_copy.empty()) unlink(g_copy.c_str());
+      g_copy.clear();
+      runOwn(args);
+      return 0;
+    }
     const std::string why = statusText(util, e.getStatus());
     if (out) out->discard();
     fail(2, "falha ao " + stage + ": " + why);

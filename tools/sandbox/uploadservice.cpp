@@ -10,6 +10,8 @@
 #include <QTemporaryFile>
 #include <QUuid>
 
+#include <optional>
+
 #include "base/cp1252.h"
 #include "multipart.h"
 #include "sandboxserver.h"
@@ -76,6 +78,28 @@ QString sha1Hex(const QByteArray& content) {
   return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
 }
 
+// What both uploads read first: the query, the taxpayer of its key and the file part.
+struct Upload {
+  QMap<QString, QString> query;
+  Contribuinte contribuinte;
+  FilePart part;
+};
+
+// The refusal page when the key is unknown or no file came; nullopt when *out is filled.
+std::optional<HttpResponse> readUpload(SandboxServer& server, const HttpRequest& req, const QString& title,
+                                       const QString& op, Upload* out) {
+  out->query = ParseQuery(req.query);
+  const auto c = server.data().contribuinteByChave(out->query.value("chave"));
+  if (!c) return page(200, title, "CHAVE_INVALIDA", op + " chave inválida");
+  out->contribuinte = *c;
+  QString error;
+  if (!parseMultipart(req, &out->part, &error) || out->part.field != QLatin1String("objArquivo"))
+    return page(400, title,
+                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
+                op + " sem arquivo");
+  return std::nullopt;
+}
+
 QString protocolLine(const Transmissao& t) {
   return QStringLiteral("<p>PROTOCOLO=%1;REFERENCIA=%2;STATUS=%3</p>")
       .arg(t.protocolo, t.referencia.toHtmlEscaped())
@@ -85,26 +109,19 @@ QString protocolLine(const Transmissao& t) {
 
 HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
   const QString op = QStringLiteral("upload ZIDE");
-  const QMap<QString, QString> q = ParseQuery(req.query);
-  const auto c = server.data().contribuinteByChave(q.value("chave"));
-  if (!c) return page(200, "ZIDE", "CHAVE_INVALIDA", op + " chave inválida");
-  FilePart part;
-  QString error;
-  if (!parseMultipart(req, &part, &error) || part.field != QLatin1String("objArquivo"))
-    return page(400, "ZIDE",
-                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
-                op + " sem arquivo");
-  const QStringList gias = q.value("gias").split(',', Qt::SkipEmptyParts);
+  Upload u;
+  if (auto refused = readUpload(server, req, QStringLiteral("ZIDE"), op, &u)) return *refused;
+  const QStringList gias = u.query.value("gias").split(',', Qt::SkipEmptyParts);
   if (gias.isEmpty()) return page(200, "ZIDE", "NENHUMA GIA INFORMADA", op + " sem gias");
 
-  const QMap<QString, QString> refs = referencesInDatabase(part.content);
-  const QString sha1 = sha1Hex(part.content);
+  const QMap<QString, QString> refs = referencesInDatabase(u.part.content);
+  const QString sha1 = sha1Hex(u.part.content);
   const QString date = server.serverDate();
-  QString html = "<h1>Declaração recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + part.fileName.toHtmlEscaped() + " (" +
-                 QString::number(part.content.size()) + " bytes)</p>\r\n";
+  QString html = "<h1>Declaração recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + u.part.fileName.toHtmlEscaped() + " (" +
+                 QString::number(u.part.content.size()) + " bytes)</p>\r\n";
   for (const QString& gia : gias) {
     Transmissao t;
-    t.ie = c->ie;
+    t.ie = u.contribuinte.ie;
     t.gia = gia.trimmed();
     const QString ref = refs.value(t.gia);
     t.referencia = ref.isEmpty() ? "GIA/" + t.gia : ref;
@@ -113,9 +130,9 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
     t.data = date;
     t.adicionado = QStringLiteral("0,00");
     t.tipo = QStringLiteral("ZIDE");
-    t.contador = q.value("contador");
-    t.arquivo = part.fileName;
-    t.tamanho = part.content.size();
+    t.contador = u.query.value("contador");
+    t.arquivo = u.part.fileName;
+    t.tamanho = u.part.content.size();
     t.sha1 = sha1;
     const auto stored = server.data().addTransmissao(t);
     if (!stored) return page(500, "ZIDE", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
@@ -144,16 +161,9 @@ QStringList SimplesRefusals(const QByteArray& content) {
 
 HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) {
   const QString op = QStringLiteral("upload Simples");
-  const QMap<QString, QString> q = ParseQuery(req.query);
-  const auto c = server.data().contribuinteByChave(q.value("chave"));
-  if (!c) return page(200, "Simples Nacional", "CHAVE_INVALIDA", op + " chave inválida");
-  FilePart part;
-  QString error;
-  if (!parseMultipart(req, &part, &error) || part.field != QLatin1String("objArquivo"))
-    return page(400, "Simples Nacional",
-                "ARQUIVO NAO RECEBIDO - " + (error.isEmpty() ? "campo objArquivo ausente" : error).toHtmlEscaped(),
-                op + " sem arquivo");
-  const QStringList refusals = SimplesRefusals(part.content);
+  Upload u;
+  if (auto refused = readUpload(server, req, QStringLiteral("Simples Nacional"), op, &u)) return *refused;
+  const QStringList refusals = SimplesRefusals(u.part.content);
   if (!refusals.isEmpty()) {
     QString html;
     for (const QString& r : refusals) html += "<p>" + r + "</p>\r\n";
@@ -161,24 +171,24 @@ HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) 
   }
   // The period of the declaration: the first "MM/yyyy" in the file, else the month of receipt.
   static const QRegularExpression period(QStringLiteral("(?<![0-9/])(0[1-9]|1[0-2])/((?:19|20)[0-9]{2})(?![0-9])"));
-  const auto m = period.match(QString::fromLatin1(part.content));
+  const auto m = period.match(QString::fromLatin1(u.part.content));
   const QString date = server.serverDate();
   Transmissao t;
-  t.ie = c->ie;
+  t.ie = u.contribuinte.ie;
   t.referencia = m.hasMatch() ? m.captured(0) : date.mid(3, 7);
   t.data = date;
   t.status = 1;
   t.adicionado = QStringLiteral("0,00");
   t.tipo = QStringLiteral("SIMPLES");
-  t.contador = q.value("contador");
-  t.arquivo = part.fileName;
-  t.tamanho = part.content.size();
-  t.sha1 = sha1Hex(part.content);
+  t.contador = u.query.value("contador");
+  t.arquivo = u.part.fileName;
+  t.tamanho = u.part.content.size();
+  t.sha1 = sha1Hex(u.part.content);
   const auto stored = server.data().addTransmissao(t);
   if (!stored) return page(500, "Simples Nacional", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
   return page(200, "Simples Nacional",
               "<h1>Declaração do Simples Nacional recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " +
-                  part.fileName.toHtmlEscaped() + "</p>\r\n" + protocolLine(*stored),
+                  u.part.fileName.toHtmlEscaped() + "</p>\r\n" + protocolLine(*stored),
               op);
 }
 

@@ -5,8 +5,10 @@
 #include <QJsonObject>
 #include <cstdio>
 
+#include "base/appfolder.h"
 #include "base/settings.h"
 #include "commands.h"
+#include "transmission/refresh.h"
 #include "transmission/transmissions.h"
 
 namespace {
@@ -46,17 +48,22 @@ int run(CommandArgs args) {
   char name[] = "zide-cli";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
+  // On a first use the data folder gets its default settings, as the window program gives it; without
+  // it there are no settings and the exchange below fails as with a missing diziz.ini.
+  if (QString error; !AppFolder::prepare(&error)) put(stderr, QStringLiteral("zide-cli: ") + error + QLatin1Char('\n'));
   InitSettingsPath();
-  const Transmissions::Snapshot s = Transmissions::Fetch(ie, chave);
-  if (s.status != Transmissions::Snapshot::Ok) {
-    put(stderr, s.message + QLatin1Char('\n'));
-    return s.status == Transmissions::Snapshot::Unavailable ? kExitUnavailable : kExitRejected;
+  const Refresh::Result s = Refresh::Fetch(ie, chave);
+  if (s.status != Refresh::Status::Ok) {
+    // The main window's messages for the same answer (a refusal found outside the list has none).
+    for (const Refresh::Notice& n : s.notices) put(stderr, n.text + QLatin1Char('\n'));
+    if (s.notices.isEmpty()) put(stderr, QStringLiteral("Acesso não autorizado\n"));
+    return s.status == Refresh::Status::Unavailable ? kExitUnavailable : kExitRejected;
   }
   const QString host = ReadSetting(QStringLiteral("servidor"), QStringLiteral("host"));
   const QString date = s.serverDate.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
   if (format == QLatin1String("json")) {
     QJsonArray list;
-    for (const auto& r : s.rows)
+    for (const auto& r : *s.rows)
       list.append(QJsonObject{{"referencia", r.referencia},
                               {"dataProcessamento", r.data},
                               {"protocolo", r.protocolo},
@@ -73,7 +80,7 @@ int run(CommandArgs args) {
   out += s.current ? QStringLiteral("O programa está atualizado\n")
                    : QStringLiteral("Nova atualização disponível para download - versão ") + s.newestVersion.trimmed() +
                          QLatin1Char('\n');
-  for (const auto& r : s.rows)
+  for (const auto& r : *s.rows)
     out += r.referencia + QLatin1Char('\t') + r.data + QLatin1Char('\t') + r.protocolo + QLatin1Char('\t') + r.status +
            QLatin1Char('\t') + Transmissions::ReceiptUrl(host, ie, chave, r.referencia) + QLatin1Char('\n');
   put(stdout, out);
@@ -85,7 +92,8 @@ int run(CommandArgs args) {
 const Command kTransmissoes = {
     "transmissoes", run, "lista as transmissões de um contribuinte (servidor de diziz.ini)",
     "Uso: zide-cli transmissoes IE CHAVE [--formato texto|json]\n"
-    "  Consulta o servidor configurado em diziz.ini (pasta do programa ou ZIDE_HOME) e mostra a data do\n"
+    "  Consulta o servidor configurado em diziz.ini (na pasta de dados: ZIDE_HOME, a pasta do programa\n"
+    "  quando ela tem um diziz.ini, ou ~/.local/share/zide) e mostra a data do\n"
     "  servidor, o ano de trabalho, se o programa está atualizado e uma linha por transmissão:\n"
     "  referência, data de processamento, protocolo, situação e endereço do protocolo.\n"
     "  Saída: 0 sucesso, 3 chave recusada, 4 servidor indisponível, 2 uso incorreto.\n"};

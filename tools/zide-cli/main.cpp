@@ -4,12 +4,15 @@
 // summary, usage); declare it in commands.h, add it to kCommands below and its source to
 // CMakeLists.txt. Commands set up whatever they need themselves (a QCoreApplication, say), so that
 // quick ones like `validar` pay for nothing they do not use.
+#include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "base/appfolder.h"
 #include "commands.h"
+#include "transmission/transmissions.h"
 
 namespace {
 
@@ -25,8 +28,20 @@ void printGeneralUsage(std::FILE* to) {
     name.resize(std::max<size_t>(name.size() + 2, 14), ' ');
     text += "  " + name + c->summary + "\n";
   }
-  text += "\nAjuda de um comando: zide-cli COMANDO --ajuda\n";
+  text += "\nAjuda de um comando: zide-cli COMANDO --ajuda\nVersão do programa: zide-cli --version\n";
   std::fputs(text.c_str(), to);
+}
+
+// The installed version file's text; found from the executable, so it needs the application object.
+int printVersion(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const auto version = Transmissions::ReadVersionFile();
+  if (!version) {
+    std::fputs("zide-cli: arquivo de versão info.dip não encontrado.\n", stderr);
+    return kExitIo;
+  }
+  std::printf("zide-cli %s\n", version->trimmed().toUtf8().constData());
+  return kExitOk;
 }
 
 }  // namespace
@@ -45,12 +60,14 @@ int usageError(const Command& command, std::string_view message) {
 }
 
 int main(int argc, char** argv) {
+  AppFolder::restrictNewFiles();
   if (argc < 2) {
     std::fputs("zide-cli: falta o comando.\n\n", stderr);
     printGeneralUsage(stderr);
     return kExitUsage;
   }
   const std::string_view name = argv[1];
+  if (name == "--version") return printVersion(argc, argv);
   if (isHelpRequest(name)) {
     printGeneralUsage(stdout);
     return kExitOk;

@@ -1,0 +1,1186 @@
+#include "access/jetwriter.h"
+
+#include <QFile>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+
+// Facts about the Jet 4 file come from the public descriptions of the format (mdbtools' HACKING
+// notes, the Jackcess and mdb-reader documentation); each is noted where it is used.
+
+namespace jet {
+namespace {
+
+// Jet 4 pages are 4096 bytes; every structure lives inside one.
+constexpr int kPage = 4096;
+// Data page: type, 1, free space, owning table's definition page, 4 unknown, row count, then
+// the row offsets; rows fill the page from its end backwards.
+constexpr int kDataHeader = 14;
+// A row is addressed as page << 8 | row, so a page holds at most 255 rows.
+constexpr int kMaxRowsPerPage = 255;
+// Seen in every table and column definition Access writes (the "unknown" 4 bytes).
+constexpr uint32_t kMagicTable = 1625;
+constexpr uint32_t kMagicIndex = 1923;
+// An inline usage map: type 0, first page, then one bit per page.
+constexpr int kInlineMapBytes = 64;
+// A usage-map page (type 5) has a 4-byte header and then one bit per page.
+constexpr uint32_t kPagesPerMapPage = (kPage - 4) * 8;
+// The indirect usage map lists up to 17 usage-map pages, which cover the 2 GB a file may hold.
+constexpr int kMapPagesPerRow = 17;
+// Long values: a row on an LVAL page holds at most a page minus the header and one offset; a
+// chained piece gives 4 bytes of that to the pointer to the next piece.
+constexpr int kLvalRowMax = kPage - kDataHeader - 2;
+constexpr int kLvalChunk = kLvalRowMax - 4;
+constexpr int kInlineLongValue = 256;
+// Compressed unicode is only allowed for memos up to this many characters.
+constexpr int kMemoCompressMax = 1024;
+// Owner of the catalog's rows: the Admin account of the default workgroup.
+const QByteArray kAdminSid("\xA6\x33", 2);
+// Catalog objects below the tables: "Tables", "Databases", "Relationships" (containers), "MSysDb".
+constexpr int32_t kRootParent = 0x0F000000;
+constexpr int32_t kTablesId = 0x0F000001;
+constexpr int32_t kDatabasesId = 0x0F000002;
+constexpr int32_t kRelationshipsId = 0x0F000003;
+constexpr int32_t kMsysDbId = 0x0F000004;
+constexpr uint32_t kSystemFlags = 0x80000002;
+
+void put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void putDouble(uint8_t* p, double d) {
+  uint64_t u;
+  std::memcpy(&u, &d, 8);
+  put64(p, u);
+}
+
+struct Bytes : std::vector<uint8_t> {
+  void u8(uint32_t v) { push_back(uint8_t(v)); }
+  void u16(uint32_t v) {
+    u8(v);
+    u8(v >> 8);
+  }
+  void u32(uint32_t v) {
+    u16(v);
+    u16(v >> 16);
+  }
+  void zeros(size_t n) { insert(end(), n, 0); }
+  void append(const uint8_t* p, size_t n) { insert(end(), p, p + n); }
+  void ucs2(const QString& s) {
+    for (QChar c : s) u16(c.unicode());
+  }
+};
+
+// The header's masked region: RC4 with this fixed key, 128 bytes from 0x18 in Jet 4.
+constexpr uint8_t kHeaderKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr int kHeaderMaskStart = 0x18;
+constexpr int kHeaderMaskLength = 128;
+constexpr int kPasswordOffset = 0x42;
+constexpr int kPasswordBytes = 40;
+constexpr int kCreatedOffset = 0x72;
+
+void rc4(const uint8_t* key, int keyLength, uint8_t* data, int length) {
+  uint8_t s[256];
+  for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+  for (int i = 0, j = 0; i < 256; ++i) {
+    j = (j + s[i] + key[i % keyLength]) & 0xFF;
+    std::swap(s[i], s[j]);
+  }
+  for (int n = 0, i = 0, j = 0; n < length; ++n) {
+    i = (i + 1) & 0xFF;
+    j = (j + s[i]) & 0xFF;
+    std::swap(s[i], s[j]);
+    data[n] ^= s[(s[i] + s[j]) & 0xFF];
+  }
+}
+
+// Dates are days since 1899-12-30; before that day the time of day still counts forwards, so
+// the fraction is subtracted from the negative day number.
+double toJetDate(const QDateTime& dt) {
+  const qint64 days = QDate(1899, 12, 30).daysTo(dt.date());
+  const double frac = dt.time().msecsSinceStartOfDay() / 86400000.0;
+  return days >= 0 ? double(days) + frac : double(days) - frac;
+}
+
+// Dates as the export tool writes them ("dd/MM/yyyy HH:mm:ss", a time alone for TIME
+// columns) or in ISO order; a time alone lies on day 0, 1899-12-30.
+QDateTime parseDateText(const QString& text) {
+  const QString t = text.trimmed();
+  for (const char* f : {"dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm:ss.zzz", "dd/MM/yyyy", "yyyy-MM-dd HH:mm:ss",
+                        "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd"}) {
+    const QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
+    if (dt.isValid()) return dt;
+  }
+  for (const char* f : {"HH:mm:ss", "HH:mm:ss.zzz", "HH:mm"}) {
+    const QTime tm = QTime::fromString(t, QLatin1String(f));
+    if (tm.isValid()) return QDateTime(QDate(1899, 12, 30), tm);
+  }
+  return {};
+}
+
+// The password's mask: the creation date's whole day number, 4 bytes repeated.
+std::array<uint8_t, 4> passwordMask(double created) {
+  std::array<uint8_t, 4> m{};
+  put32(m.data(), uint32_t(int32_t(std::floor(created))));
+  return m;
+}
+
+Int128 pow10(int n) {
+  Int128 r = 1;
+  while (n-- > 0) r *= 10;
+  return r;
+}
+
+// Value exactly at another scale; false when digits would be lost or it overflows 38 digits.
+bool rescale(const Decimal& d, int scale, Int128* out) {
+  if (d.scale <= scale) {
+    const Int128 f = pow10(scale - d.scale);
+    const Int128 limit = pow10(38);
+    if (d.unscaled != 0 && (d.unscaled > limit / f || d.unscaled < -limit / f)) return false;
+    *out = d.unscaled * f;
+    return true;
+  }
+  const Int128 f = pow10(d.scale - scale);
+  if (d.unscaled % f != 0) return false;
+  *out = d.unscaled / f;
+  return true;
+}
+
+// Texts are UCS-2; a text whose characters all lie in 1..255 is stored "compressed": FF FE and
+// then one byte per character (the reader switches modes on a 00 byte, which we never need).
+void encodeText(const QString& s, bool mayCompress, Bytes* out) {
+  bool compress = mayCompress && s.size() > 2;
+  if (compress)
+    for (QChar c : s)
+      if (c.unicode() == 0 || c.unicode() > 0xFF) {
+        compress = false;
+        break;
+      }
+  if (compress) {
+    out->u8(0xFF);
+    out->u8(0xFE);
+    for (QChar c : s) out->u8(c.unicode());
+  } else {
+    out->ucs2(s);
+  }
+}
+
+// Access's sort codes for index keys of the catalog's names (the "General" order of Access
+// 2000): the text is upper-cased, each character becomes its code, then 01 and 00 end it.
+bool nameKeyCodes(const QString& name, Bytes* out) {
+  for (QChar ch : name.toUpper()) {
+    const char16_t c = ch.unicode();
+    if (c >= '0' && c <= '9') {
+      out->u8(54 + 2 * (c - '0'));
+    } else if (c >= 'A' && c <= 'Z') {
+      static const uint8_t letters[26] = {74, 76,  77,  79,  81,  83,  85,  87,  89,  91,  92,  94,  96,
+                                          98, 100, 102, 104, 105, 107, 109, 111, 113, 115, 117, 118, 120};
+      out->u8(letters[c - 'A']);
+    } else if (c == ' ') {
+      out->u8(7);
+    } else if (c == '_') {
+      out->u8(43);
+      out->u8(3);
+    } else {
+      return false;
+    }
+  }
+  out->u8(1);
+  out->u8(0);
+  return true;
+}
+
+// Index keys of integers: big-endian with the sign bit flipped, after the 7F "not null" flag.
+void intKey(int32_t v, Bytes* out) {
+  out->u8(0x7F);
+  const uint32_t u = uint32_t(v) ^ 0x80000000u;
+  for (int i = 3; i >= 0; --i) out->u8(u >> (8 * i));
+}
+
+struct Col {
+  ColumnDef def;
+  uint8_t code = 0;
+  bool fixed = false;
+  int size = 0;         // bytes in the fixed area, or the declared maximum of a variable column
+  int fixedOffset = 0;  // within the fixed area
+  int varIndex = 0;
+  bool longValue = false;
+  bool compressed = false;
+};
+
+struct IndexDef {
+  QString name;
+  std::vector<int> columns;
+  uint32_t rootPage = 0;
+  uint32_t mapPointer = 0;
+  uint8_t flags = 0;
+};
+
+struct Table {
+  QString name;
+  std::vector<Col> cols;
+  bool system = false;
+  uint32_t tdefPage = 0;
+  uint32_t rows = 0;
+  int fixedSize = 0;
+  int varCount = 0;
+  std::vector<uint32_t> dataPages;
+  std::vector<std::vector<uint32_t>> lvPages;  // per long-value column, in column order
+  std::vector<IndexDef> indexes;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+Decimal Decimal::parse(const QString& text, bool* ok) {
+  Decimal d;
+  *ok = false;
+  const QString t = text.trimmed();
+  int i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '-' || t[i] == '+')) negative = t[i++] == '-';
+  int digits = 0;
+  bool point = false;
+  for (; i < t.size(); ++i) {
+    const QChar c = t[i];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c.isDigit() && c.unicode() < 128) {
+      if (digits >= 38) return d;
+      if (digits > 0 || c != '0') ++digits;
+      d.unscaled = d.unscaled * 10 + (c.unicode() - '0');
+      if (point) ++d.scale;
+    } else {
+      return d;
+    }
+  }
+  if (t.isEmpty() || (t.size() == 1 && !t[0].isDigit()) || d.scale > 38) return d;
+  if (negative) d.unscaled = -d.unscaled;
+  *ok = true;
+  return d;
+}
+
+QString Decimal::toString() const {
+  UInt128 mag = unscaled < 0 ? -static_cast<UInt128>(unscaled) : static_cast<UInt128>(unscaled);
+  QString digits;
+  do {
+    digits.prepend(QChar('0' + int(mag % 10)));
+    mag /= 10;
+  } while (mag > 0);
+  while (digits.size() <= scale) digits.prepend('0');
+  if (scale > 0) digits.insert(digits.size() - scale, '.');
+  return unscaled < 0 ? '-' + digits : digits;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct JetWriter::Impl {
+  QFile file;
+  WriterOptions options;
+  double created = 0;
+  uint32_t nextPage = 3;  // 0 header, 1 global usage map, 2 the catalog's table definition
+  std::vector<Table> tables;
+  bool finished = false;
+
+  // The page being filled for the current table, and its LVAL page for long values.
+  std::array<uint8_t, kPage> page{};
+  int pageRows = 0;
+  int pageFree = 0;
+  std::array<uint8_t, kPage> lval{};
+  uint32_t lvalPage = 0;
+  int lvalRows = 0;
+  int lvalFree = 0;
+  Bytes row, fixedArea, varArea, scratch;
+
+  void writePage(uint32_t number, const uint8_t* data) {
+    if (!file.seek(qint64(number) * kPage) || file.write(reinterpret_cast<const char*>(data), kPage) != kPage)
+      throw JetError("gravação falhou: " + file.errorString().toStdString());
+  }
+
+  void startDataPage(uint32_t tdef) {
+    page.fill(0);
+    page[0] = 0x01;
+    page[1] = 0x01;
+    put32(&page[4], tdef);
+    pageRows = 0;
+    pageFree = kPage - kDataHeader;
+  }
+  // Rows of a fresh page are numbered from 0; returns page << 8 | row (page assigned on flush,
+  // so the caller gets the row only).
+  void flushDataPage(Table& t) {
+    if (pageRows == 0) return;
+    put16(&page[2], pageFree);
+    put16(&page[12], pageRows);
+    const uint32_t n = nextPage++;
+    writePage(n, page.data());
+    t.dataPages.push_back(n);
+    startDataPage(t.tdefPage);
+  }
+  // Places a row; returns its row number on the page that the next flush will number.
+  int placeRow(Table& t, const Bytes& r) {
+    if (int(r.size()) + 2 > pageFree || pageRows == kMaxRowsPerPage) flushDataPage(t);
+    const int end = pageRows == 0
+                        ? kPage
+                        : (page[kDataHeader + 2 * (pageRows - 1)] | page[kDataHeader + 2 * (pageRows - 1) + 1] << 8);
+    const int start = end - int(r.size());
+    std::memcpy(&page[start], r.data(), r.size());
+    put16(&page[kDataHeader + 2 * pageRows], start);
+    pageFree -= int(r.size()) + 2;
+    return pageRows++;
+  }
+
+  // LVAL pages: like data pages but "LVAL" where the table's page would be.
+  void startLval() {
+    lval.fill(0);
+    lval[0] = 0x01;
+    lval[1] = 0x01;
+    std::memcpy(&lval[4], "LVAL", 4);
+    lvalRows = 0;
+    lvalFree = kPage - kDataHeader;
+    lvalPage = nextPage++;
+  }
+  void flushLval() {
+    if (lvalPage == 0) return;
+    put16(&lval[2], lvalFree);
+    put16(&lval[12], lvalRows);
+    writePage(lvalPage, lval.data());
+    lvalPage = 0;
+  }
+  static void noteLvPage(std::vector<uint32_t>& pages, uint32_t p) {
+    if (pages.empty() || pages.back() != p) pages.push_back(p);
+  }
+  // The 12-byte reference of a memo/OLE value: length with flags in its top bits (80 inline,
+  // 40 one LVAL row, 00 a chain of LVAL rows), the row pointer, 4 unused bytes.
+  void putLongValue(const Bytes& data, bool allowInline, std::vector<uint32_t>& pages, Bytes* out) {
+    const size_t len = data.size();
+    if (len >= (1u << 30)) throw JetError("valor longo demais");
+    const size_t at = out->size();
+    out->zeros(12);
+    if (allowInline && len <= size_t(kInlineLongValue)) {
+      put32(&(*out)[at], uint32_t(len) | 0x80000000u);
+      out->append(data.data(), len);
+      return;
+    }
+    if (len <= size_t(kLvalRowMax)) {
+      if (lvalPage == 0 || int(len) + 2 > lvalFree || lvalRows == kMaxRowsPerPage) {
+        flushLval();
+        startLval();
+      }
+      const int end = lvalRows == 0
+                          ? kPage
+                          : (lval[kDataHeader + 2 * (lvalRows - 1)] | lval[kDataHeader + 2 * (lvalRows - 1) + 1] << 8);
+      const int start = end - int(len);
+      if (len) std::memcpy(&lval[start], data.data(), len);
+      put16(&lval[kDataHeader + 2 * lvalRows], start);
+      lvalFree -= int(len) + 2;
+      put32(&(*out)[at], uint32_t(len) | 0x40000000u);
+      put32(&(*out)[at + 4], lvalPage << 8 | uint32_t(lvalRows));
+      ++lvalRows;
+      noteLvPage(pages, lvalPage);
+      return;
+    }
+    // A chain: every piece on a page of its own, pages taken in a row so each piece knows the
+    // next one's address before it is written.
+    const size_t pieces = (len + kLvalChunk - 1) / kLvalChunk;
+    const uint32_t first = nextPage;
+    nextPage += uint32_t(pieces);
+    std::array<uint8_t, kPage> p{};
+    for (size_t k = 0; k < pieces; ++k) {
+      const size_t off = k * kLvalChunk;
+      const int n = int(std::min<size_t>(kLvalChunk, len - off));
+      p.fill(0);
+      p[0] = 0x01;
+      p[1] = 0x01;
+      std::memcpy(&p[4], "LVAL", 4);
+      const int start = kPage - n - 4;
+      put16(&p[2], start - kDataHeader - 2);
+      put16(&p[12], 1);
+      put16(&p[kDataHeader], start);
+      put32(&p[start], k + 1 < pieces ? (first + uint32_t(k) + 1) << 8 : 0);
+      std::memcpy(&p[start + 4], data.data() + off, n);
+      writePage(first + uint32_t(k), p.data());
+      pages.push_back(first + uint32_t(k));
+    }
+    put32(&(*out)[at], uint32_t(len));
+    put32(&(*out)[at + 4], first << 8);
+  }
+
+  [[noreturn]] static void refuse(const Table& t, const Col& c, const char* why) {
+    throw JetError(QStringLiteral("%1.%2: %3").arg(t.name, c.def.name, QString::fromLatin1(why)).toStdString());
+  }
+
+  static bool asDecimal(const Value& v, Decimal* d) {
+    if (auto i = std::get_if<qint64>(&v.variant())) {
+      *d = Decimal{*i, 0};
+      return true;
+    }
+    if (auto x = std::get_if<Decimal>(&v.variant())) {
+      *d = *x;
+      return true;
+    }
+    if (auto s = std::get_if<QString>(&v.variant())) {
+      bool ok;
+      *d = Decimal::parse(*s, &ok);
+      return ok;
+    }
+    return false;
+  }
+  static bool asDouble(const Value& v, double* d) {
+    if (auto x = std::get_if<double>(&v.variant())) return *d = *x, true;
+    if (auto t = std::get_if<QString>(&v.variant())) {
+      bool ok;
+      *d = t->trimmed().toDouble(&ok);
+      return ok;
+    }
+    if (auto i = std::get_if<qint64>(&v.variant())) return *d = double(*i), true;
+    if (auto x = std::get_if<Decimal>(&v.variant())) return *d = x->toString().toDouble(), true;
+    return false;
+  }
+  static bool asInt(const Value& v, qint64 lo, qint64 hi, qint64* out) {
+    Decimal d;
+    Int128 u;
+    if (!asDecimal(v, &d) || !rescale(d, 0, &u) || u < lo || u > hi) return false;
+    *out = qint64(u);
+    return true;
+  }
+
+  // Jet 4 row: column count, the fixed area (every fixed column, null or not), the variable
+  // data, then backwards: end of data, the offsets of the variable columns in reverse, their
+  // count, and the null mask (1 = present; a Yes/No column's value is its bit).
+  void encodeRow(Table& t, std::span<const Value> values, bool allowInline) {
+    const int n = int(t.cols.size());
+    fixedArea.assign(size_t(t.fixedSize), 0);
+    varArea.clear();
+    std::vector<uint8_t> mask(size_t((n + 7) / 8), 0);
+    std::vector<uint16_t> varOffsets;
+    varOffsets.reserve(size_t(t.varCount));
+    const int varStart = 2 + t.fixedSize;
+    int lv = 0;
+    for (int i = 0; i < n; ++i) {
+      const Col& c = t.cols[size_t(i)];
+      const Value& v = values[size_t(i)];
+      if (!c.fixed) varOffsets.push_back(uint16_t(varStart + int(varArea.size())));
+      std::vector<uint32_t>* lvPages = c.longValue ? &t.lvPages[size_t(lv++)] : nullptr;
+      if (v.isNull()) continue;
+      uint8_t* f = fixedArea.data() + c.fixedOffset;
+      bool present = true;
+      switch (c.def.type) {
+        case ColumnType::Boolean: {
+          qint64 b;
+          if (!asInt(v, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), &b))
+            refuse(t, c, "valor lógico inválido");
+          present = b != 0;
+          break;
+        }
+        case ColumnType::Byte:
+        case ColumnType::Integer:
+        case ColumnType::Long: {
+          const qint64 lo = c.def.type == ColumnType::Byte ? 0 : c.def.type == ColumnType::Integer ? -32768 : INT32_MIN;
+          const qint64 hi = c.def.type == ColumnType::Byte      ? 255
+                            : c.def.type == ColumnType::Integer ? 32767
+                                                                : INT32_MAX;
+          qint64 x;
+          if (!asInt(v, lo, hi, &x)) refuse(t, c, "inteiro fora da faixa");
+          for (int b = 0; b < c.size; ++b) f[b] = uint8_t(uint64_t(x) >> (8 * b));
+          break;
+        }
+        case ColumnType::Currency: {
+          // Currency: a 64-bit count of ten-thousandths.
+          Decimal d;
+          Int128 u;
+          double x;
+          if (asDecimal(v, &d)) {
+            if (!rescale(d, 4, &u) || u < INT64_MIN || u > INT64_MAX)
+              refuse(t, c, "moeda fora da faixa ou com mais de 4 casas");
+          } else if (asDouble(v, &x) && std::isfinite(x) && std::fabs(x) < 9.2e14) {
+            u = Int128(std::llround(x * 10000));
+          } else {
+            refuse(t, c, "moeda inválida");
+          }
+          put64(f, uint64_t(int64_t(u)));
+          break;
+        }
+        case ColumnType::Single:
+        case ColumnType::Double: {
+          double x;
+          // Access keeps no infinities or NaN; a Single must fit a float.
+          if (!asDouble(v, &x) || !std::isfinite(x)) refuse(t, c, "número inválido");
+          if (c.def.type == ColumnType::Single && std::fabs(x) > double(std::numeric_limits<float>::max()))
+            refuse(t, c, "número fora da faixa de Single");
+          if (c.def.type == ColumnType::Double) {
+            putDouble(f, x);
+          } else {
+            const float fl = float(x);
+            uint32_t u;
+            std::memcpy(&u, &fl, 4);
+            put32(f, u);
+          }
+          break;
+        }
+        case ColumnType::DateTime: {
+          double x;
+          if (auto dt = std::get_if<QDateTime>(&v.variant())) {
+            if (!dt->isValid()) refuse(t, c, "data inválida");
+            x = toJetDate(*dt);
+          } else if (auto text = std::get_if<QString>(&v.variant())) {
+            const QDateTime parsed = parseDateText(*text);
+            if (!parsed.isValid()) refuse(t, c, "data inválida");
+            x = toJetDate(parsed);
+          } else if (!asDouble(v, &x)) {
+            refuse(t, c, "data inválida");
+          }
+          putDouble(f, x);
+          break;
+        }
+        case ColumnType::Numeric: {
+          // Numeric: sign byte (80 negative), then the 128-bit magnitude as four 32-bit
+          // little-endian words, most significant word first.
+          Decimal d;
+          Int128 u;
+          if (!asDecimal(v, &d) || !rescale(d, c.def.scale, &u)) refuse(t, c, "decimal inválido ou com casas demais");
+          UInt128 mag = u < 0 ? -static_cast<UInt128>(u) : static_cast<UInt128>(u);
+          if (mag >= static_cast<UInt128>(pow10(c.def.precision))) refuse(t, c, "decimal com dígitos demais");
+          f[0] = u < 0 ? 0x80 : 0x00;
+          for (int w = 0; w < 4; ++w) put32(f + 1 + 4 * (3 - w), uint32_t(mag >> (32 * w)));
+          break;
+        }
+        case ColumnType::Text: {
+          auto s = std::get_if<QString>(&v.variant());
+          if (!s) refuse(t, c, "texto esperado");
+          if (s->size() > c.def.length) refuse(t, c, "texto mais longo que a coluna");
+          encodeText(*s, true, &varArea);
+          break;
+        }
+        case ColumnType::Binary: {
+          auto b = std::get_if<QByteArray>(&v.variant());
+          if (!b) refuse(t, c, "bytes esperados");
+          if (b->size() > c.def.length) refuse(t, c, "bytes demais para a coluna");
+          varArea.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
+          break;
+        }
+        case ColumnType::Memo: {
+          auto s = std::get_if<QString>(&v.variant());
+          if (!s) refuse(t, c, "texto esperado");
+          scratch.clear();
+          encodeText(*s, s->size() <= kMemoCompressMax, &scratch);
+          putLongValue(scratch, allowInline, *lvPages, &varArea);
+          break;
+        }
+        case ColumnType::Ole: {
+          auto b = std::get_if<QByteArray>(&v.variant());
+          if (!b) refuse(t, c, "bytes esperados");
+          scratch.clear();
+          scratch.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
+          putLongValue(scratch, allowInline, *lvPages, &varArea);
+          break;
+        }
+      }
+      if (present) mask[size_t(i / 8)] |= uint8_t(1 << (i % 8));
+    }
+    row.clear();
+    row.u16(uint32_t(n));
+    row.append(fixedArea.data(), fixedArea.size());
+    row.append(varArea.data(), varArea.size());
+    if (t.varCount > 0) {
+      row.u16(uint32_t(varStart + int(varArea.size())));
+      for (int k = t.varCount - 1; k >= 0; --k) row.u16(varOffsets[size_t(k)]);
+      row.u16(uint32_t(t.varCount));
+    }
+    row.append(mask.data(), mask.size());
+  }
+
+  int appendTo(Table& t, std::span<const Value> values) {
+    if (values.size() != t.cols.size())
+      throw JetError(QStringLiteral("%1: %2 valores para %3 colunas")
+                         .arg(t.name)
+                         .arg(values.size())
+                         .arg(t.cols.size())
+                         .toStdString());
+    encodeRow(t, values, true);
+    // A row with many inline long values may not fit a page: store them on LVAL pages instead.
+    if (row.size() > size_t(kLvalRowMax)) encodeRow(t, values, false);
+    if (row.size() > size_t(kLvalRowMax))
+      throw JetError(QStringLiteral("%1: linha maior que uma página").arg(t.name).toStdString());
+    ++t.rows;
+    return placeRow(t, row);
+  }
+
+  void closeTable() {
+    if (tables.empty()) return;
+    flushDataPage(tables.back());
+    flushLval();
+  }
+
+  Table makeTable(const QString& name, const std::vector<ColumnDef>& columns, bool system) {
+    if (name.isEmpty() || name.size() > 64) throw JetError("nome de tabela inválido");
+    Bytes probe;
+    if (!nameKeyCodes(name, &probe))
+      throw JetError(("nome de tabela com caractere não suportado: " + name).toStdString());
+    for (const Table& t : tables)
+      if (t.name.compare(name, Qt::CaseInsensitive) == 0) throw JetError(("tabela repetida: " + name).toStdString());
+    if (columns.empty() || columns.size() > 255)
+      throw JetError(("número de colunas inválido em " + name).toStdString());
+    Table t;
+    t.name = name;
+    t.system = system;
+    for (const ColumnDef& d : columns) {
+      if (d.name.isEmpty() || d.name.size() > 64) throw JetError(("nome de coluna inválido em " + name).toStdString());
+      for (const Col& o : t.cols)
+        if (o.def.name.compare(d.name, Qt::CaseInsensitive) == 0)
+          throw JetError(("coluna repetida: " + d.name).toStdString());
+      Col c;
+      c.def = d;
+      // Column type codes of Jet.
+      switch (d.type) {
+        case ColumnType::Boolean: c.code = 0x01, c.fixed = true, c.size = 0; break;
+        case ColumnType::Byte: c.code = 0x02, c.fixed = true, c.size = 1; break;
+        case ColumnType::Integer: c.code = 0x03, c.fixed = true, c.size = 2; break;
+        case ColumnType::Long: c.code = 0x04, c.fixed = true, c.size = 4; break;
+        case ColumnType::Currency: c.code = 0x05, c.fixed = true, c.size = 8; break;
+        case ColumnType::Single: c.code = 0x06, c.fixed = true, c.size = 4; break;
+        case ColumnType::Double: c.code = 0x07, c.fixed = true, c.size = 8; break;
+        case ColumnType::DateTime: c.code = 0x08, c.fixed = true, c.size = 8; break;
+        case ColumnType::Binary: c.code = 0x09, c.size = d.length; break;
+        case ColumnType::Text: c.code = 0x0A, c.size = 2 * d.length, c.compressed = true; break;
+        case ColumnType::Ole: c.code = 0x0B, c.longValue = true; break;
+        case ColumnType::Memo: c.code = 0x0C, c.longValue = true, c.compressed = true; break;
+        case ColumnType::Numeric: c.code = 0x10, c.fixed = true, c.size = 17; break;
+      }
+      if ((d.type == ColumnType::Text || d.type == ColumnType::Binary) && (d.length < 1 || d.length > 255))
+        throw JetError(("tamanho inválido da coluna " + d.name).toStdString());
+      if (d.type == ColumnType::Numeric &&
+          (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision))
+        throw JetError(("precisão inválida da coluna " + d.name).toStdString());
+      if (c.fixed) {
+        c.fixedOffset = t.fixedSize;
+        t.fixedSize += c.size;
+      } else {
+        c.varIndex = t.varCount++;
+      }
+      if (c.longValue) t.lvPages.emplace_back();
+      t.cols.push_back(c);
+    }
+    return t;
+  }
+
+  // ---- finishing: usage maps, table definitions, catalog, header ----
+
+  std::vector<Bytes> mapRows;  // packed onto usage-map pages at the end
+
+  // A usage map of the given pages: inline when they fit one small window, otherwise a list of
+  // usage-map pages each covering a fixed stretch of the file.
+  size_t addMap(std::vector<uint32_t> pages) {
+    std::sort(pages.begin(), pages.end());
+    Bytes r;
+    const uint32_t start = pages.empty() ? 0 : pages.front() & ~7u;
+    if (pages.empty() || pages.back() - start < uint32_t(kInlineMapBytes * 8)) {
+      r.u8(0);
+      r.u32(start);
+      r.zeros(kInlineMapBytes);
+      for (uint32_t p : pages) r[5 + (p - start) / 8] |= uint8_t(1 << ((p - start) % 8));
+    } else {
+      r.u8(1);
+      r.zeros(4 * kMapPagesPerRow);
+      size_t i = 0;
+      while (i < pages.size()) {
+        const uint32_t slot = pages[i] / kPagesPerMapPage;
+        if (slot >= uint32_t(kMapPagesPerRow)) throw JetError("arquivo grande demais");
+        std::array<uint8_t, kPage> p{};
+        p[0] = 0x05;
+        p[1] = 0x01;
+        for (; i < pages.size() && pages[i] / kPagesPerMapPage == slot; ++i) {
+          const uint32_t bit = pages[i] % kPagesPerMapPage;
+          p[4 + bit / 8] |= uint8_t(1 << (bit % 8));
+        }
+        const uint32_t at = nextPage++;
+        writePage(at, p.data());
+        put32(&r[1 + 4 * slot], at);
+      }
+    }
+    mapRows.push_back(r);
+    return mapRows.size() - 1;
+  }
+
+  // Usage-map rows live on data pages that belong to no table.
+  std::vector<uint32_t> writeMapRows() {
+    std::vector<uint32_t> pointers;
+    std::array<uint8_t, kPage> p{};
+    int rows = 0, free = 0;
+    uint32_t number = 0;
+    auto flush = [&] {
+      if (rows == 0) return;
+      put16(&p[2], free);
+      put16(&p[12], rows);
+      writePage(number, p.data());
+      rows = 0;
+    };
+    for (const Bytes& r : mapRows) {
+      if (rows == 0 || int(r.size()) + 2 > free || rows == kMaxRowsPerPage) {
+        flush();
+        p.fill(0);
+        p[0] = 0x01;
+        p[1] = 0x01;
+        free = kPage - kDataHeader;
+        number = nextPage++;
+      }
+      const int end = rows == 0 ? kPage : (p[kDataHeader + 2 * (rows - 1)] | p[kDataHeader + 2 * (rows - 1) + 1] << 8);
+      const int start = end - int(r.size());
+      std::memcpy(&p[start], r.data(), r.size());
+      put16(&p[kDataHeader + 2 * rows], start);
+      free -= int(r.size()) + 2;
+      pointers.push_back(number << 8 | uint32_t(rows));
+      ++rows;
+    }
+    flush();
+    return pointers;
+  }
+
+  // Table definition: header, real indexes, columns, column names, index details, index names,
+  // and the usage maps of each long-value column, ended by FFFF. Longer than a page, it goes on
+  // in further pages chained through the next-page field.
+  Bytes tableDefinition(const Table& t, uint32_t owned, uint32_t freeMap,
+                        const std::vector<std::pair<uint32_t, uint32_t>>& lvMaps) {
+    Bytes b;
+    b.u8(0x02);
+    b.u8(0x01);
+    b.u16(0);  // free space, per page
+    b.u32(0);  // next page, per page
+    b.u32(0);  // length, below
+    b.u32(kMagicTable);
+    b.u32(t.rows);
+    b.u32(0);  // next autonumber
+    b.zeros(16);
+    b.u8(t.system ? 0x53 : 0x4E);
+    b.u16(uint32_t(t.cols.size()));
+    b.u16(uint32_t(t.varCount));
+    b.u16(uint32_t(t.cols.size()));
+    b.u32(uint32_t(t.indexes.size()));
+    b.u32(uint32_t(t.indexes.size()));
+    b.u32(owned);
+    b.u32(freeMap);
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+      b.u32(kMagicIndex);
+      b.u32(t.rows);
+      b.u32(0);
+    }
+    for (size_t i = 0; i < t.cols.size(); ++i) {
+      const Col& c = t.cols[i];
+      b.u8(c.code);
+      b.u32(kMagicTable);
+      b.u16(uint32_t(i));
+      b.u16(c.fixed ? 0 : uint32_t(c.varIndex));
+      b.u16(uint32_t(i));
+      if (c.def.type == ColumnType::Text || c.def.type == ColumnType::Memo) {
+        b.u16(0x0409);  // "General" sort order, version 0
+        b.u16(0);
+      } else if (c.def.type == ColumnType::Numeric) {
+        b.u8(uint32_t(c.def.precision));
+        b.u8(uint32_t(c.def.scale));
+        b.u16(0);
+      } else {
+        b.u32(0);
+      }
+      // Flags: 01 fixed length, 02 always set by Access.
+      b.u8(c.fixed ? 0x03 : 0x02);
+      b.u8(c.compressed ? 0x01 : 0x00);
+      b.u32(0);
+      b.u16(c.fixed ? uint32_t(c.fixedOffset) : 0);
+      b.u16(c.longValue ? 0 : uint32_t(c.def.type == ColumnType::Boolean ? 1 : c.size));
+    }
+    for (const Col& c : t.cols) {
+      b.u16(uint32_t(2 * c.def.name.size()));
+      b.ucs2(c.def.name);
+    }
+    for (const IndexDef& ix : t.indexes) {
+      b.u32(kMagicIndex);
+      for (int k = 0; k < 10; ++k) {
+        if (k < int(ix.columns.size())) {
+          b.u16(uint32_t(ix.columns[size_t(k)]));
+          b.u8(0x01);  // ascending
+        } else {
+          b.u16(0xFFFF);
+          b.u8(0);
+        }
+      }
+      // Usage map, root page, 4 unknown bytes, flags (01 unique), 5 unknown bytes: the layout
+      // mdbtools 1.0 reads (older notes put the flags right after the root page).
+      b.u32(ix.mapPointer);
+      b.u32(ix.rootPage);
+      b.u32(0);
+      b.u8(ix.flags);
+      b.zeros(5);
+    }
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+      b.u32(kMagicTable);
+      b.u32(uint32_t(i));
+      b.u32(uint32_t(i));
+      b.u8(0);
+      b.u32(0xFFFFFFFF);  // not a foreign key
+      b.u32(0);
+      b.u8(0);
+      b.u8(0);
+      b.u8(0);  // an ordinary index
+      b.u32(0);
+    }
+    for (const IndexDef& ix : t.indexes) {
+      b.u16(uint32_t(2 * ix.name.size()));
+      b.ucs2(ix.name);
+    }
+    int lv = 0;
+    for (size_t i = 0; i < t.cols.size(); ++i) {
+      if (!t.cols[i].longValue) continue;
+      b.u16(uint32_t(i));
+      b.u32(lvMaps[size_t(lv)].first);
+      b.u32(lvMaps[size_t(lv)].second);
+      ++lv;
+    }
+    b.u16(0xFFFF);
+    put32(&b[8], uint32_t(b.size()));
+    return b;
+  }
+
+  void writeTableDefinition(const Table& t, const Bytes& b) {
+    std::array<uint8_t, kPage> p{};
+    size_t off = 0;
+    uint32_t number = t.tdefPage;
+    bool first = true;
+    while (true) {
+      p.fill(0);
+      size_t n;
+      if (first) {
+        n = std::min<size_t>(kPage, b.size());
+        std::memcpy(p.data(), b.data(), n);
+      } else {
+        p[0] = 0x02;
+        p[1] = 0x01;
+        n = std::min<size_t>(kPage - 8, b.size() - off);
+        std::memcpy(&p[8], b.data() + off, n);
+      }
+      off += n;
+      const int used = first ? int(n) : int(n) + 8;
+      // Free space of a definition page, less 8.
+      put16(&p[2], uint32_t(std::max(0, kPage - used - 8)));
+      const uint32_t next = off < b.size() ? nextPage++ : 0;
+      put32(&p[4], next);
+      writePage(number, p.data());
+      if (!next) break;
+      number = next;
+      first = false;
+    }
+  }
+
+  struct Entry {
+    Bytes key;
+    uint32_t pointer;
+  };
+  // One leaf page of an index: header, a bit mask marking where each entry ends (counted from
+  // 0x1E0), then the entries: key bytes and the row's 3-byte page and 1-byte row, big-endian.
+  uint32_t writeLeaf(uint32_t tdef, std::vector<Entry> entries) {
+    for (Entry& e : entries) {
+      e.key.u8(e.pointer >> 24);
+      e.key.u8(e.pointer >> 16);
+      e.key.u8(e.pointer >> 8);
+      e.key.u8(e.pointer);
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    constexpr int kMaskStart = 0x1B, kEntries = 0x1E0;
+    std::array<uint8_t, kPage> p{};
+    p[0] = 0x04;
+    p[1] = 0x01;
+    put32(&p[4], tdef);
+    int pos = 0;
+    for (const Entry& e : entries) {
+      if (kEntries + pos + int(e.key.size()) > kPage) throw JetError("catálogo grande demais para o índice");
+      std::memcpy(&p[kEntries + pos], e.key.data(), e.key.size());
+      pos += int(e.key.size());
+      p[kMaskStart + pos / 8] |= uint8_t(1 << (pos % 8));
+    }
+    put16(&p[2], kPage - kEntries - pos);
+    const uint32_t n = nextPage++;
+    writePage(n, p.data());
+    return n;
+  }
+
+  void writeHeader() {
+    std::array<uint8_t, kPage> p{};
+    p[1] = 0x01;
+    std::memcpy(&p[4], "Standard Jet DB", 15);
+    put32(&p[0x14], 1);  // Jet 4
+    put16(&p[0x3C], 1252);
+    put32(&p[0x3E], 0);  // no page encoding
+    // The password as UCS-2, XOR the mask from the creation date; an empty password leaves
+    // just the mask.
+    const auto mask = passwordMask(created);
+    for (int i = 0; i < kPasswordBytes; ++i) {
+      const int ch = i / 2;
+      const uint8_t byte = ch < options.password.size() ? uint8_t(options.password[ch].unicode() >> (8 * (i % 2))) : 0;
+      p[kPasswordOffset + i] = byte ^ mask[size_t(i % 4)];
+    }
+    put16(&p[0x6E], 0x0409);  // default sort order: "General"
+    putDouble(&p[kCreatedOffset], created);
+    rc4(kHeaderKey, 4, &p[kHeaderMaskStart], kHeaderMaskLength);
+    writePage(0, p.data());
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+JetWriter::JetWriter(const QString& path, const WriterOptions& options) : d(new Impl) {
+  d->options = options;
+  if (options.password.size() > 20) throw JetError("senha com mais de 20 caracteres");
+  d->created = toJetDate(options.created);
+  d->file.setFileName(path);
+  if (!d->file.open(QIODevice::ReadWrite | QIODevice::Truncate))
+    throw JetError(("não foi possível criar " + path + ": " + d->file.errorString()).toStdString());
+}
+
+JetWriter::~JetWriter() = default;
+
+void JetWriter::addTable(const QString& name, const std::vector<ColumnDef>& columns) {
+  if (d->finished) throw JetError("arquivo já terminado");
+  if (name.startsWith(QLatin1String("MSys"), Qt::CaseInsensitive))
+    throw JetError("nome reservado: " + name.toStdString());
+  d->closeTable();
+  Table t = d->makeTable(name, columns, false);
+  // The definition's first page is reserved now: every data page names it.
+  t.tdefPage = d->nextPage++;
+  d->tables.push_back(std::move(t));
+  d->startDataPage(d->tables.back().tdefPage);
+}
+
+void JetWriter::appendRow(std::span<const Value> values) {
+  if (d->finished || d->tables.empty()) throw JetError("nenhuma tabela aberta");
+  d->appendTo(d->tables.back(), values);
+}
+
+void JetWriter::finish() {
+  if (d->finished) return;
+  Impl& w = *d;
+  w.closeTable();
+  w.finished = true;
+
+  using T = ColumnType;
+  // The system tables of an empty Access 2000 database.
+  Table objects = w.makeTable(QStringLiteral("MSysObjects"),
+                              {{"Id", T::Long},
+                               {"ParentId", T::Long},
+                               {"Name", T::Text, 128},
+                               {"Type", T::Integer},
+                               {"DateCreate", T::DateTime},
+                               {"DateUpdate", T::DateTime},
+                               {"Owner", T::Binary, 255},
+                               {"Flags", T::Long},
+                               {"Database", T::Memo},
+                               {"Connect", T::Memo},
+                               {"ForeignName", T::Text, 255},
+                               {"RmtInfoShort", T::Binary, 255},
+                               {"RmtInfoLong", T::Ole},
+                               {"Lv", T::Ole},
+                               {"LvProp", T::Ole},
+                               {"LvModule", T::Ole},
+                               {"LvExtra", T::Ole}},
+                              true);
+  objects.tdefPage = 2;
+  std::vector<Table> system;
+  system.push_back(w.makeTable(
+      QStringLiteral("MSysACEs"),
+      {{"ACM", T::Long}, {"FInheritable", T::Boolean}, {"ObjectId", T::Long}, {"SID", T::Binary, 128}}, true));
+  system.push_back(w.makeTable(QStringLiteral("MSysQueries"),
+                               {{"Attribute", T::Byte},
+                                {"Expression", T::Memo},
+                                {"Flag", T::Integer},
+                                {"LvExtra", T::Ole},
+                                {"Name1", T::Memo},
+                                {"Name2", T::Memo},
+                                {"ObjectId", T::Long},
+                                {"Order", T::Binary, 255}},
+                               true));
+  system.push_back(w.makeTable(QStringLiteral("MSysRelationships"),
+                               {{"ccolumn", T::Long},
+                                {"grbit", T::Long},
+                                {"icolumn", T::Long},
+                                {"szColumn", T::Text, 64},
+                                {"szObject", T::Text, 64},
+                                {"szReferencedColumn", T::Text, 64},
+                                {"szReferencedObject", T::Text, 64},
+                                {"szRelationship", T::Text, 64}},
+                               true));
+  system.push_back(w.makeTable(QStringLiteral("MSysAccessObjects"), {{"Data", T::Binary, 255}, {"ID", T::Long}}, true));
+  for (Table& t : system) t.tdefPage = w.nextPage++;
+
+  // Catalog rows: the containers, the database object, then every table under "Tables".
+  const QDateTime now = w.options.created;
+  struct Obj {
+    int32_t id, parent;
+    QString name;
+    int type;
+    uint32_t flags;
+  };
+  std::vector<Obj> objs = {{kTablesId, kRootParent, "Tables", 3, 0},
+                           {kDatabasesId, kRootParent, "Databases", 3, 0},
+                           {kRelationshipsId, kRootParent, "Relationships", 3, 0},
+                           {kMsysDbId, kDatabasesId, "MSysDb", 2, 0},
+                           {2, kTablesId, "MSysObjects", 1, kSystemFlags}};
+  for (const Table& t : system) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, kSystemFlags});
+  for (const Table& t : w.tables) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, 0});
+  std::vector<Impl::Entry> byId, byParentName;
+  w.startDataPage(objects.tdefPage);
+  std::vector<std::pair<size_t, int>> placed;  // catalog row -> (data page index, row)
+  for (const Obj& o : objs) {
+    const std::vector<Value> v = {Value(qint64(o.id)),
+                                  Value(qint64(o.parent)),
+                                  Value(o.name),
+                                  Value(qint64(o.type)),
+                                  Value(now),
+                                  Value(now),
+                                  Value(kAdminSid),
+                                  Value(qint64(int32_t(o.flags))),
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  {},
+                                  {}};
+    const int r = w.appendTo(objects, v);
+    // The row sits on the page being filled, which becomes the next entry of dataPages.
+    placed.push_back({objects.dataPages.size(), r});
+  }
+  w.flushDataPage(objects);
+  w.flushLval();
+  for (size_t i = 0; i < objs.size(); ++i) {
+    const uint32_t ptr = objects.dataPages[placed[i].first] << 8 | uint32_t(placed[i].second);
+    Impl::Entry a;
+    intKey(objs[i].id, &a.key);
+    a.pointer = ptr;
+    byId.push_back(a);
+    Impl::Entry b;
+    intKey(objs[i].parent, &b.key);
+    b.key.u8(0x7F);
+    nameKeyCodes(objs[i].name, &b.key);
+    b.pointer = ptr;
+    byParentName.push_back(b);
+  }
+  // The catalog's indexes, through which strict readers find the tables.
+  const uint32_t idLeaf = w.writeLeaf(objects.tdefPage, byId);
+  const uint32_t nameLeaf = w.writeLeaf(objects.tdefPage, byParentName);
+  objects.indexes = {{"Id", {0}, idLeaf, 0, 0x01}, {"ParentIdName", {1, 2}, nameLeaf, 0, 0x01}};
+
+  // Permissions: every object gives the Admin account full access (DAO's dbSecFullAccess), and
+  // the containers pass it on to what they hold.
+  Table& aces = system[0];
+  w.startDataPage(aces.tdefPage);
+  std::vector<std::pair<size_t, int>> acePlaced;
+  for (const Obj& o : objs) {
+    const std::vector<Value> v = {Value(qint64(0xFFFFF)), Value(qint64(o.type == 3)), Value(qint64(o.id)),
+                                  Value(kAdminSid)};
+    const int r = w.appendTo(aces, v);
+    acePlaced.push_back({aces.dataPages.size(), r});
+  }
+  w.flushDataPage(aces);
+  std::vector<Impl::Entry> byObject;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    Impl::Entry e;
+    intKey(objs[i].id, &e.key);
+    e.pointer = aces.dataPages[acePlaced[i].first] << 8 | uint32_t(acePlaced[i].second);
+    byObject.push_back(e);
+  }
+  aces.indexes = {{"ObjectId", {2}, w.writeLeaf(aces.tdefPage, byObject), 0, 0x00}};
+
+  // Usage maps: pages each table owns (none has free space to offer), each long-value column's
+  // pages, each index's pages.
+  struct Maps {
+    size_t owned, free;
+    std::vector<std::pair<size_t, size_t>> lv;
+  };
+  std::vector<Table*> all;
+  all.push_back(&objects);
+  for (Table& t : system) all.push_back(&t);
+  for (Table& t : w.tables) all.push_back(&t);
+  std::vector<Maps> maps;
+  for (Table* t : all) {
+    Maps m;
+    m.owned = w.addMap(t->dataPages);
+    m.free = w.addMap({});
+    for (const auto& pages : t->lvPages) m.lv.push_back({w.addMap(pages), w.addMap({})});
+    maps.push_back(m);
+  }
+  std::vector<size_t> indexMaps;
+  for (Table* t : all)
+    for (const IndexDef& ix : t->indexes) indexMaps.push_back(w.addMap({ix.rootPage}));
+  const std::vector<uint32_t> ptr = w.writeMapRows();
+  size_t k = 0;
+  for (Table* t : all)
+    for (IndexDef& ix : t->indexes) ix.mapPointer = ptr[indexMaps[k++]];
+  for (size_t i = 0; i < all.size(); ++i) {
+    std::vector<std::pair<uint32_t, uint32_t>> lv;
+    for (const auto& [o, f] : maps[i].lv) lv.push_back({ptr[o], ptr[f]});
+    w.writeTableDefinition(*all[i], w.tableDefinition(*all[i], ptr[maps[i].owned], ptr[maps[i].free], lv));
+  }
+
+  // Page 1: the global map of free pages, none here. It lists usage-map pages that cover every
+  // page of the file, so no page of ours is taken for free.
+  const uint32_t coverPages = (w.nextPage + 4 + kPagesPerMapPage - 1) / kPagesPerMapPage;
+  if (coverPages > uint32_t(kMapPagesPerRow)) throw JetError("arquivo grande demais");
+  Bytes global;
+  global.u8(1);
+  global.zeros(4 * kMapPagesPerRow);
+  std::array<uint8_t, kPage> p{};
+  for (uint32_t cover = 0; cover < coverPages; ++cover) {
+    p.fill(0);
+    p[0] = 0x05;
+    p[1] = 0x01;
+    const uint32_t at = w.nextPage++;
+    w.writePage(at, p.data());
+    put32(&global[1 + 4 * cover], at);
+  }
+  p.fill(0);
+  p[0] = 0x01;
+  p[1] = 0x01;
+  const int start = kPage - int(global.size());
+  std::memcpy(&p[start], global.data(), global.size());
+  put16(&p[2], start - kDataHeader - 2);
+  put16(&p[12], 1);
+  put16(&p[kDataHeader], start);
+  w.writePage(1, p.data());
+  w.writeHeader();
+  if (!w.file.flush()) throw JetError("gravação falhou: " + w.file.errorString().toStdString());
+  w.file.close();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QString readPassword(const QByteArray& headerPage) {
+  if (headerPage.size() < kHeaderMaskStart + kHeaderMaskLength) return {};
+  QByteArray h = headerPage.left(kHeaderMaskStart + kHeaderMaskLength);
+  auto* b = reinterpret_cast<uint8_t*>(h.data());
+  rc4(kHeaderKey, 4, b + kHeaderMaskStart, kHeaderMaskLength);
+  double created;
+  uint64_t u = 0;
+  for (int i = 0; i < 8; ++i) u |= uint64_t(b[kCreatedOffset + i]) << (8 * i);
+  std::memcpy(&created, &u, 8);
+  if (!std::isfinite(created) || std::fabs(created) > 3e6) return {};
+  const auto mask = passwordMask(created);
+  QString pw;
+  for (int i = 0; i + 1 < kPasswordBytes; i += 2) {
+    const char16_t c = char16_t((b[kPasswordOffset + i] ^ mask[size_t(i % 4)]) |
+                                (b[kPasswordOffset + i + 1] ^ mask[size_t((i + 1) % 4)]) << 8);
+    if (c == 0) break;
+    pw += QChar(c);
+  }
+  return pw;
+}
+
+}  // namespace jet

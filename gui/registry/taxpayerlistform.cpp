@@ -1,0 +1,93 @@
+#include "gui/registry/taxpayerlistform.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "gui/widgets/errorreportbox.h"
+#include "gui/widgets/grids.h"
+#include "gui/widgets/okcancelrow.h"
+#include "registry/localdb.h"
+#include "registry/session.h"
+#include "registry/taxpayerstore.h"
+
+namespace {
+const QString kHeaderRazao = QStringLiteral("RAZÃO SOCIAL");
+
+}  // namespace
+
+TaxpayerListForm::TaxpayerListForm(const QString& objectName, const QString& caption, const QString& label) {
+  setObjectName(objectName);
+  setWindowTitle(caption);
+  auto* lbl = new QLabel(label, this);
+  lbl->setObjectName(QStringLiteral("Label1"));
+  grid_ = new QTableWidget(this);
+  grid_->setObjectName(QStringLiteral("GridSelContribuinte"));
+  QHBoxLayout* buttons = OkCancelRow(this, &cmdOK_, &cmdCancelar_);
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(lbl);
+  lay->addWidget(grid_, 1);
+  lay->addLayout(buttons);
+  resize(720, 380);
+
+  connect(cmdOK_, &QPushButton::clicked, this, &TaxpayerListForm::cmdOK_Click);
+  connect(cmdCancelar_, &QPushButton::clicked, this, &TaxpayerListForm::cmdCancelar_Click);
+  fill();
+}
+
+void TaxpayerListForm::fill() {
+  SetUpGrid(grid_, {{QStringLiteral("IE"), 1300},
+                    {kHeaderRazao, 4400},
+                    {QStringLiteral("CNPJ"), 1600},
+                    {QStringLiteral("CNAE"), 1000},
+                    {QString(), GridColumn::kDefaultWidth, Qt::AlignHCenter | Qt::AlignTop}});
+  grid_->horizontalHeader()->setStretchLastSection(true);
+
+  QList<ContribuinteDados> rows;
+  try {
+    LocalDatabase::Connection db;
+    rows = TaxpayerStore::all(db);
+  } catch (const DbError& e) {
+    // The list stays empty; OK then says there is nothing to choose.
+    ErrorReport::show(this, e);
+    return;
+  }
+  for (const ContribuinteDados& r : rows) {
+    // An empty key leaves its cell without an item.
+    QStringList cells{r.ie, r.razaoSocial, r.cnpj, r.cnae};
+    if (!r.chave.isEmpty()) cells << r.chave;
+    AppendGridRow(grid_, cells);
+  }
+  WidenToContents(grid_, 0, 3);
+  // Like a flex grid, the current row starts on the first row below the header.
+  grid_->setCurrentCell(grid_->rowCount() > 1 ? 1 : 0, 0);
+}
+
+bool TaxpayerListForm::escolha(Escolha* out) const {
+  const int row = grid_->currentRow();
+  if (row < 0) return false;
+  auto text = [&](int col) {
+    const QTableWidgetItem* item = grid_->item(row, col);
+    return item ? item->text() : QString();
+  };
+  const QString razao = text(1);
+  if (razao.isEmpty() || razao == kHeaderRazao) return false;
+  *out = {text(0), razao, text(2), text(3), text(4)};
+  return true;
+}
+
+void TaxpayerListForm::cmdOK_Click() {
+  Escolha e;
+  if (escolha(&e)) comEscolha(e);
+  else semEscolha();
+}
+
+void TaxpayerListForm::cmdCancelar_Click() { close(); }
+
+void TaxpayerListForm::closeEvent(QCloseEvent* e) {
+  Session::current().releaseMainWindow();
+  FormBase<QWidget>::closeEvent(e);
+}

@@ -1,0 +1,60 @@
+#include "gui/widgets/grids.h"
+
+#include <QHeaderView>
+#include <QTableWidget>
+#include <algorithm>
+
+namespace {
+// Each column's alignment for its data cells, kept on the grid.
+QByteArray alignProperty(int column) { return "zideAlign" + QByteArray::number(column); }
+}  // namespace
+
+void SetUpGrid(QTableWidget* grid, const QList<GridColumn>& columns, QAbstractItemView::SelectionMode mode) {
+  const int n = static_cast<int>(columns.size());
+  grid->setColumnCount(n);
+  grid->setRowCount(1);
+  grid->horizontalHeader()->hide();
+  grid->verticalHeader()->hide();
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(mode);
+  grid->setWordWrap(false);
+  for (int c = 0; c < n; ++c) {
+    const GridColumn& col = columns[c];
+    auto* item = new QTableWidgetItem(col.header);
+    item->setTextAlignment(Qt::AlignCenter);
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setBackground(grid->palette().button());
+    QFont f = item->font();
+    f.setBold(true);
+    item->setFont(f);
+    grid->setItem(0, c, item);
+    grid->setProperty(alignProperty(c).constData(), int(col.align));
+    if (col.twips == GridColumn::kDefaultWidth) continue;
+    if (TwipsToPixels(col.twips) == 0) grid->setColumnHidden(c, true);
+    else grid->setColumnWidth(c, TwipsToPixels(col.twips));
+  }
+}
+
+void SetGridRow(QTableWidget* grid, int row, const QStringList& cells) {
+  for (int c = 0; c < cells.size() && c < grid->columnCount(); ++c) {
+    auto* item = new QTableWidgetItem(cells[c]);
+    item->setTextAlignment(Qt::Alignment(grid->property(alignProperty(c).constData()).toInt()));
+    grid->setItem(row, c, item);
+  }
+}
+
+int AppendGridRow(QTableWidget* grid, const QStringList& cells) {
+  const int row = grid->rowCount();
+  grid->insertRow(row);
+  SetGridRow(grid, row, cells);
+  return row;
+}
+
+void WidenToContents(QTableWidget* grid, int first, int last) {
+  for (int c = first; c <= last; ++c) {
+    const int wanted = grid->columnWidth(c);
+    grid->resizeColumnToContents(c);
+    grid->setColumnWidth(c, std::max(grid->columnWidth(c), wanted));
+  }
+}

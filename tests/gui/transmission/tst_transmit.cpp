@@ -1,0 +1,734 @@
+// Delivering declarations through the windows, as an accountant does it, against the sandbox
+// server: registration, the company with its key from the certificate, selection, the ZIDE and the
+// Simples Nacional transmissions, the refusals and the faults of the network.
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "gui/main/principal.h"
+#include "gui/registry/frmcontador.h"
+#include "gui/registry/frmcriacontribuinte.h"
+#include "gui/registry/frmselecionacontribuinte.h"
+#include "gui/transmission/frmupload.h"
+#include "gui/transmission/frmuploadsimples.h"
+#include "net/upload.h"
+#include "registry/localdb.h"
+#include "registry/session.h"
+#include "support/formdriver.h"
+#include "support/intakesupport.h"
+#include "support/recorder.h"
+#include "support/sandbox.h"
+#include "support/testcerts.h"
+#include "support/testenv.h"
+
+using namespace FormDriver;
+
+namespace {
+const QString kIeZide = "0623079040081";
+const QString kKeyZide = "DEMO1234";
+const QString kCnpjZide = "11222333000181";
+const QString kIeSimples = "0623079040162";
+const QString kKeySimples = "SIMP5678";
+const QString kCnpjSimples = "11444777000161";
+const QString kAccountant = "52601815000120";
+const QString kAccountantStored = "52.601.815/0001-20";
+const QString kAno = "2025/2026";
+
+const QString kUpward = "Somente serão aceitas GIAS de 2025/2026";
+const QString kDownward =
+    "Você deverá consultar a administração para saber quais documentos poderão ser aceitos. 2025/2026";
+const QString kCertNotice = "O Certificado que será solicitado durante a transmissão é do contador responsável";
+const QString kCloseZide = "Por favor, se o programa ZIDE-MG estiver aberto queira por gentileza fechá-lo.";
+const QString kExtrato =
+    "O arquivo que você enviou (Extrato) não é correto para esta operação, por favor, verifique o manual que está "
+    "disponível no site.";
+const QString kRecibo =
+    "O arquivo que você enviou (Recibo) não é correto para esta operação, por favor, verifique o manual que está "
+    "disponível no site.";
+const QString kModificado =
+    "O arquivo que você enviou foi modificado, você deverá fazer o download do arquivo original no site PGDAS. Se "
+    "você decidir imprimir e salvar o resultado da impressão em PDF continuará dando erro, a maneira correta para "
+    "isto é Salvar o arquivo.";
+
+// A one-page PDF as PGDAS hands it out: one revision, one %%EOF, the period in its text.
+QByteArray pdf(const QByteArray& text) {
+  return "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+         "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> endobj\n"
+         "4 0 obj << /Producer (PGDAS-D) >> endobj\n% " +
+         text + "\ntrailer << /Root 1 0 R /Info 4 0 R >>\n%%EOF\n";
+}
+
+QString sha1(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return QString();
+  return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1).toHex());
+}
+
+QTableWidget* table(QWidget* w, const char* name) { return child<QTableWidget>(w, name); }
+
+// The texts of one column of the main window's list (row 0 is the header).
+QStringList listed(Principal* p, int column) {
+  QStringList out;
+  QTableWidget* g = table(p, "GridTransmissoes");
+  for (int r = 1; r < g->rowCount(); ++r) out << (g->item(r, column) ? g->item(r, column)->text() : QString());
+  return out;
+}
+
+// With ZIDE_SCREENSHOTS set, windows are saved as the user sees them at that moment (docs/img).
+void snap(QWidget* w, const QString& name) {
+  const QString dir = qEnvironmentVariable("ZIDE_SCREENSHOTS");
+  if (dir.isEmpty()) return;
+  QCoreApplication::processEvents();
+  w->grab().save(QDir(dir).filePath(name + ".png"));
+}
+
+// A loopback port nobody listens on, in the range the upload accepts (up to 32767).
+quint16 closedPort() {
+  for (quint16 port = 20000 + quint16(QRandomGenerator::global()->bounded(12000));; ++port) {
+    QTcpServer s;
+    if (s.listen(QHostAddress::LocalHost, port)) return port;
+  }
+}
+
+}  // namespace
+
+class TstTransmit : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void referenceWalk_data();
+  void referenceWalk();
+  void zideDeclarationEndToEnd();
+  void zideSelectionRules();
+  void zideFaults();
+  void simplesDeclarationEndToEnd();
+  void simplesRefusals_data();
+  void simplesRefusals();
+  void markerInASecondDataEvent();
+  void simplesFaults();
+  void simplesFileChoice();
+  void simplesPauseKeepsTheProgramAlive();
+
+ private:
+  // The accountant, the certificate and the company, through the windows; then the company selected.
+  void registerAccountant();
+  void createCompany(const QString& ie, const QString& razao, const QString& cnpj, const QString& expectedKey,
+                     bool expectedSimples);
+  void selectCompany(const QString& ie);
+  // Stored directly, for the cases about one window.
+  void storeAccountantAndCompany(const QString& ie, const QString& key, bool simples);
+  template <class W>
+  W* openTransmission();
+  // The declaration taken in by the ZIDE window; false when its references were not listed.
+  bool takeIn(FrmUpload* f);
+  bool press(TransmissionWindow* f, bool withCertificate = true);
+  QString folderWith(const QString& name, const QByteArray& bytes);
+
+  FirebirdLock lock_;
+  QTemporaryDir shared_;
+  QString gdb_;
+  TestCert accountantCert_;
+  std::unique_ptr<TestAppFolder> app_;
+  std::unique_ptr<QTemporaryDir> store_;
+  std::unique_ptr<Recorder> rec_;
+  std::unique_ptr<SandboxServer> server_;
+  Principal* p_ = nullptr;
+};
+
+void TstTransmit::initTestCase() {
+  // Four monthly references from 11/2024: the first two of a year the server does not take.
+  gdb_ = shared_.filePath("ZIDE.GDB");
+  QVERIFY(makeDeclaration(gdb_, {"--company", kIeZide + "," + kCnpjZide + ",Empresa Demonstração", "--references", "4",
+                                 "--first", "2024-11", "--rows-each", "2"}));
+  accountantCert_ = MakeTestCert({"ESCRITORIO CONTABIL TESTE:" + kAccountant});
+}
+
+void TstTransmit::init() {
+  app_ = std::make_unique<TestAppFolder>();
+  app_->write("info.dip", "1.15.01");
+  store_ = std::make_unique<QTemporaryDir>();
+  qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
+  QFile cert(store_->filePath("contador.pem"));
+  QVERIFY(cert.open(QIODevice::WriteOnly));
+  cert.write(accountantCert_.certPem);
+  cert.close();
+  rec_ = std::make_unique<Recorder>();
+  server_ = std::make_unique<SandboxServer>(
+      QStringList{"--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide, "--contribuinte",
+                  kIeSimples + ":" + kKeySimples + ":" + kCnpjSimples + ":S", "--ano-trabalho", kAno});
+  QVERIFY2(server_->isRunning(), qPrintable(server_->log()));
+  app_->writeSettings("127.0.0.1", QString::number(server_->port()));
+  p_ = Forms::get<Principal>();
+  p_->show();
+}
+
+void TstTransmit::cleanup() {
+  Forms::unloadAll();
+  settle();
+  server_.reset();
+  rec_.reset();
+  store_.reset();
+  app_.reset();
+}
+
+void TstTransmit::registerAccountant() {
+  FrmContador* f = Forms::get<FrmContador>();
+  f->show();
+  fillAccountant(f, true, kAccountant, "Escritório Contábil Teste", "contato@escritorio.com.br");
+  click(f, "btnOK");
+  QCOMPARE(rec_->lastText(), QString("Contador cadastrado com sucesso"));
+  settle();
+}
+
+void TstTransmit::createCompany(const QString& ie, const QString& razao, const QString& cnpj,
+                                const QString& expectedKey, bool expectedSimples) {
+  p_->mnContribuinteNovo_Click();
+  auto* f = Forms::find<FrmCriaContribuinte>();
+  QVERIFY(f);
+  type(f, "txtIE", ie);
+  type(f, "txtRazaoSocial", razao);
+  type(f, "txtCNPJ", cnpj);
+  type(f, "txtCNAE", "4711302");
+  type(f, "txtInscMunicipal", "77");
+  // The key comes from the server, asked with the accountant's certificate.
+  rec_->certificates.enqueue(accountantCert_.der);
+  click(f, "Command1");
+  QCOMPARE(shown(f, "Chave"), expectedKey);
+  QCOMPARE(child<QCheckBox>(f, "flag_optantesimples")->isChecked(), expectedSimples);
+  click(f, "cmdOK");
+  QCOMPARE(rec_->lastText(), QString("O contribuinte foi criado!"));
+  settle();
+}
+
+void TstTransmit::selectCompany(const QString& ie) {
+  auto* sel = Forms::get<FrmSelecionaContribuinte>();
+  sel->show();
+  QTableWidget* g = table(sel, "GridSelContribuinte");
+  int row = -1;
+  for (int r = 0; r < g->rowCount(); ++r)
+    for (int c = 0; c < g->columnCount(); ++c)
+      if (g->item(r, c) && g->item(r, c)->text().remove(QRegularExpression("\\D")) == ie) row = r;
+  QVERIFY2(row >= 0, "the company is not listed");
+  g->setCurrentCell(row, 1);
+  click(sel, "cmdOK");
+  settle();
+  QCOMPARE(p_->selectedIE(), ie);
+  QCOMPARE(Session::current().workingYear(), kAno);
+}
+
+void TstTransmit::storeAccountantAndCompany(const QString& ie, const QString& key, bool simples) {
+  LocalDatabase::Connection db;
+  db.exec("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome) values (?, '1', 'Escritório')",
+          {kAccountantStored});
+  db.exec("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values (?,?,?,?,?,?,?)",
+          {ie, "Empresa", simples ? kCnpjSimples : kCnpjZide, "4711-3/02", key, "77", simples ? -1 : 0});
+  p_->setSelectedTaxpayer(ie, "Empresa", key);
+  p_->RecebeDadosServer();
+  QCOMPARE(Session::current().workingYear(), kAno);
+}
+
+template <class W>
+W* TstTransmit::openTransmission() {
+  p_->Command1_Click();
+  W* w = Forms::find<W>();
+  if (w) w->show();
+  return w;
+}
+
+QString TstTransmit::folderWith(const QString& name, const QByteArray& bytes) {
+  static int n = 0;
+  const QString folder = app_->file(QString("arquivos%1").arg(++n));
+  QDir().mkpath(folder);
+  QFile f(folder + "/" + name);
+  if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+  return folder;
+}
+
+bool TstTransmit::takeIn(FrmUpload* f) {
+  static int n = 0;
+  const QString folder = app_->file(QString("declaracao%1").arg(++n));
+  QDir().mkpath(folder);
+  if (!QFile::copy(gdb_, folder + "/ZIDE.GDB")) return false;
+  f->setFolder(folder);
+  QSignalSpy done(f, &FrmUpload::intakeFinished);
+  if (!f->chooseFile("ZIDE.GDB")) return false;
+  if (!done.count() && !done.wait(120000)) return false;
+  return table(f, "GridRefencias")->rowCount() == 5;
+}
+
+bool TstTransmit::press(TransmissionWindow* f, bool withCertificate) {
+  if (withCertificate) rec_->certificates.enqueue(accountantCert_.der);
+  QPointer<TransmissionWindow> w(f);
+  QSignalSpy finished(f, &TransmissionWindow::uploadFinished);
+  click(f, "cmdUpload");
+  if (!w) return true;
+  // Nothing sent: the press ended at once.
+  if (f->uploader()->state() == Uploader::State::Idle && finished.isEmpty()) return false;
+  return finished.count() > 0 || finished.wait(30000);
+}
+
+void TstTransmit::referenceWalk_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QStringList>("texts");
+  QTest::addColumn<bool>("downwards");
+  QTest::addColumn<QString>("ano");
+  QTest::addColumn<bool>("shownBefore");
+  QTest::addColumn<QStringList>("gias");
+  QTest::addColumn<QString>("message");
+  const QStringList mixed{"01/12/2024 a 31/12/2024", "01/01/2025 a 31/01/2025 ", "01/01/2026 a 31/01/2026"};
+  QTest::newRow("down, one refused") << mixed << true << kAno << false << QStringList{"2", "3"} << kDownward;
+  QTest::newRow("up, one refused") << mixed << false << kAno << false << QStringList{"2", "3"} << kUpward;
+  QTest::newRow("already shown") << mixed << true << kAno << true << QStringList{"2", "3"} << QString();
+  QTest::newRow("all accepted") << mixed.mid(1) << true << kAno << false << QStringList{"1", "2"} << QString();
+  // Without a working year from the server nothing is accepted.
+  QTest::newRow("no working year") << mixed << true << QString() << false << QStringList()
+                                   << "Você deverá consultar a administração para saber quais documentos poderão "
+                                      "ser aceitos. ";
+  // A row without a period names no year.
+  QTest::newRow("empty row") << QStringList{"", "  "} << false << kAno << false << QStringList()
+                             << kUpward;
+  // clang-format on
+}
+
+// Which selected rows go, and which message is due.
+void TstTransmit::referenceWalk() {
+  QFETCH(QStringList, texts);
+  QFETCH(bool, downwards);
+  QFETCH(QString, ano);
+  QFETCH(bool, shownBefore);
+  QFETCH(QStringList, gias);
+  QFETCH(QString, message);
+  QList<ReferenceRow> rows;
+  for (int i = 0; i < texts.size(); ++i) rows.append({QString::number(i + 1), texts[i]});
+  bool shown = shownBefore;
+  const ReferenceWalk walk = WalkReferences(rows, downwards, ano, &shown);
+  QCOMPARE(walk.gias, gias);
+  QCOMPARE(walk.message, message);
+  QCOMPARE(shown, shownBefore || !message.isEmpty());
+}
+
+// The whole journey of a ZIDE declaration, twice: the selection made upwards, then downwards.
+void TstTransmit::zideDeclarationEndToEnd() {
+  registerAccountant();
+  createCompany(kIeZide, "Empresa Demonstração", kCnpjZide, kKeyZide, false);
+  selectCompany(kIeZide);
+  QCOMPARE(listed(p_, 2), QStringList());
+
+  for (const bool upwards : {true, false}) {
+    rec_->clear();
+    FrmUpload* f = openTransmission<FrmUpload>();
+    QVERIFY(f);
+    QCOMPARE(rec_->texts(), QStringList{kCertNotice});
+    QVERIFY(takeIn(f));
+    // Rows 2 to 4: 12/2024 (not accepted), 01/2025 and 02/2025.
+    if (upwards) f->selectReferences(4, 2);
+    else f->selectReferences(2, 4);
+    if (upwards) snap(f, "frmupload");
+    rec_->clear();
+    QPointer<FrmUpload> alive(f);
+    QVERIFY(press(f));
+    QCOMPARE(rec_->texts(), QStringList{upwards ? kUpward : kDownward});
+    QCOMPARE(rec_->messages[0].title, QString("ZIDE"));
+    settle();
+    QVERIFY(!alive);  // unloaded after the answer
+    QVERIFY(p_->isEnabled());
+  }
+
+  // The server heard the accountant, the key and the two accepted references, and got zide.db
+  // under the declaration's name.
+  const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client_zide/%'");
+  QCOMPARE(asked.size(), 2);
+  for (const auto& r : asked)
+    QCOMPARE(r.value("caminho").toString(),
+             "/client_zide/xt_upload.php?contador=" + kAccountantStored + "&chave=" + kKeyZide + "&gias=3,4");
+  const auto sent = server_->rows("SELECT gia, arquivo, sha1, referencia, tipo FROM transmissao ORDER BY id");
+  QCOMPARE(sent.size(), 4);
+  const QString zideDb = sha1(app_->file("zide.db"));
+  QVERIFY(!zideDb.isEmpty());
+  QStringList gias, refs;
+  for (const auto& r : sent) {
+    gias << r.value("gia").toString();
+    refs << r.value("referencia").toString();
+    QCOMPARE(r.value("arquivo").toString(), QString("ZIDE.GDB"));
+    QCOMPARE(r.value("sha1").toString(), zideDb);
+    QCOMPARE(r.value("tipo").toString(), QString("ZIDE"));
+  }
+  QCOMPARE(gias, QStringList({"3", "4", "3", "4"}));
+  QCOMPARE(refs, QStringList({"01/2025", "02/2025", "01/2025", "02/2025"}));
+
+  // The main window lists them, and each opens its receipt.
+  QCOMPARE(listed(p_, 0), refs);
+  snap(p_, "principal-transmissoes");
+  const auto protocols = server_->rows("SELECT protocolo FROM transmissao ORDER BY id");
+  QCOMPARE(listed(p_, 2).size(), 4);
+  QCOMPARE(listed(p_, 2)[3], protocols[3].value("protocolo").toString());
+  table(p_, "GridTransmissoes")->setCurrentCell(1, 0);
+  p_->cmd_Impressao_Click();
+  QCOMPARE(rec_->openedUrls.size(), 1);
+  QCOMPARE(rec_->openedUrls[0].toString(),
+           QString("http://127.0.0.1/protocoloDown.php?IE=%1&key=%2&ref=01/2025").arg(kIeZide, kKeyZide));
+}
+
+// The year message once per load; a selection with nothing accepted sends nothing; a one-row
+// selection is an upward one; without a choice the first reference alone is taken.
+void TstTransmit::zideSelectionRules() {
+  storeAccountantAndCompany(kIeZide, kKeyZide, false);
+  FrmUpload* f = openTransmission<FrmUpload>();
+  QVERIFY(f && takeIn(f));
+  const int requests = server_->rows("SELECT id FROM requisicao").size();
+
+  // The first reference, current from the listing, is of 2024.
+  rec_->clear();
+  QVERIFY(!press(f));
+  QCOMPARE(rec_->texts(), QStringList{kUpward});
+  QCOMPARE(f->giaCerta, qint16(0));
+  QVERIFY(f->msgTrabalho);
+  // Downwards over both refused rows: no second message, nothing sent.
+  f->selectReferences(1, 2);
+  rec_->clear();
+  QVERIFY(!press(f));
+  QVERIFY(rec_->messages.isEmpty());
+  QCOMPARE(server_->rows("SELECT id FROM requisicao").size(), requests);
+  QVERIFY(child<QLineEdit>(f, "txtUrl")->text().isEmpty());
+
+  // A fresh load shows the message again; a one-row selection of a refused row reads as upwards.
+  f->close();
+  settle();
+  f = openTransmission<FrmUpload>();
+  QVERIFY(f && takeIn(f));
+  QVERIFY(!f->msgTrabalho);
+  f->selectReferences(2, 2);
+  rec_->clear();
+  QVERIFY(!press(f));
+  QCOMPARE(rec_->texts(), QStringList{kUpward});
+  // Without a certificate nothing happens at all, not even the checks.
+  f->selectReferences(3, 3);
+  rec_->clear();
+  f->certificadoOk = false;
+  QVERIFY(!press(f, false));
+  QVERIFY(rec_->messages.isEmpty());
+  QCOMPARE(rec_->certificateDialogs.size(), 1);
+  QCOMPARE(server_->rows("SELECT id FROM requisicao").size(), requests);
+}
+
+// Each fault of the way to the server, on one loaded window: it stays open with its references,
+// and the press after the last fault delivers.
+void TstTransmit::zideFaults() {
+  storeAccountantAndCompany(kIeZide, kKeyZide, false);
+  FrmUpload* f = openTransmission<FrmUpload>();
+  QVERIFY(f);
+  rec_->clear();
+  // Nothing chosen yet (the button stays disabled; the handler is reached all the same).
+  rec_->certificates.enqueue(accountantCert_.der);
+  f->cmdUpload_Click();
+  QCOMPARE(rec_->texts(), QStringList{"No File Chosen"});
+  QCOMPARE(rec_->messages[0].title, QString("ERROR"));
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  QVERIFY(takeIn(f));
+  f->selectReferences(3, 4);
+  auto check = [&](const QString& text, QMessageBox::Icon icon) {
+    QCOMPARE(rec_->messages.size(), 1);
+    QCOMPARE(rec_->messages[0].title, QString("ERROR"));
+    QCOMPARE(rec_->messages[0].icon, icon);
+    if (!text.isEmpty()) QCOMPARE(rec_->messages[0].text, text);
+    QVERIFY(f->isVisible());
+    QVERIFY(!f->conectado);
+    QCOMPARE(table(f, "GridRefencias")->rowCount(), 5);
+    QVERIFY(child<QPushButton>(f, "cmdUpload")->isEnabled());
+  };
+
+  // An empty host: nothing leaves the machine.
+  app_->writeSettings("", QString::number(server_->port()));
+  rec_->clear();
+  QVERIFY(!press(f));
+  check("Invalid Host", QMessageBox::Critical);
+  QCOMPARE(child<QLineEdit>(f, "txtUrl")->text(),
+           QString("http://:%1 /client_zide/xt_upload.php?contador=%2&chave=%3&gias=3,4")
+               .arg(server_->port())
+               .arg(kAccountantStored, kKeyZide));
+
+  // A port the request machinery cannot hold. From here on the certificate choice is cancelled:
+  // the one accepted before still counts.
+  app_->writeSettings("127.0.0.1", "40000");
+  rec_->clear();
+  QVERIFY(!press(f, false));
+  check("Invalid Port", QMessageBox::Critical);
+
+  // A port nobody listens on.
+  app_->writeSettings("127.0.0.1", QString::number(closedPort()));
+  rec_->clear();
+  press(f, false);
+  check("Connection is forcefully rejected", QMessageBox::Warning);
+
+  // A server that drops the connection in the middle of the request.
+  SandboxServer dropping(
+      {"--falha", "fechar-no-envio:upload", "--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide});
+  QVERIFY2(dropping.isRunning(), qPrintable(dropping.log()));
+  app_->writeSettings("127.0.0.1", QString::number(dropping.port()));
+  rec_->clear();
+  press(f, false);
+  check(QString(), QMessageBox::Warning);
+  QVERIFY2(rec_->lastText().startsWith("Connection"), qPrintable(rec_->lastText()));
+
+  // A server that takes the request and never answers: the wait ends at the idle limit.
+  SandboxServer silent({"--falha", "silencio:upload", "--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide});
+  QVERIFY2(silent.isRunning(), qPrintable(silent.log()));
+  app_->writeSettings("127.0.0.1", QString::number(silent.port()));
+  f->uploader()->setIdleTimeoutMs(1500);
+  rec_->clear();
+  press(f, false);
+  check("Connection timed out", QMessageBox::Warning);
+  QCOMPARE(child<QLabel>(f, "lblSendSpeed")->text(), kSendCompleteText);
+
+  // zide.db gone: the failure is shown and the request still goes, with an empty file part.
+  QVERIFY(QFile::remove(app_->file("zide.db")));
+  app_->writeSettings("127.0.0.1", QString::number(server_->port()));
+  rec_->clear();
+  QPointer<FrmUpload> alive(f);
+  QVERIFY(press(f, false));
+  QCOMPARE(rec_->messages.size(), 1);
+  QCOMPARE(rec_->messages[0].title, QString("ERROR"));
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  settle();
+  QVERIFY(!alive);
+  const auto sent = server_->rows("SELECT gia, tamanho, status FROM transmissao ORDER BY id");
+  QCOMPARE(sent.size(), 2);
+  QCOMPARE(sent[0].value("tamanho").toInt(), 0);
+  QCOMPARE(sent[0].value("status").toInt(), 2);  // the server found no reference in an empty file
+  QCOMPARE(listed(p_, 0).size(), 2);
+}
+
+void TstTransmit::simplesDeclarationEndToEnd() {
+  registerAccountant();
+  createCompany(kIeSimples, "Padaria Simples", kCnpjSimples, kKeySimples, true);
+  selectCompany(kIeSimples);
+  rec_->clear();
+  auto* w = openTransmission<FrmUploadSimples>();
+  QVERIFY(w);
+  QVERIFY(!Forms::find<FrmUpload>());
+  QCOMPARE(rec_->texts(), QStringList{kCertNotice});
+  w->setPauses({5, 5, 20});
+  const QByteArray bytes = pdf("Declaracao Simples Nacional - periodo de apuracao 10/2026");
+  w->setFolder(folderWith("DeclaracaoDASN-2026.pdf", bytes));
+  QVERIFY(w->chooseFile("DeclaracaoDASN-2026.pdf"));
+  QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
+  snap(w, "frmuploadsimples");
+  QPointer<FrmUploadSimples> alive(w);
+  rec_->clear();
+  QVERIFY(press(w));
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join('|')));
+  settle();
+  QVERIFY(!alive);
+
+  const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client/%'");
+  QCOMPARE(asked.size(), 1);
+  QCOMPARE(asked[0].value("caminho").toString(),
+           "/client/xt_upload_simples.php?contador=" + kAccountantStored + "&chave=" + kKeySimples + "&gias=");
+  const auto sent = server_->rows("SELECT arquivo, sha1, referencia, tipo FROM transmissao");
+  QCOMPARE(sent.size(), 1);
+  QCOMPARE(sent[0].value("arquivo").toString(), QString("DeclaracaoDASN-2026.pdf"));
+  QCOMPARE(sent[0].value("sha1").toString(),
+           QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex()));
+  QCOMPARE(sent[0].value("tipo").toString(), QString("SIMPLES"));
+  QCOMPARE(listed(p_, 0), QStringList{"10/2026"});
+  table(p_, "GridTransmissoes")->setCurrentCell(1, 0);
+  p_->cmd_Impressao_Click();
+  QCOMPARE(rec_->openedUrls.value(0).toString(),
+           QString("http://127.0.0.1/protocoloDown.php?IE=%1&key=%2&ref=10/2026").arg(kIeSimples, kKeySimples));
+}
+
+void TstTransmit::simplesRefusals_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QByteArray>("bytes");
+  QTest::addColumn<QStringList>("messages");
+  const QByteArray resaved = pdf("10/2026") + "% nova revisao\n%%EOF\n";
+  QTest::newRow("extrato") << pdf("EXTRATO DO SIMPLES NACIONAL 10/2026") << QStringList{kExtrato};
+  QTest::newRow("recibo") << pdf("Recibo de entrega 10/2026") << QStringList{kRecibo};
+  QTest::newRow("modificado") << resaved << QStringList{kModificado};
+  QTest::newRow("recibo e modificado") << pdf("RECIBO 10/2026") + "%%EOF\n" << QStringList{kRecibo, kModificado};
+  // clang-format on
+}
+
+// A refused document: the message of each marker, in the markers' order, then the refreshed list.
+void TstTransmit::simplesRefusals() {
+  QFETCH(QByteArray, bytes);
+  QFETCH(QStringList, messages);
+  storeAccountantAndCompany(kIeSimples, kKeySimples, true);
+  auto* w = openTransmission<FrmUploadSimples>();
+  QVERIFY(w);
+  w->setPauses({5, 5, 20});
+  w->setFolder(folderWith("declaracao.pdf", bytes));
+  QVERIFY(w->chooseFile("declaracao.pdf"));
+  const int refreshes = server_->rows("SELECT id FROM requisicao WHERE operacao = 'Transferencia.ver2'").size();
+  rec_->clear();
+  QVERIFY(press(w));
+  QCOMPARE(rec_->texts(), messages);
+  for (const auto& m : rec_->messages) QCOMPARE(m.title, QString("ZIDE"));
+  settle();
+  QVERIFY(!Forms::find<FrmUploadSimples>());
+  QVERIFY(server_->rows("SELECT id FROM transmissao").isEmpty());
+  QCOMPARE(server_->rows("SELECT id FROM requisicao WHERE operacao = 'Transferencia.ver2'").size(), refreshes + 1);
+}
+
+// The server's answer comes in two parts, the marker in the second: it is still seen.
+void TstTransmit::markerInASecondDataEvent() {
+  SandboxServer split({"--falha", "dividir:upload", "--contribuinte",
+                       kIeSimples + ":" + kKeySimples + ":" + kCnpjSimples + ":S", "--ano-trabalho", kAno});
+  QVERIFY2(split.isRunning(), qPrintable(split.log()));
+  app_->writeSettings("127.0.0.1", QString::number(split.port()));
+  storeAccountantAndCompany(kIeSimples, kKeySimples, true);
+  auto* w = openTransmission<FrmUploadSimples>();
+  QVERIFY(w);
+  w->setPauses({5, 5, 20});
+  w->setFolder(folderWith("recibo.pdf", pdf("RECIBO 10/2026")));
+  QVERIFY(w->chooseFile("recibo.pdf"));
+  QSignalSpy parts(w->uploader(), &Uploader::dataArrival);
+  rec_->clear();
+  QVERIFY(press(w));
+  QVERIFY(parts.count() >= 2);
+  QVERIFY(!parts.first().at(0).toByteArray().contains("ARQUIVO INVALIDO"));
+  QCOMPARE(rec_->texts(), QStringList{kRecibo});
+}
+
+// In the Simples window a failed connection closes the window without a word.
+void TstTransmit::simplesFaults() {
+  storeAccountantAndCompany(kIeSimples, kKeySimples, true);
+  auto* w = openTransmission<FrmUploadSimples>();
+  QVERIFY(w);
+  rec_->clear();
+  rec_->certificates.enqueue(accountantCert_.der);
+  w->cmdUpload_Click();
+  QCOMPARE(rec_->texts(), QStringList{"No File Chosen"});
+  QCOMPARE(rec_->messages[0].title, QString("ERROR"));
+
+  w->setPauses({5, 5, 20});
+  w->setFolder(folderWith("DeclaracaoDASN.pdf", pdf("10/2026")));
+  QVERIFY(w->chooseFile("DeclaracaoDASN.pdf"));
+  app_->writeSettings("", "80");
+  rec_->clear();
+  QVERIFY(!press(w, false));
+  QCOMPARE(rec_->texts(), QStringList{"Invalid Host"});
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  QVERIFY(w->isVisible());
+
+  for (const QString& mode : {QString(), QString("fechar-no-envio:upload"), QString("silencio:upload")}) {
+    std::unique_ptr<SandboxServer> s;
+    quint16 port = 0;
+    if (mode.isEmpty()) {
+      port = closedPort();
+    } else {
+      s = std::make_unique<SandboxServer>(QStringList{"--falha", mode});
+      QVERIFY2(s->isRunning(), qPrintable(s->log()));
+      port = s->port();
+    }
+    app_->writeSettings("127.0.0.1", QString::number(port));
+    if (!Forms::find<FrmUploadSimples>()) {
+      w = openTransmission<FrmUploadSimples>();
+      w->setPauses({5, 5, 20});
+      w->setFolder(folderWith("DeclaracaoDASN.pdf", pdf("10/2026")));
+      QVERIFY(w->chooseFile("DeclaracaoDASN.pdf"));
+    }
+    w->uploader()->setIdleTimeoutMs(1500);
+    QPointer<FrmUploadSimples> alive(w);
+    rec_->clear();
+    QSignalSpy finished(w, &TransmissionWindow::uploadFinished);
+    rec_->certificates.enqueue(accountantCert_.der);
+    click(w, "cmdUpload");
+    QVERIFY2(finished.count() > 0 || finished.wait(30000), qPrintable(mode + rec_->texts().join('|')));
+    QCOMPARE(finished.first().at(0).toBool(), false);
+    settle();
+    QVERIFY2(!alive, qPrintable(mode));
+    QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join('|')));
+    QVERIFY(p_->isEnabled());
+  }
+}
+
+void TstTransmit::simplesFileChoice() {
+  storeAccountantAndCompany(kIeSimples, kKeySimples, true);
+  auto* w = openTransmission<FrmUploadSimples>();
+  QVERIFY(w);
+  QCOMPARE(w->objectName(), QString("frmUploadSimples"));
+  QCOMPARE(child<QLabel>(w, "Label1")->text(), QString("Transmissão de Declaração - Simples Nacional"));
+  QVERIFY(!child<QPushButton>(w, "cmdUpload")->isEnabled());
+  QCOMPARE(child<QLabel>(w, "lblSendSpeed")->text(), QString("100% restante"));
+  QVERIFY(!w->findChild<QTableWidget*>());
+  const QString folder = folderWith("declaracao.PDF", pdf("10/2026"));
+  for (const char* name : {"arquivopdf", "nota.txt"}) {
+    QFile f(folder + "/" + name);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+  }
+  w->setFolder(folder);
+  p_->setEnabled(false);
+  QVERIFY(w->chooseFile("declaracao.PDF"));
+  QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
+  QVERIFY(p_->isEnabled());
+  QCOMPARE(child<QLineEdit>(w, "txtUploadFile")->text(), folder + "/declaracao.PDF");
+  rec_->clear();
+  QVERIFY(w->chooseFile("nota.txt"));
+  QCOMPARE(rec_->texts(), QStringList{"Arquivo Inválido"});
+  QCOMPARE(rec_->messages[0].title, QString("ZIDE"));
+  QVERIFY(!child<QPushButton>(w, "cmdUpload")->isEnabled());
+  QVERIFY(w->chooseFile("arquivopdf"));
+  QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
+  // "&Cancelar" hides the window and gives the main window back.
+  p_->setEnabled(false);
+  click(w, "Command2");
+  QVERIFY(!w->isVisible());
+  QVERIFY(p_->isEnabled());
+  // The next window starts where the last file was chosen.
+  w->close();
+  settle();
+  w = openTransmission<FrmUploadSimples>();
+  QCOMPARE(w->folder(), folder);
+  QCOMPARE(child<QListWidget>(w, "file")->count(), 3);
+}
+
+// The pause after the answer lets the program paint and count time; the messages come after it.
+void TstTransmit::simplesPauseKeepsTheProgramAlive() {
+  storeAccountantAndCompany(kIeSimples, kKeySimples, true);
+  auto* w = openTransmission<FrmUploadSimples>();
+  QVERIFY(w);
+  w->setFolder(folderWith("recibo.pdf", pdf("RECIBO 10/2026")));
+  QVERIFY(w->chooseFile("recibo.pdf"));
+  rec_->clear();
+  int ticks = 0;
+  QTimer ticker;
+  connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  ticker.start(50);
+  QElapsedTimer sinceAnswer;
+  // The window takes the answer at the server's close, right after its data.
+  connect(w->uploader(), &Uploader::dataArrival, [&] {
+    if (sinceAnswer.isValid()) return;
+    sinceAnswer.start();
+    ticks = 0;
+  });
+  qint64 waited = -1;
+  int ticksDuringPause = -1;
+  rec_->onMessage = [&](const Recorder::Message&) {
+    if (waited < 0) {
+      waited = sinceAnswer.elapsed();
+      ticksDuringPause = ticks;
+    }
+  };
+  QVERIFY(press(w));
+  QCOMPARE(rec_->texts(), QStringList{kRecibo});
+  QVERIFY2(waited >= 1400, qPrintable(QString::number(waited)));
+  QVERIFY(ticksDuringPause > 0);
+}
+
+QTEST_MAIN(TstTransmit)
+#include "tst_transmit.moc"

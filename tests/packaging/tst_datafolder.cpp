@@ -1,0 +1,258 @@
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "base/appfolder.h"
+#include "registry/localdb.h"
+#include "support/testenv.h"
+#include "transmission/intake.h"
+
+namespace {
+
+const QString kIe = "0011111110011";
+
+QByteArray bytesOf(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes, QFile::Permissions mode = {}) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) return false;
+  f.close();
+  return mode == QFile::Permissions() || f.setPermissions(mode);
+}
+
+// "path mode" for every file and folder under `root` (the root itself excluded), modes in octal.
+QStringList modesUnder(const QString& root) {
+  QStringList out;
+  QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString p = it.next();
+    struct stat st;
+    if (::lstat(QFile::encodeName(p).constData(), &st) != 0) continue;
+    out << QDir(root).relativeFilePath(p) + ' ' + QString::number(st.st_mode & 07777, 8);
+  }
+  out.sort();
+  return out;
+}
+
+QStringList exportsIn(const QString& tempDir) { return QDir(tempDir).entryList({"export*"}, QDir::Files); }
+
+// Runs one intake to its end (or two minutes).
+Intake::Outcome runIntake(Intake& intake, const QString& gdb) {
+  Intake::Outcome outcome;
+  outcome.error = "não terminou";
+  QEventLoop loop;
+  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
+    outcome = o;
+    loop.quit();
+  });
+  QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+  intake.start(gdb);
+  loop.exec();
+  return outcome;
+}
+
+}  // namespace
+
+// The folder rules seen from an installed tree (a copy of a small program that prints them), and
+// what the program leaves on disk after a declaration's intake.
+class TstDataFolder : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase();
+  void installedTree_data();
+  void installedTree();
+  void firstStartMakesAPrivateDataFolder();
+  void intakeLeavesOnlyPrivateFilesAndNoExports();
+  void helperInTheDataFolderIsNeverRun();
+
+ private:
+  struct Probe {
+    QString dataFolder, versionFile, exportTool, prepared;
+  };
+  Probe runProbe(const QString& exe, const QProcessEnvironment& env, bool prepare = false);
+  QProcessEnvironment userEnv() const;
+  bool declaration(const QString& path, const QStringList& args);
+
+  QTemporaryDir work_;
+  QString root_;  // an unpacked installation: usr/bin, usr/lib/zide, usr/share/zide
+  QString home_;
+  QString gdb_;
+};
+
+void TstDataFolder::initTestCase() {
+  // The lock folder of the export tool's engine, this test's own.
+  qputenv("FIREBIRD_LOCK", work_.filePath("lock").toLocal8Bit());
+  QVERIFY(QDir().mkpath(work_.filePath("lock")));
+  root_ = work_.filePath("raiz");
+  home_ = work_.filePath("casa");
+  QVERIFY(QDir().mkpath(home_));
+  const QString bin = root_ + "/usr/bin";
+  QVERIFY(QDir().mkpath(bin));
+  QVERIFY(QFile::copy(LAYOUTPROBE, bin + "/layoutprobe"));
+  QVERIFY(writeFile(root_ + "/usr/share/zide/info.dip", "1.15.01"));
+  QVERIFY(writeFile(root_ + "/usr/share/zide/diziz.ini", "[servidor]\nhost=servidor.exemplo\nport=8080\n"));
+  QVERIFY(writeFile(root_ + "/usr/lib/zide/fbexport", "#!/bin/sh\n", QFile::ReadOwner | QFile::ExeOwner));
+  gdb_ = work_.filePath("ZIDE.GDB");
+  QVERIFY(declaration(gdb_, {"--company", kIe + ",11222333000181", "--references", "2", "--rows-each", "2"}));
+}
+
+bool TstDataFolder::declaration(const QString& path, const QStringList& args) {
+  QProcess p;
+  p.start(builtProgram("gdbfixture"), QStringList{path, "--quiet"} + args);
+  if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+    qWarning("gdbfixture: %s", p.readAllStandardError().constData());
+    return false;
+  }
+  return true;
+}
+
+QProcessEnvironment TstDataFolder::userEnv() const {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove("ZIDE_HOME");
+  env.remove("XDG_DATA_HOME");
+  env.insert("HOME", home_);
+  return env;
+}
+
+TstDataFolder::Probe TstDataFolder::runProbe(const QString& exe, const QProcessEnvironment& env, bool prepare) {
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.start(exe, prepare ? QStringList{"prepare"} : QStringList{});
+  Probe r;
+  if (!p.waitForFinished(30000) || p.exitCode() != 0) return r;
+  const QStringList lines = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n');
+  if (lines.size() < 3) return r;
+  r.dataFolder = lines[0];
+  r.versionFile = lines[1];
+  r.exportTool = lines[2];
+  r.prepared = lines.value(3);
+  return r;
+}
+
+void TstDataFolder::installedTree_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QString>("setup");
+  QTest::addColumn<QString>("dataFolder");   // %HOME%, %ROOT%, %WORK%
+  QTest::addColumn<QString>("versionFile");
+  QTest::newRow("installed: the user's data folder")  << ""        << "%HOME%/.local/share/zide" << "%ROOT%/usr/share/zide/info.dip";
+  QTest::newRow("XDG_DATA_HOME is followed")          << "xdg"     << "%WORK%/xdg/zide"          << "%ROOT%/usr/share/zide/info.dip";
+  QTest::newRow("a copy run in place with diziz.ini") << "inplace" << "%ROOT%/usr/bin"           << "%ROOT%/usr/share/zide/info.dip";
+  QTest::newRow("ZIDE_HOME wins, with its own files") << "home"    << "%WORK%/dados"             << "%WORK%/dados/info.dip";
+  // clang-format on
+}
+
+// Wherever the data goes, the export tool is the installation's, never a program in the data folder.
+void TstDataFolder::installedTree() {
+  QFETCH(QString, setup);
+  QFETCH(QString, dataFolder);
+  QFETCH(QString, versionFile);
+  auto expand = [this](QString s) {
+    return s.replace("%HOME%", home_).replace("%ROOT%", root_).replace("%WORK%", work_.path());
+  };
+  QProcessEnvironment env = userEnv();
+  const QString inPlace = root_ + "/usr/bin/diziz.ini";
+  auto cleanup = qScopeGuard([&] { QFile::remove(inPlace); });
+  if (setup == "xdg") env.insert("XDG_DATA_HOME", work_.filePath("xdg"));
+  if (setup == "inplace") QVERIFY(writeFile(inPlace, "[servidor]\n"));
+  if (setup == "home") {
+    env.insert("ZIDE_HOME", work_.filePath("dados") + "/");
+    QVERIFY(writeFile(work_.filePath("dados/info.dip"), "9.99.99"));
+    QVERIFY(writeFile(work_.filePath("dados/fbexport"), "#!/bin/sh\n", QFile::ReadOwner | QFile::ExeOwner));
+  }
+  const Probe p = runProbe(root_ + "/usr/bin/layoutprobe", env);
+  QCOMPARE(p.dataFolder, expand(dataFolder));
+  QCOMPARE(p.versionFile, expand(versionFile));
+  QCOMPARE(p.exportTool, root_ + "/usr/lib/zide/fbexport");
+  // Looking is not creating: only the start-up set-up makes the folder.
+  QVERIFY(!QFileInfo::exists(home_ + "/.local"));
+}
+
+void TstDataFolder::firstStartMakesAPrivateDataFolder() {
+  QTemporaryDir home;
+  QProcessEnvironment env = userEnv();
+  env.insert("HOME", home.path());
+  const QString exe = root_ + "/usr/bin/layoutprobe";
+  const QStringList before = modesUnder(root_);
+  const Probe p = runProbe(exe, env, true);
+  QCOMPARE(p.prepared, QString("ok"));
+  const QString data = home.path() + "/.local/share/zide";
+  QCOMPARE(p.dataFolder, data);
+  QCOMPARE(bytesOf(data + "/diziz.ini"), bytesOf(root_ + "/usr/share/zide/diziz.ini"));
+  QCOMPARE(modesUnder(home.path()),
+           (QStringList{".local 700", ".local/share 700", ".local/share/zide 700", ".local/share/zide/diziz.ini 600"}));
+  QCOMPARE(modesUnder(root_), before);  // nothing written into the installation
+
+  // The user's own settings survive the next start.
+  QVERIFY(writeFile(data + "/diziz.ini", "[servidor]\nhost=meu.servidor\nport=9090\n"));
+  QCOMPARE(runProbe(exe, env, true).prepared, QString("ok"));
+  QCOMPARE(bytesOf(data + "/diziz.ini"), QByteArray("[servidor]\nhost=meu.servidor\nport=9090\n"));
+
+  // A data folder that cannot be made is reported, not ignored.
+  QVERIFY(writeFile(work_.filePath("arquivo"), "não é uma pasta"));
+  env.insert("ZIDE_HOME", work_.filePath("arquivo") + "/zide");
+  const QString refused = runProbe(exe, env, true).prepared;
+  QVERIFY2(refused.startsWith("Não foi possível criar a pasta"), qPrintable(refused));
+}
+
+// After an intake (and a failed one) the data folder holds only files of the user's alone, and temp/
+// no export file of the declaration.
+void TstDataFolder::intakeLeavesOnlyPrivateFilesAndNoExports() {
+  AppFolder::restrictNewFiles();
+  QTemporaryDir parent;
+  qputenv("ZIDE_HOME", (parent.path() + "/dados").toLocal8Bit());
+  auto restore = qScopeGuard([] { qunsetenv("ZIDE_HOME"); });
+  QVERIFY(AppFolder::prepare());
+  { LocalDatabase::Connection db; }  // the local database, as the first window that needs it makes it
+
+  Intake intake;
+  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+  QVERIFY(outcome.loadedStatements > 0);
+  QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
+
+  // A declaration without one of the tables: the tool fails part way, after other exports were written.
+  const QString broken = parent.filePath("semtabela.gdb");
+  QVERIFY(declaration(broken, {"--company", kIe, "--omit", "TAB03011"}));
+  const Intake::Outcome failed = runIntake(intake, broken);
+  QVERIFY2(failed.error.startsWith("Não foi possível ler a tabela TAB03011"), qPrintable(failed.error));
+  QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
+
+  const QStringList modes = modesUnder(AppFolder::path());
+  QVERIFY(modes.contains("diziz.db 600"));
+  QVERIFY(modes.contains("zide.db 600"));
+  for (const QString& m : modes) {
+    const bool folder = QFileInfo(AppFolder::file(m.section(' ', 0, 0))).isDir();
+    QVERIFY2(m.endsWith(folder ? " 700" : " 600"), qPrintable(m));
+  }
+  struct stat st;
+  QVERIFY(::stat(QFile::encodeName(AppFolder::path()).constData(), &st) == 0);
+  QCOMPARE(st.st_mode & 07777, 0700u);
+}
+
+void TstDataFolder::helperInTheDataFolderIsNeverRun() {
+  TestAppFolder app;
+  const QString marker = app.file("executado");
+  QVERIFY(writeFile(app.file("fbexport"), "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\nexit 1\n",
+                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+  Intake intake;
+  QCOMPARE(intake.settings().tool, QCoreApplication::applicationDirPath() + "/fbexport");
+  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  QVERIFY2(outcome.ok(), qPrintable(outcome.error));
+  QVERIFY(!QFile::exists(marker));
+}
+
+QTEST_GUILESS_MAIN(TstDataFolder)
+#include "tst_datafolder.moc"
