@@ -7,8 +7,8 @@
 #include "base/settings.h"
 #include "gui/main/abertura.h"
 #include "gui/registry/migrationoffer.h"
-#include "gui/widgets/portuguese.h"
 #include "gui/widgets/interaction.h"
+#include "gui/widgets/portuguese.h"
 #include "transmission/transmissions.h"
 
 namespace {

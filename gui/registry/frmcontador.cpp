@@ -105,6 +105,7 @@ FrmContador::FrmContador() {
 
   btnOK_ = new QPushButton(QStringLiteral("OK"), this);
   btnOK_->setObjectName(QStringLiteral("btnOK"));
+  btnOK_->setDefault(true);
   Command1_ = new QPushButton(QStringLiteral("Cancelar"), this);
   Command1_->setObjectName(QStringLiteral("Command1"));
   Command2_ = new QPushButton(QStringLiteral("Remover"), this);

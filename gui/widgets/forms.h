@@ -1,7 +1,9 @@
 #pragma once
 #include <QCloseEvent>
 #include <QHash>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QWidget>
 #include <typeindex>
@@ -52,6 +54,27 @@ class FormBase : public Base {
   using Base::Base;
 
  protected:
+  // Esc cancels the window; Enter presses its default button (a text box passes Enter on to here).
+  void keyPressEvent(QKeyEvent* e) override {
+    if (e->modifiers() == Qt::NoModifier || e->modifiers() == Qt::KeypadModifier) {
+      if (e->key() == Qt::Key_Escape && escapeCloses_ && this != Forms::mainWindow()) {
+        this->close();
+        return;
+      }
+      if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        for (QPushButton* b : this->template findChildren<QPushButton*>())
+          if (b->isDefault() && b->isVisible() && b->isEnabled() && b->window() == this) {
+            b->click();
+            return;
+          }
+      }
+    }
+    Base::keyPressEvent(e);
+  }
+
+  // The opening window ends the program when closed: Esc must not do that.
+  bool escapeCloses_ = true;
+
   void showEvent(QShowEvent* e) override {
     Base::showEvent(e);
     // First shown over the main window, centred; afterwards where the user puts it.
