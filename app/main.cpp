@@ -1,7 +1,5 @@
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +8,7 @@
 #include "gui/main/abertura.h"
 #include "gui/registry/migrationoffer.h"
 #include "gui/widgets/interaction.h"
+#include "gui/widgets/portuguese.h"
 #include "transmission/transmissions.h"
 
 namespace {
@@ -35,10 +34,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("zide"));
   QApplication::setOrganizationName(QStringLiteral("Prefeitura Municipal de Tavarel"));
-  // Qt's own dialogs (file choice, password) speak the program's language.
-  QTranslator qtPortuguese;
-  if (qtPortuguese.load(QStringLiteral("qtbase_pt_BR"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    QApplication::installTranslator(&qtPortuguese);
+  UsePortuguese();
   QString error;
   if (!AppFolder::prepare(&error)) {
     MsgBox(nullptr, error, QMessageBox::Critical);

@@ -1,5 +1,7 @@
 #include "registry/registrylogic.h"
 
+#include <QRegularExpression>
+
 #include "base/constants.h"
 #include "registry/localdb.h"
 #include "validation/validators.h"
@@ -68,8 +70,13 @@ bool ContadorUfAceita(const QString& uf) {
   return list.contains(uf + QLatin1Char(','), Qt::CaseSensitive);
 }
 
+bool EmailValido(const QString& email) {
+  static const QRegularExpression kForma(QStringLiteral("^[^@\\s]+@[^@\\s.]+(\\.[^@\\s.]+)+$"));
+  return kForma.match(email).hasMatch();
+}
+
 QString ContadorCamposErro(ContadorDados& d, const std::function<bool()>& askSemCrc) {
-  if (d.email.isEmpty() || d.email.size() <= 5) return QStringLiteral("Favor digitar um e-mail");
+  if (d.email.size() <= 5 || !EmailValido(d.email)) return QStringLiteral("Favor digitar um e-mail");
   if (d.crc.trimmed().isEmpty()) {
     if (!askSemCrc())
       return QStringLiteral("Você optou por não prosseguir sem o CRC, favor digitar e clicar em OK novamente");

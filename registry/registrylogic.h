@@ -15,6 +15,7 @@ namespace Masks {
 inline const QString kCnpj = QStringLiteral("99.999.999/9999-99;_");
 inline const QString kCpf = QStringLiteral("999.999.999-99;_");
 inline const QString kTelefone = QStringLiteral("(99) 9999-9999;_");
+inline const QString kCelular = QStringLiteral("(99) 99999-9999;_");  // nine digits: mobiles
 inline const QString kCep = QStringLiteral("99999-999;_");
 inline const QString kIE = QStringLiteral("9999999999999;_");
 inline const QString kCnae = QStringLiteral("9999-9/99;_");
@@ -54,6 +55,8 @@ bool ContadorUfAceita(const QString& uf);
 // Checks that follow the document check on OK, in order; returns the message of the first that stops
 // (empty when all pass). askSemCrc is called when the CRC is blank and says whether to go on without
 // it; then d.crc becomes empty.
+// A name, "@" and a domain with a dot, no blanks.
+bool EmailValido(const QString& email);
 QString ContadorCamposErro(ContadorDados& d, const std::function<bool()>& askSemCrc);
 
 // The connection-failure box of the accountant's OK (code 1: local, code 2: the server exchange).

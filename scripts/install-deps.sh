@@ -11,7 +11,7 @@ pkgs=(cmake g++ make pkg-config
       libnss3-dev libnss3-tools libp11-kit-dev p11-kit softhsm2 opensc
       xvfb xauth x11-utils imagemagick
       clang clang-format libclang-rt-14-dev llvm
-      dpkg-dev lintian librsvg2-bin appstream)
+      dpkg-dev lintian librsvg2-bin appstream valgrind)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -9,6 +9,7 @@
 
 Abertura::Abertura() {
   setObjectName(QStringLiteral("Abertura"));
+  escapeCloses_ = false;
   setWindowTitle(QStringLiteral("ZIDE - Prefeitura Municipal de Tavarel- Versão 1.15.01"));
   auto* label4 = new QLabel(QStringLiteral("Prefeitura Municipal de Tavarel"), this);
   label4->setObjectName(QStringLiteral("Label4"));

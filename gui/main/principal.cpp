@@ -6,6 +6,7 @@
 #include "transmission/transmissions.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -35,6 +36,7 @@
 #include "gui/widgets/interaction.h"
 #include "registry/certsources.h"
 #include "registry/localdb.h"
+#include "registry/registrystage.h"
 #include "registry/session.h"
 #include "registry/taxpayerstore.h"
 
@@ -48,6 +50,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 
 Principal::Principal() {
   setObjectName(QStringLiteral("Principal"));
+  Forms::setMainWindow(this);
   setWindowTitle(QStringLiteral("ZIDE - Débito e Crédito - Prefeitura Municipal de Tavarel - Versão 1.15.01"));
 
   auto* central = new QWidget(this);
@@ -127,11 +130,17 @@ Principal::Principal() {
   listLay->addWidget(PathMDB_);
   frmImportacao_->hide();
 
+  lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
+  lblOrientacao_->setStyleSheet(QStringLiteral("QLabel { color: #1a4f8b; font-size: 13pt; padding: 12px 4px; }"));
+  lblOrientacao_->setWordWrap(true);
+  lblOrientacao_->hide();
+
   auto* head = new QHBoxLayout;
   head->addWidget(picture, 0, Qt::AlignTop);
   head->addWidget(sel, 1, Qt::AlignTop);
   auto* topLay = new QVBoxLayout(top);
   topLay->addLayout(head);
+  topLay->addWidget(lblOrientacao_);
   topLay->addWidget(Command1_, 0, Qt::AlignLeft);
   topLay->addWidget(frmImportacao_, 1);
   topLay->addStretch(0);  // takes the room while no taxpayer is selected
@@ -152,7 +161,11 @@ Principal::Principal() {
   connect(&s, &Session::taxpayerChanged, this, &Principal::showTaxpayer);
   connect(&s, &Session::taxpayerSelected, this, &Principal::showSelectionFrame);
   connect(&s, &Session::refreshRequested, this, &Principal::RecebeDadosServer);
-  connect(&s, &Session::mainWindowReleased, this, [this] { setEnabled(true); });
+  connect(&s, &Session::mainWindowReleased, this, [this] {
+    setEnabled(true);
+    updateGuidance();
+  });
+  connect(&s, &Session::taxpayerChanged, this, &Principal::updateGuidance);
   connect(&s, &Session::changed, this, [this] { PathMDB_->setText(Session::current().lastDeclarationFile()); });
 }
 
@@ -225,9 +238,37 @@ void Principal::setSelectedTaxpayer(const QString& ie, const QString& razaoSocia
 
 void Principal::showTaxpayer() {
   const Session::Taxpayer& t = Session::current().taxpayer();
+  // Another company: its list comes with the refresh; none of the previous one's rows may stay under
+  // the new name meanwhile, nor if the refresh fails.
+  if (IESel_->text() != t.ie) {
+    grid_->setRowCount(1);
+    grid_->clearSelection();
+    tvwPessoa_->hide();
+    detApuracao_->hide();
+  }
   IESel_->setText(t.ie);
   RSSel_->setText(t.razaoSocial);
   lblChave_->setText(t.chave);
+}
+
+
+void Principal::updateGuidance() {
+  if (!Session::current().taxpayer().ie.isEmpty()) {
+    lblOrientacao_->hide();
+    return;
+  }
+  switch (ReadRegistryStage()) {
+    case RegistryStage::SemContador:
+      lblOrientacao_->setText(QStringLiteral("Cadastre o contador: Contribuinte › Contador (F6)"));
+      break;
+    case RegistryStage::SemContribuinte:
+      lblOrientacao_->setText(QStringLiteral("Cadastre uma empresa: Contribuinte › Novo (F2)"));
+      break;
+    case RegistryStage::Pronto:
+      lblOrientacao_->setText(QStringLiteral("Selecione a empresa: Contribuinte › Selecionar (F5)"));
+      break;
+  }
+  lblOrientacao_->show();
 }
 
 void Principal::showSelectionFrame() {
@@ -441,11 +482,22 @@ void Principal::cmd_Impressao_Click() {
     MsgBox(this, QStringLiteral("Selecione uma entrega específica"), QMessageBox::Information, kMsgTitle);
     return;
   }
-  OpenBrowser(Transmissions::ReceiptUrl(host, selectedIE(), selectedChave(), ref));
+  const QString url = Transmissions::ReceiptUrl(host, selectedIE(), selectedChave(), ref);
+  if (!OpenBrowser(url)) {
+    QString shown = url;
+    if (!shown.startsWith(QLatin1String("http"), Qt::CaseInsensitive)) shown.prepend(QStringLiteral("http://"));
+    // The text of every message box can be selected and copied.
+    MsgBox(this,
+           QStringLiteral("Não foi possível abrir o navegador. Copie o endereço abaixo e abra-o no navegador para "
+                          "imprimir o protocolo:\r\n\r\n") +
+               shown,
+           QMessageBox::Information, kMsgTitle);
+  }
 }
 
 void Principal::showEvent(QShowEvent* event) {
   FormBase<QMainWindow>::showEvent(event);
+  updateGuidance();
   if (certificateChecked_) return;
   certificateChecked_ = true;
   // After the window is on screen, so the notice has it behind.
@@ -453,6 +505,8 @@ void Principal::showEvent(QShowEvent* event) {
 }
 
 bool Principal::AvisoValidadeCertificado() {
+  // No registry yet means no accountant: nothing to read, and nothing is created at start.
+  if (!QFileInfo(LocalDatabase::path()).isFile()) return false;
   QString documento;
   try {
     LocalDatabase::Connection db;

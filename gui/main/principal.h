@@ -55,6 +55,8 @@ class Principal : public FormBase<QMainWindow> {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  // The line that tells a new user where to start, from what the registry holds.
+  void updateGuidance();
   void showTaxpayer();
   void showSelectionFrame();
   void buildGrid();
@@ -65,6 +67,7 @@ class Principal : public FormBase<QMainWindow> {
   QLabel* IESel_;
   QLabel* RSSel_;
   QLabel* lblChave_;
+  QLabel* lblOrientacao_;
   QLabel* PathMDB_;
   QPushButton* Command1_;
   QPushButton* Command3_;

@@ -7,6 +7,7 @@
 #include "net/enc64.h"
 #include "registry/certificates.h"
 #include "registry/localdb.h"
+#include "registry/registrylogic.h"
 #include "validation/validators.h"
 
 namespace {
@@ -118,7 +119,11 @@ std::optional<ChaveObtida> CertificadoDigital::SelecionarCertificado(QWidget* wi
     if (c->temCdp) ObterUrlsCDP(window, c->der);
 
     QString reply;
-    if (!PedirChave(empresa.ie, empresa.cnpj, &reply)) throw std::runtime_error("Transferencia.ecnpj sem resposta");
+    if (!PedirChave(empresa.ie, empresa.cnpj, &reply)) {
+      // The server did not answer: the computer is fine, so the connection message, not the component one.
+      erro(FalhaConexaoTexto(2));
+      return std::nullopt;
+    }
     const RespostaChave r = InterpretarRespostaChave(reply);
     if (r.naoAutorizado) {
       erro(TextoNaoAutorizado());

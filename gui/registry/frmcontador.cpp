@@ -53,7 +53,9 @@ FrmContador::FrmContador() {
   txtBairro_ = textBox(frame, "txtBairro");
   txtCidade_ = textBox(frame, "txtCidade");
   txtUF_ = textBox(frame, "txtUF");
-  txtTelefone_ = NewMaskedBox(frame, QStringLiteral("txtTelefone"), Masks::kTelefone);
+  auto* telefone = new MaskedBox(frame, QStringLiteral("txtTelefone"), Masks::kTelefone);
+  telefone->setLongerMask(Masks::kCelular);
+  txtTelefone_ = telefone;
   txtCEP_ = NewMaskedBox(frame, QStringLiteral("txtCEP"), Masks::kCep);
   txtEmail_ = textBox(frame, "txtEmail");
 
@@ -103,6 +105,7 @@ FrmContador::FrmContador() {
 
   btnOK_ = new QPushButton(QStringLiteral("OK"), this);
   btnOK_->setObjectName(QStringLiteral("btnOK"));
+  btnOK_->setDefault(true);
   Command1_ = new QPushButton(QStringLiteral("Cancelar"), this);
   Command1_->setObjectName(QStringLiteral("Command1"));
   Command2_ = new QPushButton(QStringLiteral("Remover"), this);
@@ -128,6 +131,13 @@ FrmContador::FrmContador() {
   connect(btnOK_, &QPushButton::clicked, this, &FrmContador::btnOK_Click);
   connect(Command1_, &QPushButton::clicked, this, &FrmContador::Command1_Click);
   connect(Command2_, &QPushButton::clicked, this, &FrmContador::Command2_Click);
+  // The state is kept in capitals, however it is typed.
+  connect(txtUF_, &QLineEdit::textEdited, this, [this](const QString& t) {
+    if (t == t.toUpper()) return;
+    const int at = txtUF_->cursorPosition();
+    txtUF_->setText(t.toUpper());
+    txtUF_->setCursorPosition(at);
+  });
 
   load();
 }
@@ -165,7 +175,11 @@ void FrmContador::load() {
   txtBairro_->setText(field("cont_nom_bairro"));
   txtCidade_->setText(field("cont_nom_cidade"));
   txtUF_->setText(field("cont_nom_estado"));
-  txtTelefone_->setText(field("cont_num_telefone"));
+  const QString telefone = field("cont_num_telefone");
+  int digitos = 0;
+  for (const QChar ch : telefone) digitos += ch.isDigit() ? 1 : 0;
+  SetMask(txtTelefone_, digitos > 10 ? Masks::kCelular : Masks::kTelefone);
+  txtTelefone_->setText(telefone);
   txtEmail_->setText(field("cont_email"));
   txtCEP_->setText(field("cont_num_cep"));
 }
@@ -250,6 +264,10 @@ void FrmContador::btnOK_Click() {
 void FrmContador::Command1_Click() { close(); }
 
 void FrmContador::Command2_Click() {
+  // One mis-click must not wipe the accountant: ask, with "Não" as the default.
+  if (MsgBox(this, QStringLiteral("Deseja realmente remover os dados do contador?"), QMessageBox::Question, kMsgTitle,
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
   try {
     LocalDatabase::Connection db;
     db.exec(QStringLiteral("delete from tblContador"));

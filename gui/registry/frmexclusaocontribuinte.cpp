@@ -11,7 +11,7 @@ FrmExclusaoContribuinte::FrmExclusaoContribuinte()
 
 void FrmExclusaoContribuinte::comEscolha(const Escolha& e) {
   if (MsgBox(this, QStringLiteral("Deseja realmente excluir este contribuinte"), QMessageBox::NoIcon, kMsgTitle,
-             QMessageBox::Yes | QMessageBox::No) == QMessageBox::No)
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::No)
     return;
   try {
     LocalDatabase::Connection db;

@@ -1,7 +1,7 @@
 #include "gui/registry/frmselecionacontribuinte.h"
 
-#include "registry/session.h"
 #include "gui/widgets/interaction.h"
+#include "registry/session.h"
 
 FrmSelecionaContribuinte::FrmSelecionaContribuinte()
     : TaxpayerListForm(QStringLiteral("frmtbl_SelecionaContribuinte"),

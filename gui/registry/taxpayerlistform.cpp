@@ -34,6 +34,10 @@ TaxpayerListForm::TaxpayerListForm(const QString& objectName, const QString& cap
   resize(720, 380);
 
   connect(cmdOK_, &QPushButton::clicked, this, &TaxpayerListForm::cmdOK_Click);
+  // A double-click on a company chooses it, as OK would.
+  connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row) {
+    if (row > 0) cmdOK_Click();
+  });
   connect(cmdCancelar_, &QPushButton::clicked, this, &TaxpayerListForm::cmdCancelar_Click);
   fill();
 }

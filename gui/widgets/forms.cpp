@@ -1,6 +1,8 @@
 #include "gui/widgets/forms.h"
 
 #include <QApplication>
+#include <QTimer>
+#include <QWindow>
 
 #include "registry/session.h"
 
@@ -11,8 +13,21 @@ QHash<std::type_index, QPointer<QWidget>>& registry() {
   return r;
 }
 bool g_ended = false;
+QPointer<QWidget> g_main;
 }  // namespace
 
+void setMainWindow(QWidget* w) { g_main = w; }
+QWidget* mainWindow() { return g_main.data(); }
+
+void attachToMainWindow(QWidget* w) {
+  QWidget* m = g_main.data();
+  if (!m || m == w || !w->isWindow()) return;
+  // Only the window system's tie: a widget parent would disable the child whenever the main window
+  // is disabled, which is exactly while the child is open.
+  m->winId();
+  w->winId();
+  if (w->windowHandle() && m->windowHandle()) w->windowHandle()->setTransientParent(m->windowHandle());
+}
 QWidget* lookup(std::type_index type) {
   auto it = registry().find(type);
   if (it == registry().end()) return nullptr;
@@ -46,8 +61,18 @@ void unloadAll() {
 
 void endProgram() {
   g_ended = true;
-  unloadAll();
-  QCoreApplication::quit();
+  // Called from inside a window's own menu or button handler: the windows are hidden and leave the
+  // registry now, but are destroyed only once that handler has returned, or Qt would go on writing
+  // into the freed menu.
+  QList<QPointer<QWidget>> all = registry().values();
+  registry().clear();
+  for (const QPointer<QWidget>& w : all)
+    if (w) w->hide();
+  QTimer::singleShot(0, qApp, [all] {
+    for (const QPointer<QWidget>& w : all) delete w.data();
+    Session::current().reset();
+    QCoreApplication::quit();
+  });
 }
 
 bool programEnded() { return g_ended; }

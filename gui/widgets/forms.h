@@ -1,7 +1,10 @@
 #pragma once
 #include <QCloseEvent>
 #include <QHash>
+#include <QKeyEvent>
 #include <QPointer>
+#include <QPushButton>
+#include <QShowEvent>
 #include <QWidget>
 #include <typeindex>
 
@@ -11,6 +14,11 @@ namespace Forms {
 
 QWidget* lookup(std::type_index type);
 void remember(std::type_index type, QWidget* w);
+// The main window: every window loaded while it exists becomes its transient child, so the window
+// manager keeps it above the main window and centres it there.
+void setMainWindow(QWidget* w);
+QWidget* mainWindow();
+void attachToMainWindow(QWidget* w);
 // Drops a window from the registry and destroys it once control returns to the event loop.
 void forget(QWidget* w);
 
@@ -24,6 +32,7 @@ T* get() {
   if (T* w = find<T>()) return w;
   T* w = new T();
   w->setAttribute(Qt::WA_DeleteOnClose);
+  attachToMainWindow(w);
   remember(std::type_index(typeid(T)), w);
   return w;
 }
@@ -45,8 +54,42 @@ class FormBase : public Base {
   using Base::Base;
 
  protected:
+  // Esc cancels the window; Enter presses its default button (a text box passes Enter on to here).
+  void keyPressEvent(QKeyEvent* e) override {
+    if (e->modifiers() == Qt::NoModifier || e->modifiers() == Qt::KeypadModifier) {
+      if (e->key() == Qt::Key_Escape && escapeCloses_ && this != Forms::mainWindow()) {
+        this->close();
+        return;
+      }
+      if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        for (QPushButton* b : this->template findChildren<QPushButton*>())
+          if (b->isDefault() && b->isVisible() && b->isEnabled() && b->window() == this) {
+            b->click();
+            return;
+          }
+      }
+    }
+    Base::keyPressEvent(e);
+  }
+
+  // The opening window ends the program when closed: Esc must not do that.
+  bool escapeCloses_ = true;
+
+  void showEvent(QShowEvent* e) override {
+    Base::showEvent(e);
+    // First shown over the main window, centred; afterwards where the user puts it.
+    QWidget* owner = Forms::mainWindow();
+    if (centred_ || !owner || owner == this || !this->isWindow() || !owner->isVisible()) return;
+    centred_ = true;
+    Forms::attachToMainWindow(this);
+    const QRect area = owner->frameGeometry();
+    this->move(area.center() - QPoint(this->width() / 2, this->height() / 2));
+  }
   void closeEvent(QCloseEvent* e) override {
     Base::closeEvent(e);
     if (e->isAccepted()) Forms::forget(this);
   }
+
+ private:
+  bool centred_ = false;
 };

@@ -10,15 +10,12 @@ namespace {
 class DesktopInteraction final : public Interaction {
  public:
   QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                                      const QString& text, QMessageBox::StandardButtons buttons) override {
+                                      const QString& text, QMessageBox::StandardButtons buttons,
+                                      QMessageBox::StandardButton defaultButton) override {
     QMessageBox box(icon, title, text, buttons, parent);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-  }
-  QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                                       const QString& text, QMessageBox::StandardButtons buttons,
-                                       QMessageBox::StandardButton defaultButton) override {
-    QMessageBox box(icon, title, text, buttons, parent);
-    box.setDefaultButton(defaultButton);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
+    // Addresses and error texts can be copied out of any message.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     return static_cast<QMessageBox::StandardButton>(box.exec());
   }
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
@@ -45,6 +42,6 @@ Interaction& Interaction::current() { return *g_current; }
 void Interaction::install(Interaction* replacement) { g_current = replacement ? replacement : &g_desktop; }
 
 QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QString& title,
-                                   QMessageBox::StandardButtons buttons) {
-  return Interaction::current().message(parent, icon, title, text, buttons);
+                                   QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
+  return Interaction::current().message(parent, icon, title, text, buttons, defaultButton);
 }

@@ -16,15 +16,15 @@ class Interaction {
  public:
   virtual ~Interaction() = default;
 
-  // A message box; returns the button pressed.
+  // A message box; returns the button pressed. defaultButton is the one Enter presses (NoButton: Qt's choice).
   virtual QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                                              const QString& text, QMessageBox::StandardButtons buttons) = 0;
+                                              const QString& text, QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton) = 0;
   // A question whose default button (the one Enter presses) is given; returns the button pressed.
   virtual QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                                const QString& text, QMessageBox::StandardButtons buttons,
                                                QMessageBox::StandardButton defaultButton) {
-    (void)defaultButton;
-    return message(parent, icon, title, text, buttons);
+    return message(parent, icon, title, text, buttons, defaultButton);
   }
   // Open-file dialog; an empty text when cancelled.
   virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) = 0;
@@ -48,4 +48,5 @@ inline const QString kMsgTitle = QStringLiteral("DUZO - Zaruvo r Azurera - RO");
 // Shorthands over Interaction::current().
 QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::NoIcon,
                                    const QString& title = kAppTitle,
-                                   QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+                                   QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                   QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);

@@ -102,6 +102,13 @@ void TstRegistryLogic::fieldChecksInOrder_data() {
   QTest::newRow("email empty") << "email" << "" << "Favor digitar um e-mail";
   QTest::newRow("email 5") << "email" << "a@b.c" << "Favor digitar um e-mail";
   QTest::newRow("email 6") << "email" << "a@b.co" << "";
+  QTest::newRow("email no at") << "email" << "joao.silva.com" << "Favor digitar um e-mail";
+  QTest::newRow("email no dot") << "email" << "joao@silva" << "Favor digitar um e-mail";
+  QTest::newRow("email no name") << "email" << "@silva.com" << "Favor digitar um e-mail";
+  QTest::newRow("email blank") << "email" << "jo ao@silva.com" << "Favor digitar um e-mail";
+  QTest::newRow("email two at") << "email" << "jo@ao@silva.com" << "Favor digitar um e-mail";
+  QTest::newRow("email dot end") << "email" << "joao@silva." << "Favor digitar um e-mail";
+  QTest::newRow("email subdomain") << "email" << "joao@mail.silva.com.br" << "";
   QTest::newRow("name 4") << "razaoNome" << "Joao" << "Favor digitar a Razão Social corretamente";
   QTest::newRow("name 5") << "razaoNome" << "Joana" << "";
   QTest::newRow("cep empty box") << "cep" << "_____-___" << "Favor digitar o CEP corretamente";

@@ -1,8 +1,9 @@
 #include "recorder.h"
 
 QMessageBox::StandardButton Recorder::message(QWidget*, QMessageBox::Icon icon, const QString& title,
-                                              const QString& text, QMessageBox::StandardButtons buttons) {
-  Message m{icon, title, text, buttons, QMessageBox::NoButton};
+                                              const QString& text, QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton) {
+  Message m{icon, title, text, buttons, defaultButton};
   messages.append(m);
   if (onMessage) onMessage(m);
   if (!answers.isEmpty()) return answers.dequeue();

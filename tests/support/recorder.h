@@ -37,7 +37,8 @@ class Recorder : public Interaction {
   std::function<void(const Message&)> onMessage;
 
   QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                                      const QString& text, QMessageBox::StandardButtons buttons) override;
+                                      const QString& text, QMessageBox::StandardButtons buttons,
+                                      QMessageBox::StandardButton defaultButton) override;
   // Unscripted, a question is answered with its default button (what Enter would press).
   QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                        const QString& text, QMessageBox::StandardButtons buttons,

@@ -2,8 +2,10 @@
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QWindow>
 #include <QtTest>
 
 #include "gui/main/abertura.h"
@@ -16,6 +18,7 @@
 #include "gui/registry/frmselecionacontribuinte.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
+#include "gui/widgets/portuguese.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/recorder.h"
@@ -65,6 +68,10 @@ class TstMainWindow : public QObject {
   void aboutFromTheMenu();
   void helpMessage();
   void closingTheMainWindowEndsTheProgram();
+  void exitThroughTheMenuInARunningProgram();
+  void portugueseEverywhere();
+  void formsAreTransientChildrenCentred();
+  void guidanceForANewUser();
 };
 
 void TstMainWindow::cleanup() {
@@ -384,6 +391,103 @@ void TstMainWindow::closingTheMainWindowEndsTheProgram() {
   QVERIFY(!timedOut);
   settle();
   QVERIFY(!Forms::find<Principal>());
+}
+
+void TstMainWindow::exitThroughTheMenuInARunningProgram() {
+  // "Sair" is triggered from inside the menu, as a click would, while the program runs; the windows
+  // must outlive the handler (valgrind runs this function too).
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  Forms::get<FrmSobre>()->show();
+  QPointer<Principal> alive(p);
+  QTimer::singleShot(0, p, [p] {
+    QMenu* arquivo = p->findChild<QMenu*>("mnArquivo");
+    QAction* sair = action(p, "mnSair");
+    QVERIFY(arquivo && sair);
+    arquivo->popup(p->mapToGlobal(QPoint(0, 0)));
+    QVERIFY(QTest::qWaitForWindowExposed(arquivo));
+    // A real click on the item: QMenu's own release handler is on the stack when the action fires.
+    QTest::mouseClick(arquivo, Qt::LeftButton, {}, arquivo->actionGeometry(sair).center());
+    QVERIFY(Forms::programEnded());
+    QVERIFY(!Forms::find<Principal>());
+  });
+  QTimer guard;
+  guard.setSingleShot(true);
+  connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  guard.start(5000);
+  QCOMPARE(QApplication::exec(), 0);
+  settle();
+  QVERIFY(!alive);
+  QVERIFY(!Forms::find<FrmSobre>());
+}
+
+void TstMainWindow::portugueseEverywhere() {
+  QVERIFY(UsePortuguese() >= 1);
+  const QLocale l;
+  QCOMPARE(l.name(), QString("pt_BR"));
+  QCOMPARE(l.toString(QDate(2026, 12, 8), QLocale::ShortFormat), QString("08/12/2026"));
+  QCOMPARE(l.toString(1234.5, 'f', 2), QString("1.234,50"));
+  QVERIFY2(l.formattedDataSize(3994).contains(','), qPrintable(l.formattedDataSize(3994)));
+  // The file dialog's own words.
+  QCOMPARE(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"), QString("Pasta"));
+  QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QString("Procurar em:"));
+  QLocale::setDefault(QLocale::c());
+}
+
+void TstMainWindow::formsAreTransientChildrenCentred() {
+  TestAppFolder app;
+  Recorder rec;
+  Principal* p = Forms::get<Principal>();
+  p->setGeometry(200, 150, 820, 560);
+  p->show();
+  QVERIFY(QTest::qWaitForWindowExposed(p));
+  for (const char* menu : {"mnContador", "mnContribuinteSelecionar", "mnAtualizar", "mnSobre"}) {
+    action(p, menu)->trigger();
+    QCoreApplication::processEvents();
+    QWidget* w = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top != p && top->isVisible() && top->isWindow() && !top->inherits("QMenu")) w = top;
+    QVERIFY2(w, menu);
+    QVERIFY(w->isEnabled());  // usable while the main window waits for it
+    QVERIFY(w->isWindow());
+    QVERIFY(w->windowHandle() && w->windowHandle()->transientParent() == p->windowHandle());
+    const QPoint off = w->frameGeometry().center() - p->frameGeometry().center();
+    QVERIFY2(off.manhattanLength() <= 4, qPrintable(QString("%1: %2,%3").arg(menu).arg(off.x()).arg(off.y())));
+    w->close();
+    settle();
+    p->setEnabled(true);
+  }
+}
+
+void TstMainWindow::guidanceForANewUser() {
+  TestAppFolder app;
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  auto* hint = p->findChild<QLabel*>("lblOrientacao");
+  QVERIFY(hint && hint->isVisible());
+  QCOMPARE(hint->text(), QString("Cadastre o contador: Contribuinte › Contador (F6)"));
+  QVERIFY(!QFile::exists(app.file("diziz.db")));  // the hint reads nothing into being
+
+  addAccountant();
+  Session::current().releaseMainWindow();  // a registration window closing
+  QCOMPARE(hint->text(), QString("Cadastre uma empresa: Contribuinte › Novo (F2)"));
+
+  addTaxpayer("0623079040081", "0");
+  Session::current().releaseMainWindow();
+  QCOMPARE(hint->text(), QString("Selecione a empresa: Contribuinte › Selecionar (F5)"));
+
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  QVERIFY(hint->isHidden());
+  // Rows of one company never stand under another's name.
+  auto* grid = p->findChild<QTableWidget*>("GridTransmissoes");
+  grid->setRowCount(3);
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  QCOMPARE(grid->rowCount(), 3);
+  p->setSelectedTaxpayer("0623079040162", "Outra", "CH2");
+  QCOMPARE(grid->rowCount(), 1);
+  QCOMPARE(grid->item(0, 0)->text(), QString("Referência"));
+  Session::current().clearTaxpayer();
+  QVERIFY(hint->isVisible());
 }
 
 int main(int argc, char** argv) {

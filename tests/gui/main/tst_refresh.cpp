@@ -315,6 +315,15 @@ class TstRefresh : public QObject {
     rec->browserResult = true;
     QVERIFY(p->OpenBrowser("HTTPS://exemplo.com"));
     QCOMPARE(rec->openedUrls.last().toString(), QString("https://exemplo.com"));
+
+    // No browser could be opened: the address is shown, so the user can copy it.
+    rec->clear();
+    rec->browserResult = false;
+    p->cmd_Impressao_Click();
+    QCOMPARE(rec->messages.size(), 1);
+    QVERIFY(rec->lastText().startsWith("Não foi possível abrir o navegador."));
+    QVERIFY(rec->lastText().endsWith("http://127.0.0.1/protocoloDown.php?IE=0623079040081&key=KEY1&ref=01/2026"));
+    rec->browserResult = true;
   }
 };
 

@@ -9,6 +9,7 @@
 #include "gui/widgets/forms.h"
 #include "registry/certificates.h"
 #include "registry/localdb.h"
+#include "registry/registrylogic.h"
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
@@ -329,14 +330,19 @@ void TstCertRoutine::componentFailures() {
   }
   junk.remove();
   qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
-  // No server.
+  // No server: the computer is fine, so the connection message, as the accountant window says it.
   QTcpServer closed;
   QVERIFY(closed.listen(QHostAddress::LocalHost));
   const quint16 port = closed.serverPort();
   closed.close();
   app_->writeSettings("127.0.0.1", QString::number(port));
+  rec_->clear();
   rec_->certificates.enqueue(der);
-  run();
+  CertificadoDigital cert(CopiaCertificado::CriacaoContribuinte);
+  QVERIFY(!cert.SelecionarCertificado(nullptr, empresa()));
+  QCOMPARE(rec_->texts(), QStringList{FalhaConexaoTexto(2)});
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  QCOMPARE(rec_->messages[0].title, kMsgTitle);
 }
 
 void TstCertRoutine::distributionPointsFailureOnlyWarns() {

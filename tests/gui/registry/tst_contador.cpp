@@ -98,7 +98,16 @@ class TstContador : public QObject {
   void replyKinds();
   void localFailureKeepsTheStoredRow();
   void unreadableRegistryOnOpening();
+  void stateIsUpperCased();
 };
+
+void TstContador::stateIsUpperCased() {
+  FrmContador* f = open();
+  QLineEdit* uf = child(f, "txtUF");
+  uf->setFocus();
+  QTest::keyClicks(uf, "mg");
+  QCOMPARE(uf->text(), QString("MG"));
+}
 
 void TstContador::newWindow() {
   p->setEnabled(false);
@@ -225,7 +234,7 @@ void TstContador::eachStopOfOk_data() {
   QTest::newRow("cep partly") << QByteArray("txtCEP") << "3500000" << "Favor digitar o CEP corretamente";
   QTest::newRow("district") << QByteArray("txtBairro") << "  " << "Favor digitar o Bairro corretamente";
   QTest::newRow("city") << QByteArray("txtCidade") << "" << "Favor digitar a Cidade corretamente";
-  QTest::newRow("state") << QByteArray("txtUF") << "mg"
+  QTest::newRow("state") << QByteArray("txtUF") << "XX"
                          << "Favor digitar o UF corretamente.  Ex: SP, RJ, PR, MG (em maiúsculo)";
   // clang-format on
 }
@@ -335,6 +344,17 @@ void TstContador::removeGivesAnEmptyWindow() {
   settle();
   f = open();
   QVERIFY(!child(f, "txtCNPJCPF")->isEnabled());
+  // The question comes first, "Não" as its default; answering it keeps everything.
+  rec->clear();
+  rec->answers.enqueue(QMessageBox::No);
+  click(f, "Command2");
+  settle();
+  QCOMPARE(rec->texts(), QStringList{"Deseja realmente remover os dados do contador?"});
+  QCOMPARE(rec->messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(rec->messages[0].defaultButton, QMessageBox::No);
+  QCOMPARE(storedAccountant().size(), 1);
+  QCOMPARE(Forms::find<FrmContador>(), f);
+  rec->answers.enqueue(QMessageBox::Yes);
   click(f, "Command2");
   settle();
   QCOMPARE(storedAccountant().size(), 0);
@@ -344,15 +364,17 @@ void TstContador::removeGivesAnEmptyWindow() {
   QVERIFY(child<QRadioButton>(fresh, "opt_fisica")->isEnabled());
   QCOMPARE(shown(fresh, "txtCNPJCPF"), QString("__.___.___/____-__"));
   QCOMPARE(shown(fresh, "txtRazaoSocial"), QString());
-  QCOMPARE(rec->texts(), QStringList{"Contador cadastrado com sucesso"});
+  QCOMPARE(rec->texts(), (QStringList{"Deseja realmente remover os dados do contador?",
+                                      "Deseja realmente remover os dados do contador?"}));
 
   // A registry that cannot be written: the message, the window as it was.
   app->write("diziz.db", QByteArray(8192, '\x7f'));
   rec->clear();
   click(fresh, "Command2");
   settle();
-  QCOMPARE(rec->texts(), QStringList{"Não foi possível excluir o contador. Tente novamente mais tarde."});
-  QCOMPARE(rec->messages[0].icon, QMessageBox::NoIcon);
+  QCOMPARE(rec->texts(), QStringList({"Deseja realmente remover os dados do contador?",
+                                      "Não foi possível excluir o contador. Tente novamente mais tarde."}));
+  QCOMPARE(rec->messages[1].icon, QMessageBox::NoIcon);
   QCOMPARE(Forms::find<FrmContador>(), fresh);
 }
 

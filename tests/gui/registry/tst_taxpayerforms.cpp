@@ -82,6 +82,7 @@ class TstTaxpayerForms : public QObject {
   void createWithBrokenDatabase();
   void onlyMovingToAnotherControlIsLeaving();
   void cancelGivesTheMainWindowBack();
+  void keyboardChoosesAndCancels();
   void listWindowsShowEveryTaxpayer();
   void updateChoiceFillsTheForm();
   void updateSavesEveryField();
@@ -283,6 +284,51 @@ void TstTaxpayerForms::cancelGivesTheMainWindowBack() {
   QCOMPARE(p->selectedIE(), QString());
 }
 
+void TstTaxpayerForms::keyboardChoosesAndCancels() {
+  addTaxpayer(kIE, "Empresa A", "KEY1");
+  addTaxpayer(kIE2, "Empresa B", "KEY2");
+  // Enter on a row of the selection list chooses it.
+  auto* sel = Forms::get<FrmSelecionaContribuinte>();
+  sel->show();
+  auto* g = sel->findChild<QTableWidget*>("GridSelContribuinte");
+  g->setFocus();
+  g->setCurrentCell(2, 1);
+  QTest::keyClick(g, Qt::Key_Return);
+  settle();
+  QCOMPARE(Session::current().taxpayer().ie, kIE2);
+  QVERIFY(!Forms::find<FrmSelecionaContribuinte>());
+  // A double-click does the same.
+  sel = Forms::get<FrmSelecionaContribuinte>();
+  sel->show();
+  QVERIFY(QTest::qWaitForWindowExposed(sel));
+  g = sel->findChild<QTableWidget*>("GridSelContribuinte");
+  QCOMPARE(g->item(1, 0)->text(), kIE);
+  const QRect cell = g->visualItemRect(g->item(1, 1));
+  // What a person's double-click delivers: a click, then the double-click.
+  QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(g->viewport(), Qt::LeftButton, {}, cell.center());
+  settle();
+  QCOMPARE(Session::current().taxpayer().ie, QString(kIE));
+  // Esc cancels a form, whatever has the focus in it; nothing is saved.
+  auto* cria = Forms::get<FrmCriaContribuinte>();
+  cria->show();
+  QLineEdit* ie = cria->findChild<QLineEdit*>("txtIE");
+  ie->setFocus();
+  QTest::keyClick(ie, Qt::Key_Escape);
+  settle();
+  QVERIFY(!Forms::find<FrmCriaContribuinte>());
+  // Enter in a box presses OK: an empty form gets its first field message, not a save.
+  cria = Forms::get<FrmCriaContribuinte>();
+  cria->show();
+  QLineEdit* razao = cria->findChild<QLineEdit*>("txtRazaoSocial");
+  razao->setFocus();
+  rec->clear();
+  QTest::keyClick(razao, Qt::Key_Return);
+  QCOMPARE(rec->messages.size(), 1);
+  QCOMPARE(rec->messages[0].icon, QMessageBox::Critical);
+  QCOMPARE(stored().size(), 2);
+}
+
 void TstTaxpayerForms::listWindowsShowEveryTaxpayer() {
   addTaxpayer(kIE, "Empresa A", "KEY1");
   addTaxpayer(kIE2, "Empresa B", "");
@@ -474,6 +520,7 @@ void TstTaxpayerForms::deleteAsksFirst() {
   click(del, "cmdOK");
   QCOMPARE(rec->texts(), QStringList{"Deseja realmente excluir este contribuinte"});
   QCOMPARE(rec->messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(rec->messages[0].defaultButton, QMessageBox::No);  // one mis-click must not delete
   QCOMPARE(rec->messages[0].title, kMsgTitle);
   settle();
   QVERIFY(Forms::find<FrmExclusaoContribuinte>() && del->isVisible());

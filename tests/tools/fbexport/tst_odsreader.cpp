@@ -9,8 +9,8 @@
 #include <QtTest>
 
 #include "fbenv.h"
-#include "support/intakesupport.h"
 #include "odsconvert.h"
+#include "support/intakesupport.h"
 #include "support/testenv.h"
 
 namespace {
