@@ -9,6 +9,7 @@
 #include "registry/accesskey.h"
 #include "support/cannedserver.h"
 #include "support/testenv.h"
+#include "transmission/refresh.h"
 #include "transmission/transmissions.h"
 
 namespace {
@@ -331,8 +332,7 @@ void TstNetReaders::declarationsRefusedEverywhere() {
                                        kBomb + QStringLiteral("<listaTransferencias><d>       08/12/2026 10:20:30"
                                                               "</d></listaTransferencias>")));
   app.writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
-  QCOMPARE(Transmissions::Fetch(QStringLiteral("0012345670089"), QStringLiteral("K")).status,
-           Transmissions::Snapshot::Unavailable);
+  QCOMPARE(Refresh::Fetch(QStringLiteral("0012345670089"), QStringLiteral("K")).status, Refresh::Status::Unavailable);
 
   // The key reply: its date and key are not read from a declared document.
   const QString keyReply = QStringLiteral("<?xml version=\"1.0\"?>") + kBomb + kHead.mid(21) +

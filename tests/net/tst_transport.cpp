@@ -18,6 +18,7 @@
 #include "registry/accesskey.h"
 #include "support/cannedserver.h"
 #include "support/testenv.h"
+#include "transmission/refresh.h"
 #include "transmission/transmissions.h"
 
 extern char** environ;
@@ -65,8 +66,9 @@ CliRun runCli() {
 }
 
 // What the window and the command line show for a refresh: the message, or "" for a list.
-QString verdict(const Transmissions::Snapshot& s) {
-  return s.status == Transmissions::Snapshot::Ok ? QString() : s.message;
+QString verdict(const Refresh::Result& s) {
+  if (s.status == Refresh::Status::Ok) return QString();
+  return s.notices.isEmpty() ? QStringLiteral("Acesso não autorizado") : s.notices.first().text;
 }
 
 // The CLI's verdict must be the refresh's: the same message, the exit code of its kind.
@@ -281,7 +283,7 @@ void TstTransport::closedAfterTheRequestIsSentOnce() {
   QCOMPARE(server.requests.size(), 1);
   QCOMPARE(server.connections, 1);
 
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), kDown);
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
   QCOMPARE(server.requests.size(), 2);
   checkCliAgrees(kDown);
   QCOMPARE(server.requests.size(), 3);
@@ -323,7 +325,7 @@ void TstTransport::errorStatusBodiesReachTheMarkers() {
     s->disconnectFromHost();
   };
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), message);
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), message);
   checkCliAgrees(message);
   // The key request's refusal marker arrives the same way.
   QString reply;
@@ -357,7 +359,7 @@ void TstTransport::redirectChainFollowed() {
     QVERIFY(r.head.contains("SOAPAction: Transferencia.ver2"));
     QCOMPARE(r.body, server.requests.first().body);
   }
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), QString());
   checkCliAgrees(QString());
 }
 
@@ -375,7 +377,7 @@ void TstTransport::redirectLoopFails() {
   QCOMPARE(LastSoapError(), QStringLiteral("Redirecionamentos demais"));
   // The first request and five redirects, then the exchange gives up.
   QCOMPARE(server.requests.size(), 6);
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), kDown);
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
   checkCliAgrees(kDown);
 }
 
@@ -403,7 +405,7 @@ void TstTransport::proxyFromEnvironment() {
   qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(proxy.port()));
   if (!noProxy.isEmpty()) qputenv("no_proxy", noProxy.toUtf8());
 
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), QString());
   checkCliAgrees(QString());
   QVERIFY(upload(uploadUrl(server.port()), nullptr, nullptr));
 
@@ -426,7 +428,7 @@ void TstTransport::proxyFromSettings() {
     s->answer(CannedServer::envelope("Transferencia.ver2", listResult()));
   qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(other.port()));
   writeIni(*app_, server.port(), "proxy=user:s%40nha@127.0.0.1:" + QByteArray::number(proxy.port()) + "\r\n");
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), QString());
   QVERIFY(upload(uploadUrl(server.port()), nullptr, nullptr));
   QCOMPARE(proxy.requests.size(), 2);
   const QByteArray credentials = "Proxy-Authorization: Basic " + QByteArray("user:s@nha").toBase64() + "\r\n";
@@ -435,14 +437,14 @@ void TstTransport::proxyFromSettings() {
   QVERIFY(proxy.requests[1].head.startsWith("POST http://127.0.0.1:"));
 
   writeIni(*app_, server.port(), "proxy=nenhum\r\n");
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), QString());
   QVERIFY(upload(uploadUrl(server.port()), nullptr, nullptr));
   QCOMPARE(server.requests.size(), 2);
   QCOMPARE(other.requests.size(), 0);
 
   // A proxy setting that names no proxy is refused, not ignored: nothing is sent.
   writeIni(*app_, server.port(), "proxy=socks5://127.0.0.1:1080\r\n");
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), kDown);
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
   QString error;
   QVERIFY(!upload(uploadUrl(server.port()), nullptr, &error));
   QVERIFY2(error.startsWith(QStringLiteral("Proxy inválido")), qPrintable(error));
@@ -467,7 +469,7 @@ void TstTransport::tricklingServerCutAtDeadline() {
   QVERIFY(!SendSoapRequest(QStringLiteral("Transferencia.ver2"), ver2Params(), &response));
   QCOMPARE(LastSoapError(), QStringLiteral("Tempo esgotado sem resposta do servidor"));
   QVERIFY(response.isEmpty());
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), kDown);
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
   checkCliAgrees(kDown);
 }
 
@@ -524,7 +526,7 @@ void TstTransport::tlsTrustedAndUntrusted() {
   writeIni(*app_, peer.port(), "protocolo=https\r\n");
 
   qputenv("ZIDE_CA_FILE", dir.filePath("ca.pem").toLocal8Bit());
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), QString());
   checkCliAgrees(QString());
   QByteArray answer;
   QString error;
@@ -535,7 +537,7 @@ void TstTransport::tlsTrustedAndUntrusted() {
   // Through the office proxy, https asks for a tunnel and still checks the server's certificate.
   TunnelProxy tunnel;
   writeIni(*app_, peer.port(), "protocolo=https\r\nproxy=127.0.0.1:" + QByteArray::number(tunnel.port()) + "\r\n");
-  QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), QString());
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), QString());
   QVERIFY2(upload(uploadUrl(peer.port(), QStringLiteral("https")), &answer, &error), qPrintable(error));
   QCOMPARE(peer.requests, 5);
   QCOMPARE(tunnel.heads.size(), 2);
@@ -550,7 +552,7 @@ void TstTransport::tlsTrustedAndUntrusted() {
     QVERIFY(!SendSoapRequest(QStringLiteral("Transferencia.ver2"), ver2Params(), &response));
     QVERIFY2(LastSoapError().startsWith(QStringLiteral("Certificado do servidor não confiável")),
              qPrintable(LastSoapError()));
-    QCOMPARE(verdict(Transmissions::Fetch(kIe, kKey)), kDown);
+    QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
     checkCliAgrees(kDown);
     QVERIFY(!upload(uploadUrl(peer.port(), QStringLiteral("https")), nullptr, &error));
     QVERIFY2(error.startsWith(QStringLiteral("Certificado do servidor não confiável")), qPrintable(error));
