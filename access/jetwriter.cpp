@@ -134,22 +134,22 @@ std::array<uint8_t, 4> passwordMask(double created) {
   return m;
 }
 
-__int128 pow10(int n) {
-  __int128 r = 1;
+Int128 pow10(int n) {
+  Int128 r = 1;
   while (n-- > 0) r *= 10;
   return r;
 }
 
 // Value exactly at another scale; false when digits would be lost or it overflows 38 digits.
-bool rescale(const Decimal& d, int scale, __int128* out) {
+bool rescale(const Decimal& d, int scale, Int128* out) {
   if (d.scale <= scale) {
-    const __int128 f = pow10(scale - d.scale);
-    const __int128 limit = pow10(38);
+    const Int128 f = pow10(scale - d.scale);
+    const Int128 limit = pow10(38);
     if (d.unscaled != 0 && (d.unscaled > limit / f || d.unscaled < -limit / f)) return false;
     *out = d.unscaled * f;
     return true;
   }
-  const __int128 f = pow10(d.scale - scale);
+  const Int128 f = pow10(d.scale - scale);
   if (d.unscaled % f != 0) return false;
   *out = d.unscaled / f;
   return true;
@@ -271,7 +271,7 @@ Decimal Decimal::parse(const QString& text, bool* ok) {
 }
 
 QString Decimal::toString() const {
-  unsigned __int128 mag = unscaled < 0 ? -(unsigned __int128)unscaled : (unsigned __int128)unscaled;
+  UInt128 mag = unscaled < 0 ? -static_cast<UInt128>(unscaled) : static_cast<UInt128>(unscaled);
   QString digits;
   do {
     digits.prepend(QChar('0' + int(mag % 10)));
@@ -448,7 +448,7 @@ struct JetWriter::Impl {
   }
   static bool asInt(const Value& v, qint64 lo, qint64 hi, qint64* out) {
     Decimal d;
-    __int128 u;
+    Int128 u;
     if (!asDecimal(v, &d) || !rescale(d, 0, &u) || u < lo || u > hi) return false;
     *out = qint64(u);
     return true;
@@ -497,13 +497,13 @@ struct JetWriter::Impl {
         case ColumnType::Currency: {
           // Currency: a 64-bit count of ten-thousandths.
           Decimal d;
-          __int128 u;
+          Int128 u;
           double x;
           if (asDecimal(v, &d)) {
             if (!rescale(d, 4, &u) || u < INT64_MIN || u > INT64_MAX)
               refuse(t, c, "moeda fora da faixa ou com mais de 4 casas");
           } else if (asDouble(v, &x) && std::isfinite(x) && std::fabs(x) < 9.2e14) {
-            u = __int128(std::llround(x * 10000));
+            u = Int128(std::llround(x * 10000));
           } else {
             refuse(t, c, "moeda inválida");
           }
@@ -533,9 +533,9 @@ struct JetWriter::Impl {
             if (!dt->isValid()) refuse(t, c, "data inválida");
             x = toJetDate(*dt);
           } else if (auto text = std::get_if<QString>(&v.variant())) {
-            const QDateTime dt = parseDateText(*text);
-            if (!dt.isValid()) refuse(t, c, "data inválida");
-            x = toJetDate(dt);
+            const QDateTime parsed = parseDateText(*text);
+            if (!parsed.isValid()) refuse(t, c, "data inválida");
+            x = toJetDate(parsed);
           } else if (!asDouble(v, &x)) {
             refuse(t, c, "data inválida");
           }
@@ -546,10 +546,10 @@ struct JetWriter::Impl {
           // Numeric: sign byte (80 negative), then the 128-bit magnitude as four 32-bit
           // little-endian words, most significant word first.
           Decimal d;
-          __int128 u;
+          Int128 u;
           if (!asDecimal(v, &d) || !rescale(d, c.def.scale, &u)) refuse(t, c, "decimal inválido ou com casas demais");
-          unsigned __int128 mag = u < 0 ? -(unsigned __int128)u : (unsigned __int128)u;
-          if (mag >= (unsigned __int128)pow10(c.def.precision)) refuse(t, c, "decimal com dígitos demais");
+          UInt128 mag = u < 0 ? -static_cast<UInt128>(u) : static_cast<UInt128>(u);
+          if (mag >= static_cast<UInt128>(pow10(c.def.precision))) refuse(t, c, "decimal com dígitos demais");
           f[0] = u < 0 ? 0x80 : 0x00;
           for (int w = 0; w < 4; ++w) put32(f + 1 + 4 * (3 - w), uint32_t(mag >> (32 * w)));
           break;
@@ -1138,13 +1138,13 @@ void JetWriter::finish() {
   global.u8(1);
   global.zeros(4 * kMapPagesPerRow);
   std::array<uint8_t, kPage> p{};
-  for (uint32_t k = 0; k < coverPages; ++k) {
+  for (uint32_t m = 0; m < coverPages; ++m) {
     p.fill(0);
     p[0] = 0x05;
     p[1] = 0x01;
     const uint32_t at = w.nextPage++;
     w.writePage(at, p.data());
-    put32(&global[1 + 4 * k], at);
+    put32(&global[1 + 4 * m], at);
   }
   p.fill(0);
   p[0] = 0x01;

@@ -20,6 +20,11 @@
 
 namespace jet {
 
+// 128-bit integers hold Jet's exact decimals (up to 28 digits); a GCC/Clang extension, marked as
+// such so pedantic builds accept it.
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
+
 // Refused input (wrong value for a column, names the catalog cannot hold) or a failed write.
 class JetError : public std::runtime_error {
  public:
@@ -53,7 +58,7 @@ struct ColumnDef {
 
 // An exact decimal: unscaled * 10^-scale.
 struct Decimal {
-  __int128 unscaled = 0;
+  Int128 unscaled = 0;
   int scale = 0;
   // "-123.4500", "7", ".5"; nullopt-like failure is reported by ok=false.
   static Decimal parse(const QString& text, bool* ok);

@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "access/jetwriter.h"
-#include "app/cp1252.h"
+#include "base/cp1252.h"
 
 using namespace jet;
 using T = ColumnType;

@@ -38,7 +38,7 @@ jet::Value makeValue(const jet::ColumnDef& c, Input& in) {
     case T::Long: return qint64(int32_t(in.word() | in.word() << 16)) >> (k % 24);
     case T::Currency:
     case T::Numeric:
-      return jet::Decimal{__int128(int32_t(in.word() | in.word() << 16)) * (k % 3 ? 1 : 1000000007), k % 7};
+      return jet::Decimal{jet::Int128(int32_t(in.word() | in.word() << 16)) * (k % 3 ? 1 : 1000000007), k % 7};
     case T::Single:
     case T::Double: return double(int32_t(in.word() | in.word() << 16)) / (1 + k);
     case T::DateTime:
