@@ -295,8 +295,8 @@ void FrmUpload::cmdUpload_Click() {
   const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + session.accountantDocument() +
                                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias=") +
                                 walk.gias.join(QLatin1Char(',')));
-  // The server gets the working database under the name of the declaration it came from.
-  sendUpload(url, intake_->settings().workDb, QFileInfo(txtUploadFile_->text()).fileName());
+  // The server reads Access databases: it gets zide.mdb under the name of the declaration it came from.
+  sendUpload(url, intake_->settings().accessDb, QFileInfo(txtUploadFile_->text()).fileName());
 }
 
 void FrmUpload::answerReceived(const QByteArray&) {
