@@ -26,3 +26,4 @@ bool isHelpRequest(std::string_view arg);
 // The commands (one source file each).
 extern const Command kValidar;
 extern const Command kTransmissoes;
+extern const Command kDeclaracao;

@@ -16,6 +16,7 @@ namespace {
 const Command* const kCommands[] = {
     &kValidar,
     &kTransmissoes,
+    &kDeclaracao,
 };
 
 void printGeneralUsage(std::FILE* to) {
