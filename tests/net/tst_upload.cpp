@@ -9,8 +9,8 @@
 #include "gui/transmission/uploadui.h"
 #include "net/upload.h"
 #include "net/urlhelper.h"
-#include "support/recorder.h"
 #include "support/accessdb.h"
+#include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
 

@@ -27,6 +27,7 @@
 #include "support/sandbox.h"
 #include "support/testenv.h"
 #include "testcerts.h"
+#include "transmission/intake.h"
 
 using namespace FormDriver;
 
@@ -346,7 +347,7 @@ void TstTransmit::zideDeclarationEndToEnd() {
     QVERIFY(p_->isEnabled());
   }
 
-  // The server heard the accountant, the key and the two accepted references, and got zide.db
+  // The server heard the accountant, the key and the two accepted references, and got zide.mdb
   // under the declaration's name.
   const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client_zide/%'");
   QCOMPARE(asked.size(), 2);
@@ -355,17 +356,30 @@ void TstTransmit::zideDeclarationEndToEnd() {
              "/client_zide/xt_upload.php?contador=" + kAccountantStored + "&chave=" + kKeyZide + "&gias=3,4");
   const auto sent = server_->rows("SELECT gia, arquivo, sha1, referencia, tipo FROM transmissao ORDER BY id");
   QCOMPARE(sent.size(), 4);
-  const QString zideDb = sha1(app_->file("zide.db"));
+  // Each intake wrote its own zide.mdb (the header keeps the time it was made): the second
+  // upload's is the one still in the folder.
+  const QString zideDb = sha1(app_->file("zide.mdb"));
   QVERIFY(!zideDb.isEmpty());
+  // The server read Access databases holding the whole declaration: every table, with its rows
+  // (one company block, four references, two rows in each other table).
+  const auto counts = server_->rows("SELECT sha1, tabela, linhas FROM arquivo_tabela");
+  QCOMPARE(counts.size(), 2 * Intake::tables().size());
+  for (const auto& c : counts) {
+    const QString t = c.value("tabela").toString();
+    QVERIFY2(Intake::tables().contains(t), qPrintable(t));
+    QCOMPARE(c.value("linhas").toInt(), t == "TAB03002" ? 1 : t == "TAB03003" ? 4 : 2);
+  }
   QStringList gias, refs;
   for (const auto& r : sent) {
     gias << r.value("gia").toString();
     refs << r.value("referencia").toString();
     QCOMPARE(r.value("arquivo").toString(), QString("ZIDE.GDB"));
-    QCOMPARE(r.value("sha1").toString(), zideDb);
     QCOMPARE(r.value("tipo").toString(), QString("ZIDE"));
   }
   QCOMPARE(gias, QStringList({"3", "4", "3", "4"}));
+  QCOMPARE(sent[0].value("sha1"), sent[1].value("sha1"));
+  QCOMPARE(sent[2].value("sha1").toString(), zideDb);
+  QCOMPARE(sent[3].value("sha1").toString(), zideDb);
   QCOMPARE(refs, QStringList({"01/2025", "02/2025", "01/2025", "02/2025"}));
 
   // The main window lists them, and each opens its receipt.
@@ -492,8 +506,8 @@ void TstTransmit::zideFaults() {
   check("Connection timed out", QMessageBox::Warning);
   QCOMPARE(child<QLabel>(f, "lblSendSpeed")->text(), kSendCompleteText);
 
-  // zide.db gone: the failure is shown and the request still goes, with an empty file part.
-  QVERIFY(QFile::remove(app_->file("zide.db")));
+  // zide.mdb gone: the failure is shown and the request still goes, with an empty file part.
+  QVERIFY(QFile::remove(app_->file("zide.mdb")));
   app_->writeSettings("127.0.0.1", QString::number(server_->port()));
   rec_->clear();
   QPointer<FrmUpload> alive(f);
@@ -503,11 +517,11 @@ void TstTransmit::zideFaults() {
   QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
   settle();
   QVERIFY(!alive);
-  const auto sent = server_->rows("SELECT gia, tamanho, status FROM transmissao ORDER BY id");
-  QCOMPARE(sent.size(), 2);
-  QCOMPARE(sent[0].value("tamanho").toInt(), 0);
-  QCOMPARE(sent[0].value("status").toInt(), 2);  // the server found no reference in an empty file
-  QCOMPARE(listed(p_, 0).size(), 2);
+  // The request went; the server refused an empty file and recorded nothing.
+  QCOMPARE(server_->rows("SELECT id FROM requisicao WHERE caminho LIKE '/client_zide/%'").size(), 1);
+  QVERIFY(server_->rows("SELECT id FROM transmissao").isEmpty());
+  QVERIFY2(server_->log().contains("upload ZIDE recusado"), qPrintable(server_->log()));
+  QCOMPARE(listed(p_, 0).size(), 0);
 }
 
 void TstTransmit::simplesDeclarationEndToEnd() {
