@@ -1138,13 +1138,13 @@ void JetWriter::finish() {
   global.u8(1);
   global.zeros(4 * kMapPagesPerRow);
   std::array<uint8_t, kPage> p{};
-  for (uint32_t cover = 0; cover < coverPages; ++cover) {
+  for (uint32_t m = 0; m < coverPages; ++m) {
     p.fill(0);
     p[0] = 0x05;
     p[1] = 0x01;
     const uint32_t at = w.nextPage++;
     w.writePage(at, p.data());
-    put32(&global[1 + 4 * cover], at);
+    put32(&global[1 + 4 * m], at);
   }
   p.fill(0);
   p[0] = 0x01;

@@ -20,6 +20,11 @@
 
 namespace jet {
 
+// 128-bit integers hold Jet's exact decimals (up to 28 digits); a GCC/Clang extension, marked as
+// such so pedantic builds accept it.
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
+
 // Refused input (wrong value for a column, names the catalog cannot hold) or a failed write.
 class JetError : public std::runtime_error {
  public:
@@ -50,10 +55,6 @@ struct ColumnDef {
   int precision = 18;  // Numeric: 1..28 digits
   int scale = 0;       // Numeric: 0..precision
 };
-
-// 128-bit integers hold 28-digit decimals exactly; a compiler extension, named once here.
-__extension__ typedef __int128 Int128;
-__extension__ typedef unsigned __int128 UInt128;
 
 // An exact decimal: unscaled * 10^-scale.
 struct Decimal {

@@ -5,12 +5,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
+#include <QSqlRecord>
 #include <QThread>
 #include <QTimer>
 
+#include "access/jetwriter.h"
 #include "base/appfolder.h"
 #include "base/cp1252.h"
 #include "registry/localdb.h"
+#include "transmission/insertparse.h"
 #include "transmission/processrunner.h"
 
 const QString Intake::kTableList = QStringLiteral(
@@ -27,6 +30,7 @@ Intake::Settings Intake::defaultSettings() {
   s.tool = AppFolder::helper(QStringLiteral("fbexport"));
   s.templatePath = AppFolder::shipped(QStringLiteral("zide_limpo.db"));
   s.workDb = AppFolder::file(QStringLiteral("zide.db"));
+  s.accessDb = AppFolder::file(QStringLiteral("zide.mdb"));
   s.tempDir = AppFolder::file(QStringLiteral("temp"));
   s.tables = tables();
   s.parallel = qMax(1, QThread::idealThreadCount());
@@ -51,8 +55,15 @@ void Intake::cancel() {
   ++generation_;
   stopProcesses();
   db_.reset();
+  dropAccess();
   running_ = false;
   dropCopy();
+}
+
+void Intake::dropAccess() {
+  access_.reset();
+  if (!accessPart_.isEmpty()) QFile::remove(accessPart_);
+  accessPart_.clear();
 }
 
 void Intake::dropCopy() {
@@ -105,6 +116,17 @@ void Intake::start(const QString& gdbPath) {
              .arg(QDir::toNativeSeparators(s.workDb), e.description));
     return;
   }
+  // The Access database is written beside its final name and takes it only when complete, so a
+  // half-written file is never there to be sent.
+  QFile::remove(s.accessDb);
+  accessPart_ = s.accessDb + QStringLiteral(".parcial");
+  try {
+    access_ = std::make_unique<jet::JetWriter>(accessPart_);
+  } catch (const jet::JetError& e) {
+    fail(QStringLiteral("Não foi possível criar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
+             .arg(QDir::toNativeSeparators(s.accessDb), QString::fromUtf8(e.what())));
+    return;
+  }
   // An export left by an earlier intake must never pass for this declaration's.
   for (const QString& t : s.tables) QFile::remove(exportFile(s.tempDir, t));
   // The engine writes into the file it opens: the exports read a copy, so the accountant's own
@@ -123,6 +145,7 @@ void Intake::start(const QString& gdbPath) {
 void Intake::fail(const QString& message) {
   stopProcesses();
   db_.reset();
+  dropAccess();
   outcome_.error = message;
   // Late reports of this run's programs are ignored from here on; the failure is reported from
   // the event loop, so start() never emits before its caller is ready.
@@ -203,7 +226,7 @@ void Intake::exportDone(const QString& table, const ProcessResult& r) {
 void Intake::loadNext() {
   const QString table = settings_.tables.at(nextLoad_++);
   emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
-  loadTable(*db_, table, exportFile(settings_.tempDir, table), outcome_);
+  loadTable(*db_, table, exportFile(settings_.tempDir, table), outcome_, access_.get());
   // The export holds the declaration's data in plain text: it stays no longer than needed.
   QFile::remove(exportFile(settings_.tempDir, table));
   emit advanced();
@@ -218,6 +241,19 @@ void Intake::loadNext() {
 
 void Intake::done() {
   db_.reset();
+  if (access_ && outcome_.error.isEmpty()) {
+    try {
+      access_->finish();
+      access_.reset();
+      if (!QFile::rename(accessPart_, settings_.accessDb))
+        outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1")
+                             .arg(QDir::toNativeSeparators(settings_.accessDb));
+    } catch (const jet::JetError& e) {
+      outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
+                           .arg(QDir::toNativeSeparators(settings_.accessDb), QString::fromUtf8(e.what()));
+    }
+  }
+  dropAccess();
   running_ = false;
   dropCopy();
   ++generation_;
@@ -226,13 +262,15 @@ void Intake::done() {
 
 namespace {
 
-void noteFailure(Intake::Outcome& o, const QString& table, const QString& error, qint64 count = 1) {
+void noteFailure(Intake::Outcome& o, Intake::TableResult& t, const QString& error, qint64 count = 1) {
   if (count <= 0) return;
   if (o.failedStatements == 0) {
-    o.firstFailedTable = table;
+    o.firstFailedTable = t.table;
     o.firstFailedError = error;
   }
   o.failedStatements += static_cast<int>(count);
+  t.lost += static_cast<int>(count);
+  t.reasons[error] += static_cast<int>(count);
 }
 
 bool blank(const char* b, const char* e) {
@@ -268,12 +306,98 @@ sqlite3* handleOf(QSqlDatabase& db) {
   return *static_cast<sqlite3* const*>(v.constData());
 }
 
+// The table of the Access database that one export fills. It is created at the first row, with
+// the columns that row names (the declaration's order); a table without rows gets the template's.
+class AccessTable {
+ public:
+  AccessTable(jet::JetWriter* writer, DbConnection& db, const QString& table)
+      : writer_(writer), db_(db), table_(table) {}
+  ~AccessTable() { open({}); }
+
+  // Appends a parsed row; false with *why when the row cannot be kept.
+  bool append(const ParsedInsert& row, QString* why) {
+    if (!writer_) return true;
+    if (!open(row.columns)) {
+      *why = QStringLiteral("tabela recusada pelo banco Access");
+      return false;
+    }
+    values_.assign(index_.size(), jet::Value());
+    for (qsizetype i = 0; i < row.columns.size(); ++i) {
+      const auto at = index_.constFind(row.columns[i].toUpper());
+      if (at == index_.cend()) {
+        *why = QStringLiteral("coluna %1 ausente da tabela").arg(row.columns[i]);
+        return false;
+      }
+      values_[size_t(*at)] = row.values[size_t(i)];
+    }
+    try {
+      writer_->appendRow(std::span<const jet::Value>(values_));
+    } catch (const jet::JetError& e) {
+      *why = QString::fromUtf8(e.what());
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  bool open(const QStringList& columns) {
+    if (!writer_ || started_) return ok_;
+    started_ = true;
+    const std::vector<jet::ColumnDef> defs = Intake::accessColumns(db_, table_, columns);
+    for (size_t i = 0; i < defs.size(); ++i) index_.insert(defs[i].name.toUpper(), int(i));
+    try {
+      writer_->addTable(table_, defs);
+      ok_ = true;
+    } catch (const jet::JetError& e) { qWarning("zide.mdb: %s", e.what()); }
+    return ok_;
+  }
+
+  jet::JetWriter* writer_;
+  DbConnection& db_;
+  QString table_;
+  bool started_ = false, ok_ = false;
+  QHash<QString, int> index_;
+  std::vector<jet::Value> values_;
+};
+
 }  // namespace
 
-void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome) {
+std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QString& table, const QStringList& columns) {
+  // The template keeps each column's declared type as written in the schema ("NUMERIC(15,2)").
+  QList<QPair<QString, QString>> known;
+  try {
+    for (const QSqlRecord& r : db.query(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table)))
+      known.append({r.value(QStringLiteral("name")).toString(), r.value(QStringLiteral("type")).toString()});
+  } catch (const DbError&) {}
+  std::vector<jet::ColumnDef> out;
+  auto add = [&out](const QPair<QString, QString>& c) {
+    bool ok = false;
+    jet::ColumnDef d = jet::columnForFirebirdType(c.first, c.second, &ok);
+    // A type the map does not know keeps its values as text.
+    if (!ok) d.type = jet::ColumnType::Memo;
+    out.push_back(d);
+  };
+  if (columns.isEmpty()) {
+    for (const auto& c : known) add(c);
+    return out;
+  }
+  for (const QString& name : columns)
+    for (const auto& c : known)
+      if (c.first.compare(name, Qt::CaseInsensitive) == 0) {
+        add({name, c.second});
+        break;
+      }
+  return out;
+}
+
+void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
+                       jet::JetWriter* access) {
+  outcome.tables.append(TableResult{table, 0, 0, {}});
+  TableResult& result = outcome.tables.last();
+  AccessTable target(access, db, table);
   QFile f(exportPath);
   if (!f.open(QIODevice::ReadOnly)) {
-    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação não pôde ser lido"));
+    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação não pôde ser lido"));
     return;
   }
   const QByteArray text = fromCp1252(f.readAll()).toUtf8();
@@ -297,52 +421,71 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   };
   if (lines.first().first == lines.first().second || *lines.first().first == '\n') {
     // A file that begins with an empty line loads nothing; what it holds is reported lost.
-    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements());
+    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements());
     return;
   }
 
   sqlite3* h = handleOf(db.db());
   if (!h) {
-    noteFailure(outcome, table, QStringLiteral("banco de dados de trabalho indisponível"), statements());
+    noteFailure(outcome, result, QStringLiteral("banco de dados de trabalho indisponível"), statements());
     return;
   }
   // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
   sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
   if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    noteFailure(outcome, table, sqliteError(h), statements());
+    noteFailure(outcome, result, sqliteError(h), statements());
     return;
   }
   // The template is empty; this keeps the table to this declaration's rows whatever it held.
   const QByteArray name = table.toUtf8();
   sqlite3_exec(h, ("delete from " + name).constData(), nullptr, nullptr, nullptr);
+  // A row the Access table cannot keep leaves zide.db too, so the two hold the same rows.
+  sqlite3_stmt* undo = nullptr;
+  if (access) sqlite3_prepare_v2(h, ("delete from " + name + " where rowid = ?").constData(), -1, &undo, nullptr);
+  ParsedInsert parsed;
+  QString why;
   qint64 loaded = 0;
   for (const auto& [b, e] : lines) {
     if (blank(b, e)) continue;
     if (!insertInto(b, e, name)) {
-      noteFailure(outcome, table,
+      noteFailure(outcome, result,
                   QStringLiteral("comando não permitido: %1").arg(QString::fromUtf8(b, qMin<qsizetype>(e - b, 60))));
       continue;
     }
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(h, b, static_cast<int>(e - b), &stmt, &tail) != SQLITE_OK || !stmt) {
-      noteFailure(outcome, table, sqliteError(h));
+      noteFailure(outcome, result, sqliteError(h));
       sqlite3_finalize(stmt);
       continue;
     }
     if (tail && !blank(tail, e)) {
-      noteFailure(outcome, table, QStringLiteral("mais de um comando na mesma linha"));
+      noteFailure(outcome, result, QStringLiteral("mais de um comando na mesma linha"));
       sqlite3_finalize(stmt);
       continue;
     }
-    if (sqlite3_step(stmt) == SQLITE_DONE) ++loaded;
-    else noteFailure(outcome, table, sqliteError(h));
+    const bool stored = sqlite3_step(stmt) == SQLITE_DONE;
+    if (!stored) noteFailure(outcome, result, sqliteError(h));
     sqlite3_finalize(stmt);
+    if (!stored) continue;
+    if (access) {
+      const QString statement = QString::fromUtf8(b, e - b);
+      if (!parseInsert(statement, &parsed, &why) || !target.append(parsed, &why)) {
+        sqlite3_bind_int64(undo, 1, sqlite3_last_insert_rowid(h));
+        sqlite3_step(undo);
+        sqlite3_reset(undo);
+        noteFailure(outcome, result, why);
+        continue;
+      }
+    }
+    ++loaded;
   }
+  sqlite3_finalize(undo);
   if (sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    noteFailure(outcome, table, sqliteError(h), loaded);
+    noteFailure(outcome, result, sqliteError(h), loaded);
     sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
     return;
   }
+  result.rows = static_cast<int>(loaded);
   outcome.loadedStatements += static_cast<int>(loaded);
 }

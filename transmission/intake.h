@@ -1,18 +1,25 @@
 #pragma once
 #include <QHash>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 class DbConnection;
 class ProcessRunner;
 struct ProcessResult;
+namespace jet {
+class JetWriter;
+struct ColumnDef;
+}  // namespace jet
 
-// Turns a ZIDE declaration (.GDB) into the working database: copies the empty template to
-// zide.db, runs the export tool once per table (several at once, each with a time limit) and
-// loads each table's INSERT statements in one transaction. Runs on the window's thread without
-// blocking it: start() returns at once and finished() reports the outcome.
+// Turns a ZIDE declaration (.GDB) into the declaration's Access database zide.mdb, the file that
+// is sent, and into the SQLite working database zide.db (a copy of the empty template) that the
+// program queries: runs the export tool once per table (several at once, each with a time limit)
+// and loads each table's INSERT statements into both, a row reaching both or neither. Runs on the
+// window's thread without blocking it: start() returns at once and finished() reports the outcome.
 class Intake : public QObject {
   Q_OBJECT
  public:
@@ -24,6 +31,7 @@ class Intake : public QObject {
     QString tool;          // the export tool
     QString templatePath;  // zide_limpo.db
     QString workDb;        // zide.db
+    QString accessDb;      // zide.mdb
     QString tempDir;       // where the export files go
     QStringList tables;
     int parallel = 1;   // exports running at once
@@ -35,6 +43,14 @@ class Intake : public QObject {
   // "<temp>/export<TABLE>.txt"
   static QString exportFile(const QString& tempDir, const QString& table);
 
+  // What became of one table of the declaration.
+  struct TableResult {
+    QString table;
+    int rows = 0;                // rows in zide.mdb (and zide.db)
+    int lost = 0;                // statements of the export that reached neither
+    QMap<QString, int> reasons;  // why they were lost, with how many each
+  };
+
   struct Outcome {
     bool cancelled = false;
     // The first part failed (template, zide.db, the tool, the temp folder): what to tell the user.
@@ -44,6 +60,7 @@ class Intake : public QObject {
     int failedStatements = 0;
     QString firstFailedTable;
     QString firstFailedError;
+    QList<TableResult> tables;  // in the order they were loaded
     bool ok() const { return !cancelled && error.isEmpty(); }
   };
 
@@ -59,9 +76,19 @@ class Intake : public QObject {
   void cancel();
   bool isRunning() const { return running_; }
 
-  // Loads one export file into `table` of an open database, in one transaction; adds to the
-  // outcome's counts. Public for the benchmark.
-  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome);
+  // Loads one export file into `table` of an open database, in one transaction, and, with a
+  // writer, into a new table of the Access database: a row the one refuses is taken out of the
+  // other. Adds to the outcome's counts. Public for the benchmark and the tools.
+  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
+                        jet::JetWriter* access = nullptr);
+
+  // The Access columns of a declaration table: the declared types of the template's table of that
+  // name (the types the program knows), in the order of `columns` when given (the declaration's
+  // own order, from its export), else in the template's order. Columns the template lacks are
+  // left out. When the export tool can describe the declaration's own structure, that replaces
+  // the template's types here.
+  static std::vector<jet::ColumnDef> accessColumns(DbConnection& db, const QString& table,
+                                                   const QStringList& columns = {});
 
  signals:
   // The text that names the step and table being processed ("Passo 1: Preparando TAB01001").
@@ -80,6 +107,7 @@ class Intake : public QObject {
   void stopProcesses();
   void done();
   void dropCopy();
+  void dropAccess();
 
   Settings settings_;
   QString gdb_;
@@ -92,5 +120,7 @@ class Intake : public QObject {
   ProcessRunner* runner_ = nullptr;    // the one that started this run's programs
   QHash<quint64, QString> processes_;  // runner id -> table
   std::unique_ptr<DbConnection> db_;
+  std::unique_ptr<jet::JetWriter> access_;
+  QString accessPart_;  // zide.mdb while it is written; renamed when complete
   Outcome outcome_;
 };

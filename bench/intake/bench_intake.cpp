@@ -11,6 +11,10 @@
 //          statement costs a few disk flushes, so 200,000 of them take the better part of an
 //          hour: the loading part is timed on a sample (--sample S statements, spread over the
 //          tables; default 3000) and scaled to the whole count; --full-naive times all of it.
+// access = the same exports (one file per table, made once) converted three ways, each in a
+//          process of its own so its peak memory is its own: into zide.db alone (the SQLite load,
+//          one transaction per table), into zide.mdb alone (each line read into values and
+//          appended to the Jet writer), and into both as the intake does.
 // Each figure is the median of K runs (default 3). Needs the built fbexport, gdbfixture and
 // zide_limpo.db beside this program, isql-fb and sqlite3 on the PATH.
 #include <QCoreApplication>
@@ -18,16 +22,21 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QStringTokenizer>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <memory>
 
+#include "access/jetwriter.h"
 #include "base/cp1252.h"
 #include "registry/localdb.h"
+#include "transmission/insertparse.h"
 #include "transmission/intake.h"
 
 namespace {
@@ -60,10 +69,64 @@ bool freshCopy(const QString& from, const QString& to) {
   return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::WriteOwner);
 }
 
+// Peak resident memory of this process, in KiB.
+qint64 peakKb() {
+  QFile f(QStringLiteral("/proc/self/status"));
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : f.readAll().split('\n'))
+    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+  return -1;
+}
+
+// One conversion of the exports in `exports`, run as a child: "sqlite", "access" or "ambos".
+// Prints "<ms> <peak KiB> <rows>".
+int phase(const QString& which, const QString& exports, const QString& work) {
+  const QString templ = bin("zide_limpo.db");
+  if (!freshCopy(templ, work + "/zide.db")) return 1;
+  Intake::Outcome o;
+  qint64 rows = 0;
+  QElapsedTimer t;
+  {
+    DbConnection db(work + "/zide.db");
+    t.start();
+    if (which == QLatin1String("access")) {
+      // The writer alone: each line read into values, the columns from the template.
+      jet::JetWriter w(work + "/zide.mdb");
+      ParsedInsert p;
+      QString why;
+      for (const QString& table : Intake::tables()) {
+        w.addTable(table, Intake::accessColumns(db, table));
+        QFile f(Intake::exportFile(exports, table));
+        if (!f.open(QIODevice::ReadOnly)) return 1;
+        const QString text = fromCp1252(f.readAll());
+        for (QStringView line : QStringTokenizer(text, u"\r\n")) {
+          if (line.trimmed().isEmpty()) continue;
+          if (!parseInsert(line, &p, &why)) return 1;
+          w.appendRow(std::span<const jet::Value>(p.values));
+          ++rows;
+        }
+      }
+      w.finish();
+    } else {
+      std::unique_ptr<jet::JetWriter> w;
+      if (which == QLatin1String("ambos")) w = std::make_unique<jet::JetWriter>(work + "/zide.mdb");
+      for (const QString& table : Intake::tables())
+        Intake::loadTable(db, table, Intake::exportFile(exports, table), o, w.get());
+      if (w) w->finish();
+      rows = o.loadedStatements;
+      if (o.failedStatements) return 1;
+    }
+  }
+  out << t.nsecsElapsed() / 1e6 << ' ' << peakKb() << ' ' << rows << Qt::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  if (app.arguments().value(1) == QLatin1String("--fase") && app.arguments().size() == 5)
+    return phase(app.arguments()[2], app.arguments()[3], app.arguments()[4]);
   int rows = 200000, runs = 3, sample = 3000;
   bool fullNaive = false;
   QString keep;
@@ -117,6 +180,7 @@ int main(int argc, char** argv) {
   script.close();
 
   QList<double> floorFb, floorSqlite, intake, intakeExports, naive, naiveExports;
+  QMap<QString, QList<double>> phaseMs, phaseKb;
   qint64 naiveSampled = 0;
   for (int r = 0; r < runs; ++r) {
     // Floor: Firebird reads everything once; SQLite loads everything in one transaction.
@@ -133,6 +197,7 @@ int main(int argc, char** argv) {
     s.tool = bin("fbexport");
     s.templatePath = templ;
     s.workDb = dir + "/zide.db";
+    s.accessDb = dir + "/zide.mdb";
     s.tempDir = dir + "/temp";
     Intake in;
     in.setSettings(s);
@@ -153,6 +218,21 @@ int main(int argc, char** argv) {
       out << "intake falhou: " << result.error << " carregados " << result.loadedStatements << " falhas "
           << result.failedStatements << Qt::endl;
       return 1;
+    }
+
+    // The same exports into zide.db, into zide.mdb and into both, each in a process of its own.
+    for (const QString& which : {QStringLiteral("sqlite"), QStringLiteral("access"), QStringLiteral("ambos")}) {
+      QProcess p;
+      QDir().mkpath(dir + "/fase");
+      p.start(bin("bench_intake"), {"--fase", which, exports, dir + "/fase"});
+      p.waitForFinished(-1);
+      const QStringList f = QString::fromLatin1(p.readAllStandardOutput()).split(' ');
+      if (p.exitCode() != 0 || f.size() != 3 || f[2].trimmed().toLongLong() != statements) {
+        out << "fase " << which << " falhou: " << p.readAllStandardError() << Qt::endl;
+        return 1;
+      }
+      phaseMs[which] << f[0].toDouble();
+      phaseKb[which] << f[1].toDouble();
     }
 
     // Naive: one process after another, a commit per statement.
@@ -203,7 +283,13 @@ int main(int argc, char** argv) {
       << (naiveSampled < statements ? "estimada por " + QString::number(naiveSampled) + " instruções"
                                     : QString("medida inteira"))
       << ")" << Qt::endl;
+  out << "conversão das mesmas exportações (processo próprio cada, pico de memória residente):" << Qt::endl;
+  for (const char* which : {"sqlite", "access", "ambos"})
+    out << "  " << QString::fromLatin1(which).leftJustified(7) << median(phaseMs[which]) << " ms, pico "
+        << median(phaseKb[which]) / 1024 << " MiB" << Qt::endl;
   out.setRealNumberPrecision(2);
+  out << "  access/sqlite = " << median(phaseMs["access"]) / median(phaseMs["sqlite"])
+      << "   ambos/sqlite = " << median(phaseMs["ambos"]) / median(phaseMs["sqlite"]) << Qt::endl;
   out << "intake/piso = " << in / floor << "   ingênuo/piso = " << nv / floor << "   ingênuo/intake = " << nv / in
       << Qt::endl;
   return 0;

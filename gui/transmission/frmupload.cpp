@@ -358,9 +358,9 @@ void FrmUpload::cmdUpload_Click() {
                                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias=") +
                                 walk.gias.join(QLatin1Char(',')));
   summary_ = SendSummary(walk.accepted, walk.refused, notResent, anoTrabalho);
-  // The server gets the working database under the name of the declaration it came from.
+  // The server reads Access databases: it gets zide.mdb under the name of the declaration it came from.
   const QString declaration = QFileInfo(txtUploadFile_->text()).fileName();
-  sendUpload(url, intake_->settings().workDb, declaration,
+  sendUpload(url, intake_->settings().accessDb, declaration,
              QStringLiteral("de trabalho preparado a partir de ") + declaration);
 }
 

@@ -13,7 +13,7 @@ class QPushButton;
 class QTableWidget;
 
 // ZIDE transmission window: the user picks the declaration (.GDB), the intake turns it into
-// zide.db, the window lists the selected taxpayer's reference periods, and "&Enviar" sends zide.db
+// zide.mdb (and zide.db), the window lists the selected taxpayer's reference periods, and "&Enviar" sends zide.mdb
 // with the keys of the chosen periods of an accepted year. Object names of the
 // controls: Label1, Label2, Drive1, dir, file, Frame1, GridRefencias, Preparacao, Label4,
 // ocorrencia, Progresso, ProgressBar1, lblSendSpeed, cmdUpload, Command2, and the hidden Command1,

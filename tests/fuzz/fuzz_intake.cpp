@@ -1,10 +1,11 @@
 // An export file of the declaration tool (one INSERT per CRLF line, Windows-1252) loaded into the
-// working database, as the intake does for each table.
+// working database and the Access file, as the intake does for each table.
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <cstring>
 
+#include "access/jetwriter.h"
 #include "fuzzing.h"
 #include "registry/localdb.h"
 #include "transmission/intake.h"
@@ -47,7 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     f.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
   }
   Intake::Outcome outcome;
-  Intake::loadTable(*db, table, path, outcome);
+  {
+    // Into the Access file too, as the intake does: a row either reaches both or is counted lost.
+    jet::JetWriter access(work->filePath(QStringLiteral("zide.mdb")));
+    Intake::loadTable(*db, table, path, outcome, &access);
+    access.finish();
+  }
+  FUZZ_CHECK(outcome.tables.size() == 1 && outcome.tables[0].rows == outcome.loadedStatements &&
+             outcome.tables[0].lost == outcome.failedStatements);
 
   // Every statement of the file (a CR LF line with more than SQL's blanks) is either loaded or
   // counted as lost: nothing disappears silently.

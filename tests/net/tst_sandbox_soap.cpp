@@ -8,8 +8,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
+#include "base/cp1252.h"
 #include "net/soap.h"
 #include "net/upload.h"
+#include "support/accessdb.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
 
@@ -64,21 +66,12 @@ QByteArray pdfWith(const QByteArray& text) {
   return "%PDF-1.4\n1 0 obj << /Producer (PGDAS-D) >> endobj\nBT (" + text + ") Tj ET\n%%EOF\n";
 }
 
-// A SQLite working database with one reference period, as the ZIDE window sends it.
-QByteArray workingDatabase(const QString& path, int id, const QString& inicio) {
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "wd");
-    db.setDatabaseName(path);
-    db.open();
-    QSqlQuery q(db);
-    q.exec("CREATE TABLE TAB03003 (ID_03003 INTEGER, ID_03002 INTEGER, INICIO TEXT, FIM TEXT, SUBSTITUI TEXT)");
-    q.exec(QStringLiteral("INSERT INTO TAB03003 VALUES (%1, 1, '%2', '%2', 'N')").arg(id).arg(inicio));
-    db.close();
-  }
-  QSqlDatabase::removeDatabase("wd");
-  QFile f(path);
-  f.open(QIODevice::ReadOnly);
-  return f.readAll();
+// The declaration's Access database as the ZIDE window sends it: `count` monthly references of
+// the company kIe, keys from `firstId`.
+QByteArray workingDatabase(const QString& path, int firstId, int count, const QDate& first) {
+  QList<TestReference> refs;
+  for (int i = 0; i < count; ++i) refs.append({firstId + i, 1, first.addMonths(i), "N"});
+  return writeAccessDeclaration(path, {{1, kIe}}, refs);
 }
 }  // namespace
 
@@ -97,6 +90,8 @@ class TstSandboxSoap : public QObject {
   void splitAnswerArrivesInTwoDataEvents();
   void splitAnswerStillRecordsAndSoapStillReads();
   void transmissionKeepsTheSha1OfTheBytes();
+  void zideUploadMustBeTheKeysAccessDeclaration_data();
+  void zideUploadMustBeTheKeysAccessDeclaration();
   void dataFileWithoutSha1GetsTheColumn();
 };
 
@@ -247,14 +242,15 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
   SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181", "--data-servidor", kDate});
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app.writeSettings("127.0.0.1", QString::number(server.port()));
-  // Two references the file does not hold: both recorded with status 2 and a message.
-  const UrlParts url = SplitUrl("http://127.0.0.1:" + QString::number(server.port()) +
-                                " /client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8");
-  Uploader up;
-  QSignalSpy done(&up, &Uploader::answerComplete);
-  QVERIFY(up.send(url.Host, quint16(url.Port),
-                  BuildUploadRequest("not a database", url, "objArquivo", "ZIDE.GDB", "application/octet-stream")));
-  QVERIFY(done.wait(10000));
+  // What is not an Access declaration is refused, with the reason, and nothing is recorded.
+  const QString path = "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8";
+  const Arrivals junk = uploadTo(server.port(), path, "not a database", "ZIDE.GDB");
+  QVERIFY2(junk.complete, qPrintable(server.log()));
+  QVERIFY(junk.answer.contains("ARQUIVO INVALIDO - o arquivo enviado n"));
+  QVERIFY(server.rows("SELECT id FROM transmissao").isEmpty());
+  QTemporaryDir dir;
+  QVERIFY(uploadTo(server.port(), path, workingDatabase(dir.filePath("zide.mdb"), 7, 2, QDate(2025, 1, 1)), "ZIDE.GDB")
+              .complete);
 
   const QString list = call("Transferencia.ver2", {{"strNome", kIe}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
   QXmlStreamReader xml(list);
@@ -265,14 +261,15 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
     if (xml.name() == QLatin1String("protocolo")) protocols << xml.readElementText();
   }
   QVERIFY(!xml.hasError());
-  QCOMPARE(refs, (QStringList{"GIA/7", "GIA/8"}));
+  QCOMPARE(refs, (QStringList{"01/2025", "02/2025"}));
   QCOMPARE(protocols.size(), 2);
   QVERIFY(protocols[0].startsWith("2025"));
 
   const QString details =
       call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", kKey}});
   QVERIFY2(details.startsWith("<detalhes><transmissao PROTOCOLO=\"" + protocols[1] + "\">"), qPrintable(details));
-  QVERIFY(details.contains("<mensagem PROTOCOLO=\"" + protocols[1] + "\"><DETALHE>A referência 8 não foi encontrada"));
+  QVERIFY(details.contains("<REFERENCIA>02/2025</REFERENCIA>"));
+  QVERIFY(!details.contains("<mensagem"));
   QCOMPARE(call("Transferencia.ver", {{"strNome", protocols[1]}, {"strDiretorioDestino", "vbs"}, {"Chave", "OUTRA"}}),
            QStringLiteral("CHAVE_INVALIDA"));
 
@@ -287,10 +284,10 @@ void TstSandboxSoap::listDetailsAndReceiptAfterUpload() {
     r->deleteLater();
     return body;
   };
-  const QString receipt = get("IE=" + kIe + "&key=" + kKey + "&ref=GIA/8");
+  const QString receipt = get("IE=" + kIe + "&key=" + kKey + "&ref=02/2025");
   QVERIFY2(receipt.contains(protocols[1]) && receipt.contains("ZIDE.GDB"), qPrintable(receipt));
   QVERIFY(!receipt.contains(protocols[0]));
-  QVERIFY(get("IE=" + kIe + "&key=ERRADA&ref=GIA/8").contains("Acesso n"));
+  QVERIFY(get("IE=" + kIe + "&key=ERRADA&ref=02/2025").contains("Acesso n"));
   QVERIFY(get("IE=" + kIe + "&key=" + kKey + "&ref=01/1999").contains("Nenhuma entrega"));
 }
 
@@ -326,7 +323,7 @@ void TstSandboxSoap::splitAnswerStillRecordsAndSoapStillReads() {
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app.writeSettings("127.0.0.1", QString::number(server.port()));
   QTemporaryDir dir;
-  const QByteArray db = workingDatabase(dir.filePath("zide.db"), 31, "2025-04-01");
+  const QByteArray db = workingDatabase(dir.filePath("zide.mdb"), 31, 6, QDate(2025, 4, 1));
   // Six protocol lines: half of the body lies well past the first one, the cut still comes before it.
   const Arrivals zide = uploadTo(
       server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=31,32,33,34,35,36", db, "ZIDE.GDB");
@@ -335,7 +332,7 @@ void TstSandboxSoap::splitAnswerStillRecordsAndSoapStillReads() {
   QVERIFY(zide.chunks[0].contains("ARQUIVO RECEBIDO"));
   QVERIFY(!zide.chunks[0].contains("PROTOCOLO="));
   QVERIFY(zide.chunks[1].startsWith("PROTOCOLO=2025000001;REFERENCIA=04/2025;STATUS=1"));
-  QVERIFY(zide.chunks[1].contains("PROTOCOLO=2025000006;REFERENCIA=GIA/36;STATUS=2"));
+  QVERIFY(zide.chunks[1].contains("PROTOCOLO=2025000006;REFERENCIA=09/2025;STATUS=1"));
   // A Simples PDF that passes: recorded, its protocol only in the second part.
   const Arrivals simples = uploadTo(server.port(), "/client/xt_upload_simples.php?contador=1&chave=" + kKey + "&gias=",
                                     pdfWith("Declaracao 10/2025"), "decl.pdf");
@@ -357,7 +354,7 @@ void TstSandboxSoap::transmissionKeepsTheSha1OfTheBytes() {
   SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S"});
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   QTemporaryDir dir;
-  const QByteArray db = workingDatabase(dir.filePath("zide.db"), 7, "2025-01-01");
+  const QByteArray db = workingDatabase(dir.filePath("zide.mdb"), 7, 2, QDate(2025, 1, 1));
   // Two references of one upload share the file, so they share its hash.
   QVERIFY(uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + kKey + "&gias=7,8", db, "ZIDE.GDB")
               .complete);
@@ -375,6 +372,83 @@ void TstSandboxSoap::transmissionKeepsTheSha1OfTheBytes() {
   QCOMPARE(rows[0].value("tamanho").toLongLong(), db.size());
   QCOMPARE(rows[2].value("sha1").toString(), sha1(pdf));
   QVERIFY(sha1(pdf) != sha1(pdfWith("bin")));
+}
+
+void TstSandboxSoap::zideUploadMustBeTheKeysAccessDeclaration_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QString>("key");
+  QTest::addColumn<QString>("gias");
+  QTest::addColumn<QString>("refusal");
+  QTest::newRow("accepted")          << "access"  << kKey       << "7,8" << "";
+  QTest::newRow("SQLite file")       << "sqlite"  << kKey       << "7"   << "o arquivo enviado não é um banco de dados Access";
+  QTest::newRow("cut short")         << "short"   << kKey       << "7"   << "o arquivo enviado não é um banco de dados Access";
+  QTest::newRow("other password")    << "senha"   << kKey       << "7"   << "a senha do banco de dados não é a da declaração";
+  QTest::newRow("reference missing") << "access"  << kKey       << "7,9" << "a referência 9 não existe na tabela TAB03003";
+  QTest::newRow("other company key") << "access"  << "OUTRA123" << "7"   << "a referência 7 não é da empresa da chave informada";
+  QTest::newRow("block of another")  << "misto"   << kKey       << "7,8" << "a referência 8 não é da empresa da chave informada";
+  // clang-format on
+}
+
+void TstSandboxSoap::zideUploadMustBeTheKeysAccessDeclaration() {
+  QFETCH(QString, file);
+  QFETCH(QString, key);
+  QFETCH(QString, gias);
+  QFETCH(QString, refusal);
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181", "--contribuinte",
+                        "0099999990099:OUTRA123:11444777000161"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  QTemporaryDir dir;
+  const QString path = dir.filePath("zide.mdb");
+  QByteArray content;
+  if (file == "access") {
+    content = workingDatabase(path, 7, 2, QDate(2025, 1, 1));
+  } else if (file == "senha") {
+    content = writeAccessDeclaration(path, {{1, kIe}}, {{7, 1, QDate(2025, 1, 1)}}, "outra");
+  } else if (file == "short") {
+    content = workingDatabase(path, 7, 2, QDate(2025, 1, 1)).left(4000);
+  } else if (file == "misto") {
+    // Reference 8 belongs to another company's block of the same declaration.
+    content = writeAccessDeclaration(path, {{1, kIe}, {2, "0099999990099"}},
+                                     {{7, 1, QDate(2025, 1, 1)}, {8, 2, QDate(2025, 1, 1)}});
+  } else {
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "sq");
+    db.setDatabaseName(dir.filePath("zide.db"));
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("CREATE TABLE TAB03003 (ID_03003 INTEGER, ID_03002 INTEGER, INICIO TEXT)"));
+    QVERIFY(q.exec("INSERT INTO TAB03003 VALUES (7, 1, '2025-01-01')"));
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("sq");
+    QFile f(dir.filePath("zide.db"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    content = f.readAll();
+  }
+  const Arrivals a = uploadTo(server.port(), "/client_zide/xt_upload.php?contador=1&chave=" + key + "&gias=" + gias,
+                              content, "ZIDE.GDB");
+  QVERIFY2(a.complete, qPrintable(server.log()));
+  const QString answer = fromCp1252(a.answer);
+  const auto recorded = server.rows("SELECT gia, referencia, status FROM transmissao ORDER BY id");
+  const auto counts = server.rows("SELECT tabela, linhas FROM arquivo_tabela ORDER BY tabela");
+  if (!refusal.isEmpty()) {
+    QVERIFY2(answer.contains("ARQUIVO INVALIDO - " + refusal), qPrintable(answer));
+    QVERIFY(recorded.isEmpty());
+    QVERIFY(counts.isEmpty());
+    return;
+  }
+  QVERIFY2(!answer.contains("ARQUIVO INVALIDO"), qPrintable(answer));
+  QCOMPARE(recorded.size(), 2);
+  QCOMPARE(recorded[1].value("referencia").toString(), QString("02/2025"));
+  QCOMPARE(recorded[1].value("status").toInt(), 1);
+  // The row count of every table of the file, by the file's hash.
+  QCOMPARE(counts.size(), 2);
+  QCOMPARE(counts[0].value("tabela").toString(), QString("TAB03002"));
+  QCOMPARE(counts[0].value("linhas").toInt(), 1);
+  QCOMPARE(counts[1].value("linhas").toInt(), 2);
+  QCOMPARE(server.rows("SELECT DISTINCT sha1 FROM arquivo_tabela").value(0).value("sha1").toString(), sha1(content));
 }
 
 void TstSandboxSoap::dataFileWithoutSha1GetsTheColumn() {

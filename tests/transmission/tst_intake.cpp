@@ -17,6 +17,7 @@
 #include "gui/main/principal.h"
 #include "gui/transmission/frmupload.h"
 #include "registry/localdb.h"
+#include "support/accessdb.h"
 #include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
@@ -203,6 +204,34 @@ void TstIntake::listsOnlyTheSelectedCompany() {
   DbConnection db(work);
   QVERIFY(db.query("SELECT OBSERVACAO FROM HEADERS").first().value(0).toString().startsWith("Observação 1\r\n"));
   QVERIFY(QFileInfo(app_->file("temp")).isDir());
+
+  // The list is what a reader of the Access file that is sent finds for the company.
+  const QString mdb = app_->file("zide.mdb");
+  const QList<QStringList> blocks = mdbExportRows(mdb, "TAB03002"), refs = mdbExportRows(mdb, "TAB03003");
+  QVERIFY(blocks.size() == 3 && refs.size() == 7);
+  QStringList ownBlocks;
+  for (const QStringList& b : blocks.mid(1))
+    if (b.value(blocks[0].indexOf("IE")) == kIeB) ownBlocks << b.value(blocks[0].indexOf("ID_03002"));
+  auto day = [](const QString& stamp) {
+    // The window shows the driver's text with "00:00:00" taken out, its blank left.
+    const QDateTime t = QDateTime::fromString(stamp, "yyyy-MM-dd HH:mm:ss");
+    return t.time() == QTime(0, 0) ? t.toString("dd/MM/yyyy ") : t.toString("dd/MM/yyyy HH:mm:ss");
+  };
+  QList<QStringList> fromAccess;
+  QString tipo;
+  const QStringList h = refs[0];
+  for (const QStringList& r : refs.mid(1)) {
+    if (!ownBlocks.contains(r.value(h.indexOf("ID_03002")))) continue;
+    const QString s = r.value(h.indexOf("SUBSTITUI"));
+    if (s == "N") tipo = "Normal";
+    else if (s == "S") tipo = "Substitutiva";
+    fromAccess << QStringList{r.value(h.indexOf("ID_03003")),
+                              day(r.value(h.indexOf("INICIO"))) + " a " + day(r.value(h.indexOf("FIM"))),
+                              "Débito e Crédito", tipo};
+  }
+  QList<QStringList> shown;
+  for (int r = 1; r <= dataRows(f); ++r) shown << gridRow(f, r);
+  QCOMPARE(shown, fromAccess);
 
   // The IE reaches the query as a value, never as SQL.
   p->setSelectedTaxpayer(kIeA + "' OR '1'='1", "Empresa", "CH");

@@ -14,6 +14,8 @@ const char* const kSchema[] = {
     "adicionado TEXT NOT NULL, tipo TEXT NOT NULL, contador TEXT NOT NULL, gia TEXT NOT NULL DEFAULT '', "
     "arquivo TEXT NOT NULL, tamanho INTEGER NOT NULL, mensagem TEXT NOT NULL DEFAULT '', "
     "sha1 TEXT NOT NULL DEFAULT '')",
+    "CREATE TABLE IF NOT EXISTS arquivo_tabela (sha1 TEXT NOT NULL, tabela TEXT NOT NULL, linhas INTEGER NOT NULL, "
+    "PRIMARY KEY (sha1, tabela))",
     "CREATE TABLE IF NOT EXISTS contador (id INTEGER PRIMARY KEY AUTOINCREMENT, recebido TEXT NOT NULL, "
     "parametros INTEGER NOT NULL)",
     "CREATE TABLE IF NOT EXISTS contador_parametro (contador INTEGER NOT NULL, posicao INTEGER NOT NULL, "
@@ -201,4 +203,20 @@ void SandboxData::logRequest(const QString& method, const QString& target, const
                             QVariant(contentType), QVariant(size), QVariant(operation), QVariant(status)})
     q.addBindValue(v);
   run(q);
+}
+
+bool SandboxData::addTableCounts(const QString& sha1, const QMap<QString, qint64>& counts) {
+  db_.transaction();
+  QSqlQuery q(db_);
+  q.prepare("INSERT OR REPLACE INTO arquivo_tabela (sha1, tabela, linhas) VALUES (?, ?, ?)");
+  for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+    q.addBindValue(sha1);
+    q.addBindValue(it.key());
+    q.addBindValue(it.value());
+    if (!run(q)) {
+      db_.rollback();
+      return false;
+    }
+  }
+  return db_.commit();
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QList>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QString>
 #include <optional>
@@ -41,6 +42,8 @@ class SandboxData {
   // Stores the transmission and gives it its protocol number; nullopt when the file refused it.
   std::optional<Transmissao> addTransmissao(Transmissao t);
   QList<Transmissao> transmissoes(const QString& ie) const;
+  // The row count of each table of an accepted declaration file, by the file's SHA-1.
+  bool addTableCounts(const QString& sha1, const QMap<QString, qint64>& counts);
   std::optional<Transmissao> transmissaoByProtocolo(const QString& protocolo) const;
 
   void addContadorCall(const QList<QPair<QString, QString>>& params);

@@ -3,15 +3,11 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTemporaryFile>
-#include <QUuid>
 
 #include <optional>
 
+#include "accesscheck.h"
 #include "base/cp1252.h"
 #include "multipart.h"
 #include "sandboxserver.h"
@@ -27,62 +23,10 @@ HttpResponse page(int status, const QString& title, const QString& bodyHtml, con
   return r;
 }
 
-QString monthYear(const QString& dateText) {
-  const QString t = dateText.trimmed();
-  for (const char* f : {"yyyy-MM-dd", "dd/MM/yyyy", "MM/dd/yy", "MM/dd/yyyy", "yyyy-MM-ddTHH:mm:ss"}) {
-    const QDate d = QDate::fromString(t.left(QString::fromLatin1(f).size()), QString::fromLatin1(f));
-    if (d.isValid()) return d.toString("MM/yyyy");
-  }
-  return {};
-}
-
-struct FileReference {
-  QString month;  // MM/yyyy of INICIO
-  QString ie;     // IE of the company block it belongs to (digits), empty when unknown
-};
-
-// The reference periods of the uploaded working database by key (SQLite, or Access through
-// mdb-export when it is installed, then without the company).
-QMap<QString, FileReference> referencesInDatabase(const QByteArray& content) {
-  QMap<QString, FileReference> out;
-  QTemporaryFile file;
-  if (!file.open()) return out;
-  file.write(content);
-  file.flush();
-  if (content.startsWith(QByteArray("SQLite format 3\0", 16))) {
-    const QString name = QUuid::createUuid().toString();
-    {
-      QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
-      db.setDatabaseName(file.fileName());
-      db.setConnectOptions("QSQLITE_OPEN_READONLY");
-      if (db.open()) {
-        QSqlQuery q(db);
-        // A file without the company blocks still names its periods, then without the company.
-        const bool withCompany =
-            q.exec("SELECT D.ID_03003, D.INICIO, C.IE FROM TAB03003 D LEFT JOIN TAB03002 C ON C.ID_03002 = D.ID_03002");
-        if (withCompany || q.exec("SELECT ID_03003, INICIO, NULL FROM TAB03003"))
-          while (q.next())
-            out.insert(q.value(0).toString().trimmed(),
-                       {monthYear(q.value(1).toString()), q.value(2).toString().remove(QRegularExpression("\\D"))});
-      }
-    }
-    QSqlDatabase::removeDatabase(name);
-  } else if (content.mid(4, 15) == "Standard Jet DB" || content.mid(4, 15) == "Standard ACE DB") {
-    QProcess p;
-    p.start("mdb-export", {"-D", "%Y-%m-%d", file.fileName(), "TAB03003"});
-    if (p.waitForFinished(20000) && p.exitCode() == 0) {
-      const QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
-      const QList<QByteArray> head = lines.value(0).trimmed().split(',');
-      const int id = head.indexOf("ID_03003"), inicio = head.indexOf("INICIO");
-      for (int i = 1; id >= 0 && inicio >= 0 && i < lines.size(); ++i) {
-        const QList<QByteArray> cells = lines[i].trimmed().split(',');
-        if (cells.size() > qMax(id, inicio))
-          out.insert(QString::fromUtf8(cells[id]).remove('"'),
-                     {monthYear(QString::fromUtf8(cells[inicio]).remove('"')), QString()});
-      }
-    }
-  }
-  return out;
+// "MM/yyyy" of a date read as yyyy-MM-dd.
+QString monthYear(const QString& isoDate) {
+  const QDate d = QDate::fromString(isoDate.left(10), QStringLiteral("yyyy-MM-dd"));
+  return d.isValid() ? d.toString(QStringLiteral("MM/yyyy")) : QString();
 }
 
 QString sha1Hex(const QByteArray& content) {
@@ -125,8 +69,13 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
   const QStringList gias = u.query.value("gias").split(',', Qt::SkipEmptyParts);
   if (gias.isEmpty()) return page(200, "ZIDE", "NENHUMA GIA INFORMADA", op + " sem gias");
 
-  const QMap<QString, FileReference> refs = referencesInDatabase(u.part.content);
+  // Only an Access declaration of the key's company, naming references it holds, is recorded.
+  const ZideUploadCheck check = CheckZideUpload(u.part.content, u.contribuinte.ie, gias);
+  if (!check.accepted)
+    return page(200, "ZIDE", "<p>ARQUIVO INVALIDO - " + check.refusal.toHtmlEscaped() + "</p>", op + " recusado");
   const QString sha1 = sha1Hex(u.part.content);
+  if (!server.data().addTableCounts(sha1, check.rowCounts))
+    return page(500, "ZIDE", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
   const QString date = server.serverDate();
   QString html = "<h1>Declaração recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " + u.part.fileName.toHtmlEscaped() + " (" +
                  QString::number(u.part.content.size()) + " bytes)</p>\r\n";
@@ -134,15 +83,9 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
     Transmissao t;
     t.ie = u.contribuinte.ie;
     t.gia = gia.trimmed();
-    const FileReference found = refs.value(t.gia);
-    // A period of another company's block is not this key's declaration.
-    const bool otherCompany = !found.month.isEmpty() && !found.ie.isEmpty() && found.ie != u.contribuinte.ie;
-    const QString ref = otherCompany ? QString() : found.month;
+    const QString ref = monthYear(check.inicio.value(t.gia));
     t.referencia = ref.isEmpty() ? "GIA/" + t.gia : ref;
-    t.status = ref.isEmpty() ? 2 : 1;
-    t.mensagem = otherCompany    ? "A referência " + t.gia + " pertence a outra empresa (IE " + found.ie + ")."
-                 : ref.isEmpty() ? "A referência " + t.gia + " não foi encontrada no arquivo enviado."
-                                 : QString();
+    t.status = 1;
     t.data = date;
     t.adicionado = QStringLiteral("0,00");
     t.tipo = QStringLiteral("ZIDE");

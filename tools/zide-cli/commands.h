@@ -27,3 +27,4 @@ bool isHelpRequest(std::string_view arg);
 extern const Command kValidar;
 extern const Command kTransmissoes;
 extern const Command kCertificados;
+extern const Command kDeclaracao;

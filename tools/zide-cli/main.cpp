@@ -20,6 +20,7 @@ const Command* const kCommands[] = {
     &kValidar,
     &kTransmissoes,
     &kCertificados,
+    &kDeclaracao,
 };
 
 void printGeneralUsage(std::FILE* to) {

@@ -29,6 +29,7 @@
 #include "support/sandbox.h"
 #include "support/testcerts.h"
 #include "support/testenv.h"
+#include "transmission/intake.h"
 
 using namespace FormDriver;
 
@@ -443,7 +444,7 @@ void TstTransmit::zideDeclarationEndToEnd() {
     QVERIFY(p_->isEnabled());
   }
 
-  // The server heard the accountant, the key and the two accepted references, and got zide.db
+  // The server heard the accountant, the key and the two accepted references, and got zide.mdb
   // under the declaration's name.
   const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client_zide/%'");
   QCOMPARE(asked.size(), 2);
@@ -452,17 +453,30 @@ void TstTransmit::zideDeclarationEndToEnd() {
              "/client_zide/xt_upload.php?contador=" + kAccountantStored + "&chave=" + kKeyZide + "&gias=3,4");
   const auto sent = server_->rows("SELECT gia, arquivo, sha1, referencia, tipo FROM transmissao ORDER BY id");
   QCOMPARE(sent.size(), 4);
-  const QString zideDb = sha1(app_->file("zide.db"));
+  // Each intake wrote its own zide.mdb (the header keeps the time it was made): the second
+  // upload's is the one still in the folder.
+  const QString zideDb = sha1(app_->file("zide.mdb"));
   QVERIFY(!zideDb.isEmpty());
+  // The server read Access databases holding the whole declaration: every table, with its rows
+  // (one company block, four references, two rows in each other table).
+  const auto counts = server_->rows("SELECT sha1, tabela, linhas FROM arquivo_tabela");
+  QCOMPARE(counts.size(), 2 * Intake::tables().size());
+  for (const auto& c : counts) {
+    const QString t = c.value("tabela").toString();
+    QVERIFY2(Intake::tables().contains(t), qPrintable(t));
+    QCOMPARE(c.value("linhas").toInt(), t == "TAB03002" ? 1 : t == "TAB03003" ? 4 : 2);
+  }
   QStringList gias, refs;
   for (const auto& r : sent) {
     gias << r.value("gia").toString();
     refs << r.value("referencia").toString();
     QCOMPARE(r.value("arquivo").toString(), QString("ZIDE.GDB"));
-    QCOMPARE(r.value("sha1").toString(), zideDb);
     QCOMPARE(r.value("tipo").toString(), QString("ZIDE"));
   }
   QCOMPARE(gias, QStringList({"3", "4", "3", "4"}));
+  QCOMPARE(sent[0].value("sha1"), sent[1].value("sha1"));
+  QCOMPARE(sent[2].value("sha1").toString(), zideDb);
+  QCOMPARE(sent[3].value("sha1").toString(), zideDb);
   QCOMPARE(refs, QStringList({"01/2025", "02/2025", "01/2025", "02/2025"}));
 
   // The main window lists them, and each opens its receipt.
@@ -597,8 +611,8 @@ void TstTransmit::zideFaults() {
   QVERIFY(f->isVisible() && child<QPushButton>(f, "cmdUpload")->isEnabled());
   QCOMPARE(child<QLabel>(f, "lblSendSpeed")->text(), kSendCompleteText);
 
-  // zide.db gone: nothing is sent, a message says why.
-  QVERIFY(QFile::remove(app_->file("zide.db")));
+  // zide.mdb gone: nothing is sent, a message says why.
+  QVERIFY(QFile::remove(app_->file("zide.mdb")));
   app_->writeSettings("127.0.0.1", QString::number(server_->port()));
   rec_->clear();
   QVERIFY(!press(f, false));
@@ -1212,7 +1226,7 @@ void TstTransmit::noSendWithoutAccountantOrKey() {
   Session::current().setAccountantDocument(kAccountantStored);
 
   // The working file emptied after the intake.
-  QFile work(app_->file("zide.db"));
+  QFile work(app_->file("zide.mdb"));
   QVERIFY(work.open(QIODevice::WriteOnly | QIODevice::Truncate));
   work.close();
   rec_->clear();
