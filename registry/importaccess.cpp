@@ -107,7 +107,8 @@ AccessTable ParseAccessDump(const QByteArray& dump) {
 
 AccessReader AccessReader::standard() {
   AccessReader r;
-  r.program = AppFolder::shipped(QStringLiteral("zide-mdbread"));
+  // A helper runs only from the installation, never from the data folder.
+  r.program = AppFolder::helper(QStringLiteral("zide-mdbread"));
   r.limits.timeoutMs = kTimeoutMs;
   r.limits.memoryBytes = kMemoryBytes;
   r.limits.outputBytes = kOutputBytes;

@@ -6,8 +6,8 @@
 #include "transmission/transmissions.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -239,8 +239,8 @@ void Principal::setSelectedTaxpayer(const QString& ie, const QString& razaoSocia
 void Principal::showTaxpayer() {
   const Session::Taxpayer& t = Session::current().taxpayer();
   // Another company: its list comes with the refresh; none of the previous one's rows may stay under
-  // the new name meanwhile, nor if the refresh fails.
-  if (IESel_->text() != t.ie) {
+  // the new name meanwhile, nor if the refresh fails. (A refused key only clears the selection.)
+  if (!t.ie.isEmpty() && IESel_->text() != t.ie) {
     grid_->setRowCount(1);
     grid_->clearSelection();
     tvwPessoa_->hide();
@@ -250,7 +250,6 @@ void Principal::showTaxpayer() {
   RSSel_->setText(t.razaoSocial);
   lblChave_->setText(t.chave);
 }
-
 
 void Principal::updateGuidance() {
   if (!Session::current().taxpayer().ie.isEmpty()) {

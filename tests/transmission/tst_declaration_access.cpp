@@ -11,9 +11,9 @@
 #include <cmath>
 
 #include "base/cp1252.h"
-#include "support/intakesupport.h"
 #include "registry/localdb.h"
 #include "support/accessdb.h"
+#include "support/intakesupport.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"
 

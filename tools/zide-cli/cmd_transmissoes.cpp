@@ -12,8 +12,8 @@
 #include "base/appfolder.h"
 #include "base/settings.h"
 #include "commands.h"
-#include "transmission/refresh.h"
 #include "registry/localdb.h"
+#include "transmission/refresh.h"
 #include "transmission/transmissions.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
-#include "support/testenv.h"
 #include "support/testcerts.h"
+#include "support/testenv.h"
 
 // Certificates where Linux users keep them: the program's folder, a SoftHSM2 token, NSS databases
 // made by certutil in a Firefox profile and in ~/.pki/nssdb; every source read on its own.
