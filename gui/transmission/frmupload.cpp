@@ -20,6 +20,7 @@
 #include "gui/widgets/interaction.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
+#include "transmission/referencelist.h"
 
 namespace {
 constexpr int kProgressStep = 2;  // 100 / 47, rounded half to even
@@ -239,12 +240,10 @@ void FrmUpload::Command1_Click() {
   Session& session = Session::current();
   session.setLastDeclarationFile(txtUploadFile_->text());
   const QString ie = session.taxpayer().ie;
-  QList<QSqlRecord> rows;
+  QList<ListedReference> rows;
   try {
     DbConnection db(intake_->settings().workDb);
-    rows = db.query(QStringLiteral("select D.* from TAB03002 C inner join TAB03003 D on D.ID_03002 = C.ID_03002 "
-                                   "WHERE C.IE = ?"),
-                    {ie});
+    rows = ListReferences(db, ie);
   } catch (const DbError& e) {
     ErrorReport::show(this, e);
     setSendable(false);
@@ -258,20 +257,10 @@ void FrmUpload::Command1_Click() {
     return;
   }
   GridRefencias_->setRowCount(1);
-  QString tipo;
-  for (const QSqlRecord& r : rows) {
+  for (const ListedReference& r : rows) {
     const int row = GridRefencias_->rowCount();
     GridRefencias_->insertRow(row);
-    QString inicio = r.value(QStringLiteral("INICIO")).toString();
-    QString fim = r.value(QStringLiteral("FIM")).toString();
-    inicio.remove(QStringLiteral("00:00:00"));
-    fim.remove(QStringLiteral("00:00:00"));
-    const QString substitui = r.value(QStringLiteral("SUBSTITUI")).toString();
-    // Any value other than N or S repeats the row above.
-    if (substitui == QLatin1String("N")) tipo = QStringLiteral("Normal");
-    else if (substitui == QLatin1String("S")) tipo = QStringLiteral("Substitutiva");
-    SetGridRow(GridRefencias_, row,
-               {r.value(QStringLiteral("ID_03003")).toString(), inicio + QStringLiteral(" a ") + fim, kRegime, tipo});
+    SetGridRow(GridRefencias_, row, {r.id, r.referencia, kRegime, r.tipo});
   }
   WidenToContents(GridRefencias_, 1, 3);
   GridRefencias_->setCurrentCell(1, 1);
