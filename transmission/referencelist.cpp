@@ -7,8 +7,8 @@
 QList<ListedReference> ListReferences(DbConnection& db, const QString& ie) {
   QList<ListedReference> out;
   const QList<QSqlRecord> rows = db.query(
-      QStringLiteral("select D.* from TAB03002 C inner join TAB03003 D on D.ID_03002 = C.ID_03002 WHERE C.IE = '") +
-      SqlQuote(ie) + QLatin1Char('\''));
+      QStringLiteral("select D.* from TAB03002 C inner join TAB03003 D on D.ID_03002 = C.ID_03002 WHERE C.IE = ?"),
+      {ie});
   QString tipo;
   for (const QSqlRecord& r : rows) {
     QString inicio = r.value(QStringLiteral("INICIO")).toString();
