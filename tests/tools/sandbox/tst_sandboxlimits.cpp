@@ -130,7 +130,11 @@ void TstSandboxLimits::concurrentUploadsStayWithinTheBudget() {
   QVERIFY2(served >= 1 && busy >= 1 && served + busy == kClients,
            qPrintable(QString("%1 servidos, %2 recusados").arg(served).arg(busy)));
   const qint64 grown = server.peak() - before;
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizers' quarantine keeps freed blocks: no honest peak there
   QVERIFY2(grown < 64 * kMiB + 16 * kMiB, qPrintable(QString("o pico cresceu %1 MiB").arg(grown / kMiB)));
+#else
+  Q_UNUSED(grown);
+#endif
 
   // The budget is given back: the next upload is served.
   QVERIFY(exchange(server.port(), uploadHead(3) + "abc").contains("CHAVE_INVALIDA"));
