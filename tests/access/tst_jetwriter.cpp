@@ -12,6 +12,7 @@
 
 #include "access/jetwriter.h"
 #include "base/cp1252.h"
+#include "support/accessdb.h"
 
 using namespace jet;
 using T = ColumnType;
@@ -20,34 +21,9 @@ namespace {
 
 const QDateTime kCreated(QDate(2024, 3, 15), QTime(9, 30, 0));
 
-// Output of a reader; an absent tool fails the test, since set-up installs it.
-QByteArray run(const QString& program, const QStringList& args, bool* ok) {
-  *ok = false;
-  const QString exe = QStandardPaths::findExecutable(program);
-  if (exe.isEmpty()) {
-    qWarning("%s não encontrado (scripts/install-deps.sh instala)", qPrintable(program));
-    return {};
-  }
-  QProcess p;
-  p.start(exe, args);
-  if (!p.waitForFinished(180000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-    qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')), p.readAllStandardError().constData());
-    return {};
-  }
-  *ok = true;
-  return p.readAllStandardOutput();
-}
+QByteArray run(const QString& program, const QStringList& args, bool* ok) { return runTool(program, args, ok); }
 
-QJsonObject mdbReader(const QString& file, const QStringList& tables = {}) {
-  const QString dir = QStringLiteral(ZIDE_MDBREADER_DIR);
-  if (!QFile::exists(dir + "/node_modules/mdb-reader/package.json")) {
-    qWarning("mdb-reader ausente em %s (scripts/install-deps.sh instala)", qPrintable(dir));
-    return {};
-  }
-  bool ok;
-  const QByteArray out = run(QStringLiteral("node"), QStringList{dir + "/dump.mjs", file} + tables, &ok);
-  return ok ? QJsonDocument::fromJson(out).object() : QJsonObject();
-}
+QJsonObject mdbReader(const QString& file, const QStringList& tables = {}) { return mdbReaderDump(file, tables); }
 
 // mdb-export's CSV: quoted fields may hold commas, doubled quotes and line breaks.
 QList<QStringList> mdbExport(const QString& file, const QString& table) {

@@ -9,23 +9,6 @@
 
 namespace {
 
-QByteArray runTool(const QString& program, const QStringList& args, bool* ok) {
-  *ok = false;
-  const QString exe = QStandardPaths::findExecutable(program);
-  if (exe.isEmpty()) {
-    qWarning("%s não encontrado (scripts/install-deps.sh instala)", qPrintable(program));
-    return {};
-  }
-  QProcess p;
-  p.start(exe, args);
-  if (!p.waitForFinished(300000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-    qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')), p.readAllStandardError().constData());
-    return {};
-  }
-  *ok = true;
-  return p.readAllStandardOutput();
-}
-
 // One CSV line of mdb-export -e: quoted fields with doubled quotes, \r \n \t \\ escaped.
 QStringList splitLine(const QString& line) {
   QStringList out;
@@ -54,6 +37,23 @@ QStringList splitLine(const QString& line) {
 }
 
 }  // namespace
+
+QByteArray runTool(const QString& program, const QStringList& args, bool* ok) {
+  *ok = false;
+  const QString exe = QStandardPaths::findExecutable(program);
+  if (exe.isEmpty()) {
+    qWarning("%s não encontrado (scripts/install-deps.sh instala)", qPrintable(program));
+    return {};
+  }
+  QProcess p;
+  p.start(exe, args);
+  if (!p.waitForFinished(300000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')), p.readAllStandardError().constData());
+    return {};
+  }
+  *ok = true;
+  return p.readAllStandardOutput();
+}
 
 QByteArray writeAccessDeclaration(const QString& path, const QList<QPair<int, QString>>& blocks,
                                   const QList<TestReference>& refs, const QString& password) {

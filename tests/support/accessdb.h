@@ -21,6 +21,9 @@ struct TestReference {
 QByteArray writeAccessDeclaration(const QString& path, const QList<QPair<int, QString>>& blocks,
                                   const QList<TestReference>& refs, const QString& password = "wupo4836");
 
+// A reader's output; an absent tool or a failed run gives empty text, *ok false and a warning (set-up
+// installs the tools, so the test then fails on the empty result).
+QByteArray runTool(const QString& program, const QStringList& args, bool* ok);
 // mdb-export: the header row and then one row per record, "<NULL>" for null, dates as
 // "yyyy-MM-dd HH:mm:ss", bytes in hex. Empty (and a warning) when it fails.
 QList<QStringList> mdbExportRows(const QString& file, const QString& table);
