@@ -38,6 +38,10 @@ QString Intake::exportFile(const QString& tempDir, const QString& table) {
   return tempDir + QStringLiteral("/export") + table + QStringLiteral(".txt");
 }
 
+QString Intake::structureFile(const QString& tempDir, const QString& table) {
+  return tempDir + QStringLiteral("/estrutura") + table + QStringLiteral(".txt");
+}
+
 Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) {}
 
 Intake::~Intake() { stopProcesses(); }
@@ -58,6 +62,11 @@ void Intake::cancel() {
 void Intake::dropCopy() {
   if (!copy_.isEmpty()) QFile::remove(copy_);
   copy_.clear();
+  // Nothing of a declaration stays behind in temp/, whatever way the intake ended.
+  for (const QString& t : std::as_const(settings_.tables)) {
+    QFile::remove(exportFile(settings_.tempDir, t));
+    QFile::remove(structureFile(settings_.tempDir, t));
+  }
 }
 
 void Intake::start(const QString& gdbPath) {
@@ -66,6 +75,8 @@ void Intake::start(const QString& gdbPath) {
   runner_ = &ProcessRunner::current();
   gdb_ = gdbPath;
   outcome_ = Outcome();
+  structures_.clear();
+  unread_.clear();
   nextExport_ = exportsDone_ = nextLoad_ = 0;
   const Settings& s = settings_;
 
@@ -102,7 +113,10 @@ void Intake::start(const QString& gdbPath) {
     return;
   }
   // An export left by an earlier intake must never pass for this declaration's.
-  for (const QString& t : s.tables) QFile::remove(exportFile(s.tempDir, t));
+  for (const QString& t : s.tables) {
+    QFile::remove(exportFile(s.tempDir, t));
+    QFile::remove(structureFile(s.tempDir, t));
+  }
   // The engine writes into the file it opens: the exports read a copy, so the accountant's own
   // declaration is never touched. Without a copy (no room, unreadable) the tool reads the original
   // and reports what it finds there.
@@ -133,56 +147,122 @@ void Intake::launchMore() {
   while (nextExport_ < s.tables.size() && processes_.size() < qMax(1, s.parallel)) {
     const QString table = s.tables.at(nextExport_++);
     emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
-    const QStringList args{QStringLiteral("-D"),
-                           gdb_,
-                           QStringLiteral("-U"),
-                           QStringLiteral("SYSDBA"),
-                           QStringLiteral("-P"),
-                           QStringLiteral("gatehouse"),
-                           QStringLiteral("-Si"),
-                           QStringLiteral("-V"),
-                           table,
-                           QStringLiteral("-F"),
-                           exportFile(s.tempDir, table)};
-    const quint64 gen = generation_;
-    auto id = std::make_shared<quint64>(0);
-    *id = runner_->start(s.tool, args, s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
-      if (gen != generation_) return;
-      processes_.remove(*id);
-      exportDone(table, r);
-    });
-    processes_.insert(*id, table);
+    // First the table's own structure: the working table is made from it.
+    runTool(table, structureArguments(gdb_, table, structureFile(s.tempDir, table)), &Intake::structureDone);
   }
 }
 
-void Intake::exportDone(const QString& table, const ProcessResult& r) {
-  const QString tool = QDir::toNativeSeparators(settings_.tool);
+void Intake::runTool(const QString& table, const QStringList& args,
+                     void (Intake::*then)(const QString&, const ProcessResult&)) {
+  const quint64 gen = generation_;
+  auto id = std::make_shared<quint64>(0);
+  *id = runner_->start(settings_.tool, args, settings_.timeoutMs, [this, gen, table, id, then](const ProcessResult& r) {
+    if (gen != generation_) return;
+    processes_.remove(*id);
+    (this->*then)(table, r);
+  });
+  processes_.insert(*id, table);
+}
+
+bool Intake::essential(const QString& table) {
+  return table == QLatin1String("TAB03002") || table == QLatin1String("TAB03003");
+}
+
+QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* fatal) const {
+  *fatal = false;
   switch (r.status) {
     case ProcessResult::FailedToStart:
-      fail(QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2")
-               .arg(tool, r.errorOutput));
-      return;
-    case ProcessResult::Crashed:
-      fail(QStringLiteral("O programa de exportação terminou de forma inesperada ao ler a tabela %1.").arg(table));
-      return;
+      // No table can be read without the tool.
+      *fatal = true;
+      return QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2")
+          .arg(QDir::toNativeSeparators(settings_.tool), r.errorOutput);
+    case ProcessResult::Crashed: return QStringLiteral("o programa de exportação terminou de forma inesperada");
     case ProcessResult::TimedOut:
-      fail(QStringLiteral("A leitura da tabela %1 não terminou em %2 segundos e foi interrompida.")
-               .arg(table)
-               .arg((settings_.timeoutMs + 999) / 1000));
-      return;
+      return QStringLiteral("a leitura não terminou em %1 segundos e foi interrompida")
+          .arg((settings_.timeoutMs + 999) / 1000);
     case ProcessResult::Finished: break;
   }
   if (r.exitCode != 0) {
-    QString why = r.errorOutput;
+    QString why = r.errorOutput.trimmed();
     if (why.startsWith(QLatin1String("fbexport: "))) why = why.mid(10);
     if (why.isEmpty()) why = QStringLiteral("código de saída %1").arg(r.exitCode);
-    fail(QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.\r\n\r\n%2").arg(table, why));
+    return why;
+  }
+  Q_UNUSED(table);
+  return QString();
+}
+
+void Intake::structureDone(const QString& table, const ProcessResult& r) {
+  const QString path = structureFile(settings_.tempDir, table);
+  bool fatal = false;
+  const QString why = toolFailure(table, r, &fatal);
+  if (fatal) {
+    QFile::remove(path);
+    fail(why);
     return;
   }
-  if (!QFileInfo::exists(exportFile(settings_.tempDir, table))) {
-    fail(QStringLiteral("O programa de exportação não gerou o arquivo da tabela %1.").arg(table));
+  if (!why.isEmpty() && r.status == ProcessResult::Finished && isMissingTableError(why)) {
+    // A table the declaration lacks stays as the template has it: empty, nothing lost.
+    QFile::remove(path);
+    unread_.insert(table);
+    tableDone();
     return;
   }
+  if (!why.isEmpty()) {
+    QFile::remove(path);
+    tableLost(table, why);
+    return;
+  }
+  QFile f(path);
+  DeclarationTable columns;
+  QString error;
+  if (!f.open(QIODevice::ReadOnly)) error = QStringLiteral("o programa de exportação não descreveu a tabela");
+  else parseDeclarationStructure(f.readAll(), &columns, &error);
+  f.close();
+  QFile::remove(path);
+  if (columns.isEmpty()) {
+    tableLost(table, error);
+    return;
+  }
+  structures_.insert(table, columns);
+  const Settings& s = settings_;
+  runTool(table,
+          {QStringLiteral("-D"), gdb_, QStringLiteral("-U"), QStringLiteral("SYSDBA"), QStringLiteral("-P"),
+           QStringLiteral("gatehouse"), QStringLiteral("-Si"), QStringLiteral("-V"), table, QStringLiteral("-F"),
+           exportFile(s.tempDir, table)},
+          &Intake::exportDone);
+}
+
+void Intake::tableLost(const QString& table, const QString& reason) {
+  QFile::remove(exportFile(settings_.tempDir, table));
+  if (essential(table)) {
+    fail(QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.\r\n\r\n%2").arg(table, reason));
+    return;
+  }
+  // The rest of the declaration still loads; the user decides whether to send it without this table.
+  outcome_.lostTables.append({table, reason});
+  unread_.insert(table);
+  structures_.remove(table);
+  tableDone();
+}
+
+void Intake::exportDone(const QString& table, const ProcessResult& r) {
+  bool fatal = false;
+  QString why = toolFailure(table, r, &fatal);
+  if (fatal) {
+    fail(why);
+    return;
+  }
+  if (why.isEmpty() && !QFileInfo::exists(exportFile(settings_.tempDir, table)))
+    why = QStringLiteral("o programa de exportação não gerou o arquivo da tabela");
+  if (!why.isEmpty()) {
+    tableLost(table, why);
+    return;
+  }
+  tableDone();
+}
+
+void Intake::tableDone() {
   ++exportsDone_;
   emit advanced();
   if (exportsDone_ == settings_.tables.size()) {
@@ -199,7 +279,7 @@ void Intake::exportDone(const QString& table, const ProcessResult& r) {
 void Intake::loadNext() {
   const QString table = settings_.tables.at(nextLoad_++);
   emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
-  loadTable(*db_, table, exportFile(settings_.tempDir, table), outcome_);
+  if (!unread_.contains(table)) loadDeclared(table);
   emit advanced();
   const quint64 gen = generation_;
   // Between tables the window gets its events.
@@ -264,7 +344,9 @@ sqlite3* handleOf(QSqlDatabase& db) {
 
 }  // namespace
 
-void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome) {
+void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
+                       const DeclarationTable* columns) {
+  const QList<bool> exact = columns ? exactColumns(*columns) : QList<bool>();
   QFile f(exportPath);
   if (!f.open(QIODevice::ReadOnly)) {
     noteFailure(outcome, table, QStringLiteral("o arquivo de exportação não pôde ser lido"));
@@ -317,14 +399,25 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
                   QStringLiteral("comando não permitido: %1").arg(QString::fromUtf8(b, qMin<qsizetype>(e - b, 60))));
       continue;
     }
+    const char* sb = b;
+    const char* se = e;
+    QByteArray rewritten;
+    if (!exact.isEmpty()) {
+      if (!quoteExactValues(QByteArray::fromRawData(b, e - b), exact, &rewritten)) {
+        noteFailure(outcome, table, QStringLiteral("lista de valores ilegível"));
+        continue;
+      }
+      sb = rewritten.constData();
+      se = sb + rewritten.size();
+    }
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(h, b, static_cast<int>(e - b), &stmt, &tail) != SQLITE_OK || !stmt) {
+    if (sqlite3_prepare_v2(h, sb, static_cast<int>(se - sb), &stmt, &tail) != SQLITE_OK || !stmt) {
       noteFailure(outcome, table, sqliteError(h));
       sqlite3_finalize(stmt);
       continue;
     }
-    if (tail && !blank(tail, e)) {
+    if (tail && !blank(tail, se)) {
       noteFailure(outcome, table, QStringLiteral("mais de um comando na mesma linha"));
       sqlite3_finalize(stmt);
       continue;
@@ -339,4 +432,20 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
     return;
   }
   outcome.loadedStatements += static_cast<int>(loaded);
+}
+
+void Intake::loadDeclared(const QString& table) {
+  const QString path = exportFile(settings_.tempDir, table);
+  const auto it = structures_.constFind(table);
+  sqlite3* h = handleOf(db_->db());
+  QString error;
+  if (it != structures_.cend() && h && !replaceWorkingTable(h, table, *it, &error)) {
+    QFile::remove(path);
+    outcome_.lostTables.append({table, error});
+    return;
+  }
+  loadTable(*db_, table, path, outcome_, it != structures_.cend() ? &*it : nullptr);
+  QFile::remove(path);
+  if (it != structures_.cend() && h && !trimFixedText(h, table, *it, &error))
+    outcome_.lostTables.append({table, error});
 }

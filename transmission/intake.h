@@ -1,9 +1,12 @@
 #pragma once
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
+
+#include "transmission/declarationstructure.h"
 
 class DbConnection;
 class ProcessRunner;
@@ -34,6 +37,10 @@ class Intake : public QObject {
   static Settings defaultSettings();
   // "<temp>/export<TABLE>.txt"
   static QString exportFile(const QString& tempDir, const QString& table);
+  // "<temp>/estrutura<TABLE>.txt": the table's structure as the export tool describes it.
+  static QString structureFile(const QString& tempDir, const QString& table);
+  // Tables the reference list needs: without them the intake cannot go on.
+  static bool essential(const QString& table);
 
   struct Outcome {
     bool cancelled = false;
@@ -44,6 +51,8 @@ class Intake : public QObject {
     int failedStatements = 0;
     QString firstFailedTable;
     QString firstFailedError;
+    // Tables of the declaration that could not be read at all (name, reason); their rows are lost.
+    QList<QPair<QString, QString>> lostTables;
     bool ok() const { return !cancelled && error.isEmpty(); }
   };
 
@@ -60,8 +69,10 @@ class Intake : public QObject {
   bool isRunning() const { return running_; }
 
   // Loads one export file into `table` of an open database, in one transaction; adds to the
-  // outcome's counts. Public for the benchmark.
-  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome);
+  // outcome's counts. With the table's declared columns, exact decimals keep all their digits.
+  // Public for the benchmark.
+  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
+                        const DeclarationTable* columns = nullptr);
 
  signals:
   // The text that names the step and table being processed ("Passo 1: Preparando TAB01001").
@@ -75,8 +86,16 @@ class Intake : public QObject {
  private:
   void fail(const QString& message);
   void launchMore();
+  void runTool(const QString& table, const QStringList& args,
+               void (Intake::*then)(const QString&, const ProcessResult&));
+  void structureDone(const QString& table, const ProcessResult& r);
   void exportDone(const QString& table, const ProcessResult& r);
+  // Why a run of the tool failed, or empty when it did its work.
+  QString toolFailure(const QString& table, const ProcessResult& r, bool* fatal) const;
+  void tableLost(const QString& table, const QString& reason);
+  void tableDone();
   void loadNext();
+  void loadDeclared(const QString& table);
   void stopProcesses();
   void done();
   void dropCopy();
@@ -93,4 +112,6 @@ class Intake : public QObject {
   QHash<quint64, QString> processes_;  // runner id -> table
   std::unique_ptr<DbConnection> db_;
   Outcome outcome_;
+  QHash<QString, DeclarationTable> structures_;  // tables the declaration has, with their columns
+  QSet<QString> unread_;                         // tables not to load: missing or lost
 };
