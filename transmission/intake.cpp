@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
+#include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
 
 #include "base/appfolder.h"
 #include "base/cp1252.h"
 #include "registry/localdb.h"
+#include "transmission/declarationfile.h"
 #include "transmission/processrunner.h"
 
 const QString Intake::kTableList = QStringLiteral(
@@ -95,6 +97,25 @@ void Intake::start(const QString& gdbPath) {
              .arg(QDir::toNativeSeparators(s.tool)));
     return;
   }
+  // The file itself first: what it is decides the message, before any program reads it.
+  QFile chosen(gdb_);
+  if (!chosen.open(QIODevice::ReadOnly)) {
+    fail(fileInUseMessage(chosen.errorString()));
+    return;
+  }
+  const DeclarationFileCheck check = checkDeclarationHeader(chosen.read(1024), chosen.size());
+  const qint64 declarationSize = chosen.size();
+  chosen.close();
+  if (check.kind != DeclarationFileCheck::Ok) {
+    fail(check.message);
+    return;
+  }
+  // Room for the copy the exports read and the working database, which is about as large.
+  const QStorageInfo disk(QFileInfo(s.workDb).absolutePath());
+  if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < 2 * declarationSize + (1 << 20)) {
+    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
+    return;
+  }
   // The working database starts as a fresh copy of the template.
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(s.workDb + QLatin1String(suffix));
   if (QFile::exists(s.workDb) || !QFile::copy(s.templatePath, s.workDb)) {
@@ -126,6 +147,10 @@ void Intake::start(const QString& gdbPath) {
     QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::WriteOwner);
     copy_ = copy;
     gdb_ = copy;
+  } else if (disk.isValid() && QStorageInfo(disk.rootPath()).bytesAvailable() < declarationSize) {
+    QFile::remove(copy);
+    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
+    return;
   }
   launchMore();
 }
@@ -146,7 +171,9 @@ void Intake::launchMore() {
   const Settings& s = settings_;
   while (nextExport_ < s.tables.size() && processes_.size() < qMax(1, s.parallel)) {
     const QString table = s.tables.at(nextExport_++);
+    const quint64 gen = generation_;
     emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
+    if (gen != generation_) return;
     // First the table's own structure: the working table is made from it.
     runTool(table, structureArguments(gdb_, table, structureFile(s.tempDir, table)), &Intake::structureDone);
   }
@@ -185,6 +212,15 @@ QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* 
   if (r.exitCode != 0) {
     QString why = r.errorOutput.trimmed();
     if (why.startsWith(QLatin1String("fbexport: "))) why = why.mid(10);
+    // Its output could not be written: the application folder's disk, which every table needs.
+    if (r.exitCode == 3) {
+      *fatal = true;
+      return diskFullMessage(settings_.tempDir) + QStringLiteral("\r\n\r\n") + why;
+    }
+    if (isFileInUseError(why)) {
+      *fatal = true;
+      return fileInUseMessage(why);
+    }
     if (why.isEmpty()) why = QStringLiteral("código de saída %1").arg(r.exitCode);
     return why;
   }
@@ -264,10 +300,11 @@ void Intake::exportDone(const QString& table, const ProcessResult& r) {
 
 void Intake::tableDone() {
   ++exportsDone_;
+  const quint64 gen = generation_;
   emit advanced();
+  if (gen != generation_) return;  // cancelled by a receiver of the signal
   if (exportsDone_ == settings_.tables.size()) {
     emit loadingStarted();
-    const quint64 gen = generation_;
     QTimer::singleShot(0, this, [this, gen] {
       if (gen == generation_) loadNext();
     });
@@ -278,13 +315,14 @@ void Intake::tableDone() {
 
 void Intake::loadNext() {
   const QString table = settings_.tables.at(nextLoad_++);
+  const quint64 started = generation_;
   emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
+  if (started != generation_) return;
   if (!unread_.contains(table)) loadDeclared(table);
   emit advanced();
-  const quint64 gen = generation_;
-  // Between tables the window gets its events.
-  QTimer::singleShot(0, this, [this, gen] {
-    if (gen != generation_) return;
+  // Between tables the window gets its events (and may cancel).
+  QTimer::singleShot(0, this, [this, started] {
+    if (started != generation_) return;
     if (nextLoad_ < settings_.tables.size()) loadNext();
     else done();
   });

@@ -128,6 +128,10 @@ class TstDeclarationShapes : public QObject {
   void oneTableLostNeedsConfirmation_data();
   void oneTableLostNeedsConfirmation();
   void emptyDeclaration();
+  void faults_data();
+  void faults();
+  void cancelInTheMiddle_data();
+  void cancelInTheMiddle();
 
  private:
   Intake::Outcome runIntake(const QString& gdb);
@@ -368,6 +372,80 @@ void TstDeclarationShapes::emptyDeclaration() {
   DbConnection db(app_->file("zide.db"));
   for (const QString& t : Intake::tables()) QCOMPARE(db.query("SELECT count(*) FROM " + t).first().value(0).toInt(), 0);
   tempIsEmpty();
+}
+
+void TstDeclarationShapes::faults_data() {
+  // clang-format off
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("not a database") << "text"      << "O arquivo escolhido não é uma declaração do ZIDE";
+  QTest::newRow("truncated")      << "truncated" << "O arquivo escolhido está incompleto (cortado)";
+  QTest::newRow("older engine")   << "ods9"      << "gravado por InterBase 5 (estrutura em disco versão 9), que este computador não consegue abrir";
+  QTest::newRow("newer engine")   << "ods14"     << "gravado por uma versão do Firebird mais nova que a 5 (estrutura em disco versão 14)";
+  QTest::newRow("in use")         << "locked"    << "O arquivo escolhido está sendo usado por outro programa";
+  QTest::newRow("disk full")      << "full"      << "Não há espaço livre suficiente no disco da pasta do programa";
+  // clang-format on
+}
+
+void TstDeclarationShapes::faults() {
+  QFETCH(QString, kind);
+  QFETCH(QString, message);
+  QFile src(shapes_);
+  QVERIFY(src.open(QIODevice::ReadOnly));
+  QByteArray bytes = src.readAll();
+  ScriptedRunner runner;
+  if (kind == "text") bytes = QByteArray("Declaração em texto, não um banco de dados.\n").repeated(200);
+  else if (kind == "truncated") bytes.chop(bytes.size() / 3);
+  else if (kind == "ods9") bytes[18] = 9, bytes[19] = char(0x80);
+  else if (kind == "ods14") bytes[18] = 14, bytes[19] = char(0x80);
+  // The engine's answer for a file held by another session, and a failed write of an export.
+  const QString error = kind == "locked" ? "fbexport: falha ao abrir: lock time-out on wait transaction"
+                                         : "fbexport: não foi possível gravar a saída: No space left on device";
+  if (kind == "locked" || kind == "full") {
+    runner.answer = [kind, error](const QString& t) -> std::optional<ProcessResult> {
+      if (kind == "full" && t != "TAB01001") return std::nullopt;
+      ProcessResult r;
+      r.exitCode = kind == "full" ? 3 : 2;
+      r.errorOutput = error;
+      return r;
+    };
+  }
+  const QString gdb = app_->file("falha.gdb");
+  QFile out(gdb);
+  QVERIFY(out.open(QIODevice::WriteOnly));
+  out.write(bytes);
+  out.close();
+  const Intake::Outcome o = runIntake(gdb);
+  QVERIFY2(o.error.contains(message), qPrintable(o.error));
+  QVERIFY(!o.ok());
+  tempIsEmpty();
+}
+
+void TstDeclarationShapes::cancelInTheMiddle_data() {
+  // clang-format off
+  QTest::addColumn<int>("at");
+  QTest::newRow("reading the tables") << 5;
+  QTest::newRow("loading")            << 48 + 3;
+  // clang-format on
+}
+
+void TstDeclarationShapes::cancelInTheMiddle() {
+  QFETCH(int, at);
+  Intake intake;
+  int steps = 0;
+  bool finished = false;
+  connect(&intake, &Intake::advanced, &intake, [&] {
+    if (++steps == at) intake.cancel();
+  });
+  connect(&intake, &Intake::finished, &intake, [&] { finished = true; });
+  intake.start(shapes_);
+  QTRY_VERIFY_WITH_TIMEOUT(!intake.isRunning(), 60000);
+  QTest::qWait(500);  // late reports of the killed programs change nothing
+  QVERIFY(!finished);
+  QCOMPARE(steps, at);
+  tempIsEmpty();
+  // The next intake starts from nothing and completes.
+  QVERIFY(runIntake(shapes_).ok());
 }
 
 QTEST_MAIN(TstDeclarationShapes)

@@ -539,7 +539,7 @@ void TstIntake::badDeclarations_data() {
   // clang-format off
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("message");
-  QTest::newRow("corrupt file") << "corrupt" << "Não foi possível ler a tabela";
+  QTest::newRow("corrupt file") << "corrupt" << "não é uma declaração do ZIDE";
   QTest::newRow("table missing") << "missing" << "";
   // clang-format on
 }
