@@ -371,6 +371,40 @@ bool insertInto(const char* b, const char* e, const QByteArray& table) {
   return b < e && (*b == ' ' || *b == '(');
 }
 
+// The export's lines, split at CR LF and read in blocks.
+class LineReader {
+ public:
+  explicit LineReader(QFile& f) : f_(f) {}
+  // The next line without its CR LF; after the last CR LF, what remains is one more line.
+  bool next(QByteArray* line) {
+    while (true) {
+      const qsizetype at = buf_.indexOf("\r\n", pos_);
+      if (at >= 0) {
+        *line = buf_.mid(pos_, at - pos_);
+        pos_ = at + 2;
+        return true;
+      }
+      if (eof_) {
+        if (last_) return false;
+        last_ = true;
+        *line = buf_.mid(pos_);
+        return true;
+      }
+      buf_.remove(0, pos_);
+      pos_ = 0;
+      const QByteArray more = f_.read(1 << 20);
+      if (more.isEmpty()) eof_ = true;
+      else buf_.append(more);
+    }
+  }
+
+ private:
+  QFile& f_;
+  QByteArray buf_;
+  qsizetype pos_ = 0;
+  bool eof_ = false, last_ = false;
+};
+
 QString sqliteError(sqlite3* h) { return QString::fromUtf8(sqlite3_errmsg(h)); }
 
 // The connection's own SQLite handle: statements go to it straight from the file's bytes.
@@ -390,47 +424,42 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
     noteFailure(outcome, table, QStringLiteral("o arquivo de exportação não pôde ser lido"));
     return;
   }
-  const QByteArray text = fromCp1252(f.readAll()).toUtf8();
-  f.close();
-  if (text.isEmpty()) return;  // an empty table
-
-  // The file's lines, split at CR LF.
-  QList<QPair<const char*, const char*>> lines;
-  for (const char *p = text.constData(), *end = p + text.size(); p <= end;) {
-    const char* q = p;
-    while (q + 1 < end && !(q[0] == '\r' && q[1] == '\n')) ++q;
-    if (q + 1 >= end) q = end;
-    lines.append(qMakePair(p, q));
-    p = q + 2;
-  }
-  auto statements = [&lines] {
-    qint64 n = 0;
-    for (const auto& l : lines)
-      if (!blank(l.first, l.second)) ++n;
+  if (f.size() == 0) return;  // an empty table
+  // One row at a time: memory stays the size of a row whatever the size of the table.
+  LineReader reader(f);
+  QByteArray raw;
+  reader.next(&raw);
+  const auto statements = [&reader, &raw](qint64 n) {
+    while (reader.next(&raw))
+      if (!blank(raw.constBegin(), raw.constEnd())) ++n;
     return n;
   };
-  if (lines.first().first == lines.first().second || *lines.first().first == '\n') {
+  if (raw.isEmpty() || raw.startsWith('\n')) {
     // A file that begins with an empty line loads nothing; what it holds is reported lost.
-    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements());
+    noteFailure(outcome, table, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements(0));
     return;
   }
 
   sqlite3* h = handleOf(db.db());
   if (!h) {
-    noteFailure(outcome, table, QStringLiteral("banco de dados de trabalho indisponível"), statements());
+    noteFailure(outcome, table, QStringLiteral("banco de dados de trabalho indisponível"),
+                statements(blank(raw.constBegin(), raw.constEnd()) ? 0 : 1));
     return;
   }
   // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
   sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
   if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    noteFailure(outcome, table, sqliteError(h), statements());
+    noteFailure(outcome, table, sqliteError(h), statements(blank(raw.constBegin(), raw.constEnd()) ? 0 : 1));
     return;
   }
   // The template is empty; this keeps the table to this declaration's rows whatever it held.
   const QByteArray name = table.toUtf8();
   sqlite3_exec(h, ("delete from " + name).constData(), nullptr, nullptr, nullptr);
   qint64 loaded = 0;
-  for (const auto& [b, e] : lines) {
+  for (bool more = true; more; more = reader.next(&raw)) {
+    const QByteArray line = fromCp1252(raw).toUtf8();
+    const char* b = line.constData();
+    const char* e = b + line.size();
     if (blank(b, e)) continue;
     if (!insertInto(b, e, name)) {
       noteFailure(outcome, table,
