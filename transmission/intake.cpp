@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlRecord>
+#include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 #include "base/appfolder.h"
 #include "base/cp1252.h"
 #include "registry/localdb.h"
+#include "transmission/declarationfile.h"
 #include "transmission/insertparse.h"
 #include "transmission/processrunner.h"
 
@@ -42,6 +44,10 @@ QString Intake::exportFile(const QString& tempDir, const QString& table) {
   return tempDir + QStringLiteral("/export") + table + QStringLiteral(".txt");
 }
 
+QString Intake::structureFile(const QString& tempDir, const QString& table) {
+  return tempDir + QStringLiteral("/estrutura") + table + QStringLiteral(".txt");
+}
+
 Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) {}
 
 Intake::~Intake() { stopProcesses(); }
@@ -69,9 +75,11 @@ void Intake::dropAccess() {
 void Intake::dropCopy() {
   if (!copy_.isEmpty()) QFile::remove(copy_);
   copy_.clear();
-  // Exports of a run that failed or was abandoned go too.
-  if (!gdb_.isEmpty())
-    for (const QString& t : settings_.tables) QFile::remove(exportFile(settings_.tempDir, t));
+  // Nothing of a declaration stays behind in temp/, whatever way the intake ended.
+  for (const QString& t : std::as_const(settings_.tables)) {
+    QFile::remove(exportFile(settings_.tempDir, t));
+    QFile::remove(structureFile(settings_.tempDir, t));
+  }
 }
 
 void Intake::start(const QString& gdbPath) {
@@ -80,6 +88,8 @@ void Intake::start(const QString& gdbPath) {
   runner_ = &ProcessRunner::current();
   gdb_ = gdbPath;
   outcome_ = Outcome();
+  structures_.clear();
+  unread_.clear();
   nextExport_ = exportsDone_ = nextLoad_ = 0;
   const Settings& s = settings_;
 
@@ -96,6 +106,25 @@ void Intake::start(const QString& gdbPath) {
   if (!tool.isFile() || !tool.isExecutable()) {
     fail(QStringLiteral("O programa de exportação não foi encontrado:\r\n%1\r\n\r\nReinstale o programa.")
              .arg(QDir::toNativeSeparators(s.tool)));
+    return;
+  }
+  // The file itself first: what it is decides the message, before any program reads it.
+  QFile chosen(gdb_);
+  if (!chosen.open(QIODevice::ReadOnly)) {
+    fail(fileInUseMessage(chosen.errorString()));
+    return;
+  }
+  const DeclarationFileCheck check = checkDeclarationHeader(chosen.read(1024), chosen.size());
+  const qint64 declarationSize = chosen.size();
+  chosen.close();
+  if (check.kind != DeclarationFileCheck::Ok) {
+    fail(check.message);
+    return;
+  }
+  // Room for the copy the exports read and the working database, which is about as large.
+  const QStorageInfo disk(QFileInfo(s.workDb).absolutePath());
+  if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < 2 * declarationSize + (1 << 20)) {
+    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
     return;
   }
   // The working database starts as a fresh copy of the template.
@@ -128,7 +157,10 @@ void Intake::start(const QString& gdbPath) {
     return;
   }
   // An export left by an earlier intake must never pass for this declaration's.
-  for (const QString& t : s.tables) QFile::remove(exportFile(s.tempDir, t));
+  for (const QString& t : s.tables) {
+    QFile::remove(exportFile(s.tempDir, t));
+    QFile::remove(structureFile(s.tempDir, t));
+  }
   // The engine writes into the file it opens: the exports read a copy, so the accountant's own
   // declaration is never touched. Without a copy (no room, unreadable) the tool reads the original
   // and reports what it finds there.
@@ -138,6 +170,10 @@ void Intake::start(const QString& gdbPath) {
     QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     copy_ = copy;
     gdb_ = copy;
+  } else if (disk.isValid() && QStorageInfo(disk.rootPath()).bytesAvailable() < declarationSize) {
+    QFile::remove(copy);
+    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
+    return;
   }
   launchMore();
 }
@@ -159,62 +195,140 @@ void Intake::launchMore() {
   const Settings& s = settings_;
   while (nextExport_ < s.tables.size() && processes_.size() < qMax(1, s.parallel)) {
     const QString table = s.tables.at(nextExport_++);
-    emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
-    const QStringList args{QStringLiteral("-D"),
-                           gdb_,
-                           QStringLiteral("-U"),
-                           QStringLiteral("SYSDBA"),
-                           QStringLiteral("-P"),
-                           QStringLiteral("gatehouse"),
-                           QStringLiteral("-Si"),
-                           QStringLiteral("-V"),
-                           table,
-                           QStringLiteral("-F"),
-                           exportFile(s.tempDir, table)};
     const quint64 gen = generation_;
-    auto id = std::make_shared<quint64>(0);
-    *id = runner_->start(s.tool, args, s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
-      if (gen != generation_) return;
-      processes_.remove(*id);
-      exportDone(table, r);
-    });
-    processes_.insert(*id, table);
+    emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
+    if (gen != generation_) return;
+    // First the table's own structure: the working table is made from it.
+    runTool(table, structureArguments(gdb_, table, structureFile(s.tempDir, table)), &Intake::structureDone);
   }
 }
 
-void Intake::exportDone(const QString& table, const ProcessResult& r) {
-  const QString tool = QDir::toNativeSeparators(settings_.tool);
+void Intake::runTool(const QString& table, const QStringList& args,
+                     void (Intake::*then)(const QString&, const ProcessResult&)) {
+  const quint64 gen = generation_;
+  auto id = std::make_shared<quint64>(0);
+  *id = runner_->start(settings_.tool, args, settings_.timeoutMs, [this, gen, table, id, then](const ProcessResult& r) {
+    if (gen != generation_) return;
+    processes_.remove(*id);
+    (this->*then)(table, r);
+  });
+  processes_.insert(*id, table);
+}
+
+bool Intake::essential(const QString& table) {
+  return table == QLatin1String("TAB03002") || table == QLatin1String("TAB03003");
+}
+
+QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* fatal) const {
+  *fatal = false;
   switch (r.status) {
     case ProcessResult::FailedToStart:
-      fail(QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2")
-               .arg(tool, r.errorOutput));
-      return;
-    case ProcessResult::Crashed:
-      fail(QStringLiteral("O programa de exportação terminou de forma inesperada ao ler a tabela %1.").arg(table));
-      return;
+      // No table can be read without the tool.
+      *fatal = true;
+      return QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2")
+          .arg(QDir::toNativeSeparators(settings_.tool), r.errorOutput);
+    case ProcessResult::Crashed: return QStringLiteral("o programa de exportação terminou de forma inesperada");
     case ProcessResult::TimedOut:
-      fail(QStringLiteral("A leitura da tabela %1 não terminou em %2 segundos e foi interrompida.")
-               .arg(table)
-               .arg((settings_.timeoutMs + 999) / 1000));
-      return;
+      return QStringLiteral("a leitura não terminou em %1 segundos e foi interrompida")
+          .arg((settings_.timeoutMs + 999) / 1000);
     case ProcessResult::Finished: break;
   }
   if (r.exitCode != 0) {
-    QString why = r.errorOutput;
+    QString why = r.errorOutput.trimmed();
     if (why.startsWith(QLatin1String("fbexport: "))) why = why.mid(10);
+    // Its output could not be written: the application folder's disk, which every table needs.
+    if (r.exitCode == 3) {
+      *fatal = true;
+      return diskFullMessage(settings_.tempDir) + QStringLiteral("\r\n\r\n") + why;
+    }
+    if (isFileInUseError(why)) {
+      *fatal = true;
+      return fileInUseMessage(why);
+    }
     if (why.isEmpty()) why = QStringLiteral("código de saída %1").arg(r.exitCode);
-    fail(QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.\r\n\r\n%2").arg(table, why));
+    return why;
+  }
+  Q_UNUSED(table);
+  return QString();
+}
+
+void Intake::structureDone(const QString& table, const ProcessResult& r) {
+  const QString path = structureFile(settings_.tempDir, table);
+  bool fatal = false;
+  const QString why = toolFailure(table, r, &fatal);
+  if (fatal) {
+    QFile::remove(path);
+    fail(why);
     return;
   }
-  if (!QFileInfo::exists(exportFile(settings_.tempDir, table))) {
-    fail(QStringLiteral("O programa de exportação não gerou o arquivo da tabela %1.").arg(table));
+  if (!why.isEmpty() && r.status == ProcessResult::Finished && isMissingTableError(why)) {
+    // A table the declaration lacks stays as the template has it: empty, nothing lost.
+    QFile::remove(path);
+    unread_.insert(table);
+    tableDone();
     return;
   }
+  if (!why.isEmpty()) {
+    QFile::remove(path);
+    tableLost(table, why);
+    return;
+  }
+  QFile f(path);
+  DeclarationTable columns;
+  QString error;
+  if (!f.open(QIODevice::ReadOnly)) error = QStringLiteral("o programa de exportação não descreveu a tabela");
+  else parseDeclarationStructure(f.readAll(), &columns, &error);
+  f.close();
+  QFile::remove(path);
+  if (columns.isEmpty()) {
+    tableLost(table, error);
+    return;
+  }
+  structures_.insert(table, columns);
+  const Settings& s = settings_;
+  runTool(table,
+          {QStringLiteral("-D"), gdb_, QStringLiteral("-U"), QStringLiteral("SYSDBA"), QStringLiteral("-P"),
+           QStringLiteral("gatehouse"), QStringLiteral("-Si"), QStringLiteral("-V"), table, QStringLiteral("-F"),
+           exportFile(s.tempDir, table)},
+          &Intake::exportDone);
+}
+
+void Intake::tableLost(const QString& table, const QString& reason) {
+  QFile::remove(exportFile(settings_.tempDir, table));
+  if (essential(table)) {
+    fail(QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.\r\n\r\n%2").arg(table, reason));
+    return;
+  }
+  // The rest of the declaration still loads; the user decides whether to send it without this table.
+  outcome_.lostTables.append({table, reason});
+  unread_.insert(table);
+  structures_.remove(table);
+  tableDone();
+}
+
+void Intake::exportDone(const QString& table, const ProcessResult& r) {
+  bool fatal = false;
+  QString why = toolFailure(table, r, &fatal);
+  if (fatal) {
+    fail(why);
+    return;
+  }
+  if (why.isEmpty() && !QFileInfo::exists(exportFile(settings_.tempDir, table)))
+    why = QStringLiteral("o programa de exportação não gerou o arquivo da tabela");
+  if (!why.isEmpty()) {
+    tableLost(table, why);
+    return;
+  }
+  tableDone();
+}
+
+void Intake::tableDone() {
   ++exportsDone_;
+  const quint64 gen = generation_;
   emit advanced();
+  if (gen != generation_) return;  // cancelled by a receiver of the signal
   if (exportsDone_ == settings_.tables.size()) {
     emit loadingStarted();
-    const quint64 gen = generation_;
     QTimer::singleShot(0, this, [this, gen] {
       if (gen == generation_) loadNext();
     });
@@ -225,15 +339,15 @@ void Intake::exportDone(const QString& table, const ProcessResult& r) {
 
 void Intake::loadNext() {
   const QString table = settings_.tables.at(nextLoad_++);
+  const quint64 started = generation_;
   emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
-  loadTable(*db_, table, exportFile(settings_.tempDir, table), outcome_, access_.get());
-  // The export holds the declaration's data in plain text: it stays no longer than needed.
-  QFile::remove(exportFile(settings_.tempDir, table));
+  if (started != generation_) return;
+  if (unread_.contains(table)) writeEmpty(table);
+  else loadDeclared(table);
   emit advanced();
-  const quint64 gen = generation_;
-  // Between tables the window gets its events.
-  QTimer::singleShot(0, this, [this, gen] {
-    if (gen != generation_) return;
+  // Between tables the window gets its events (and may cancel).
+  QTimer::singleShot(0, this, [this, started] {
+    if (started != generation_) return;
     if (nextLoad_ < settings_.tables.size()) loadNext();
     else done();
   });
@@ -297,6 +411,40 @@ bool insertInto(const char* b, const char* e, const QByteArray& table) {
   return b < e && (*b == ' ' || *b == '(');
 }
 
+// The export's lines, split at CR LF and read in blocks.
+class LineReader {
+ public:
+  explicit LineReader(QFile& f) : f_(f) {}
+  // The next line without its CR LF; after the last CR LF, what remains is one more line.
+  bool next(QByteArray* line) {
+    while (true) {
+      const qsizetype at = buf_.indexOf("\r\n", pos_);
+      if (at >= 0) {
+        *line = buf_.mid(pos_, at - pos_);
+        pos_ = at + 2;
+        return true;
+      }
+      if (eof_) {
+        if (last_) return false;
+        last_ = true;
+        *line = buf_.mid(pos_);
+        return true;
+      }
+      buf_.remove(0, pos_);
+      pos_ = 0;
+      const QByteArray more = f_.read(1 << 20);
+      if (more.isEmpty()) eof_ = true;
+      else buf_.append(more);
+    }
+  }
+
+ private:
+  QFile& f_;
+  QByteArray buf_;
+  qsizetype pos_ = 0;
+  bool eof_ = false, last_ = false;
+};
+
 QString sqliteError(sqlite3* h) { return QString::fromUtf8(sqlite3_errmsg(h)); }
 
 // The connection's own SQLite handle: statements go to it straight from the file's bytes.
@@ -306,12 +454,13 @@ sqlite3* handleOf(QSqlDatabase& db) {
   return *static_cast<sqlite3* const*>(v.constData());
 }
 
-// The table of the Access database that one export fills. It is created at the first row, with
-// the columns that row names (the declaration's order); a table without rows gets the template's.
+// The table of the Access database that one export fills. With the declaration's structure it has
+// the declaration's columns and types; without it, it is created at the first row with the columns
+// that row names and the template's types (a table without rows gets the template's columns).
 class AccessTable {
  public:
-  AccessTable(jet::JetWriter* writer, DbConnection& db, const QString& table)
-      : writer_(writer), db_(db), table_(table) {}
+  AccessTable(jet::JetWriter* writer, DbConnection& db, const QString& table, const DeclarationTable* structure)
+      : writer_(writer), db_(db), table_(table), structure_(structure) {}
   ~AccessTable() { open({}); }
 
   // Appends a parsed row; false with *why when the row cannot be kept.
@@ -328,7 +477,15 @@ class AccessTable {
         *why = QStringLiteral("coluna %1 ausente da tabela").arg(row.columns[i]);
         return false;
       }
-      values_[size_t(*at)] = row.values[size_t(i)];
+      jet::Value v = row.values[size_t(i)];
+      // A fixed-width text keeps its characters, not the engine's padding.
+      if (fixed_.contains(*at))
+        if (const QString* text = std::get_if<QString>(&v.variant())) {
+          qsizetype n = text->size();
+          while (n > 0 && text->at(n - 1) == QLatin1Char(' ')) --n;
+          v = jet::Value(text->left(n));
+        }
+      values_[size_t(*at)] = v;
     }
     try {
       writer_->appendRow(std::span<const jet::Value>(values_));
@@ -343,8 +500,14 @@ class AccessTable {
   bool open(const QStringList& columns) {
     if (!writer_ || started_) return ok_;
     started_ = true;
-    const std::vector<jet::ColumnDef> defs = Intake::accessColumns(db_, table_, columns);
+    std::vector<jet::ColumnDef> defs;
+    if (structure_)
+      for (const DeclarationColumn& c : *structure_) defs.push_back(accessColumn(c));
+    else defs = Intake::accessColumns(db_, table_, columns);
     for (size_t i = 0; i < defs.size(); ++i) index_.insert(defs[i].name.toUpper(), int(i));
+    if (structure_)
+      for (qsizetype i = 0; i < structure_->size(); ++i)
+        if (structure_->at(i).isFixedText()) fixed_.insert(int(i));
     try {
       writer_->addTable(table_, defs);
       ok_ = true;
@@ -355,8 +518,10 @@ class AccessTable {
   jet::JetWriter* writer_;
   DbConnection& db_;
   QString table_;
+  const DeclarationTable* structure_;
   bool started_ = false, ok_ = false;
   QHash<QString, int> index_;
+  QSet<int> fixed_;  // positions of CHAR columns
   std::vector<jet::Value> values_;
 };
 
@@ -391,49 +556,42 @@ std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QStrin
 }
 
 void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
-                       jet::JetWriter* access) {
+                       jet::JetWriter* access, const DeclarationTable* columns) {
   outcome.tables.append(TableResult{table, 0, 0, {}});
   TableResult& result = outcome.tables.last();
-  AccessTable target(access, db, table);
+  AccessTable target(access, db, table, columns);
+  const QList<bool> exact = columns ? exactColumns(*columns) : QList<bool>();
   QFile f(exportPath);
   if (!f.open(QIODevice::ReadOnly)) {
     noteFailure(outcome, result, QStringLiteral("o arquivo de exportação não pôde ser lido"));
     return;
   }
-  const QByteArray text = fromCp1252(f.readAll()).toUtf8();
-  f.close();
-  if (text.isEmpty()) return;  // an empty table
-
-  // The file's lines, split at CR LF.
-  QList<QPair<const char*, const char*>> lines;
-  for (const char *p = text.constData(), *end = p + text.size(); p <= end;) {
-    const char* q = p;
-    while (q + 1 < end && !(q[0] == '\r' && q[1] == '\n')) ++q;
-    if (q + 1 >= end) q = end;
-    lines.append(qMakePair(p, q));
-    p = q + 2;
-  }
-  auto statements = [&lines] {
-    qint64 n = 0;
-    for (const auto& l : lines)
-      if (!blank(l.first, l.second)) ++n;
+  if (f.size() == 0) return;  // an empty table
+  // One row at a time: memory stays the size of a row whatever the size of the table.
+  LineReader reader(f);
+  QByteArray raw;
+  reader.next(&raw);
+  const auto statements = [&reader, &raw](qint64 n) {
+    while (reader.next(&raw))
+      if (!blank(raw.constBegin(), raw.constEnd())) ++n;
     return n;
   };
-  if (lines.first().first == lines.first().second || *lines.first().first == '\n') {
+  if (raw.isEmpty() || raw.startsWith('\n')) {
     // A file that begins with an empty line loads nothing; what it holds is reported lost.
-    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements());
+    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements(0));
     return;
   }
 
   sqlite3* h = handleOf(db.db());
   if (!h) {
-    noteFailure(outcome, result, QStringLiteral("banco de dados de trabalho indisponível"), statements());
+    noteFailure(outcome, result, QStringLiteral("banco de dados de trabalho indisponível"),
+                statements(blank(raw.constBegin(), raw.constEnd()) ? 0 : 1));
     return;
   }
   // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
   sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
   if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    noteFailure(outcome, result, sqliteError(h), statements());
+    noteFailure(outcome, result, sqliteError(h), statements(blank(raw.constBegin(), raw.constEnd()) ? 0 : 1));
     return;
   }
   // The template is empty; this keeps the table to this declaration's rows whatever it held.
@@ -445,21 +603,35 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   ParsedInsert parsed;
   QString why;
   qint64 loaded = 0;
-  for (const auto& [b, e] : lines) {
+  for (bool more = true; more; more = reader.next(&raw)) {
+    const QByteArray line = fromCp1252(raw).toUtf8();
+    const char* b = line.constData();
+    const char* e = b + line.size();
     if (blank(b, e)) continue;
     if (!insertInto(b, e, name)) {
       noteFailure(outcome, result,
                   QStringLiteral("comando não permitido: %1").arg(QString::fromUtf8(b, qMin<qsizetype>(e - b, 60))));
       continue;
     }
+    const char* sb = b;
+    const char* se = e;
+    QByteArray rewritten;
+    if (!exact.isEmpty()) {
+      if (!quoteExactValues(QByteArray::fromRawData(b, e - b), exact, &rewritten)) {
+        noteFailure(outcome, result, QStringLiteral("lista de valores ilegível"));
+        continue;
+      }
+      sb = rewritten.constData();
+      se = sb + rewritten.size();
+    }
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(h, b, static_cast<int>(e - b), &stmt, &tail) != SQLITE_OK || !stmt) {
+    if (sqlite3_prepare_v2(h, sb, static_cast<int>(se - sb), &stmt, &tail) != SQLITE_OK || !stmt) {
       noteFailure(outcome, result, sqliteError(h));
       sqlite3_finalize(stmt);
       continue;
     }
-    if (tail && !blank(tail, e)) {
+    if (tail && !blank(tail, se)) {
       noteFailure(outcome, result, QStringLiteral("mais de um comando na mesma linha"));
       sqlite3_finalize(stmt);
       continue;
@@ -488,4 +660,28 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   }
   result.rows = static_cast<int>(loaded);
   outcome.loadedStatements += static_cast<int>(loaded);
+}
+
+void Intake::loadDeclared(const QString& table) {
+  const QString path = exportFile(settings_.tempDir, table);
+  const auto it = structures_.constFind(table);
+  sqlite3* h = handleOf(db_->db());
+  QString error;
+  if (it != structures_.cend() && h && !replaceWorkingTable(h, table, *it, &error)) {
+    QFile::remove(path);
+    outcome_.lostTables.append({table, error});
+    writeEmpty(table);
+    return;
+  }
+  loadTable(*db_, table, path, outcome_, access_.get(), it != structures_.cend() ? &*it : nullptr);
+  QFile::remove(path);
+  if (it != structures_.cend() && h && !trimFixedText(h, table, *it, &error))
+    outcome_.lostTables.append({table, error});
+}
+
+void Intake::writeEmpty(const QString& table) {
+  // The Access database still has the table, with the template's columns and no rows, so that it
+  // is whole for whoever reads it.
+  if (!db_) return;
+  AccessTable target(access_.get(), *db_, table, nullptr);
 }

@@ -2,10 +2,13 @@
 #include <QHash>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <vector>
+
+#include "transmission/declarationstructure.h"
 
 class DbConnection;
 class ProcessRunner;
@@ -42,6 +45,10 @@ class Intake : public QObject {
   static Settings defaultSettings();
   // "<temp>/export<TABLE>.txt"
   static QString exportFile(const QString& tempDir, const QString& table);
+  // "<temp>/estrutura<TABLE>.txt": the table's structure as the export tool describes it.
+  static QString structureFile(const QString& tempDir, const QString& table);
+  // Tables the reference list needs: without them the intake cannot go on.
+  static bool essential(const QString& table);
 
   // What became of one table of the declaration.
   struct TableResult {
@@ -61,6 +68,8 @@ class Intake : public QObject {
     QString firstFailedTable;
     QString firstFailedError;
     QList<TableResult> tables;  // in the order they were loaded
+    // Tables of the declaration that could not be read at all (name, reason); their rows are lost.
+    QList<QPair<QString, QString>> lostTables;
     bool ok() const { return !cancelled && error.isEmpty(); }
   };
 
@@ -78,15 +87,15 @@ class Intake : public QObject {
 
   // Loads one export file into `table` of an open database, in one transaction, and, with a
   // writer, into a new table of the Access database: a row the one refuses is taken out of the
-  // other. Adds to the outcome's counts. Public for the benchmark and the tools.
+  // other. Adds to the outcome's counts. With the table's declared columns, exact decimals keep
+  // all their digits and the Access table takes the declaration's own types. Public for the
+  // benchmark and the tools.
   static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
-                        jet::JetWriter* access = nullptr);
+                        jet::JetWriter* access = nullptr, const DeclarationTable* columns = nullptr);
 
-  // The Access columns of a declaration table: the declared types of the template's table of that
-  // name (the types the program knows), in the order of `columns` when given (the declaration's
-  // own order, from its export), else in the template's order. Columns the template lacks are
-  // left out. When the export tool can describe the declaration's own structure, that replaces
-  // the template's types here.
+  // The Access columns of a table the export tool could not describe: the declared types of the
+  // template's table of that name, in the order of `columns` when given (the declaration's own
+  // order, from its export), else in the template's order. Columns the template lacks are left out.
   static std::vector<jet::ColumnDef> accessColumns(DbConnection& db, const QString& table,
                                                    const QStringList& columns = {});
 
@@ -102,8 +111,17 @@ class Intake : public QObject {
  private:
   void fail(const QString& message);
   void launchMore();
+  void runTool(const QString& table, const QStringList& args,
+               void (Intake::*then)(const QString&, const ProcessResult&));
+  void structureDone(const QString& table, const ProcessResult& r);
   void exportDone(const QString& table, const ProcessResult& r);
+  // Why a run of the tool failed, or empty when it did its work.
+  QString toolFailure(const QString& table, const ProcessResult& r, bool* fatal) const;
+  void tableLost(const QString& table, const QString& reason);
+  void tableDone();
   void loadNext();
+  void loadDeclared(const QString& table);
+  void writeEmpty(const QString& table);
   void stopProcesses();
   void done();
   void dropCopy();
@@ -123,4 +141,6 @@ class Intake : public QObject {
   std::unique_ptr<jet::JetWriter> access_;
   QString accessPart_;  // zide.mdb while it is written; renamed when complete
   Outcome outcome_;
+  QHash<QString, DeclarationTable> structures_;  // tables the declaration has, with their columns
+  QSet<QString> unread_;                         // tables not to load: missing or lost
 };

@@ -218,13 +218,22 @@ void FrmUpload::intakeDone(const Intake::Outcome& outcome) {
     emit intakeFinished();
     return;
   }
-  if (outcome.failedStatements > 0) {
-    const QString text = QStringLiteral(
-                             "%1 registros da declaração não puderam ser carregados.\r\n\r\n"
-                             "Primeira falha: tabela %2 - %3\r\n\r\n"
-                             "Sem esses registros a declaração enviada ficará incompleta. Deseja enviá-la assim mesmo?")
-                             .arg(outcome.failedStatements)
-                             .arg(outcome.firstFailedTable, outcome.firstFailedError);
+  if (outcome.failedStatements > 0 || !outcome.lostTables.isEmpty()) {
+    QString text;
+    if (outcome.failedStatements > 0)
+      text = QStringLiteral(
+                 "%1 registros da declaração não puderam ser carregados.\r\n\r\n"
+                 "Primeira falha: tabela %2 - %3\r\n\r\n")
+                 .arg(outcome.failedStatements)
+                 .arg(outcome.firstFailedTable, outcome.firstFailedError);
+    if (!outcome.lostTables.isEmpty()) {
+      // A table that could not be read loses all of its rows, however many they were.
+      text += QStringLiteral("Tabelas da declaração que não puderam ser carregadas:\r\n");
+      for (const auto& [table, reason] : outcome.lostTables)
+        text += table + QStringLiteral(" - ") + reason + QStringLiteral("\r\n");
+      text += QStringLiteral("\r\n");
+    }
+    text += QStringLiteral("Sem esses registros a declaração enviada ficará incompleta. Deseja enviá-la assim mesmo?");
     lostDataPending_ =
         MsgBox(this, text, QMessageBox::Warning, kMsgTitle, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes;
   }

@@ -820,9 +820,9 @@ void TstFaultMatrix::declarationIntakeFaults_data() {
   QTest::newRow("fbexport ausente")
       << "ferramenta" << "O programa de exportação não foi encontrado:\r\n%BIN%/fbexport\r\n\r\nReinstale o programa.";
   QTest::newRow("fbexport termina com falha de segmentação")
-      << "trava" << "O programa de exportação terminou de forma inesperada ao ler a tabela TAB01003.";
+      << "trava" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\no programa de exportação terminou de forma inesperada";
   QTest::newRow("fbexport não termina")
-      << "para" << "A leitura da tabela TAB01003 não terminou em 5 segundos e foi interrompida.";
+      << "para" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\na leitura não terminou em 5 segundos e foi interrompida";
   QTest::newRow(".GDB cortado ao meio") << "cortado" << "Não foi possível ler a tabela ";
   // clang-format on
 }
@@ -849,11 +849,12 @@ void TstFaultMatrix::declarationIntakeFaults() {
   if (fault != QLatin1String("modelo"))
     QVERIFY(QFile::copy(builtProgram(QStringLiteral("zide_limpo.db")), app_->file(QStringLiteral("zide_limpo.db"))));
   if (fault == QLatin1String("trava") || fault == QLatin1String("para")) {
-    // Fails on one table the way the row needs; every other table goes to the real tool.
+    // Fails on a table the reference list needs, the way the row needs; every other table goes to
+    // the real tool.
     const QByteArray failing = fault == QLatin1String("trava")
                                    ? QByteArray("    ulimit -c 0\n    kill -SEGV $$\n")
                                    : "    echo $$ > '" + pidFile.toUtf8() + "'\n    exec sleep 60\n";
-    writeFile(tool, "#!/bin/sh\ncase \" $* \" in\n  *\" TAB01003 \"*)\n" + failing + "    ;;\nesac\nexec '" +
+    writeFile(tool, "#!/bin/sh\ncase \" $* \" in\n  *\" TAB03003 \"*)\n" + failing + "    ;;\nesac\nexec '" +
                         realTool.toUtf8() + "' \"$@\"\n");
     QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner));
   } else if (fault != QLatin1String("ferramenta")) {

@@ -76,10 +76,13 @@ quint64 ScriptedRunner::start(const QString& program, const QStringList& argumen
       args = other->mid(1);
     }
   }
-  realIds_.insert(id, real_.start(prog, args, timeoutMs, [this, finish, table, exportPath](const ProcessResult& r) {
-    if (edit && r.status == ProcessResult::Finished && r.exitCode == 0) edit(table, exportPath);
-    finish(r);
-  }));
+  // Only a table's rows are edited, never the description of its structure.
+  const bool rows = arguments.contains(QStringLiteral("-Si"));
+  realIds_.insert(id,
+                  real_.start(prog, args, timeoutMs, [this, finish, table, exportPath, rows](const ProcessResult& r) {
+                    if (edit && rows && r.status == ProcessResult::Finished && r.exitCode == 0) edit(table, exportPath);
+                    finish(r);
+                  }));
   return id;
 }
 

@@ -52,7 +52,7 @@ class ScriptedRunner : public ProcessRunner {
   std::function<std::optional<ProcessResult>(const QString& table)> answer;
   // Another program (and arguments) to run for a table instead of the tool.
   std::function<std::optional<QStringList>(const QString& table)> replace;
-  // Runs after the real tool wrote a table's export successfully.
+  // Runs after the real tool wrote a table's rows (-Si) successfully.
   std::function<void(const QString& table, const QString& exportPath)> edit;
 
   quint64 start(const QString& program, const QStringList& arguments, int timeoutMs, Done done) override;

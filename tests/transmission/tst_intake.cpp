@@ -408,7 +408,8 @@ void TstIntake::exportsRunInParallelAndAreAwaited() {
   ScriptedRunner runner;
   FrmUpload* f = openWindow(kIeA);
   QVERIFY(intake(f, twoCompanies_));
-  QCOMPARE(runner.starts.size(), 48);
+  // Each table's structure, then its rows.
+  QCOMPARE(runner.starts.size(), 2 * 48);
   const int cores = qMax(1, QThread::idealThreadCount());
   QVERIFY(runner.maxRunning <= cores);
   QVERIFY(runner.maxRunning >= qMin(2, cores));
@@ -417,15 +418,21 @@ void TstIntake::exportsRunInParallelAndAreAwaited() {
   // The exports read a copy in temp/, which is gone afterwards; the chosen file is never written.
   const QString chosen = child<QLineEdit>(f, "txtUploadFile")->text();
   QCOMPARE(s.arguments,
-           (QStringList{"-D", app_->file("temp") + "/declaracao.gdb", "-U", "SYSDBA", "-P", "gatehouse", "-Si", "-V",
-                        "AUTOINCREMENTO", "-F", app_->file("temp") + "/exportAUTOINCREMENTO.txt"}));
+           (QStringList{"-D", app_->file("temp") + "/declaracao.gdb", "-U", "SYSDBA", "-P", "gatehouse", "-Ss", "-V",
+                        "AUTOINCREMENTO", "-F", app_->file("temp") + "/estruturaAUTOINCREMENTO.txt"}));
+  QStringList rowsOf;
+  for (const auto& st : runner.starts)
+    if (st.arguments.contains("-Si")) rowsOf << ScriptedRunner::option(st.arguments, "-V");
+  QCOMPARE(rowsOf.size(), 48);
+  QVERIFY(QDir(app_->file("temp")).isEmpty());
   QVERIFY(!QFile::exists(app_->file("temp") + "/declaracao.gdb"));
   QFile original(twoCompanies_), taken(chosen);
   QVERIFY(original.open(QIODevice::ReadOnly) && taken.open(QIODevice::ReadOnly));
   QVERIFY(original.readAll() == taken.readAll());
   QVERIFY(s.timeoutMs > 0);
   QStringList order;
-  for (const auto& st : runner.starts) order << ScriptedRunner::option(st.arguments, "-V");
+  for (const auto& st : runner.starts)
+    if (st.arguments.contains("-Ss")) order << ScriptedRunner::option(st.arguments, "-V");
   QCOMPARE(order, Intake::tables());
   QCOMPARE(dataRows(f), 3);
 }
@@ -503,9 +510,9 @@ void TstIntake::toolMissingCrashingOrHanging_data() {
   QTest::addColumn<QString>("message");
   QTest::newRow("not installed") << "missing" << "O programa de exportação não foi encontrado";
   QTest::newRow("cannot start") << "nostart" << "Não foi possível executar o programa de exportação";
-  QTest::newRow("crashes") << "crash" << "terminou de forma inesperada ao ler a tabela TAB01003";
-  QTest::newRow("hangs") << "hang" << "A leitura da tabela TAB01003 não terminou em 3 segundos";
-  QTest::newRow("fails") << "fail" << "Não foi possível ler a tabela TAB01003 do arquivo escolhido.\r\n\r\nsem memória";
+  QTest::newRow("crashes") << "crash" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\no programa de exportação terminou de forma inesperada";
+  QTest::newRow("hangs") << "hang" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\na leitura não terminou em 3 segundos";
+  QTest::newRow("fails") << "fail" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\nsem memória";
   // clang-format on
 }
 
@@ -524,7 +531,7 @@ void TstIntake::toolMissingCrashingOrHanging() {
   runner.answer = [how](const QString& table) -> std::optional<ProcessResult> {
     ProcessResult r;
     if (how == "nostart") r.status = ProcessResult::FailedToStart;
-    else if (table != "TAB01003") return std::nullopt;
+    else if (table != "TAB03003") return std::nullopt;
     else if (how == "crash") r.status = ProcessResult::Crashed;
     else if (how == "fail") r.exitCode = 2, r.errorOutput = "fbexport: sem memória";
     else return std::nullopt;
@@ -532,7 +539,7 @@ void TstIntake::toolMissingCrashingOrHanging() {
   };
   // A real program that never ends stands in for the tool, and the real time limit ends it.
   runner.replace = [how](const QString& table) -> std::optional<QStringList> {
-    if (how == "hang" && table == "TAB01003") return QStringList{"/bin/sleep", "30"};
+    if (how == "hang" && table == "TAB03003") return QStringList{"/bin/sleep", "30"};
     return std::nullopt;
   };
   FrmUpload* f = openWindow(kIeA);
@@ -569,8 +576,8 @@ void TstIntake::badDeclarations_data() {
   // clang-format off
   QTest::addColumn<QString>("kind");
   QTest::addColumn<QString>("message");
-  QTest::newRow("corrupt file") << "corrupt" << "Não foi possível ler a tabela";
-  QTest::newRow("table missing") << "missing" << "a tabela TAB01005 não existe no arquivo";
+  QTest::newRow("corrupt file") << "corrupt" << "não é uma declaração do ZIDE";
+  QTest::newRow("table missing") << "missing" << "";
   // clang-format on
 }
 
@@ -592,10 +599,19 @@ void TstIntake::badDeclarations() {
   }
   FrmUpload* f = openWindow(kIeA);
   QVERIFY(intake(f, gdb));
+  QVERIFY(!f->isPreparing());
+  QVERIFY(QDir(app_->file("temp")).isEmpty());
+  if (message.isEmpty()) {
+    // A table the declaration lacks is written empty; nothing is lost and nothing is asked.
+    QCOMPARE(rec_->messages.size(), 1);
+    QVERIFY(enviar(f));
+    QCOMPARE(rowsIn(app_->file("zide.db"), "TAB01005"), 0);
+    QCOMPARE(rowsIn(app_->file("zide.db"), "TAB03003"), 3);
+    return;
+  }
   QCOMPARE(rec_->messages.size(), 2);
   QVERIFY2(rec_->messages[1].text.contains(message), qPrintable(rec_->messages[1].text));
   QVERIFY(!enviar(f));
-  QVERIFY(!f->isPreparing());
   QVERIFY(!child<QGroupBox>(f, "Preparacao")->isVisible());
 }
 

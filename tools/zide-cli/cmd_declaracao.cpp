@@ -122,6 +122,10 @@ int run(CommandArgs args) {
           QJsonObject{{"tabela", t.table}, {"registros", t.rows}, {"perdidos", t.lost}, {"motivos", reasons}});
     }
     QJsonObject out{{"arquivo", gdb}, {"tabelas", tables}, {"perdidos", outcome.failedStatements}};
+    QJsonArray unread;
+    for (const auto& [table, reason] : outcome.lostTables)
+      unread.append(QJsonObject{{"tabela", table}, {"motivo", reason}});
+    out["tabelasPerdidas"] = unread;
     if (withIe) {
       QJsonArray list;
       for (const ListedReference& r : refs)
@@ -138,6 +142,8 @@ int run(CommandArgs args) {
       if (t.lost > 0) text += QStringLiteral("   ") + lostText(t);
       text += QLatin1Char('\n');
     }
+    for (const auto& [table, reason] : outcome.lostTables)
+      text += table.leftJustified(16) + QStringLiteral("   não lida: ") + reason + QLatin1Char('\n');
     if (outcome.failedStatements > 0)
       text +=
           QStringLiteral("\n%1 registro(s) da declaração não puderam ser carregados.\n").arg(outcome.failedStatements);
@@ -151,7 +157,7 @@ int run(CommandArgs args) {
     if (!saida.isEmpty()) text += QStringLiteral("\nBanco de dados Access gravado em %1\n").arg(saida);
     put(stdout, text);
   }
-  return outcome.failedStatements > 0 ? kExitLost : kExitOk;
+  return outcome.failedStatements > 0 || !outcome.lostTables.isEmpty() ? kExitLost : kExitOk;
 }
 
 }  // namespace

@@ -1,0 +1,87 @@
+#include "transmission/declarationfile.h"
+
+#include <QDir>
+
+namespace {
+quint16 get16(const QByteArray& b, int at) {
+  return static_cast<quint16>(static_cast<quint8>(b.at(at)) | static_cast<quint8>(b.at(at + 1)) << 8);
+}
+quint32 get32(const QByteArray& b, int at) {
+  return static_cast<quint32>(get16(b, at)) | static_cast<quint32>(get16(b, at + 2)) << 16;
+}
+}  // namespace
+
+QString onDiskVersionName(int major) {
+  switch (major) {
+    case 8: return QStringLiteral("InterBase 4");
+    case 9: return QStringLiteral("InterBase 5");
+    case 10: return QStringLiteral("InterBase 6 ou Firebird 1");
+    case 11: return QStringLiteral("Firebird 2");
+    case 12: return QStringLiteral("Firebird 3");
+    case 13: return QStringLiteral("Firebird 4 ou 5");
+    default: break;
+  }
+  return major < 8 ? QStringLiteral("uma versão antiga do InterBase")
+                   : QStringLiteral("uma versão do Firebird mais nova que a 5");
+}
+
+DeclarationFileCheck checkDeclarationHeader(const QByteArray& head, qint64 fileSize) {
+  DeclarationFileCheck c;
+  const auto notDeclaration = [&c] {
+    c.kind = DeclarationFileCheck::NotDeclaration;
+    c.message = QStringLiteral(
+        "O arquivo escolhido não é uma declaração do ZIDE: ele não contém um banco de dados.\r\n\r\n"
+        "Escolha o arquivo .GDB gravado pelo programa ZIDE-MG.");
+    return c;
+  };
+  // Page 0 is the header page (type 1); its page size is one the engine uses.
+  if (head.size() < 128 || fileSize < 1024 || head.at(0) != 1) return notDeclaration();
+  const quint16 pageSize = get16(head, 16);
+  if (pageSize != 1024 && pageSize != 2048 && pageSize != 4096 && pageSize != 8192 && pageSize != 16384 &&
+      pageSize != 32768)
+    return notDeclaration();
+  const quint16 ods = get16(head, 18);
+  c.odsMajor = ods & 0x7FFF;
+  // Firebird marks its versions with the high bit; InterBase wrote plain numbers.
+  if (!(ods & 0x8000) && (c.odsMajor < 8 || c.odsMajor > 10)) return notDeclaration();
+  if (c.odsMajor < 10 || c.odsMajor > 13) {
+    c.kind = DeclarationFileCheck::UnknownVersion;
+    c.message = QStringLiteral(
+                    "O arquivo escolhido foi gravado por %1 (estrutura em disco versão %2), que este computador "
+                    "não consegue abrir.\r\n\r\nGrave a declaração de novo com a versão atual do programa ZIDE-MG.")
+                    .arg(onDiskVersionName(c.odsMajor))
+                    .arg(c.odsMajor);
+    return c;
+  }
+  // The pages of RDB$PAGES lie inside the file, and the file holds whole pages.
+  const quint32 pagesRelation = get32(head, 20);
+  if (fileSize % pageSize != 0 || pagesRelation == 0 || qint64(pagesRelation) >= fileSize / pageSize) {
+    c.kind = DeclarationFileCheck::Truncated;
+    c.message = QStringLiteral(
+        "O arquivo escolhido está incompleto (cortado): falta o final do banco de dados.\r\n\r\n"
+        "Copie a declaração de novo a partir do original ou grave-a outra vez no programa ZIDE-MG.");
+  }
+  return c;
+}
+
+QString fileInUseMessage(const QString& reason) {
+  QString m = QStringLiteral(
+      "O arquivo escolhido está sendo usado por outro programa e não pôde ser lido.\r\n\r\n"
+      "Feche o programa ZIDE-MG (ou o que estiver usando o arquivo) e escolha o arquivo de novo.");
+  if (!reason.isEmpty()) m += QStringLiteral("\r\n\r\n") + reason;
+  return m;
+}
+
+QString diskFullMessage(const QString& folder) {
+  return QStringLiteral(
+             "Não há espaço livre suficiente no disco da pasta do programa para preparar a declaração:\r\n%1\r\n\r\n"
+             "Libere espaço nesse disco e tente de novo.")
+      .arg(QDir::toNativeSeparators(folder));
+}
+
+bool isFileInUseError(const QString& e) {
+  return e.contains(QLatin1String("lock time-out"), Qt::CaseInsensitive) ||
+         e.contains(QLatin1String("already opened"), Qt::CaseInsensitive) ||
+         e.contains(QLatin1String("being used by another"), Qt::CaseInsensitive) ||
+         e.contains(QLatin1String("Resource temporarily unavailable"), Qt::CaseInsensitive);
+}
