@@ -85,3 +85,26 @@ bool isFileInUseError(const QString& e) {
          e.contains(QLatin1String("being used by another"), Qt::CaseInsensitive) ||
          e.contains(QLatin1String("Resource temporarily unavailable"), Qt::CaseInsensitive);
 }
+
+QString unreadableTableMessage(const QString& table, const QString& e) {
+  static const char* const damaged[] = {"I/O error",
+                                        "File size is less than expected",
+                                        "not a valid database",
+                                        "database file appears corrupt",
+                                        "wrong page type",
+                                        "checksum error",
+                                        "page is of wrong type",
+                                        "página",
+                                        "corromp"};
+  for (const char* d : damaged)
+    if (e.contains(QString::fromUtf8(d), Qt::CaseInsensitive))
+      return QStringLiteral(
+                 "O arquivo escolhido está danificado ou incompleto: a tabela %1 não pôde ser lida.\r\n\r\n"
+                 "Copie a declaração de novo a partir do original ou grave-a outra vez no programa ZIDE-MG.")
+          .arg(table);
+  if (e.contains(QLatin1String("unsupported on-disk structure"), Qt::CaseInsensitive))
+    return QStringLiteral(
+        "O arquivo escolhido foi gravado por uma versão do programa que este computador não consegue abrir."
+        "\r\n\r\nGrave a declaração de novo com a versão atual do programa ZIDE-MG.");
+  return QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.").arg(table);
+}

@@ -22,3 +22,6 @@ QString fileInUseMessage(const QString& reason);
 QString diskFullMessage(const QString& folder);
 // Whether the export tool's error output means the file is held by another program.
 bool isFileInUseError(const QString& errorOutput);
+// What to tell the user when a table the reference list needs could not be read, from the
+// engine's words: a damaged file, a version the engine cannot open, or just the table.
+QString unreadableTableMessage(const QString& table, const QString& engineText);

@@ -50,7 +50,10 @@ QString Intake::structureFile(const QString& tempDir, const QString& table) {
 
 Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) {}
 
-Intake::~Intake() { stopProcesses(); }
+Intake::~Intake() {
+  stopProcesses();
+  stopLoader();
+}
 
 void Intake::stopProcesses() {
   for (auto it = processes_.cbegin(); it != processes_.cend(); ++it) runner_->cancel(it.key());
@@ -60,6 +63,7 @@ void Intake::stopProcesses() {
 void Intake::cancel() {
   ++generation_;
   stopProcesses();
+  stopLoader();
   db_.reset();
   dropAccess();
   running_ = false;
@@ -87,10 +91,11 @@ void Intake::start(const QString& gdbPath) {
   running_ = true;
   runner_ = &ProcessRunner::current();
   gdb_ = gdbPath;
+  chosen_ = gdbPath;
   outcome_ = Outcome();
   structures_.clear();
   unread_.clear();
-  nextExport_ = exportsDone_ = nextLoad_ = 0;
+  nextExport_ = exportsDone_ = 0;
   const Settings& s = settings_;
 
   if (!QDir().mkpath(s.tempDir)) {
@@ -111,7 +116,9 @@ void Intake::start(const QString& gdbPath) {
   // The file itself first: what it is decides the message, before any program reads it.
   QFile chosen(gdb_);
   if (!chosen.open(QIODevice::ReadOnly)) {
-    fail(fileInUseMessage(chosen.errorString()));
+    fail(QStringLiteral("O arquivo escolhido não pôde ser aberto para leitura: o usuário não tem permissão "
+                        "para lê-lo, ou outro programa o mantém bloqueado."),
+         chosen.errorString());
     return;
   }
   const DeclarationFileCheck check = checkDeclarationHeader(chosen.read(1024), chosen.size());
@@ -178,11 +185,17 @@ void Intake::start(const QString& gdbPath) {
   launchMore();
 }
 
-void Intake::fail(const QString& message) {
+void Intake::fail(const QString& message, const QString& details) {
   stopProcesses();
   db_.reset();
   dropAccess();
   outcome_.error = message;
+  // The engine names the file it read, our copy: the user knows his own file.
+  outcome_.details = details;
+  if (!copy_.isEmpty()) {
+    outcome_.details.replace(copy_, chosen_);
+    outcome_.details.replace(QDir::toNativeSeparators(copy_), QDir::toNativeSeparators(chosen_));
+  }
   // Late reports of this run's programs are ignored from here on; the failure is reported from
   // the event loop, so start() never emits before its caller is ready.
   const quint64 gen = ++generation_;
@@ -219,14 +232,15 @@ bool Intake::essential(const QString& table) {
   return table == QLatin1String("TAB03002") || table == QLatin1String("TAB03003");
 }
 
-QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* fatal) const {
+QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* fatal, QString* details) const {
   *fatal = false;
   switch (r.status) {
     case ProcessResult::FailedToStart:
       // No table can be read without the tool.
       *fatal = true;
-      return QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\n%2")
-          .arg(QDir::toNativeSeparators(settings_.tool), r.errorOutput);
+      *details = r.errorOutput;
+      return QStringLiteral("Não foi possível executar o programa de exportação:\r\n%1\r\n\r\nReinstale o programa.")
+          .arg(QDir::toNativeSeparators(settings_.tool));
     case ProcessResult::Crashed: return QStringLiteral("o programa de exportação terminou de forma inesperada");
     case ProcessResult::TimedOut:
       return QStringLiteral("a leitura não terminou em %1 segundos e foi interrompida")
@@ -239,11 +253,13 @@ QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* 
     // Its output could not be written: the application folder's disk, which every table needs.
     if (r.exitCode == 3) {
       *fatal = true;
-      return diskFullMessage(settings_.tempDir) + QStringLiteral("\r\n\r\n") + why;
+      *details = why;
+      return diskFullMessage(settings_.tempDir);
     }
     if (isFileInUseError(why)) {
       *fatal = true;
-      return fileInUseMessage(why);
+      *details = why;
+      return fileInUseMessage({});
     }
     if (why.isEmpty()) why = QStringLiteral("código de saída %1").arg(r.exitCode);
     return why;
@@ -255,10 +271,11 @@ QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* 
 void Intake::structureDone(const QString& table, const ProcessResult& r) {
   const QString path = structureFile(settings_.tempDir, table);
   bool fatal = false;
-  const QString why = toolFailure(table, r, &fatal);
+  QString details;
+  const QString why = toolFailure(table, r, &fatal, &details);
   if (fatal) {
     QFile::remove(path);
-    fail(why);
+    fail(why, details);
     return;
   }
   if (!why.isEmpty() && r.status == ProcessResult::Finished && isMissingTableError(why)) {
@@ -296,7 +313,7 @@ void Intake::structureDone(const QString& table, const ProcessResult& r) {
 void Intake::tableLost(const QString& table, const QString& reason) {
   QFile::remove(exportFile(settings_.tempDir, table));
   if (essential(table)) {
-    fail(QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.\r\n\r\n%2").arg(table, reason));
+    fail(unreadableTableMessage(table, reason), reason);
     return;
   }
   // The rest of the declaration still loads; the user decides whether to send it without this table.
@@ -308,9 +325,10 @@ void Intake::tableLost(const QString& table, const QString& reason) {
 
 void Intake::exportDone(const QString& table, const ProcessResult& r) {
   bool fatal = false;
-  QString why = toolFailure(table, r, &fatal);
+  QString details;
+  QString why = toolFailure(table, r, &fatal, &details);
   if (fatal) {
-    fail(why);
+    fail(why, details);
     return;
   }
   if (why.isEmpty() && !QFileInfo::exists(exportFile(settings_.tempDir, table)))
@@ -329,35 +347,90 @@ void Intake::tableDone() {
   if (gen != generation_) return;  // cancelled by a receiver of the signal
   if (exportsDone_ == settings_.tables.size()) {
     emit loadingStarted();
-    QTimer::singleShot(0, this, [this, gen] {
-      if (gen == generation_) loadNext();
-    });
+    if (gen == generation_) startLoading();
   } else {
     launchMore();
   }
 }
 
-void Intake::loadNext() {
-  const QString table = settings_.tables.at(nextLoad_++);
-  const quint64 started = generation_;
-  emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
-  if (started != generation_) return;
-  if (unread_.contains(table)) writeEmpty(table);
-  else loadDeclared(table);
-  emit advanced();
-  // Between tables the window gets its events (and may cancel).
-  QTimer::singleShot(0, this, [this, started] {
-    if (started != generation_) return;
-    if (nextLoad_ < settings_.tables.size()) loadNext();
-    else done();
+void Intake::startLoading() {
+  // The loading runs on a thread of its own with its own connection, so the window answers while
+  // a large table loads; nothing here touches the members it uses until it has ended.
+  db_.reset();
+  stop_ = false;
+  const quint64 gen = generation_;
+  loader_.reset(QThread::create([this, gen] { loadAll(gen); }));
+  connect(loader_.get(), &QThread::finished, this, [this, gen] {
+    if (gen != generation_) return;
+    stopLoader();
+    done();
   });
+  loader_->start();
+}
+
+void Intake::stopLoader() {
+  if (!loader_) return;
+  stop_ = true;
+  loader_->wait();
+  loader_.reset();
+}
+
+void Intake::post(quint64 gen, std::function<void()> f) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, gen, f = std::move(f)] {
+        if (gen == generation_) f();
+      },
+      Qt::QueuedConnection);
+}
+
+void Intake::loadAll(quint64 gen) {
+  std::unique_ptr<DbConnection> db;
+  try {
+    db = std::make_unique<DbConnection>(settings_.workDb);
+  } catch (const DbError& e) {
+    outcome_.error = QStringLiteral("Não foi possível abrir o banco de dados de trabalho:\r\n%1\r\n\r\n%2")
+                         .arg(QDir::toNativeSeparators(settings_.workDb), e.description);
+    return;
+  }
+  int shown = -1;
+  LoadControl control;
+  control.stop = &stop_;
+  control.progress = [this, gen, &shown](int permille) {
+    if (permille / 10 == shown) return;  // whole percents are enough for the eye
+    shown = permille / 10;
+    post(gen, [this, permille] { emit tableProgress(permille); });
+  };
+  for (const QString& table : std::as_const(settings_.tables)) {
+    if (stop_) return;
+    shown = -1;
+    post(gen, [this, table] {
+      emit occurrence(QStringLiteral("Passo 2: Carregando ") + table);
+      emit tableProgress(0);
+    });
+    if (unread_.contains(table)) writeEmpty(*db, table);
+    else loadDeclared(*db, table, control);
+    if (stop_) return;
+    post(gen, [this] { emit advanced(); });
+  }
+  db.reset();
+  if (access_ && outcome_.error.isEmpty()) {
+    // Writing out the last pages of a large file takes a while too: here, off the window's thread.
+    try {
+      access_->finish();
+      access_.reset();
+    } catch (const jet::JetError& e) {
+      outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
+                           .arg(QDir::toNativeSeparators(settings_.accessDb), QString::fromUtf8(e.what()));
+    }
+  }
 }
 
 void Intake::done() {
   db_.reset();
-  if (access_ && outcome_.error.isEmpty()) {
+  if (outcome_.error.isEmpty() && !accessPart_.isEmpty()) {
     try {
-      access_->finish();
+      if (access_) access_->finish();  // the loader has done it, unless nothing was loaded
       access_.reset();
       if (!QFile::rename(accessPart_, settings_.accessDb))
         outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1")
@@ -416,6 +489,8 @@ class LineReader {
  public:
   explicit LineReader(QFile& f) : f_(f) {}
   // The next line without its CR LF; after the last CR LF, what remains is one more line.
+  // Bytes of the file taken out as lines so far.
+  qint64 consumed() const { return done_ + pos_; }
   bool next(QByteArray* line) {
     while (true) {
       const qsizetype at = buf_.indexOf("\r\n", pos_);
@@ -431,6 +506,7 @@ class LineReader {
         return true;
       }
       buf_.remove(0, pos_);
+      done_ += pos_;
       pos_ = 0;
       const QByteArray more = f_.read(1 << 20);
       if (more.isEmpty()) eof_ = true;
@@ -442,6 +518,7 @@ class LineReader {
   QFile& f_;
   QByteArray buf_;
   qsizetype pos_ = 0;
+  qint64 done_ = 0;
   bool eof_ = false, last_ = false;
 };
 
@@ -556,7 +633,7 @@ std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QStrin
 }
 
 void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
-                       jet::JetWriter* access, const DeclarationTable* columns) {
+                       jet::JetWriter* access, const DeclarationTable* columns, const LoadControl* control) {
   outcome.tables.append(TableResult{table, 0, 0, {}});
   TableResult& result = outcome.tables.last();
   AccessTable target(access, db, table, columns);
@@ -603,7 +680,17 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   ParsedInsert parsed;
   QString why;
   qint64 loaded = 0;
+  qint64 seen = 0;
   for (bool more = true; more; more = reader.next(&raw)) {
+    if (control && (++seen & 1023) == 0) {
+      if (control->stop && control->stop->load()) {
+        // Cancelled: the table's rows so far go back out; the outcome is not used.
+        sqlite3_finalize(undo);
+        sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+        return;
+      }
+      if (control->progress && f.size() > 0) control->progress(int(reader.consumed() * 1000 / f.size()));
+    }
     const QByteArray line = fromCp1252(raw).toUtf8();
     const char* b = line.constData();
     const char* e = b + line.size();
@@ -662,26 +749,26 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   outcome.loadedStatements += static_cast<int>(loaded);
 }
 
-void Intake::loadDeclared(const QString& table) {
+void Intake::loadDeclared(DbConnection& db, const QString& table, const LoadControl& control) {
   const QString path = exportFile(settings_.tempDir, table);
   const auto it = structures_.constFind(table);
-  sqlite3* h = handleOf(db_->db());
+  sqlite3* h = handleOf(db.db());
   QString error;
   if (it != structures_.cend() && h && !replaceWorkingTable(h, table, *it, &error)) {
     QFile::remove(path);
     outcome_.lostTables.append({table, error});
-    writeEmpty(table);
+    writeEmpty(db, table);
     return;
   }
-  loadTable(*db_, table, path, outcome_, access_.get(), it != structures_.cend() ? &*it : nullptr);
+  loadTable(db, table, path, outcome_, access_.get(), it != structures_.cend() ? &*it : nullptr, &control);
   QFile::remove(path);
+  if (stop_) return;
   if (it != structures_.cend() && h && !trimFixedText(h, table, *it, &error))
     outcome_.lostTables.append({table, error});
 }
 
-void Intake::writeEmpty(const QString& table) {
+void Intake::writeEmpty(DbConnection& db, const QString& table) {
   // The Access database still has the table, with the template's columns and no rows, so that it
   // is whole for whoever reads it.
-  if (!db_) return;
-  AccessTable target(access_.get(), *db_, table, nullptr);
+  AccessTable target(access_.get(), db, table, nullptr);
 }

@@ -5,6 +5,9 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QThread>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -62,6 +65,7 @@ class Intake : public QObject {
     bool cancelled = false;
     // The first part failed (template, zide.db, the tool, the temp folder): what to tell the user.
     QString error;
+    QString details;  // with it, the technical text behind the error (the engine's words)
     int loadedStatements = 0;
     // Statements of the declaration that did not reach zide.db, and the first of them.
     int failedStatements = 0;
@@ -90,8 +94,15 @@ class Intake : public QObject {
   // other. Adds to the outcome's counts. With the table's declared columns, exact decimals keep
   // all their digits and the Access table takes the declaration's own types. Public for the
   // benchmark and the tools.
+  // Lets a long load be followed and stopped: `progress` gets the share of the export read so far
+  // (0 to 1000), `stop` is looked at between rows; a stopped table keeps none of its rows.
+  struct LoadControl {
+    const std::atomic<bool>* stop = nullptr;
+    std::function<void(int permille)> progress;
+  };
   static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
-                        jet::JetWriter* access = nullptr, const DeclarationTable* columns = nullptr);
+                        jet::JetWriter* access = nullptr, const DeclarationTable* columns = nullptr,
+                        const LoadControl* control = nullptr);
 
   // The Access columns of a table the export tool could not describe: the declared types of the
   // template's table of that name, in the order of `columns` when given (the declaration's own
@@ -106,22 +117,30 @@ class Intake : public QObject {
   void advanced();
   // Every export is done; loading begins.
   void loadingStarted();
+  // How much of the table being loaded is in, 0 to 1000.
+  void tableProgress(int permille);
   void finished(const Intake::Outcome& outcome);
 
  private:
-  void fail(const QString& message);
+  // Ends the run with a message for the user and the technical text (the engine's, the tool's).
+  void fail(const QString& message, const QString& details = {});
   void launchMore();
   void runTool(const QString& table, const QStringList& args,
                void (Intake::*then)(const QString&, const ProcessResult&));
   void structureDone(const QString& table, const ProcessResult& r);
   void exportDone(const QString& table, const ProcessResult& r);
   // Why a run of the tool failed, or empty when it did its work.
-  QString toolFailure(const QString& table, const ProcessResult& r, bool* fatal) const;
+  QString toolFailure(const QString& table, const ProcessResult& r, bool* fatal, QString* details) const;
   void tableLost(const QString& table, const QString& reason);
   void tableDone();
-  void loadNext();
-  void loadDeclared(const QString& table);
-  void writeEmpty(const QString& table);
+  void startLoading();
+  void stopLoader();
+  // Runs on the loader's thread.
+  void loadAll(quint64 gen);
+  void loadDeclared(DbConnection& db, const QString& table, const LoadControl& control);
+  void writeEmpty(DbConnection& db, const QString& table);
+  // Runs `f` on this object's thread unless the run has ended by then.
+  void post(quint64 gen, std::function<void()> f);
   void stopProcesses();
   void done();
   void dropCopy();
@@ -129,12 +148,12 @@ class Intake : public QObject {
 
   Settings settings_;
   QString gdb_;
-  QString copy_;  // the copy of the declaration the exports read, removed at the end
+  QString chosen_;  // the user's own file
+  QString copy_;    // the copy of the declaration the exports read, removed at the end
   bool running_ = false;
   quint64 generation_ = 0;
   int nextExport_ = 0;
   int exportsDone_ = 0;
-  int nextLoad_ = 0;
   ProcessRunner* runner_ = nullptr;    // the one that started this run's programs
   QHash<quint64, QString> processes_;  // runner id -> table
   std::unique_ptr<DbConnection> db_;
@@ -143,4 +162,6 @@ class Intake : public QObject {
   Outcome outcome_;
   QHash<QString, DeclarationTable> structures_;  // tables the declaration has, with their columns
   QSet<QString> unread_;                         // tables not to load: missing or lost
+  std::unique_ptr<QThread> loader_;              // the loading, once every export is done
+  std::atomic<bool> stop_{false};
 };

@@ -110,11 +110,18 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   Progresso_->setObjectName(QStringLiteral("Progresso"));
   Progresso_->setRange(0, 100);
   Progresso_->setValue(0);
+  ProgressoTabela_ = new QProgressBar(Preparacao_);
+  ProgressoTabela_->setObjectName(QStringLiteral("ProgressoTabela"));
+  ProgressoTabela_->setRange(0, 1000);
+  ProgressoTabela_->setMaximumHeight(fontMetrics().height() / 2 + 2);
+  ProgressoTabela_->setTextVisible(false);
+  ProgressoTabela_->hide();
   auto* prepLay = new QVBoxLayout(Preparacao_);
   prepLay->addStretch();
   prepLay->addWidget(Label4_);
   prepLay->addWidget(ocorrencia_);
   prepLay->addWidget(Progresso_);
+  prepLay->addWidget(ProgressoTabela_);
   prepLay->addStretch();
   // The preparation panel covers the grid while it is shown.
   auto* frameLay = new QGridLayout(Frame1_);
@@ -138,7 +145,11 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
 
   connect(intake_, &Intake::occurrence, ocorrencia_, &QLabel::setText);
   connect(intake_, &Intake::advanced, this, &FrmUpload::advanceProgress);
-  connect(intake_, &Intake::loadingStarted, this, [this] { Progresso_->setValue(1); });
+  connect(intake_, &Intake::loadingStarted, this, [this] {
+    Progresso_->setValue(1);
+    ProgressoTabela_->show();
+  });
+  connect(intake_, &Intake::tableProgress, ProgressoTabela_, &QProgressBar::setValue);
   connect(intake_, &Intake::finished, this, &FrmUpload::intakeDone);
 
   Form_Load();
@@ -199,6 +210,8 @@ void FrmUpload::PreparaArquivo() {
   workReady_ = false;
   lostDataPending_ = false;
   clearReferences();
+  Progresso_->setValue(0);
+  ProgressoTabela_->hide();
   Preparacao_->show();
   intake_->start(txtUploadFile_->text());
 }
@@ -208,13 +221,28 @@ void FrmUpload::advanceProgress() {
   Progresso_->setValue(v > 100 ? 100 : v);
 }
 
+void FrmUpload::stopWork() {
+  if (!isPreparing()) return;
+  // A cancelled preparation leaves nothing to send and nothing half-made behind.
+  intake_->cancel();
+  Preparacao_->hide();
+  ProgressoTabela_->hide();
+  workReady_ = false;
+  setSendable(false);
+  emit intakeFinished();
+}
+
 void FrmUpload::intakeDone(const Intake::Outcome& outcome) {
   lastOutcome_ = outcome;
   Preparacao_->hide();
+  ProgressoTabela_->hide();
   workReady_ = outcome.error.isEmpty();
   if (!outcome.error.isEmpty()) {
-    MsgBox(this, QStringLiteral("Erro: não foi possível preparar o arquivo escolhido.\r\n\r\n") + outcome.error,
-           QMessageBox::Critical, kMsgTitle);
+    // The user's file by its name; the engine's own words only on request.
+    MsgBoxDetails(this,
+                  QStringLiteral("Erro: não foi possível preparar o arquivo escolhido.\r\n%1\r\n\r\n%2")
+                      .arg(QDir::toNativeSeparators(txtUploadFile_->text()), outcome.error),
+                  outcome.details, QMessageBox::Critical, kMsgTitle);
     emit intakeFinished();
     return;
   }

@@ -40,6 +40,7 @@ class FrmUpload : public TransmissionWindow {
 
   // Whether an intake is running, and the last intake's counts (for the sending step and tests).
   bool isPreparing() const { return intake_->isRunning(); }
+  void stopWork() override;
   const Intake::Outcome& lastIntake() const { return lastOutcome_; }
   // Declaration rows were lost in the last intake and the user did not accept sending without them.
   bool lostDataPending() const { return lostDataPending_; }
@@ -80,5 +81,6 @@ class FrmUpload : public TransmissionWindow {
   QLabel* Label4_;
   QLabel* ocorrencia_;
   QProgressBar* Progresso_;
+  QProgressBar* ProgressoTabela_;  // the table being loaded
   QPushButton* Command1_;
 };

@@ -531,6 +531,7 @@ void TransmissionWindow::refreshMainAndUnload(const QString& summary) {
 void TransmissionWindow::giveMainWindowBack() { Session::current().releaseMainWindow(); }
 
 void TransmissionWindow::Command2_Click() {
+  stopWork();
   giveMainWindowBack();
   hide();
 }

@@ -42,6 +42,8 @@ class TransmissionWindow : public FormBase<QWidget> {
   virtual void file_Click() = 0;
   virtual void cmdUpload_Click() = 0;
   void Command2_Click();
+  // Work of the window still going on when the user cancels (a preparation) stops here.
+  virtual void stopWork() {}
 
   // Shows a folder in the drive, folder and file lists (selects the drive that holds it).
   void setFolder(const QString& path);

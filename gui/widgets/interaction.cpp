@@ -18,6 +18,13 @@ class DesktopInteraction final : public Interaction {
     box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     return static_cast<QMessageBox::StandardButton>(box.exec());
   }
+  void detailedMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                       const QString& details) override {
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    if (!details.isEmpty()) box.setDetailedText(details);
+    box.exec();
+  }
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
   }
@@ -40,6 +47,11 @@ Interaction* g_current = &g_desktop;
 Interaction& Interaction::current() { return *g_current; }
 
 void Interaction::install(Interaction* replacement) { g_current = replacement ? replacement : &g_desktop; }
+
+void MsgBoxDetails(QWidget* parent, const QString& text, const QString& details, QMessageBox::Icon icon,
+                   const QString& title) {
+  Interaction::current().detailedMessage(parent, icon, title, text, details);
+}
 
 QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QString& title,
                                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {

@@ -26,6 +26,12 @@ class Interaction {
                                                QMessageBox::StandardButton defaultButton) {
     return message(parent, icon, title, text, buttons, defaultButton);
   }
+  // A message whose technical text (an engine's or a server's words) is kept apart, shown on demand.
+  virtual void detailedMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                               const QString& details) {
+    message(parent, icon, title, details.isEmpty() ? text : text + QStringLiteral("\r\n\r\n") + details,
+            QMessageBox::Ok, QMessageBox::NoButton);
+  }
   // Open-file dialog; an empty text when cancelled.
   virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) = 0;
   // Asks for a password (PKCS#12 import); nullopt when cancelled.
@@ -46,6 +52,8 @@ inline const QString kAppTitle = QStringLiteral("ZIDE");
 inline const QString kMsgTitle = QStringLiteral("DUZO - Zaruvo r Azurera - RO");
 
 // Shorthands over Interaction::current().
+void MsgBoxDetails(QWidget* parent, const QString& text, const QString& details, QMessageBox::Icon icon,
+                   const QString& title);
 QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::NoIcon,
                                    const QString& title = kAppTitle,
                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,

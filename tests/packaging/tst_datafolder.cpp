@@ -11,6 +11,7 @@
 
 #include "base/appfolder.h"
 #include "registry/localdb.h"
+#include "support/intakesupport.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"
 
@@ -223,11 +224,17 @@ void TstDataFolder::intakeLeavesOnlyPrivateFilesAndNoExports() {
   QVERIFY(outcome.loadedStatements > 0);
   QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
 
-  // A declaration without one of the tables: the tool fails part way, after other exports were written.
-  const QString broken = parent.filePath("semtabela.gdb");
-  QVERIFY(declaration(broken, {"--company", kIe, "--omit", "TAB03011"}));
-  const Intake::Outcome failed = runIntake(intake, broken);
-  QVERIFY2(failed.error.startsWith("Não foi possível ler a tabela TAB03011"), qPrintable(failed.error));
+  // A table the list needs cannot be read: the intake stops part way, after other exports were written.
+  ScriptedRunner runner;
+  runner.answer = [](const QString& table) -> std::optional<ProcessResult> {
+    if (table != "TAB03003") return std::nullopt;
+    ProcessResult r;
+    r.exitCode = 2;
+    r.errorOutput = "fbexport: a tabela TAB03003 não pôde ser lida";
+    return r;
+  };
+  const Intake::Outcome failed = runIntake(intake, gdb_);
+  QVERIFY2(failed.error.startsWith("Não foi possível ler a tabela TAB03003"), qPrintable(failed.error));
   QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
 
   const QStringList modes = modesUnder(AppFolder::path());

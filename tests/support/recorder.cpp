@@ -3,7 +3,7 @@
 QMessageBox::StandardButton Recorder::message(QWidget*, QMessageBox::Icon icon, const QString& title,
                                               const QString& text, QMessageBox::StandardButtons buttons,
                                               QMessageBox::StandardButton defaultButton) {
-  Message m{icon, title, text, buttons, defaultButton};
+  Message m{icon, title, text, buttons, defaultButton, {}};
   messages.append(m);
   if (onMessage) onMessage(m);
   if (!answers.isEmpty()) return answers.dequeue();
@@ -13,10 +13,18 @@ QMessageBox::StandardButton Recorder::message(QWidget*, QMessageBox::Icon icon, 
   return QMessageBox::Ok;
 }
 
+void Recorder::detailedMessage(QWidget*, QMessageBox::Icon icon, const QString& title, const QString& text,
+                               const QString& details) {
+  Message m{icon, title, text, QMessageBox::Ok, QMessageBox::NoButton, details};
+  messages.append(m);
+  if (onMessage) onMessage(m);
+  if (!answers.isEmpty()) answers.dequeue();
+}
+
 QMessageBox::StandardButton Recorder::question(QWidget*, QMessageBox::Icon icon, const QString& title,
                                                const QString& text, QMessageBox::StandardButtons buttons,
                                                QMessageBox::StandardButton defaultButton) {
-  Message m{icon, title, text, buttons, defaultButton};
+  Message m{icon, title, text, buttons, defaultButton, {}};
   messages.append(m);
   if (onMessage) onMessage(m);
   if (!answers.isEmpty()) return answers.dequeue();

@@ -17,6 +17,7 @@ class Recorder : public Interaction {
     QString text;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;  // of a question
+    QString details;                                                    // technical text shown apart
   };
 
   Recorder() { Interaction::install(this); }
@@ -43,6 +44,8 @@ class Recorder : public Interaction {
   QMessageBox::StandardButton question(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                        const QString& text, QMessageBox::StandardButtons buttons,
                                        QMessageBox::StandardButton defaultButton) override;
+  void detailedMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+                       const QString& details) override;
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override;
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override;
   bool openUrl(const QUrl& url) override;

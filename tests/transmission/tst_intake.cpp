@@ -508,17 +508,19 @@ void TstIntake::toolMissingCrashingOrHanging_data() {
   // clang-format off
   QTest::addColumn<QString>("how");
   QTest::addColumn<QString>("message");
-  QTest::newRow("not installed") << "missing" << "O programa de exportação não foi encontrado";
-  QTest::newRow("cannot start") << "nostart" << "Não foi possível executar o programa de exportação";
-  QTest::newRow("crashes") << "crash" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\no programa de exportação terminou de forma inesperada";
-  QTest::newRow("hangs") << "hang" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\na leitura não terminou em 3 segundos";
-  QTest::newRow("fails") << "fail" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.\r\n\r\nsem memória";
+  QTest::addColumn<QString>("details");  // the tool's own words, shown apart
+  QTest::newRow("not installed") << "missing" << "O programa de exportação não foi encontrado" << "";
+  QTest::newRow("cannot start") << "nostart" << "Não foi possível executar o programa de exportação" << "";
+  QTest::newRow("crashes") << "crash" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido." << "o programa de exportação terminou de forma inesperada";
+  QTest::newRow("hangs") << "hang" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido." << "a leitura não terminou em 3 segundos";
+  QTest::newRow("fails") << "fail" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido." << "sem memória";
   // clang-format on
 }
 
 void TstIntake::toolMissingCrashingOrHanging() {
   QFETCH(QString, how);
   QFETCH(QString, message);
+  QFETCH(QString, details);
   ScriptedRunner runner;
   // An installation without the tool: its helper folder holds something that is not a program.
   QTemporaryDir installation;
@@ -552,6 +554,8 @@ void TstIntake::toolMissingCrashingOrHanging() {
   const Recorder::Message& m = rec_->messages[1];
   QVERIFY2(m.text.startsWith("Erro: não foi possível preparar o arquivo escolhido."), qPrintable(m.text));
   QVERIFY2(m.text.contains(message), qPrintable(m.text));
+  QVERIFY2(m.details.contains(details), qPrintable(m.details));
+  if (!details.isEmpty()) QVERIFY2(!m.text.contains(details), qPrintable(m.text));
   QCOMPARE(m.icon, QMessageBox::Critical);
   QCOMPARE(m.title, kMsgTitle);
   // The window stays usable and sends nothing.

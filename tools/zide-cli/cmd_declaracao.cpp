@@ -90,8 +90,10 @@ int run(CommandArgs args) {
   intake.start(gdb);
   loop.exec();
   if (!outcome.error.isEmpty()) {
+    QString text = outcome.error;
+    if (!outcome.details.isEmpty()) text += QStringLiteral("\r\n\r\nDetalhes: ") + outcome.details;
     put(stderr, QStringLiteral("zide-cli: não foi possível ler a declaração.\n%1\n")
-                    .arg(QString(outcome.error).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
+                    .arg(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
     return kExitIo;
   }
 
