@@ -161,18 +161,20 @@ QString sqliteCreateTable(const QString& table, const DeclarationTable& columns)
   return QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(table), cols.join(QLatin1String(", ")));
 }
 
-QStringList structureArguments(const QString& gdb, const QString& table, const QString& output) {
+QStringList exportArguments(const QString& gdb, const QString& table, const QString& output, const QString& structure) {
   return {QStringLiteral("-D"),
           gdb,
           QStringLiteral("-U"),
           QStringLiteral("SYSDBA"),
           QStringLiteral("-P"),
           QStringLiteral("gatehouse"),
-          QStringLiteral("-Ss"),
+          QStringLiteral("-Si"),
           QStringLiteral("-V"),
           table,
           QStringLiteral("-F"),
-          output};
+          output,
+          QStringLiteral("-E"),
+          structure};
 }
 
 bool isMissingTableError(const QString& errorOutput) {

@@ -37,8 +37,8 @@ jet::ColumnDef accessColumn(const DeclarationColumn& column);
 // CREATE TABLE for the declaration's table with its columns in their order.
 QString sqliteCreateTable(const QString& table, const DeclarationTable& columns);
 
-// The export tool's arguments that write `table`'s structure of `gdb` into `output`.
-QStringList structureArguments(const QString& gdb, const QString& table, const QString& output);
+// The arguments that write `table`'s rows into `output` and its structure into `structure`.
+QStringList exportArguments(const QString& gdb, const QString& table, const QString& output, const QString& structure);
 // Whether the export tool's error says that the table is not in the file.
 bool isMissingTableError(const QString& errorOutput);
 

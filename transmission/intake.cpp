@@ -211,21 +211,17 @@ void Intake::launchMore() {
     const quint64 gen = generation_;
     emit occurrence(QStringLiteral("Passo 1: Preparando ") + table);
     if (gen != generation_) return;
-    // First the table's own structure: the working table is made from it.
-    runTool(table, structureArguments(gdb_, table, structureFile(s.tempDir, table)), &Intake::structureDone);
+    // The rows and the table's own structure (the working table is made from it) in one run.
+    auto id = std::make_shared<quint64>(0);
+    *id = runner_->start(s.tool,
+                         exportArguments(gdb_, table, exportFile(s.tempDir, table), structureFile(s.tempDir, table)),
+                         s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
+                           if (gen != generation_) return;
+                           processes_.remove(*id);
+                           exportDone(table, r);
+                         });
+    processes_.insert(*id, table);
   }
-}
-
-void Intake::runTool(const QString& table, const QStringList& args,
-                     void (Intake::*then)(const QString&, const ProcessResult&)) {
-  const quint64 gen = generation_;
-  auto id = std::make_shared<quint64>(0);
-  *id = runner_->start(settings_.tool, args, settings_.timeoutMs, [this, gen, table, id, then](const ProcessResult& r) {
-    if (gen != generation_) return;
-    processes_.remove(*id);
-    (this->*then)(table, r);
-  });
-  processes_.insert(*id, table);
 }
 
 bool Intake::essential(const QString& table) {
@@ -268,48 +264,6 @@ QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* 
   return QString();
 }
 
-void Intake::structureDone(const QString& table, const ProcessResult& r) {
-  const QString path = structureFile(settings_.tempDir, table);
-  bool fatal = false;
-  QString details;
-  const QString why = toolFailure(table, r, &fatal, &details);
-  if (fatal) {
-    QFile::remove(path);
-    fail(why, details);
-    return;
-  }
-  if (!why.isEmpty() && r.status == ProcessResult::Finished && isMissingTableError(why)) {
-    // A table the declaration lacks stays as the template has it: empty, nothing lost.
-    QFile::remove(path);
-    unread_.insert(table);
-    tableDone();
-    return;
-  }
-  if (!why.isEmpty()) {
-    QFile::remove(path);
-    tableLost(table, why);
-    return;
-  }
-  QFile f(path);
-  DeclarationTable columns;
-  QString error;
-  if (!f.open(QIODevice::ReadOnly)) error = QStringLiteral("o programa de exportação não descreveu a tabela");
-  else parseDeclarationStructure(f.readAll(), &columns, &error);
-  f.close();
-  QFile::remove(path);
-  if (columns.isEmpty()) {
-    tableLost(table, error);
-    return;
-  }
-  structures_.insert(table, columns);
-  const Settings& s = settings_;
-  runTool(table,
-          {QStringLiteral("-D"), gdb_, QStringLiteral("-U"), QStringLiteral("SYSDBA"), QStringLiteral("-P"),
-           QStringLiteral("gatehouse"), QStringLiteral("-Si"), QStringLiteral("-V"), table, QStringLiteral("-F"),
-           exportFile(s.tempDir, table)},
-          &Intake::exportDone);
-}
-
 void Intake::tableLost(const QString& table, const QString& reason) {
   QFile::remove(exportFile(settings_.tempDir, table));
   if (essential(table)) {
@@ -324,19 +278,38 @@ void Intake::tableLost(const QString& table, const QString& reason) {
 }
 
 void Intake::exportDone(const QString& table, const ProcessResult& r) {
+  const QString structure = structureFile(settings_.tempDir, table);
   bool fatal = false;
   QString details;
   QString why = toolFailure(table, r, &fatal, &details);
   if (fatal) {
+    QFile::remove(structure);
     fail(why, details);
+    return;
+  }
+  if (!why.isEmpty() && r.status == ProcessResult::Finished && isMissingTableError(why)) {
+    // A table the declaration lacks stays as the template has it: empty, nothing lost.
+    QFile::remove(structure);
+    QFile::remove(exportFile(settings_.tempDir, table));
+    unread_.insert(table);
+    tableDone();
     return;
   }
   if (why.isEmpty() && !QFileInfo::exists(exportFile(settings_.tempDir, table)))
     why = QStringLiteral("o programa de exportação não gerou o arquivo da tabela");
+  DeclarationTable columns;
+  if (why.isEmpty()) {
+    QFile f(structure);
+    if (!f.open(QIODevice::ReadOnly)) why = QStringLiteral("o programa de exportação não descreveu a tabela");
+    else parseDeclarationStructure(f.readAll(), &columns, &why);
+    if (columns.isEmpty() && why.isEmpty()) why = QStringLiteral("o programa de exportação não descreveu a tabela");
+  }
+  QFile::remove(structure);
   if (!why.isEmpty()) {
     tableLost(table, why);
     return;
   }
+  structures_.insert(table, columns);
   tableDone();
 }
 

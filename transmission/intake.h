@@ -125,9 +125,6 @@ class Intake : public QObject {
   // Ends the run with a message for the user and the technical text (the engine's, the tool's).
   void fail(const QString& message, const QString& details = {});
   void launchMore();
-  void runTool(const QString& table, const QStringList& args,
-               void (Intake::*then)(const QString&, const ProcessResult&));
-  void structureDone(const QString& table, const ProcessResult& r);
   void exportDone(const QString& table, const ProcessResult& r);
   // Why a run of the tool failed, or empty when it did its work.
   QString toolFailure(const QString& table, const ProcessResult& r, bool* fatal, QString* details) const;

@@ -6,7 +6,8 @@
 // floor  = Firebird reading every table with isql-fb into /dev/null (one process)
 //        + sqlite3 loading the same INSERT statements in one transaction (one process)
 // intake = Intake: a copy of the template, fbexport per table (as many at once as cores), each
-//          table loaded in one transaction
+//          table loaded in one transaction on the loading thread, into zide.db and zide.mdb; run
+//          as a child, with its peak memory and that of the largest export
 // naive  = one fbexport after another, then every statement committed on its own. A commit per
 //          statement costs a few disk flushes, so 200,000 of them take the better part of an
 //          hour: the loading part is timed on a sample (--sample S statements, spread over the
@@ -17,6 +18,8 @@
 //          appended to the Jet writer), and into both as the intake does.
 // Each figure is the median of K runs (default 3). Needs the built fbexport, gdbfixture and
 // zide_limpo.db beside this program, isql-fb and sqlite3 on the PATH.
+#include <sys/resource.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -121,12 +124,49 @@ int phase(const QString& which, const QString& exports, const QString& work) {
   return 0;
 }
 
+// The whole intake of `gdb`, with its work files in `dir`, run as a child. Prints "<ms> <ms of
+// the exports> <peak KiB of this process> <peak KiB of the largest export> <rows>".
+int wholeIntake(const QString& gdb, const QString& dir) {
+  Intake::Settings s = Intake::defaultSettings();
+  s.tool = bin("fbexport");
+  s.templatePath = bin("zide_limpo.db");
+  s.workDb = dir + "/zide.db";
+  s.accessDb = dir + "/zide.mdb";
+  s.tempDir = dir + "/temp";
+  Intake in;
+  in.setSettings(s);
+  QEventLoop loop;
+  Intake::Outcome result;
+  QObject::connect(&in, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
+    result = o;
+    loop.quit();
+  });
+  QElapsedTimer t;
+  double exportPhase = 0;
+  QObject::connect(&in, &Intake::loadingStarted, &loop, [&] { exportPhase = t.nsecsElapsed() / 1e6; });
+  t.start();
+  in.start(gdb);
+  loop.exec();
+  const double ms = t.nsecsElapsed() / 1e6;
+  if (!result.ok() || result.failedStatements || !result.lostTables.isEmpty()) {
+    QTextStream(stderr) << result.error << ' ' << result.failedStatements << Qt::endl;
+    return 1;
+  }
+  struct rusage children {};
+  getrusage(RUSAGE_CHILDREN, &children);
+  out << ms << ' ' << exportPhase << ' ' << peakKb() << ' ' << children.ru_maxrss << ' ' << result.loadedStatements
+      << Qt::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (app.arguments().value(1) == QLatin1String("--fase") && app.arguments().size() == 5)
     return phase(app.arguments()[2], app.arguments()[3], app.arguments()[4]);
+  if (app.arguments().value(1) == QLatin1String("--intake") && app.arguments().size() == 4)
+    return wholeIntake(app.arguments()[2], app.arguments()[3]);
   int rows = 200000, runs = 3, sample = 3000;
   bool fullNaive = false;
   QString keep;
@@ -179,7 +219,7 @@ int main(int argc, char** argv) {
   for (const QString& table : tables) script.write(("select * from " + table + ";\n").toLatin1());
   script.close();
 
-  QList<double> floorFb, floorSqlite, intake, intakeExports, naive, naiveExports;
+  QList<double> floorFb, floorSqlite, intake, intakeExports, intakeKb, toolKb, naive, naiveExports;
   QMap<QString, QList<double>> phaseMs, phaseKb;
   qint64 naiveSampled = 0;
   for (int r = 0; r < runs; ++r) {
@@ -192,32 +232,23 @@ int main(int argc, char** argv) {
     if (!run("sqlite3", {dir + "/floor.db"}, dir + "/todas.sql")) return 1;
     floorSqlite << t.nsecsElapsed() / 1e6;
 
-    // The intake as the window runs it.
-    Intake::Settings s = Intake::defaultSettings();
-    s.tool = bin("fbexport");
-    s.templatePath = templ;
-    s.workDb = dir + "/zide.db";
-    s.accessDb = dir + "/zide.mdb";
-    s.tempDir = dir + "/temp";
-    Intake in;
-    in.setSettings(s);
-    QEventLoop loop;
-    Intake::Outcome result;
-    QObject::connect(&in, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
-      result = o;
-      loop.quit();
-    });
-    double exportPhase = 0;
-    QObject::connect(&in, &Intake::loadingStarted, &loop, [&] { exportPhase = t.nsecsElapsed() / 1e6; });
-    t.restart();
-    in.start(gdb);
-    loop.exec();
-    intake << t.nsecsElapsed() / 1e6;
-    intakeExports << exportPhase;
-    if (!result.ok() || result.failedStatements || result.loadedStatements != statements) {
-      out << "intake falhou: " << result.error << " carregados " << result.loadedStatements << " falhas "
-          << result.failedStatements << Qt::endl;
-      return 1;
+    // The intake as the window runs it, in a process of its own so that its peak memory is its own.
+    {
+      QProcess p;
+      t.restart();
+      p.start(bin("bench_intake"), {"--intake", gdb, dir});
+      p.waitForFinished(-1);
+      const double wall = t.nsecsElapsed() / 1e6;
+      const QStringList f = QString::fromLatin1(p.readAllStandardOutput()).trimmed().split(' ');
+      if (p.exitCode() != 0 || f.size() != 5 || f[4].toLongLong() != statements) {
+        out << "intake falhou: " << p.readAllStandardOutput() << p.readAllStandardError() << Qt::endl;
+        return 1;
+      }
+      intake << f[0].toDouble();
+      intakeExports << f[1].toDouble();
+      intakeKb << f[2].toDouble();
+      toolKb << f[3].toDouble();
+      Q_UNUSED(wall);
     }
 
     // The same exports into zide.db, into zide.mdb and into both, each in a process of its own.
@@ -277,7 +308,8 @@ int main(int argc, char** argv) {
   out << "instruções: " << statements << ", execuções: " << runs << " (medianas)" << Qt::endl;
   out << "piso:    " << floor << " ms (isql-fb " << fb << " ms + sqlite3 " << sq << " ms)" << Qt::endl;
   out << "intake:  " << in << " ms (exportações em paralelo " << median(intakeExports) << " ms, carga "
-      << in - median(intakeExports) << " ms)" << Qt::endl;
+      << in - median(intakeExports) << " ms); pico de memória " << median(intakeKb) / 1024 << " MiB, do maior fbexport "
+      << median(toolKb) / 1024 << " MiB" << Qt::endl;
   out << "ingênuo: " << nv << " ms (exportações em série " << median(naiveExports) << " ms; carga com um commit por "
       << "instrução "
       << (naiveSampled < statements ? "estimada por " + QString::number(naiveSampled) + " instruções"

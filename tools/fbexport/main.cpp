@@ -12,7 +12,8 @@
 // Files of the engine's own on-disk version (ODS 12) are read through the embedded engine; older
 // and newer ones (ODS 10, 11, 13) through our own reader (ods/), which also takes over when the
 // engine refuses the version. "--leitor proprio" or "--leitor motor" forces one of them.
-// "-Ss" writes the table's structure instead of its rows, the same from both readers.
+// "-Ss" writes the table's structure instead of its rows, the same from both readers; with "-Si",
+// "-E file" writes it as well, into that file, in the same run (one start of the engine, not two).
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@ struct Args {
   std::string password;
   std::string table;
   std::string output;
+  std::string structureOutput;  // -E
   bool inserts = false;
   bool structure = false;
   enum class Reader { Automatic, Engine, Own } reader = Reader::Automatic;
@@ -68,6 +70,7 @@ Args parse(int argc, char** argv) {
     else if (opt == "-P") a.password = value(i);
     else if (opt == "-V") a.table = value(i);
     else if (opt == "-F") a.output = value(i);
+    else if (opt == "-E") a.structureOutput = value(i);
     else if (opt == "-Si") a.inserts = true;
     else if (opt == "-Ss") a.structure = true;
     else if (opt == "--leitor") {
@@ -77,7 +80,9 @@ Args parse(int argc, char** argv) {
       else fail(1, "leitor desconhecido: " + v + " (proprio ou motor)\n" + kUsage);
     } else fail(1, "opção desconhecida: " + opt + "\n" + kUsage);
   }
-  if (a.database.empty() || a.table.empty() || a.output.empty() || a.inserts == a.structure) fail(1, kUsage);
+  if (a.database.empty() || a.table.empty() || a.output.empty() || a.inserts == a.structure ||
+      (a.structure && !a.structureOutput.empty()))
+    fail(1, kUsage);
   return a;
 }
 
@@ -475,13 +480,19 @@ void runOwn(const Args& args) {
     auto table = db.findTable(args.table);
     if (!table) fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
     const std::string name = win1252(table->name);
-    if (args.structure) {
-      out = new Out(args.output);
+    if (args.structure || !args.structureOutput.empty()) {
+      out = new Out(args.structure ? args.output : args.structureOutput);
       for (ods::Column c : table->columns) {
         c.name = win1252(c.name);
         putStructure(*out, c);
       }
-    } else {
+      if (!args.structure) {
+        out->close();
+        delete out;
+        out = nullptr;
+      }
+    }
+    if (args.inserts) {
       // Characters sets the output takes as they are (the engine passes them to Windows-1252
       // unchanged) or converts (UNICODE_FSS, UTF8).
       for (const ods::Column& c : table->columns) {
@@ -631,7 +642,7 @@ int main(int argc, char** argv) {
       fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
     }
 
-    if (args.structure) {
+    if (args.structure || !args.structureOutput.empty()) {
       // The same columns our reader lists: RDB$RELATION_FIELDS in position order with their
       // domains in RDB$FIELDS and the character set names.
       std::string tlit;
@@ -669,7 +680,7 @@ int main(int argc, char** argv) {
           default: return static_cast<int>(*reinterpret_cast<const long long*>(p));
         }
       };
-      out = new Out(args.output);
+      out = new Out(args.structure ? args.output : args.structureOutput);
       IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
       while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
         ods::Column c;
@@ -687,13 +698,16 @@ int main(int argc, char** argv) {
       cur->close(&st);
       meta->release();
       stmt->free(&st);
-      tra->commit(&st);
-      att->detach(&st);
       out->close();
       delete out;
-      prov->release();
-      if (!g_copy.empty()) unlink(g_copy.c_str());
-      return 0;
+      out = nullptr;
+      if (args.structure) {
+        tra->commit(&st);
+        att->detach(&st);
+        prov->release();
+        if (!g_copy.empty()) unlink(g_copy.c_str());
+        return 0;
+      }
     }
 
     const std::string select = "select * from " + quotedIdentifier(table);
