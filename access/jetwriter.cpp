@@ -105,26 +105,60 @@ void rc4(const uint8_t* key, int keyLength, uint8_t* data, int length) {
 
 // Dates are days since 1899-12-30; before that day the time of day still counts forwards, so
 // the fraction is subtracted from the negative day number.
-double toJetDate(const QDateTime& dt) {
-  const qint64 days = QDate(1899, 12, 30).daysTo(dt.date());
-  const double frac = dt.time().msecsSinceStartOfDay() / 86400000.0;
+double toJetDate(const QDate& date, const QTime& time) {
+  const qint64 days = QDate(1899, 12, 30).daysTo(date);
+  const double frac = time.msecsSinceStartOfDay() / 86400000.0;
   return days >= 0 ? double(days) + frac : double(days) - frac;
+}
+double toJetDate(const QDateTime& dt) { return toJetDate(dt.date(), dt.time()); }
+
+int digits(const QString& t, int at, int n) {
+  int v = 0;
+  for (int i = at; i < at + n; ++i) {
+    const char16_t c = t.at(i).unicode();
+    if (c < u'0' || c > u'9') return -1;
+    v = v * 10 + (c - u'0');
+  }
+  return v;
 }
 
 // Dates as the export tool writes them ("dd/MM/yyyy HH:mm:ss", a time alone for TIME
-// columns) or in ISO order; a time alone lies on day 0, 1899-12-30.
-QDateTime parseDateText(const QString& text) {
+// columns) or in ISO order; a time alone lies on day 0, 1899-12-30. The parts are read apart,
+// with no time zone: a day whose midnight a summer-time rule skips is still that day at 00:00.
+bool parseDateText(const QString& text, QDate* date, QTime* time) {
   const QString t = text.trimmed();
-  for (const char* f : {"dd/MM/yyyy HH:mm:ss", "dd/MM/yyyy HH:mm:ss.zzz", "dd/MM/yyyy", "yyyy-MM-dd HH:mm:ss",
-                        "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd"}) {
-    const QDateTime dt = QDateTime::fromString(t, QLatin1String(f));
-    if (dt.isValid()) return dt;
+  // The export tool's own form, many times per table: read directly.
+  if (t.size() == 19 && t.at(2) == u'/' && t.at(5) == u'/' && t.at(10) == u' ' && t.at(13) == u':' &&
+      t.at(16) == u':') {
+    *date = QDate(digits(t, 6, 4), digits(t, 3, 2), digits(t, 0, 2));
+    *time = QTime(digits(t, 11, 2), digits(t, 14, 2), digits(t, 17, 2));
+    return date->isValid() && time->isValid();
+  }
+  qsizetype cut = t.indexOf(u' ');
+  if (cut < 0) cut = t.indexOf(u'T');
+  const QString day = cut < 0 ? t : t.left(cut);
+  const QString clock = cut < 0 ? QString() : t.mid(cut + 1);
+  for (const char* f : {"dd/MM/yyyy", "yyyy-MM-dd"}) {
+    *date = QDate::fromString(day, QLatin1String(f));
+    if (!date->isValid()) continue;
+    if (clock.isEmpty()) {
+      *time = QTime(0, 0);
+      return true;
+    }
+    for (const char* g : {"HH:mm:ss", "HH:mm:ss.zzz"}) {
+      *time = QTime::fromString(clock, QLatin1String(g));
+      if (time->isValid()) return true;
+    }
+    return false;
   }
   for (const char* f : {"HH:mm:ss", "HH:mm:ss.zzz", "HH:mm"}) {
-    const QTime tm = QTime::fromString(t, QLatin1String(f));
-    if (tm.isValid()) return QDateTime(QDate(1899, 12, 30), tm);
+    *time = QTime::fromString(t, QLatin1String(f));
+    if (time->isValid()) {
+      *date = QDate(1899, 12, 30);
+      return true;
+    }
   }
-  return {};
+  return false;
 }
 
 // The password's mask: the creation date's whole day number, 4 bytes repeated.
@@ -533,9 +567,10 @@ struct JetWriter::Impl {
             if (!dt->isValid()) refuse(t, c, "data inválida");
             x = toJetDate(*dt);
           } else if (auto text = std::get_if<QString>(&v.variant())) {
-            const QDateTime parsed = parseDateText(*text);
-            if (!parsed.isValid()) refuse(t, c, "data inválida");
-            x = toJetDate(parsed);
+            QDate day;
+            QTime clock;
+            if (!parseDateText(*text, &day, &clock)) refuse(t, c, "data inválida");
+            x = toJetDate(day, clock);
           } else if (!asDouble(v, &x)) {
             refuse(t, c, "data inválida");
           }

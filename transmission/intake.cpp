@@ -9,6 +9,11 @@
 #include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "access/jetwriter.h"
 #include "base/appfolder.h"
@@ -504,13 +509,30 @@ sqlite3* handleOf(QSqlDatabase& db) {
   return *static_cast<sqlite3* const*>(v.constData());
 }
 
+// The columns of `known` named in `columns`, in that order and with those names; all of `known`
+// when `columns` is empty. Columns `known` lacks are left out.
+std::vector<jet::ColumnDef> inOrder(const std::vector<jet::ColumnDef>& known, const QStringList& columns) {
+  if (columns.isEmpty()) return known;
+  std::vector<jet::ColumnDef> out;
+  for (const QString& name : columns)
+    for (const jet::ColumnDef& c : known)
+      if (c.name.compare(name, Qt::CaseInsensitive) == 0) {
+        out.push_back(c);
+        out.back().name = name;
+        break;
+      }
+  return out;
+}
+
 // The table of the Access database that one export fills. With the declaration's structure it has
 // the declaration's columns and types; without it, it is created at the first row with the columns
 // that row names and the template's types (a table without rows gets the template's columns).
 class AccessTable {
  public:
-  AccessTable(jet::JetWriter* writer, DbConnection& db, const QString& table, const DeclarationTable* structure)
-      : writer_(writer), db_(db), table_(table), structure_(structure) {}
+  // Without the declaration's structure, `templ` is the template's table (Intake::accessColumns).
+  AccessTable(jet::JetWriter* writer, const QString& table, const DeclarationTable* structure,
+              std::vector<jet::ColumnDef> templ)
+      : writer_(writer), table_(table), structure_(structure), templ_(std::move(templ)) {}
   ~AccessTable() { open({}); }
 
   // Appends a parsed row; false with *why when the row cannot be kept.
@@ -553,7 +575,7 @@ class AccessTable {
     std::vector<jet::ColumnDef> defs;
     if (structure_)
       for (const DeclarationColumn& c : *structure_) defs.push_back(accessColumn(c));
-    else defs = Intake::accessColumns(db_, table_, columns);
+    else defs = inOrder(templ_, columns);
     for (size_t i = 0; i < defs.size(); ++i) index_.insert(defs[i].name.toUpper(), int(i));
     if (structure_)
       for (qsizetype i = 0; i < structure_->size(); ++i)
@@ -566,50 +588,118 @@ class AccessTable {
   }
 
   jet::JetWriter* writer_;
-  DbConnection& db_;
   QString table_;
   const DeclarationTable* structure_;
+  std::vector<jet::ColumnDef> templ_;
   bool started_ = false, ok_ = false;
   QHash<QString, int> index_;
   QSet<int> fixed_;  // positions of CHAR columns
   std::vector<jet::Value> values_;
 };
 
+// The Access side of one table's load, on a thread of its own so that it runs beside the SQLite
+// side: rows SQLite stored come in batches, in order, with their rowid; the rows the Access table
+// refuses come back with the reason, for SQLite to take out again.
+class AccessFeed {
+ public:
+  explicit AccessFeed(AccessTable& target) : target_(target), thread_([this] { work(); }) {}
+  ~AccessFeed() { abandon(); }
+
+  void push(const QString& statement, qint64 rowid) {
+    batch_.push_back({statement, rowid});
+    if (batch_.size() >= kBatch) send();
+  }
+  // Waits until every row pushed is written; the refused ones, with their reasons.
+  std::vector<std::pair<qint64, QString>> finish() {
+    send();
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    ready_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return std::move(refused_);
+  }
+  // Stops without writing what is still queued.
+  void abandon() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = stopped_ = true;
+    }
+    ready_.notify_all();
+    room_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  struct Row {
+    QString statement;  // shared with the reader's copy, not copied
+    qint64 rowid;
+  };
+  static constexpr size_t kBatch = 512;
+  static constexpr size_t kQueued = 16;  // batches in flight: memory stays small whatever the table
+
+  void send() {
+    if (batch_.empty()) return;
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [this] { return queue_.size() < kQueued || stopped_; });
+    queue_.push_back(std::move(batch_));
+    batch_.clear();
+    lock.unlock();
+    ready_.notify_one();
+  }
+  void work() {
+    ParsedInsert parsed;
+    QString why;
+    while (true) {
+      std::vector<Row> rows;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return !queue_.empty() || closed_; });
+        if (stopped_ || queue_.empty()) return;
+        rows = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      room_.notify_one();
+      for (const Row& r : rows)
+        if (!parseInsert(r.statement, &parsed, &why) || !target_.append(parsed, &why))
+          refused_.push_back({r.rowid, why});
+    }
+  }
+
+  AccessTable& target_;
+  std::vector<Row> batch_;
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<std::vector<Row>> queue_;
+  bool closed_ = false, stopped_ = false;
+  std::vector<std::pair<qint64, QString>> refused_;  // written by the thread, read after the join
+  std::thread thread_;
+};
+
 }  // namespace
 
 std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QString& table, const QStringList& columns) {
   // The template keeps each column's declared type as written in the schema ("NUMERIC(15,2)").
-  QList<QPair<QString, QString>> known;
+  std::vector<jet::ColumnDef> known;
   try {
-    for (const QSqlRecord& r : db.query(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table)))
-      known.append({r.value(QStringLiteral("name")).toString(), r.value(QStringLiteral("type")).toString()});
+    for (const QSqlRecord& r : db.query(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table))) {
+      bool ok = false;
+      jet::ColumnDef d = jet::columnForFirebirdType(r.value(QStringLiteral("name")).toString(),
+                                                    r.value(QStringLiteral("type")).toString(), &ok);
+      // A type the map does not know keeps its values as text.
+      if (!ok) d.type = jet::ColumnType::Memo;
+      known.push_back(d);
+    }
   } catch (const DbError&) {}
-  std::vector<jet::ColumnDef> out;
-  auto add = [&out](const QPair<QString, QString>& c) {
-    bool ok = false;
-    jet::ColumnDef d = jet::columnForFirebirdType(c.first, c.second, &ok);
-    // A type the map does not know keeps its values as text.
-    if (!ok) d.type = jet::ColumnType::Memo;
-    out.push_back(d);
-  };
-  if (columns.isEmpty()) {
-    for (const auto& c : known) add(c);
-    return out;
-  }
-  for (const QString& name : columns)
-    for (const auto& c : known)
-      if (c.first.compare(name, Qt::CaseInsensitive) == 0) {
-        add({name, c.second});
-        break;
-      }
-  return out;
+  return inOrder(known, columns);
 }
 
 void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
                        jet::JetWriter* access, const DeclarationTable* columns, const LoadControl* control) {
   outcome.tables.append(TableResult{table, 0, 0, {}});
   TableResult& result = outcome.tables.last();
-  AccessTable target(access, db, table, columns);
+  AccessTable target(access, table, columns, columns ? std::vector<jet::ColumnDef>() : accessColumns(db, table));
   const QList<bool> exact = columns ? exactColumns(*columns) : QList<bool>();
   QFile f(exportPath);
   if (!f.open(QIODevice::ReadOnly)) {
@@ -650,21 +740,23 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   // A row the Access table cannot keep leaves zide.db too, so the two hold the same rows.
   sqlite3_stmt* undo = nullptr;
   if (access) sqlite3_prepare_v2(h, ("delete from " + name + " where rowid = ?").constData(), -1, &undo, nullptr);
-  ParsedInsert parsed;
-  QString why;
+  std::optional<AccessFeed> feed;
+  if (access) feed.emplace(target);
   qint64 loaded = 0;
   qint64 seen = 0;
   for (bool more = true; more; more = reader.next(&raw)) {
     if (control && (++seen & 1023) == 0) {
       if (control->stop && control->stop->load()) {
         // Cancelled: the table's rows so far go back out; the outcome is not used.
+        if (feed) feed->abandon();
         sqlite3_finalize(undo);
         sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
         return;
       }
       if (control->progress && f.size() > 0) control->progress(int(reader.consumed() * 1000 / f.size()));
     }
-    const QByteArray line = fromCp1252(raw).toUtf8();
+    const QString text = fromCp1252(raw);
+    const QByteArray line = text.toUtf8();
     const char* b = line.constData();
     const char* e = b + line.size();
     if (blank(b, e)) continue;
@@ -700,17 +792,17 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
     if (!stored) noteFailure(outcome, result, sqliteError(h));
     sqlite3_finalize(stmt);
     if (!stored) continue;
-    if (access) {
-      const QString statement = QString::fromUtf8(b, e - b);
-      if (!parseInsert(statement, &parsed, &why) || !target.append(parsed, &why)) {
-        sqlite3_bind_int64(undo, 1, sqlite3_last_insert_rowid(h));
-        sqlite3_step(undo);
-        sqlite3_reset(undo);
-        noteFailure(outcome, result, why);
-        continue;
-      }
-    }
+    if (feed) feed->push(text, sqlite3_last_insert_rowid(h));
     ++loaded;
+  }
+  if (feed) {
+    for (const auto& [rowid, why] : feed->finish()) {
+      sqlite3_bind_int64(undo, 1, rowid);
+      sqlite3_step(undo);
+      sqlite3_reset(undo);
+      noteFailure(outcome, result, why);
+      --loaded;
+    }
   }
   sqlite3_finalize(undo);
   if (sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -743,5 +835,5 @@ void Intake::loadDeclared(DbConnection& db, const QString& table, const LoadCont
 void Intake::writeEmpty(DbConnection& db, const QString& table) {
   // The Access database still has the table, with the template's columns and no rows, so that it
   // is whole for whoever reads it.
-  AccessTable target(access_.get(), db, table, nullptr);
+  AccessTable target(access_.get(), table, nullptr, accessColumns(db, table));
 }

@@ -5,10 +5,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <ctime>
 
 #include "access/jetwriter.h"
 #include "base/cp1252.h"
@@ -186,6 +188,7 @@ class TstJetWriter : public QObject {
   void manyRowsOnManyPages();
   void wideTableDefinitionOverSeveralPages();
   void valuesAsTheExportToolWritesThem();
+  void datesIgnoreTheLocalSummerTime();
   void refusesWhatItCannotKeepExactly_data();
   void refusesWhatItCannotKeepExactly();
   void firebirdTypes_data();
@@ -480,6 +483,34 @@ void TstJetWriter::wideTableDefinitionOverSeveralPages() {
   }
   compareTable(file, "Larga", cols, {row, other});
   compareTable(file, "Depois", {{"A", T::Long}}, {{qint64(5)}});
+}
+
+// 4 November 2018 began at 01:00 in São Paulo (summer time): its midnight does not exist in local
+// time. A declaration's dates carry no time zone, so that day at 00:00 is written as it stands.
+void TstJetWriter::datesIgnoreTheLocalSummerTime() {
+  const QByteArray before = qgetenv("TZ");
+  qputenv("TZ", "America/Sao_Paulo");
+  tzset();
+  auto restore = qScopeGuard([before] {
+    if (before.isNull()) qunsetenv("TZ");
+    else qputenv("TZ", before);
+    tzset();
+  });
+  const std::vector<ColumnDef> cols = {{"Quando", T::DateTime}};
+  const QString file = dir_.filePath("verao.mdb");
+  {
+    JetWriter w(file);
+    w.addTable("Verao", cols);
+    w.appendRow({"04/11/2018 00:00:00"});
+    w.appendRow({"2018-11-04 00:30:00"});
+    w.appendRow({"04/11/2018"});
+    w.finish();
+  }
+  const QList<QStringList> rows = mdbExportRows(file, "Verao");
+  QCOMPARE(rows.size(), 4);
+  QCOMPARE(rows[1].value(0), QString("2018-11-04 00:00:00"));
+  QCOMPARE(rows[2].value(0), QString("2018-11-04 00:30:00"));
+  QCOMPARE(rows[3].value(0), QString("2018-11-04 00:00:00"));
 }
 
 void TstJetWriter::valuesAsTheExportToolWritesThem() {

@@ -138,6 +138,7 @@ class TstDeclarationShapes : public QObject {
   void cancelInTheMiddle_data();
   void cancelInTheMiddle();
   void columnTypeTheExportCannotWrite();
+  void rowAccessRefusesLeavesBoth();
   void largeTableFollowedAndCancelled();
   void cancelButtonStopsThePreparation();
   void commandLineFollowsEachShape_data();
@@ -498,6 +499,28 @@ void TstDeclarationShapes::columnTypeTheExportCannotWrite() {
   QCOMPARE(db.query("SELECT NOME FROM TAB01004").first().value(0).toString(), QString("um"));
   QVERIFY(mdbTables(app_->file("zide.mdb")).contains("TAB01003"));
   tempIsEmpty();
+}
+
+// A row the working database takes but the Access table cannot hold (a SMALLINT out of range, which
+// SQLite does not check) is in neither, and counts as lost with Access's reason.
+void TstDeclarationShapes::rowAccessRefusesLeavesBoth() {
+  ScriptedRunner runner;
+  runner.edit = [](const QString& table, const QString& path) {
+    QFile file(path);
+    if (table == "TAB01001" && file.open(QIODevice::WriteOnly | QIODevice::Append))
+      file.write(
+          "INSERT INTO TAB01001 (ID, SI) VALUES (4, 70000);\r\nINSERT INTO TAB01001 (ID, SI) VALUES (5, 7);\r\n");
+  };
+  const Intake::Outcome o = runIntake(shapes_);
+  QVERIFY2(o.ok(), qPrintable(o.error));
+  QCOMPARE(o.failedStatements, 1);
+  QCOMPARE(o.firstFailedTable, QString("TAB01001"));
+  QVERIFY2(o.firstFailedError.contains("fora da faixa"), qPrintable(o.firstFailedError));
+  DbConnection db(app_->file("zide.db"));
+  QCOMPARE(db.query("SELECT group_concat(ID) FROM (SELECT ID FROM TAB01001 ORDER BY ID)").first().value(0).toString(),
+           QString("1,2,3,5"));
+  const QList<QStringList> rows = mdbExportRows(app_->file("zide.mdb"), "TAB01001");
+  QCOMPARE(rows.size(), 1 + 4);
 }
 
 // A large table reports how far its load has gone while the window keeps its events; cancelled
