@@ -83,6 +83,17 @@ bool TaxpayerListForm::escolha(Escolha* out) const {
   return true;
 }
 
+void TaxpayerListForm::highlight(const QString& ie) {
+  if (ie.isEmpty()) return;
+  for (int row = 1; row < grid_->rowCount(); ++row) {
+    const QTableWidgetItem* item = grid_->item(row, 0);
+    if (!item || item->text() != ie) continue;
+    // The view scrolls to its current row when it is shown.
+    grid_->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    return;
+  }
+}
+
 void TaxpayerListForm::cmdOK_Click() {
   Escolha e;
   if (escolha(&e)) comEscolha(e);
