@@ -47,7 +47,7 @@ void TaxpayerListForm::fill() {
                     {kHeaderRazao, 4400},
                     {QStringLiteral("CNPJ"), 1600},
                     {QStringLiteral("CNAE"), 1000},
-                    {QString(), GridColumn::kDefaultWidth, Qt::AlignHCenter | Qt::AlignTop}});
+                    {QStringLiteral("Chave de Acesso"), GridColumn::kDefaultWidth, Qt::AlignHCenter | Qt::AlignTop}});
   grid_->horizontalHeader()->setStretchLastSection(true);
 
   QList<ContribuinteDados> rows;
@@ -66,8 +66,8 @@ void TaxpayerListForm::fill() {
     AppendGridRow(grid_, cells);
   }
   WidenToContents(grid_, 0, 3);
-  // Like a flex grid, the current row starts on the first row below the header.
-  grid_->setCurrentCell(grid_->rowCount() > 1 ? 1 : 0, 0);
+  // The current row starts on the first company; an empty list has none (not the header).
+  if (grid_->rowCount() > 1) grid_->setCurrentCell(1, 0);
 }
 
 bool TaxpayerListForm::escolha(Escolha* out) const {

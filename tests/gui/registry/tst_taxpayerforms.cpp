@@ -16,6 +16,7 @@
 #include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/shownwhole.h"
 #include "support/testenv.h"
 
 using namespace FormDriver;
@@ -354,8 +355,11 @@ void TstTaxpayerForms::listWindowsShowEveryTaxpayer() {
     QTableWidget* g = grid(w.w);
     QCOMPARE(g->columnCount(), 5);
     QCOMPARE(g->rowCount(), 3);
-    const QStringList headers{"IE", "RAZÃO SOCIAL", "CNPJ", "CNAE", ""};
-    for (int c = 0; c < 5; ++c) QCOMPARE(g->item(0, c)->text(), headers[c]);
+    const QStringList headers{"IE", "RAZÃO SOCIAL", "CNPJ", "CNAE", "Chave de Acesso"};
+    for (int c = 0; c < 5; ++c) {
+      QCOMPARE(g->item(0, c)->text(), headers[c]);
+      QVERIFY2(ShownWhole::cell(g, 0, c), qPrintable(headers[c]));
+    }
     // The described widths are a minimum; an IE or CNPJ is never cut short.
     const int minimum[] = {1300 / 15, 4400 / 15, 1600 / 15, 1000 / 15};
     for (int c = 0; c < 4; ++c) {
