@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTreeView>
 #include <QWindow>
 #include <QtTest>
 
@@ -19,6 +21,7 @@
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
 #include "gui/widgets/grids.h"
+#include "gui/widgets/interaction.h"
 #include "gui/widgets/portuguese.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
@@ -75,6 +78,7 @@ class TstMainWindow : public QObject {
   void formsAreTransientChildrenCentred();
   void guidanceForANewUser();
   void gridHeadersShowWholeAndStayPlain();
+  void fileDialogColumnTitlesShowWhole();
 };
 
 void TstMainWindow::cleanup() {
@@ -525,6 +529,30 @@ void TstMainWindow::gridHeadersShowWholeAndStayPlain() {
   QVERIFY(grid->selectionModel()->selectedIndexes().isEmpty());
   AppendGridRow(grid, {"02/2026", "03/03/2026 10:00:00", "2026000002", "1", "0"});
   QVERIFY(grid->currentRow() != 0);
+}
+
+void TstMainWindow::fileDialogColumnTitlesShowWhole() {
+  QVERIFY(UsePortuguese() >= 1);
+  QFileDialog dialog(nullptr, "Abrir", QDir::tempPath());
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setViewMode(QFileDialog::Detail);
+  FitFileDialogColumns(&dialog);
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  QVERIFY(view);
+  QHeaderView* header = view->header();
+  QCOMPARE(header->model()->headerData(3, Qt::Horizontal).toString(), QString("Data de modificação"));
+  QCoreApplication::processEvents();
+  // Each title whole, and every column inside the view: none cut off at its right edge.
+  for (int i = 0; i < header->count(); ++i) {
+    const QString title = header->model()->headerData(i, Qt::Horizontal).toString();
+    QVERIFY2(ShownWhole::section(header, i), qPrintable(title));
+    QVERIFY2(header->sectionViewportPosition(i) + header->sectionSize(i) <= view->viewport()->width(),
+             qPrintable(title));
+  }
+  dialog.close();
+  QLocale::setDefault(QLocale::c());
 }
 
 int main(int argc, char** argv) {
