@@ -11,7 +11,9 @@ namespace ShownWhole {
 
 namespace detail {
 // The style keeps this much clear on each side of an item's text.
-inline int textMargin(const QWidget* view) { return view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1; }
+inline int textMargin(const QWidget* view) {
+  return view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+}
 inline QFont fontOf(const QVariant& itemFont, const QWidget* view) {
   return itemFont.isValid() ? itemFont.value<QFont>() : view->font();
 }
