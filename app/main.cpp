@@ -9,6 +9,7 @@
 #include "gui/registry/migrationoffer.h"
 #include "gui/widgets/interaction.h"
 #include "gui/widgets/portuguese.h"
+#include "registry/session.h"
 #include "transmission/transmissions.h"
 
 namespace {
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   InitSettingsPath();
+  Session::current().restoreLastSelection();
   Migracao::instalar();
   Forms::get<Abertura>()->show();
   // A start that ends by itself once the first window is up (checks of an installation).

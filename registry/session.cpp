@@ -1,5 +1,11 @@
 #include "registry/session.h"
 
+#include "base/usersettings.h"
+
+namespace {
+const QString kLastTaxpayerKey = QStringLiteral("contribuinte/ie");
+}  // namespace
+
 Session& Session::current() {
   static Session* s = new Session;  // lives as long as the program; windows connect to it freely
   return *s;
@@ -14,6 +20,7 @@ void Session::set(T& field, const T& value) {
 
 void Session::selectTaxpayer(const Taxpayer& t) {
   taxpayer_ = t;
+  lastSelectedIE_ = t.ie;
   transmittedReferences_.clear();
   emit taxpayerSelected();
   emit taxpayerChanged();
@@ -28,6 +35,12 @@ void Session::clearTaxpayer() {
   emit changed();
 }
 
+void Session::rememberSelection() {
+  if (!taxpayer_.ie.isEmpty()) WriteUserSetting(kLastTaxpayerKey, taxpayer_.ie);
+}
+
+void Session::restoreLastSelection() { lastSelectedIE_ = ReadUserSetting(kLastTaxpayerKey); }
+
 void Session::setSimples(bool simples) { set(taxpayer_.simples, simples); }
 void Session::setAccountantDocument(const QString& doc) { set(accountantDocument_, doc); }
 void Session::setServerDate(const QDateTime& d) { set(serverDate_, d); }
@@ -37,6 +50,7 @@ void Session::setTransmittedReferences(const QStringList& references) { set(tran
 
 void Session::reset() {
   taxpayer_ = Taxpayer{};
+  lastSelectedIE_.clear();
   accountantDocument_.clear();
   serverDate_ = QDateTime();
   workingYear_.clear();

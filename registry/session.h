@@ -25,6 +25,12 @@ class Session : public QObject {
   void selectTaxpayer(const Taxpayer& t);
   // The refresh forgets a taxpayer whose key the server refused.
   void clearTaxpayer();
+  // The IE chosen last, kept when the selection is cleared; the selection list opens on it.
+  QString lastSelectedIE() const { return lastSelectedIE_; }
+  // Keeps the selected taxpayer's IE in the user's settings for the next run.
+  void rememberSelection();
+  // At start: the IE an earlier run remembered.
+  void restoreLastSelection();
   // The regime read when transmitting, kept with the selection.
   void setSimples(bool simples);
 
@@ -67,6 +73,7 @@ class Session : public QObject {
   void set(T& field, const T& value);
 
   Taxpayer taxpayer_;
+  QString lastSelectedIE_;
   QString accountantDocument_;
   QDateTime serverDate_;
   QString workingYear_;

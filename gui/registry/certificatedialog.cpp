@@ -107,6 +107,9 @@ bool CertificateDialog::reload() {
     skippedList_->addItem(OriginCaption(s.origin) + QStringLiteral(" — ") + s.where + QStringLiteral(": ") + s.reason);
   skippedLabel_->setVisible(!skipped_.isEmpty());
   skippedList_->setVisible(!skipped_.isEmpty());
+  // Sized now, from the rows just added: a resize left to the view's delayed layout could size a
+  // column by its title alone and cut a date short ("07/12/202…").
+  for (int col = 0; col < tree_->columnCount(); ++col) tree_->resizeColumnToContents(col);
   if (tree_->topLevelItemCount() > 0) tree_->setCurrentItem(tree_->topLevelItem(0));
   ok_->setEnabled(!selectedDer().isEmpty());
   return true;

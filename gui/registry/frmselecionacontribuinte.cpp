@@ -6,10 +6,14 @@
 FrmSelecionaContribuinte::FrmSelecionaContribuinte()
     : TaxpayerListForm(QStringLiteral("frmtbl_SelecionaContribuinte"),
                        QStringLiteral("Seleção de Contribuinte - Prefeitura Municipal de Tavarel"),
-                       QStringLiteral("Selecione o Contribuinte que deseja abrir:")) {}
+                       QStringLiteral("Selecione o Contribuinte que deseja abrir:")) {
+  // The company chosen last, in this run or an earlier one, is where the list starts.
+  highlight(Session::current().lastSelectedIE());
+}
 
 void FrmSelecionaContribuinte::comEscolha(const Escolha& e) {
   Session::current().selectTaxpayer({e.ie, e.razaoSocial, e.chave});
+  Session::current().rememberSelection();
   close();
   Session::current().requestRefresh();
 }

@@ -47,7 +47,7 @@ void TaxpayerListForm::fill() {
                     {kHeaderRazao, 4400},
                     {QStringLiteral("CNPJ"), 1600},
                     {QStringLiteral("CNAE"), 1000},
-                    {QString(), GridColumn::kDefaultWidth, Qt::AlignHCenter | Qt::AlignTop}});
+                    {QStringLiteral("Chave de Acesso"), GridColumn::kDefaultWidth, Qt::AlignHCenter | Qt::AlignTop}});
   grid_->horizontalHeader()->setStretchLastSection(true);
 
   QList<ContribuinteDados> rows;
@@ -66,8 +66,8 @@ void TaxpayerListForm::fill() {
     AppendGridRow(grid_, cells);
   }
   WidenToContents(grid_, 0, 3);
-  // Like a flex grid, the current row starts on the first row below the header.
-  grid_->setCurrentCell(grid_->rowCount() > 1 ? 1 : 0, 0);
+  // The current row starts on the first company; an empty list has none (not the header).
+  if (grid_->rowCount() > 1) grid_->setCurrentCell(1, 0);
 }
 
 bool TaxpayerListForm::escolha(Escolha* out) const {
@@ -81,6 +81,17 @@ bool TaxpayerListForm::escolha(Escolha* out) const {
   if (razao.isEmpty() || razao == kHeaderRazao) return false;
   *out = {text(0), razao, text(2), text(3), text(4)};
   return true;
+}
+
+void TaxpayerListForm::highlight(const QString& ie) {
+  if (ie.isEmpty()) return;
+  for (int row = 1; row < grid_->rowCount(); ++row) {
+    const QTableWidgetItem* item = grid_->item(row, 0);
+    if (!item || item->text() != ie) continue;
+    // The view scrolls to its current row when it is shown.
+    grid_->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    return;
+  }
 }
 
 void TaxpayerListForm::cmdOK_Click() {

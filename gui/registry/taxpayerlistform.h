@@ -17,6 +17,8 @@ class TaxpayerListForm : public FormBase<QWidget> {
   QTableWidget* grid() const { return grid_; }
   // The chosen row: the current row, when its company-name column is neither empty nor the header.
   bool escolha(Escolha* out) const;
+  // Makes the row of this IE current and selected; when no row holds it, nothing changes.
+  void highlight(const QString& ie);
 
   void cmdOK_Click();
   void cmdCancelar_Click();

@@ -15,16 +15,15 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QShowEvent>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "base/appfolder.h"
 #include "base/cp1252.h"
 #include "base/settings.h"
+#include "base/usersettings.h"
 #include "gui/transmission/uploadui.h"
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/interaction.h"
@@ -35,17 +34,10 @@
 
 namespace {
 constexpr int kDirPathRole = Qt::UserRole;
-// The user's own choices, apart from diziz.ini (which belongs to the installation).
-const QString kUserSettings = QStringLiteral("zide-usuario.ini");
 const QString kLastFolderKey = QStringLiteral("transmissao/pasta");
 
-QString lastFolder() {
-  return QSettings(AppFolder::file(kUserSettings), QSettings::IniFormat).value(kLastFolderKey).toString();
-}
-void rememberFolder(const QString& folder) {
-  QSettings s(AppFolder::file(kUserSettings), QSettings::IniFormat);
-  s.setValue(kLastFolderKey, folder);
-}
+QString lastFolder() { return ReadUserSetting(kLastFolderKey); }
+void rememberFolder(const QString& folder) { WriteUserSetting(kLastFolderKey, folder); }
 
 // A list that jumps to the entry whose name begins with what is typed; the folder list indents
 // its names, so the blanks in front do not count.

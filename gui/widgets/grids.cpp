@@ -7,6 +7,17 @@
 namespace {
 // Each column's alignment for its data cells, kept on the grid.
 QByteArray alignProperty(int column) { return "zideAlign" + QByteArray::number(column); }
+constexpr char kHeaderKept[] = "zideHeaderKept";
+
+// When the rows under the header go (a list emptied for another company), the current cell would
+// fall onto the header row and paint it as the highlighted one.
+void keepCurrentOffHeader(QTableWidget* grid) {
+  if (grid->property(kHeaderKept).toBool()) return;
+  grid->setProperty(kHeaderKept, true);
+  QObject::connect(grid->model(), &QAbstractItemModel::rowsRemoved, grid, [grid] {
+    if (grid->currentRow() == 0) grid->selectionModel()->clearCurrentIndex();
+  });
+}
 }  // namespace
 
 void SetUpGrid(QTableWidget* grid, const QList<GridColumn>& columns, QAbstractItemView::SelectionMode mode) {
@@ -30,10 +41,16 @@ void SetUpGrid(QTableWidget* grid, const QList<GridColumn>& columns, QAbstractIt
     item->setFont(f);
     grid->setItem(0, c, item);
     grid->setProperty(alignProperty(c).constData(), int(col.align));
-    if (col.twips == GridColumn::kDefaultWidth) continue;
-    if (TwipsToPixels(col.twips) == 0) grid->setColumnHidden(c, true);
-    else grid->setColumnWidth(c, TwipsToPixels(col.twips));
+    if (col.twips != GridColumn::kDefaultWidth && TwipsToPixels(col.twips) == 0) {
+      grid->setColumnHidden(c, true);
+      continue;
+    }
+    if (col.twips != GridColumn::kDefaultWidth) grid->setColumnWidth(c, TwipsToPixels(col.twips));
+    // The widths in twips were measured for another font: the header's text is never cut short.
+    WidenToContents(grid, c, c);
   }
+  if (grid->currentRow() == 0) grid->selectionModel()->clearCurrentIndex();
+  keepCurrentOffHeader(grid);
 }
 
 void SetGridRow(QTableWidget* grid, int row, const QStringList& cells) {

@@ -2,7 +2,9 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QInputDialog>
+#include <QTreeView>
 
 #include "gui/registry/certificatedialog.h"
 
@@ -26,7 +28,11 @@ class DesktopInteraction final : public Interaction {
     box.exec();
   }
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
-    return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+    QFileDialog dialog(parent, caption, dir, filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    FitFileDialogColumns(&dialog);
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    return dialog.selectedFiles().value(0);
   }
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override {
     bool ok = false;
@@ -56,4 +62,13 @@ void MsgBoxDetails(QWidget* parent, const QString& text, const QString& details,
 QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QString& title,
                                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
   return Interaction::current().message(parent, icon, title, text, buttons, defaultButton);
+}
+
+void FitFileDialogColumns(QFileDialog* dialog) {
+  for (QTreeView* view : dialog->findChildren<QTreeView*>()) {
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    for (int i = 1; i < header->count(); ++i) header->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
 }

@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 // The one place where the program asks the person in front of it something or hands work to
@@ -58,3 +59,8 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessag
                                    const QString& title = kAppTitle,
                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+// Fits the columns of Qt's own file dialog inside it: sized for English titles and a wide name
+// column, they ran past its right edge and "Data de modificação" showed cut off. The name column
+// takes what the others leave. Nothing to do for a dialog of the desktop's own.
+void FitFileDialogColumns(QFileDialog* dialog);

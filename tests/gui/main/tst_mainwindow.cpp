@@ -1,10 +1,12 @@
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTreeView>
 #include <QWindow>
 #include <QtTest>
 
@@ -18,10 +20,13 @@
 #include "gui/registry/frmselecionacontribuinte.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
+#include "gui/widgets/grids.h"
+#include "gui/widgets/interaction.h"
 #include "gui/widgets/portuguese.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/recorder.h"
+#include "support/shownwhole.h"
 #include "support/testenv.h"
 
 namespace {
@@ -72,6 +77,8 @@ class TstMainWindow : public QObject {
   void portugueseEverywhere();
   void formsAreTransientChildrenCentred();
   void guidanceForANewUser();
+  void gridHeadersShowWholeAndStayPlain();
+  void fileDialogColumnTitlesShowWhole();
 };
 
 void TstMainWindow::cleanup() {
@@ -138,8 +145,9 @@ void TstMainWindow::mainWindowInitialState() {
   QCOMPARE(grid->rowCount(), 1);
   const QStringList headers = {"Referência", "Data de Processamento", "Protocolo", "Status", "Valor Adicionado"};
   for (int c = 0; c < 5; ++c) QCOMPARE(grid->item(0, c)->text(), headers[c]);
+  // The described widths are a minimum: a title in bold may need more.
   QCOMPARE(grid->columnWidth(0), 100);
-  QCOMPARE(grid->columnWidth(1), 166);
+  QVERIFY(grid->columnWidth(1) >= 166);
   QVERIFY(grid->isColumnHidden(3));
   QVERIFY(grid->isColumnHidden(4));
   QVERIFY(p->findChild<QPushButton*>("Command3")->isHidden());
@@ -488,6 +496,63 @@ void TstMainWindow::guidanceForANewUser() {
   QCOMPARE(grid->item(0, 0)->text(), QString("Referência"));
   Session::current().clearTaxpayer();
   QVERIFY(hint->isVisible());
+}
+
+void TstMainWindow::gridHeadersShowWholeAndStayPlain() {
+  TestAppFolder app;
+  Recorder rec;
+  addAccountant();
+  Principal* p = Forms::get<Principal>();
+  p->resize(800, 600);
+  p->show();
+  QVERIFY(QTest::qWaitForWindowExposed(p));
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  auto* grid = p->findChild<QTableWidget*>("GridTransmissoes");
+  auto* upload = Forms::get<FrmUpload>();
+  auto* references = upload->findChild<QTableWidget*>("GridRefencias");
+  // Bold titles in columns whose widths were measured for another font.
+  for (QTableWidget* g : {grid, references})
+    for (int c = 0; c < g->columnCount(); ++c)
+      if (!g->isColumnHidden(c)) QVERIFY2(ShownWhole::cell(g, 0, c), qPrintable(g->item(0, c)->text()));
+  upload->close();
+  settle();
+
+  // A row clicked in one company's list, then another company: the emptied list leaves no cell of
+  // the title row current or selected, so none of it is painted as the highlighted one.
+  for (int i = 0; i < 3; ++i) AppendGridRow(grid, {"01/2026", "02/02/2026 09:00:00", "2026000001", "1", "0"});
+  QCoreApplication::processEvents();
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(grid->item(2, 1)).center());
+  QCOMPARE(grid->currentRow(), 2);
+  p->setSelectedTaxpayer("0623079040162", "Outra", "CH2");
+  QCOMPARE(grid->rowCount(), 1);
+  QVERIFY(grid->currentRow() != 0);
+  QVERIFY(grid->selectionModel()->selectedIndexes().isEmpty());
+  AppendGridRow(grid, {"02/2026", "03/03/2026 10:00:00", "2026000002", "1", "0"});
+  QVERIFY(grid->currentRow() != 0);
+}
+
+void TstMainWindow::fileDialogColumnTitlesShowWhole() {
+  QVERIFY(UsePortuguese() >= 1);
+  QFileDialog dialog(nullptr, "Abrir", QDir::tempPath());
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setViewMode(QFileDialog::Detail);
+  FitFileDialogColumns(&dialog);
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  auto* view = dialog.findChild<QTreeView*>("treeView");
+  QVERIFY(view);
+  QHeaderView* header = view->header();
+  QCOMPARE(header->model()->headerData(3, Qt::Horizontal).toString(), QString("Data de modificação"));
+  QCoreApplication::processEvents();
+  // Each title whole, and every column inside the view: none cut off at its right edge.
+  for (int i = 0; i < header->count(); ++i) {
+    const QString title = header->model()->headerData(i, Qt::Horizontal).toString();
+    QVERIFY2(ShownWhole::section(header, i), qPrintable(title));
+    QVERIFY2(header->sectionViewportPosition(i) + header->sectionSize(i) <= view->viewport()->width(),
+             qPrintable(title));
+  }
+  dialog.close();
+  QLocale::setDefault(QLocale::c());
 }
 
 int main(int argc, char** argv) {

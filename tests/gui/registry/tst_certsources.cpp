@@ -17,6 +17,7 @@
 #include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/shownwhole.h"
 #include "support/testcerts.h"
 #include "support/testenv.h"
 
@@ -68,6 +69,7 @@ class TstCertSources : public QObject {
   void holderDocument_data();
   void holderDocument();
   void firefoxProfiles();
+  void dialogTextsShowWhole();
   void folderSkipsWhatItCannotRead();
   void icpChainHolderOnlyInTheAlternativeName();
   void browserDatabasesUnderHome();
@@ -484,6 +486,45 @@ void TstCertSources::accountantCertificateExpiryNotice() {
   put("CONTADOR RENOVADO", 60);
   QVERIFY(!p->AvisoValidadeCertificado());
   QCOMPARE(rec.messages.size(), 1);
+}
+
+// Every text of the list shows whole, whether the certificates were there when the dialog opened
+// or came in through "Importar certificado..." while it was open.
+void TstCertSources::dialogTextsShowWhole() {
+  TestCertSpec expired{QStringLiteral("ESCRITORIO CONTABIL DEMONSTRACAO LTDA:34567890000130")};
+  expired.notBefore = QDateTime::currentDateTimeUtc().addYears(-1);
+  expired.notAfter = QDateTime::currentDateTimeUtc().addDays(-3);
+  const QString imported = writeFile(tmp_->filePath("novo/empresa.cer"),
+                                     MakeTestCert({QStringLiteral("PADARIA SAO JOSE LTDA:52601815000120")}).der);
+  auto allShownWhole = [](QTreeWidget* tree) {
+    QStringList cut;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+      for (int c = 0; c < tree->columnCount(); ++c)
+        if (!ShownWhole::cell(tree, tree->topLevelItem(i), c)) cut << tree->topLevelItem(i)->text(c);
+    for (int c = 0; c < tree->columnCount(); ++c)
+      if (!ShownWhole::section(tree->header(), c)) cut << tree->headerItem()->text(c);
+    return cut.join('|');
+  };
+  Recorder rec;
+  {
+    CertificateDialog dialog(nullptr, "Selecione", "Escolha");
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* tree = dialog.findChild<QTreeWidget*>("lstCertificados");
+    QCOMPARE(tree->topLevelItemCount(), 0);
+    rec.files.enqueue(imported);
+    dialog.importar();
+    QCOMPARE(tree->topLevelItemCount(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(allShownWhole(tree), QString());
+  }
+  writeFile(QDir(store_).filePath("escritorio.cer"), MakeTestCert(expired).der);
+  CertificateDialog dialog(nullptr, "Selecione", "Escolha");
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  auto* tree = dialog.findChild<QTreeWidget*>("lstCertificados");
+  QCOMPARE(tree->topLevelItemCount(), 2);
+  QCOMPARE(allShownWhole(tree), QString());
 }
 
 QTEST_MAIN(TstCertSources)

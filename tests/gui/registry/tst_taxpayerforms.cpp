@@ -16,6 +16,7 @@
 #include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
+#include "support/shownwhole.h"
 #include "support/testenv.h"
 
 using namespace FormDriver;
@@ -94,6 +95,7 @@ class TstTaxpayerForms : public QObject {
   void apostropheInNameSurvivesTheRoundTrip();
   void selectingAnEmptyKey();
   void selectingRefreshesTheMainWindow();
+  void selectionListOpensOnTheLastCompany();
 };
 
 void TstTaxpayerForms::creationFormLayout() {
@@ -353,8 +355,11 @@ void TstTaxpayerForms::listWindowsShowEveryTaxpayer() {
     QTableWidget* g = grid(w.w);
     QCOMPARE(g->columnCount(), 5);
     QCOMPARE(g->rowCount(), 3);
-    const QStringList headers{"IE", "RAZÃO SOCIAL", "CNPJ", "CNAE", ""};
-    for (int c = 0; c < 5; ++c) QCOMPARE(g->item(0, c)->text(), headers[c]);
+    const QStringList headers{"IE", "RAZÃO SOCIAL", "CNPJ", "CNAE", "Chave de Acesso"};
+    for (int c = 0; c < 5; ++c) {
+      QCOMPARE(g->item(0, c)->text(), headers[c]);
+      QVERIFY2(ShownWhole::cell(g, 0, c), qPrintable(headers[c]));
+    }
     // The described widths are a minimum; an IE or CNPJ is never cut short.
     const int minimum[] = {1300 / 15, 4400 / 15, 1600 / 15, 1000 / 15};
     for (int c = 0; c < 4; ++c) {
@@ -681,6 +686,65 @@ void TstTaxpayerForms::selectingRefreshesTheMainWindow() {
   const auto asked = server.rows("SELECT operacao FROM requisicao");
   QCOMPARE(asked.size(), 1);
   QCOMPARE(asked[0].value("operacao").toString(), QString("Transferencia.ver2"));
+}
+
+void TstTaxpayerForms::selectionListOpensOnTheLastCompany() {
+  // More companies than the list shows at once: the last one chosen must be scrolled to.
+  for (int i = 0; i < 40; ++i)
+    addTaxpayer(QString("06230790%1").arg(i, 5, 10, QChar('0')), QString("Empresa %1").arg(i), "K");
+  const QString chosen = "0623079000033";
+  auto highlighted = [](QWidget* sel) {
+    QTableWidget* g = grid(sel);
+    const int row = g->currentRow();
+    if (row < 1) return QString();
+    const bool selected = g->selectionModel()->isRowSelected(row, QModelIndex());
+    const bool inView = g->viewport()->rect().contains(g->visualItemRect(g->item(row, 0)));
+    return selected && inView ? g->item(row, 0)->text() : QString("row %1 not selected or out of view").arg(row);
+  };
+  auto open = [this] {
+    p->setEnabled(false);
+    auto* sel = Forms::get<FrmSelecionaContribuinte>();
+    sel->show();
+    return sel;
+  };
+
+  // Never chosen: the first company.
+  auto* sel = open();
+  QCOMPARE(highlighted(sel), QString("0623079000000"));
+  const int chosenRow = 34;
+  QCOMPARE(grid(sel)->item(chosenRow, 0)->text(), chosen);
+  grid(sel)->setCurrentCell(chosenRow, 1);
+  click(sel, "cmdOK");
+  settle();
+  QVERIFY(!Forms::find<FrmSelecionaContribuinte>());
+
+  sel = open();
+  QVERIFY(QTest::qWaitForWindowExposed(sel));
+  QCOMPARE(highlighted(sel), chosen);
+  click(sel, "cmdCancelar");
+  settle();
+
+  // A new run: nothing of this one survives but the user's settings.
+  Forms::unloadAll();
+  settle();
+  QCOMPARE(Session::current().lastSelectedIE(), QString());
+  Session::current().restoreLastSelection();
+  p = Forms::get<Principal>();
+  p->show();
+  sel = open();
+  QVERIFY(QTest::qWaitForWindowExposed(sel));
+  QCOMPARE(highlighted(sel), chosen);
+  QCOMPARE(p->selectedIE(), QString());  // remembered for the list, not selected behind the user's back
+  click(sel, "cmdCancelar");
+  settle();
+
+  // The remembered company was deleted meanwhile: the list starts on the first one again.
+  {
+    LocalDatabase::Connection db;
+    db.exec("Delete From tblContribuinte Where IE = ?", {chosen});
+  }
+  sel = open();
+  QCOMPARE(highlighted(sel), QString("0623079000000"));
 }
 
 QTEST_MAIN(TstTaxpayerForms)

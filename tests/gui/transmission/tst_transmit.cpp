@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTcpServer>
@@ -127,6 +128,26 @@ void snapMessage(const Recorder::Message& m, const QString& name) {
   QMessageBox box(m.icon, m.title, m.text, m.buttons);
   box.show();
   snap(&box, name);
+}
+
+// On a real display (Xvfb with a window manager) and with ZIDE_SCREENSHOTS set, a message the
+// program gave is shown again through the program's own message box, over the window it belongs
+// to, and the screen around both is saved while it is up.
+void snapOnScreen(QWidget* over, const Recorder::Message& m, const QString& name, Recorder* rec) {
+  const QString dir = qEnvironmentVariable("ZIDE_SCREENSHOTS");
+  if (dir.isEmpty() || QGuiApplication::platformName() != "xcb") return;
+  QTimer::singleShot(1500, qApp, [=] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (!box) return;
+    const QRect area = over->window()->frameGeometry().united(box->frameGeometry()).adjusted(-8, -8, 8, 8);
+    QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .save(QDir(dir).filePath(name + ".png"));
+    box->close();
+  });
+  Interaction::install(nullptr);
+  MsgBox(over, m.text, m.icon, m.title, m.buttons);
+  Interaction::install(rec);
 }
 
 // A loopback port nobody listens on, in the range the upload once accepted (up to 32767).
@@ -431,7 +452,11 @@ void TstTransmit::zideDeclarationEndToEnd() {
     // The second time both months are in the list already: the user confirms sending them again.
     if (!upwards) rec_->answers << QMessageBox::Ok << QMessageBox::Yes;
     QPointer<FrmUpload> alive(f);
+    rec_->onMessage = [&](const Recorder::Message& m) {
+      if (upwards && m.text.startsWith("Referências enviadas")) snapOnScreen(f, m, "envio-resumo", rec_.get());
+    };
     QVERIFY(press(f));
+    rec_->onMessage = nullptr;
     QStringList expected{upwards ? kUpward : kDownward};
     if (!upwards)
       expected << "As referências 01/2025, 02/2025 já constam na lista de transmissões.\r\n\r\nDeseja enviá-las "
