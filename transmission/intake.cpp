@@ -363,6 +363,16 @@ void Intake::post(quint64 gen, std::function<void()> f) {
 }
 
 void Intake::loadAll(quint64 gen) {
+  try {
+    loadAllTables(gen);
+  } catch (const std::exception& e) {
+    // Nothing may leave the thread; whatever stopped the loading ends the intake with its reason.
+    outcome_.error = QStringLiteral("Não foi possível carregar a declaração no banco de dados de trabalho.");
+    outcome_.details = QString::fromUtf8(e.what());
+  }
+}
+
+void Intake::loadAllTables(quint64 gen) {
   std::unique_ptr<DbConnection> db;
   try {
     db = std::make_unique<DbConnection>(settings_.workDb);

@@ -80,7 +80,11 @@ class Intake : public QObject {
   explicit Intake(QObject* parent = nullptr);
   ~Intake() override;
 
-  void setSettings(const Settings& s) { settings_ = s; }
+  // New settings end a run in progress: its loading thread reads them.
+  void setSettings(const Settings& s) {
+    if (running_) cancel();
+    settings_ = s;
+  }
   const Settings& settings() const { return settings_; }
 
   // Starts converting `gdbPath`; a conversion still running is abandoned first.
@@ -134,6 +138,7 @@ class Intake : public QObject {
   void stopLoader();
   // Runs on the loader's thread.
   void loadAll(quint64 gen);
+  void loadAllTables(quint64 gen);
   void loadDeclared(DbConnection& db, const QString& table, const LoadControl& control);
   void writeEmpty(DbConnection& db, const QString& table);
   // Runs `f` on this object's thread unless the run has ended by then.

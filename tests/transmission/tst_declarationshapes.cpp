@@ -141,6 +141,7 @@ class TstDeclarationShapes : public QObject {
   void rowAccessRefusesLeavesBoth();
   void largeTableFollowedAndCancelled();
   void cancelButtonStopsThePreparation();
+  void anotherFileChosenWhileLoading();
   void commandLineFollowsEachShape_data();
   void commandLineFollowsEachShape();
   void accessTakesTheDeclarationsTypes();
@@ -193,6 +194,17 @@ EXECUTE BLOCK AS DECLARE i INTEGER = 0; BEGIN
     INSERT INTO TAB01002 VALUES (:i, 'linha de teste número ' || :i, :i / 100.00);
     i = i + 1;
   END
+END^
+SET TERM ;^
+CREATE TABLE TAB01005 (ID_01005 INTEGER NOT NULL, LONGO BLOB SUB_TYPE TEXT, BIN BLOB SUB_TYPE 0);
+SET TERM ^;
+EXECUTE BLOCK AS DECLARE t BLOB SUB_TYPE TEXT = ''; DECLARE b BLOB SUB_TYPE 0 = ''; DECLARE i INTEGER = 0; BEGIN
+  WHILE (i < 100) DO BEGIN
+    t = t || LPAD('', 1000, 'abcdeéfghi');
+    IF (i < 64) THEN b = b || CAST(LPAD('', 1000, 'zy') AS BLOB SUB_TYPE 0);
+    i = i + 1;
+  END
+  INSERT INTO TAB01005 VALUES (1, :t, :b);
 END^
 SET TERM ;^
 COMMIT;
@@ -557,6 +569,16 @@ void TstDeclarationShapes::largeTableFollowedAndCancelled() {
   QCOMPARE(r.value(0).toInt(), 60000);
   QCOMPARE(db.query("SELECT VALOR FROM TAB01002 WHERE ID_01002 = 59999").first().value(0).toString(),
            QString("599.99"));
+  // Long texts and binaries whole, in both databases.
+  const QSqlRecord longs = db.query("SELECT LONGO, BIN FROM TAB01005").first();
+  const QString text = longs.value(0).toString();
+  QCOMPARE(text, QString::fromUtf8("abcdeéfghi").repeated(10000));
+  QCOMPARE(longs.value(1).toByteArray(), QByteArray("zy").repeated(32000));
+  const QJsonArray access =
+      mdbReaderDump(app_->file("zide.mdb"), {"TAB01005"})["data"].toObject()["TAB01005"].toObject()["rows"].toArray();
+  QCOMPARE(access.size(), 1);
+  QCOMPARE(access[0].toArray()[1].toString(), text);
+  QCOMPARE(access[0].toArray()[2].toString(), QString(QByteArray("zy").repeated(32000).toHex()));
 }
 
 void TstDeclarationShapes::cancelButtonStopsThePreparation() {
@@ -574,6 +596,27 @@ void TstDeclarationShapes::cancelButtonStopsThePreparation() {
   QCOMPARE(dataRows(f), 0);
   tempIsEmpty();
   QVERIFY(!QFile::exists(app_->file("zide.mdb")));
+}
+
+// The user picks another declaration while a large one is loading: the first stops, the second
+// is the one listed, and nothing of the first is left.
+void TstDeclarationShapes::anotherFileChosenWhileLoading() {
+  FrmUpload* f = openWindow();
+  const QString folder = app_->file("duas");
+  QDir().mkpath(folder);
+  QVERIFY(QFile::copy(large_, folder + "/grande.gdb"));
+  QVERIFY(QFile::copy(shapes_, folder + "/zide.gdb"));
+  f->setFolder(folder);
+  QVERIFY(f->chooseFile("grande.gdb"));
+  QTRY_VERIFY_WITH_TIMEOUT(child<QProgressBar>(f, "ProgressoTabela")->isVisible(), 120000);
+  QSignalSpy done(f, &FrmUpload::intakeFinished);
+  QVERIFY(f->chooseFile("zide.gdb"));
+  QVERIFY(done.count() > 0 || done.wait(120000));
+  QTRY_VERIFY_WITH_TIMEOUT(!f->isPreparing(), 10000);
+  QCOMPARE(dataRows(f), 2);
+  QVERIFY(enviar(f));
+  QCOMPARE(DbConnection(app_->file("zide.db")).query("SELECT count(*) FROM TAB01002").first().value(0).toInt(), 0);
+  tempIsEmpty();
 }
 
 void TstDeclarationShapes::commandLineFollowsEachShape_data() {
