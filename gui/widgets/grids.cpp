@@ -9,14 +9,20 @@ namespace {
 QByteArray alignProperty(int column) { return "zideAlign" + QByteArray::number(column); }
 constexpr char kHeaderKept[] = "zideHeaderKept";
 
-// When the rows under the header go (a list emptied for another company), the current cell would
-// fall onto the header row and paint it as the highlighted one.
+// The title row is never the current one: when the rows under it go (a list emptied for another
+// company), or when an empty grid takes the focus (Qt then makes its first cell current), it would
+// be painted as the highlighted row. The first data row takes its place when there is one.
 void keepCurrentOffHeader(QTableWidget* grid) {
   if (grid->property(kHeaderKept).toBool()) return;
   grid->setProperty(kHeaderKept, true);
-  QObject::connect(grid->model(), &QAbstractItemModel::rowsRemoved, grid, [grid] {
-    if (grid->currentRow() == 0) grid->selectionModel()->clearCurrentIndex();
-  });
+  const auto leaveHeader = [grid] {
+    if (grid->currentRow() != 0) return;
+    if (grid->rowCount() > 1) grid->setCurrentCell(1, grid->currentColumn());
+    else grid->selectionModel()->clearCurrentIndex();
+  };
+  QObject::connect(grid->model(), &QAbstractItemModel::rowsRemoved, grid, leaveHeader);
+  QObject::connect(grid->selectionModel(), &QItemSelectionModel::currentChanged, grid, leaveHeader,
+                   Qt::QueuedConnection);
 }
 }  // namespace
 

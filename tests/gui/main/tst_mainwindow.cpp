@@ -529,6 +529,17 @@ void TstMainWindow::gridHeadersShowWholeAndStayPlain() {
   QVERIFY(grid->selectionModel()->selectedIndexes().isEmpty());
   AppendGridRow(grid, {"02/2026", "03/03/2026 10:00:00", "2026000002", "1", "0"});
   QVERIFY(grid->currentRow() != 0);
+
+  // An empty list that takes the focus: Qt makes its first cell, a title, the current one.
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  QCOMPARE(grid->rowCount(), 1);
+  grid->setCurrentCell(0, 0);
+  QTRY_VERIFY(grid->currentRow() != 0);
+  // With rows, the arrow up from the first one stays on it.
+  AppendGridRow(grid, {"03/2026", "04/04/2026 10:00:00", "2026000003", "1", "0"});
+  grid->setCurrentCell(1, 1);
+  QTest::keyClick(grid, Qt::Key_Up);
+  QTRY_COMPARE(grid->currentRow(), 1);
 }
 
 void TstMainWindow::fileDialogColumnTitlesShowWhole() {
