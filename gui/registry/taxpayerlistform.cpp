@@ -1,10 +1,14 @@
 #include "gui/registry/taxpayerlistform.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMargins>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "gui/widgets/errorreportbox.h"
@@ -66,6 +70,21 @@ void TaxpayerListForm::fill() {
     AppendGridRow(grid_, cells);
   }
   WidenToContents(grid_, 0, 3);
+  // Every title whole without scrolling: the window grows when this display's font needs the room.
+  const QMargins m = layout()->contentsMargins();
+  const int last = grid_->columnCount() - 1;
+  int needed = 2 * grid_->frameWidth() + m.left() + m.right();
+  for (int c = 0; c < last; ++c) needed += grid_->columnWidth(c);
+  // The last column stretches, so its own width says nothing: its widest text, with the style's margins.
+  int widest = 0;
+  for (int r = 0; r < grid_->rowCount(); ++r)
+    if (const QTableWidgetItem* item = grid_->item(r, last)) {
+      const QVariant font = item->data(Qt::FontRole);
+      const QFontMetrics fm(font.isValid() ? font.value<QFont>() : grid_->font());
+      widest = qMax(widest, fm.horizontalAdvance(item->text()));
+    }
+  needed += widest + 2 * (grid_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid_) + 1) + 4;
+  if (needed > width()) resize(needed, height());
   // The current row starts on the first company; an empty list has none (not the header).
   if (grid_->rowCount() > 1) grid_->setCurrentCell(1, 0);
 }
@@ -92,6 +111,14 @@ void TaxpayerListForm::highlight(const QString& ie) {
     grid_->setCurrentCell(row, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     return;
   }
+}
+
+void TaxpayerListForm::showEvent(QShowEvent* e) {
+  FormBase<QWidget>::showEvent(e);
+  // The current company in view once the window has its real size (it may have grown for the font).
+  QTimer::singleShot(0, grid_, [g = grid_] {
+    if (g->currentIndex().isValid()) g->scrollTo(g->currentIndex());
+  });
 }
 
 void TaxpayerListForm::cmdOK_Click() {

@@ -26,6 +26,7 @@ class TaxpayerListForm : public FormBase<QWidget> {
  protected:
   TaxpayerListForm(const QString& objectName, const QString& caption, const QString& label);
   void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
   // What OK does with a choice, and without one.
   virtual void comEscolha(const Escolha& e) = 0;
   virtual void semEscolha() = 0;

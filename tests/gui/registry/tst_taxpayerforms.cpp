@@ -356,6 +356,13 @@ void TstTaxpayerForms::listWindowsShowEveryTaxpayer() {
     QCOMPARE(g->columnCount(), 5);
     QCOMPARE(g->rowCount(), 3);
     const QStringList headers{"IE", "RAZÃO SOCIAL", "CNPJ", "CNAE", "Chave de Acesso"};
+    // Laid out on screen, every column fits without scrolling sideways.
+    w.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.w));
+    QCoreApplication::processEvents();
+    int total = 0;
+    for (int c = 0; c < 5; ++c) total += g->columnWidth(c);
+    QVERIFY2(total <= g->viewport()->width(), qPrintable(QString("%1 > %2").arg(total).arg(g->viewport()->width())));
     for (int c = 0; c < 5; ++c) {
       QCOMPARE(g->item(0, c)->text(), headers[c]);
       QVERIFY2(ShownWhole::cell(g, 0, c), qPrintable(headers[c]));
