@@ -134,6 +134,7 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   file_ = new JumpList(this);
   file_->setObjectName(QStringLiteral("file"));
   file_->installEventFilter(this);
+  txtCaminho_->installEventFilter(this);
   file_->viewport()->installEventFilter(this);
 
   ProgressBar1_ = new QProgressBar(this);
@@ -160,7 +161,6 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   // The drive list follows the folder, so it always names the drive being looked at.
   connect(dir_, &QListWidget::itemActivated, this,
           [this](QListWidgetItem* item) { setFolder(item->data(kDirPathRole).toString()); });
-  connect(txtCaminho_, &QLineEdit::returnPressed, this, &TransmissionWindow::txtCaminho_Enter);
   connect(file_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (row < 0) return;
     rememberFolder(dirPath_);
@@ -233,6 +233,15 @@ bool TransmissionWindow::eventFilter(QObject* watched, QEvent* e) {
     const int key = static_cast<QKeyEvent*>(e)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && file_->currentRow() >= 0) {
       file_Click();
+      return true;
+    }
+  }
+  // Enter in the path box opens the folder and goes no further: the window's default button is
+  // "Enviar", which a typed path must never press.
+  if (watched == txtCaminho_ && e->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      txtCaminho_Enter();
       return true;
     }
   }

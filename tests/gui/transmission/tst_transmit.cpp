@@ -1303,6 +1303,17 @@ void TstTransmit::sameFileAgainAndFolders() {
   QCOMPARE(rec_->texts(), (QStringList{kCloseZide, kCloseZide}));
   QCOMPARE(table(f, "GridRefencias")->rowCount(), 5);
 
+  // Enter in the path box opens the folder and nothing else, even with "Enviar" ready to press.
+  QVERIFY(child<QPushButton>(f, "cmdUpload")->isEnabled());
+  QVERIFY(child<QPushButton>(f, "cmdUpload")->isDefault());
+  rec_->clear();
+  auto* typed = child<QLineEdit>(f, "txtCaminho");
+  typed->setText(folder);
+  QTest::keyClick(typed, Qt::Key_Return);
+  QCOMPARE(f->folder(), folder);
+  QVERIFY(rec_->certificateDialogs.isEmpty());
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+
   // The folder is kept in the user's settings file, so a new run starts there.
   f->close();
   settle();
