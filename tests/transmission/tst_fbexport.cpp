@@ -207,6 +207,18 @@ void TstFbexport::fileNameTheEngineCannotOpenInPlace() {
   QVERIFY(p.waitForFinished(60000));
   QVERIFY2(p.exitCode() == 0, p.readAllStandardError());
   QCOMPARE(readAll(out), QByteArray("INSERT INTO \"Tab x\" (\"id\", NOME) VALUES (5, 'a');\r\n"));
+  // The engine's complaint about the copy names the file as the caller gave it.
+  const QByteArray whole = readAll(folder + "/zide.gdb");
+  const int page = quint8(whole[16]) | quint8(whole[17]) << 8;
+  QFile cut(folder + "/cortado.gdb");
+  QVERIFY(cut.open(QIODevice::WriteOnly));
+  cut.write(whole.left(whole.size() / 2 / page * page));
+  cut.close();
+  p.start(fbexport(), {"-D", folder + "/cortado.gdb", "-U", "SYSDBA", "-P", "x", "-Si", "-V", "Tab x", "-F", out});
+  QVERIFY(p.waitForFinished(60000));
+  QCOMPARE(p.exitCode(), 2);
+  const QString said = QString::fromUtf8(p.readAllStandardError());
+  QVERIFY2(said.contains(folder + "/cortado.gdb") && !said.contains(own.path()), qPrintable(said));
   // No copy stays behind, whether the export worked or not: the run's folder goes with it.
   QCOMPARE(QDir(own.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }

@@ -45,12 +45,18 @@ struct Args {
   enum class Reader { Automatic, Engine, Own } reader = Reader::Automatic;
 };
 
-std::string g_copy;  // a private copy of the declaration, removed on the way out
+std::string g_copy;      // a private copy of the declaration, removed on the way out
+std::string g_database;  // the file as the caller named it
 
 [[noreturn]] void fail(int code, const std::string& message) {
+  // The engine names the file it opened: the caller knows the file by the name it gave.
+  std::string text = message;
+  if (!g_copy.empty() && !g_database.empty())
+    for (size_t at = text.find(g_copy); at != std::string::npos; at = text.find(g_copy, at + g_database.size()))
+      text.replace(at, g_copy.size(), g_database);
   if (!g_copy.empty()) unlink(g_copy.c_str());
   RemoveRunFolder();
-  std::fprintf(stderr, "fbexport: %s\n", message.c_str());
+  std::fprintf(stderr, "fbexport: %s\n", text.c_str());
   std::fflush(stderr);
   std::_Exit(code);
 }
@@ -546,6 +552,7 @@ bool wrongOds(IStatus* status) {
 
 int main(int argc, char** argv) {
   const Args args = parse(argc, argv);
+  g_database = args.database;
 
   struct stat dbStat {};
   if (stat(args.database.c_str(), &dbStat) != 0 || !S_ISREG(dbStat.st_mode))
