@@ -728,7 +728,9 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   };
   if (raw.isEmpty() || raw.startsWith('\n')) {
     // A file that begins with an empty line loads nothing; what it holds is reported lost.
-    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação começa com uma linha vazia"), statements(0));
+    // (A first line that is only a line feed and more text still counts as one of them.)
+    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação começa com uma linha vazia"),
+                statements(blank(raw.constBegin(), raw.constEnd()) ? 0 : 1));
     return;
   }
 

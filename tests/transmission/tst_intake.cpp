@@ -439,14 +439,17 @@ void TstIntake::exportsRunInParallelAndAreAwaited() {
 
 void TstIntake::blankLinesAndAnEmptyFirstLine() {
   ScriptedRunner runner;
-  // Blank lines between the statements of one table, and an empty first line in another.
-  runner.edit = [](const QString& table, const QString& path) {
+  // Blank lines between the statements of one table, and an empty first line in another; in a
+  // third, a bare line feed before the first statement, which makes that line no blank one.
+  int tab01002 = 0;
+  runner.edit = [&tab01002](const QString& table, const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return;
     QByteArray text = file.readAll();
     file.close();
     if (table == "TAB03003") text.replace(";\r\n", ";\r\n\r\n   \r\n\t\r\n");
     else if (table == "TAB01001") text.prepend("\r\n");
+    else if (table == "TAB01002") tab01002 = int(text.count("\r\n")), text.prepend("\n");
     else return;
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text);
   };
@@ -456,9 +459,13 @@ void TstIntake::blankLinesAndAnEmptyFirstLine() {
   QCOMPARE(dataRows(f), 3);
   QCOMPARE(rowsIn(app_->file("zide.db"), "TAB03003"), 6);
   QCOMPARE(rowsIn(app_->file("zide.db"), "TAB01001"), 0);
-  // The rows of the table that loaded nothing are reported, not lost silently.
+  QVERIFY(tab01002 > 0);
+  QCOMPARE(rowsIn(app_->file("zide.db"), "TAB01002"), 0);
+  // The rows of the tables that loaded nothing are reported, not lost silently.
   QCOMPARE(rec_->messages.size(), 2);
-  QVERIFY(rec_->messages[1].text.startsWith("2 registros da declaração não puderam ser carregados"));
+  QVERIFY2(rec_->messages[1].text.startsWith(
+               QString("%1 registros da declaração não puderam ser carregados").arg(2 + tab01002)),
+           qPrintable(rec_->messages[1].text));
   QVERIFY(rec_->messages[1].text.contains("TAB01001"));
   QVERIFY(enviar(f));  // confirmed with Yes
 }
