@@ -16,6 +16,10 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# Node runs the independent Access reader of the tests (npm mdb-reader). Debian's npm conflicts
+# with a node installed another way, so each is asked for only when its command is missing.
+command -v node >/dev/null 2>&1 || missing+=(nodejs)
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   as_root=()
   if [ "$(id -u)" != 0 ]; then
@@ -27,17 +31,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
-
-# Node runs the independent Access reader of the tests (npm mdb-reader). Debian's npm conflicts
-# with a node installed another way, so each is installed only when its command is missing.
-node_pkgs=()
-command -v node >/dev/null 2>&1 || node_pkgs+=(nodejs)
-command -v npm >/dev/null 2>&1 || node_pkgs+=(npm)
-if [ ${#node_pkgs[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y --no-install-recommends "${node_pkgs[@]}"
 fi
 mdbreader="$(cd "$(dirname "$0")/.." && pwd)/tests/support/mdbreader"
 if [ ! -d "$mdbreader/node_modules/mdb-reader" ]; then
