@@ -1,12 +1,17 @@
 #include "access/jetwriter.h"
 
+#include <unistd.h>
+
 #include <QFile>
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
+
+#include "base/privatefile.h"
 
 // Facts about the Jet 4 file come from the public descriptions of the format (mdbtools' HACKING
 // notes, the Jackcess and mdb-reader documentation); each is noted where it is used.
@@ -338,7 +343,7 @@ struct JetWriter::Impl {
 
   void writePage(uint32_t number, const uint8_t* data) {
     if (!file.seek(qint64(number) * kPage) || file.write(reinterpret_cast<const char*>(data), kPage) != kPage)
-      throw JetError("gravação falhou: " + file.errorString().toStdString());
+      throw JetWriteError("gravação falhou: " + file.errorString().toStdString());
   }
 
   void startDataPage(uint32_t tdef) {
@@ -974,9 +979,15 @@ JetWriter::JetWriter(const QString& path, const WriterOptions& options) : d(new 
   d->options = options;
   if (options.password.size() > 20) throw JetError("senha com mais de 20 caracteres");
   d->created = toJetDate(options.created);
-  d->file.setFileName(path);
-  if (!d->file.open(QIODevice::ReadWrite | QIODevice::Truncate))
-    throw JetError(("não foi possível criar " + path + ": " + d->file.errorString()).toStdString());
+  // A new file of the user's alone: a link planted at its name is replaced, never followed.
+  const int fd = PrivateFile::create(path);
+  if (fd < 0)
+    throw JetWriteError(
+        ("não foi possível criar " + path + ": " + QString::fromLocal8Bit(strerror(errno))).toStdString());
+  if (!d->file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    throw JetWriteError(("não foi possível criar " + path + ": " + d->file.errorString()).toStdString());
+  }
 }
 
 JetWriter::~JetWriter() = default;
@@ -1191,7 +1202,7 @@ void JetWriter::finish() {
   put16(&p[kDataHeader], start);
   w.writePage(1, p.data());
   w.writeHeader();
-  if (!w.file.flush()) throw JetError("gravação falhou: " + w.file.errorString().toStdString());
+  if (!w.file.flush()) throw JetWriteError("gravação falhou: " + w.file.errorString().toStdString());
   w.file.close();
 }
 

@@ -30,6 +30,11 @@ class JetError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// The file could not be written (disk full, I/O error): the whole file is lost, not one row.
+class JetWriteError : public JetError {
+ public:
+  using JetError::JetError;
+};
 
 // Binary is the catalog's short byte column (up to 255 bytes); the others are the usual Access types.
 enum class ColumnType {

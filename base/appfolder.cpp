@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "base/privatefile.h"
+
 namespace AppFolder {
 
 namespace {
@@ -80,10 +82,9 @@ bool prepare(QString* error) {
   if (QFileInfo::exists(settings)) return true;
   const QString source = shipped(QStringLiteral("diziz.ini"));
   if (source == settings || !QFileInfo::exists(source)) return true;  // nothing shipped: no settings, as before
-  if (!QFile::copy(source, settings))
+  // A new file of the user's alone; a dangling link at its name is replaced, never written through.
+  if (!PrivateFile::copy(source, settings))
     return failed(QStringLiteral("Não foi possível criar o arquivo %1").arg(QDir::toNativeSeparators(settings)));
-  // A copy keeps the source's mode; this one is the user's file.
-  QFile::setPermissions(settings, QFile::ReadOwner | QFile::WriteOwner);
   return true;
 }
 

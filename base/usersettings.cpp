@@ -1,5 +1,7 @@
 #include "base/usersettings.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 #include "base/appfolder.h"
@@ -13,6 +15,12 @@ QString ReadUserSetting(const QString& key) {
 }
 
 void WriteUserSetting(const QString& key, const QString& value) {
-  QSettings s(userSettingsFile(), QSettings::IniFormat);
-  s.setValue(key, value);
+  const QString path = userSettingsFile();
+  // QSettings writes through a link to its target: a link planted here goes first.
+  if (QFileInfo(path).isSymLink()) QFile::remove(path);
+  {
+    QSettings s(path, QSettings::IniFormat);
+    s.setValue(key, value);
+  }
+  QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "base/privatefile.h"
 #include "registry/certsources.h"
 
 namespace CertificateSources {
@@ -59,6 +60,17 @@ void readNssDatabase(const QString& dir, bool named, CertificateListing* out) {
       out->skipped.append(
           {CertificateOrigin::Navegador, dir, QStringLiteral("não há banco de certificados (cert9.db)")});
     return;
+  }
+  // NSS would open whatever stands there: a FIFO blocks it for good, a device never ends.
+  for (const QString& name : {QStringLiteral("cert9.db"), QStringLiteral("key4.db")}) {
+    const QString path = QDir(dir).filePath(name);
+    if ((name == QLatin1String("cert9.db") || QFileInfo::exists(path) || QFileInfo(path).isSymLink()) &&
+        !PrivateFile::isRegular(path)) {
+      out->skipped.append(
+          {CertificateOrigin::Navegador, dir,
+           QStringLiteral("%1 não é um arquivo comum (um dispositivo, um FIFO ou uma pasta)").arg(name)});
+      return;
+    }
   }
   std::lock_guard<std::mutex> lock(g_nssMutex);
   const QByteArray config = "sql:" + QFile::encodeName(dir);

@@ -1,5 +1,7 @@
 #include "registry/certificates.h"
 
+#include <unistd.h>
+
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -14,11 +16,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
+
+#include "base/privatefile.h"
 
 namespace {
 
@@ -204,11 +210,123 @@ CertificateStore::ImportResult addToStore(X509* x) {
   const QString dir = folder();
   if (!QDir().mkpath(dir))
     return {ImportStatus::Unreadable, {}, QStringLiteral("Não foi possível criar a pasta %1").arg(dir)};
-  QSaveFile f(QDir(dir).filePath(info.thumbprint + QStringLiteral(".cer")));
-  if (!f.open(QIODevice::WriteOnly) || f.write(info.der) != info.der.size() || !f.commit())
-    return {ImportStatus::Unreadable, {}, f.errorString()};
-  info.fileName = f.fileName();
+  // A new file of the user's alone, renamed into place: a link planted at either name is replaced,
+  // never followed, and a half-written certificate never stands under the final name.
+  const QString target = QDir(dir).filePath(info.thumbprint + QStringLiteral(".cer"));
+  const QString part = target + QStringLiteral(".parcial");
+  const int fd = PrivateFile::create(part);
+  QFile f;
+  if (fd < 0 || !f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    const QString why = fd < 0 ? QString::fromLocal8Bit(strerror(errno)) : f.errorString();
+    if (fd >= 0) ::close(fd);
+    QFile::remove(part);
+    return {ImportStatus::Unreadable, {}, why};
+  }
+  const bool written = f.write(info.der) == info.der.size() && f.flush();
+  const QString why = f.errorString();
+  f.close();
+  if (!written || ::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) != 0) {
+    QFile::remove(part);
+    return {ImportStatus::Unreadable, {}, written ? QString::fromLocal8Bit(strerror(errno)) : why};
+  }
+  info.fileName = target;
   return {ImportStatus::Added, info, {}};
+}
+
+// Certificates and A1 files are a few kilobytes; a chain of authorities in PEM, some hundreds.
+constexpr qint64 kMaxCertificateFile = 4 << 20;
+// Real A1 files use some thousands of iterations (OpenSSL writes 2048 by default); ten million is
+// already seconds of work, and the highest count in ordinary use.
+constexpr long kMaxPkcs12Iterations = 10'000'000;
+
+QString iterationsRefused(long count) {
+  return QStringLiteral(
+             "O certificado não foi importado: o arquivo pede %1 iterações no cálculo da senha, acima do limite de "
+             "%2 que o programa aceita. Exporte o certificado de novo com o número de iterações padrão.")
+      .arg(count < 0 ? QStringLiteral("mais de 2147483647") : QString::number(count))
+      .arg(kMaxPkcs12Iterations);
+}
+
+long integerOf(const ASN1_INTEGER* i) {
+  if (!i) return 1;  // absent: the default of one iteration
+  const long v = ASN1_INTEGER_get(i);
+  return v;  // -1 for a value that does not fit or a negative one: both refused
+}
+
+long macIterations(const PKCS12* p12) {
+  if (!PKCS12_mac_present(p12)) return 0;
+  const ASN1_INTEGER* iter = nullptr;
+  PKCS12_get0_mac(nullptr, nullptr, nullptr, &iter, p12);
+  return integerOf(iter);
+}
+
+// The iteration count of a password-based encryption algorithm; 0 when it has none we know.
+long iterationsOf(const X509_ALGOR* alg) {
+  const ASN1_OBJECT* oid = nullptr;
+  int ptype = 0;
+  const void* pval = nullptr;
+  X509_ALGOR_get0(&oid, &ptype, &pval, alg);
+  if (ptype != V_ASN1_SEQUENCE) return 0;
+  const ASN1_TYPE* param = alg->parameter;
+  if (OBJ_obj2nid(oid) == NID_pbes2) {
+    std::unique_ptr<PBE2PARAM, Deleter<PBE2PARAM, PBE2PARAM_free>> pbe2(
+        static_cast<PBE2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBE2PARAM), param)));
+    if (!pbe2 || !pbe2->keyfunc || OBJ_obj2nid(pbe2->keyfunc->algorithm) != NID_id_pbkdf2) return 0;
+    std::unique_ptr<PBKDF2PARAM, Deleter<PBKDF2PARAM, PBKDF2PARAM_free>> kdf(
+        static_cast<PBKDF2PARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBKDF2PARAM), pbe2->keyfunc->parameter)));
+    return kdf ? integerOf(kdf->iter) : 0;
+  }
+  std::unique_ptr<PBEPARAM, Deleter<PBEPARAM, PBEPARAM_free>> pbe(
+      static_cast<PBEPARAM*>(ASN1_TYPE_unpack_sequence(ASN1_ITEM_rptr(PBEPARAM), param)));
+  return pbe ? integerOf(pbe->iter) : 0;
+}
+
+void freeBags(STACK_OF(PKCS12_SAFEBAG) * bags) { sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free); }
+void freeSafes(STACK_OF(PKCS7) * safes) { sk_PKCS7_pop_free(safes, PKCS7_free); }
+
+// The largest count among the keys of these bags (nested bags included); -1 for one too large to read.
+long bagIterations(const STACK_OF(PKCS12_SAFEBAG) * bags, int depth = 0) {
+  long most = 0;
+  for (int i = 0; bags && i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
+    const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
+    long n = 0;
+    if (PKCS12_SAFEBAG_get_nid(bag) == NID_pkcs8ShroudedKeyBag) {
+      const X509_ALGOR* alg = nullptr;
+      X509_SIG_get0(PKCS12_SAFEBAG_get0_pkcs8(bag), &alg, nullptr);
+      if (alg) n = iterationsOf(alg);
+    } else if (PKCS12_SAFEBAG_get_nid(bag) == NID_safeContentsBag && depth < 8) {
+      n = bagIterations(PKCS12_SAFEBAG_get0_safes(bag), depth + 1);
+    }
+    if (n < 0) return n;
+    most = std::max(most, n);
+  }
+  return most;
+}
+
+// The largest iteration count the file's encrypted parts ask for, each checked before it is used:
+// an encrypted part's own count before it is opened, then the keys inside it.
+long mostIterations(PKCS12* p12, const char* pass, int passLength) {
+  std::unique_ptr<STACK_OF(PKCS7), decltype(&freeSafes)> safes(PKCS12_unpack_authsafes(p12), &freeSafes);
+  long most = 0;
+  for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
+    PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
+    STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+    const int nid = OBJ_obj2nid(p7->type);
+    if (nid == NID_pkcs7_data) {
+      bags = PKCS12_unpack_p7data(p7);
+    } else if (nid == NID_pkcs7_encrypted && p7->d.encrypted && p7->d.encrypted->enc_data) {
+      const long n = iterationsOf(p7->d.encrypted->enc_data->algorithm);
+      if (n < 0 || n > kMaxPkcs12Iterations) return n;
+      most = std::max(most, n);
+      bags = PKCS12_unpack_p7encdata(p7, pass, passLength);
+    }
+    std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), decltype(&freeBags)> guard(bags, &freeBags);
+    const long n = bagIterations(bags);
+    if (n < 0 || n > kMaxPkcs12Iterations) return n;
+    most = std::max(most, n);
+  }
+  ERR_clear_error();
+  return most;
 }
 
 }  // namespace
@@ -328,14 +446,16 @@ CertificateListing list() {
   }
   QDir d(dir);
   if (!QFileInfo(dir).isReadable()) return skipFolder(QStringLiteral("a pasta não pode ser lida"));
-  for (const QFileInfo& fi : d.entryInfoList(QDir::Files, QDir::Name)) {
+  // System entries too (FIFOs, devices, links to them): they are named as skipped, never read.
+  for (const QFileInfo& fi : d.entryInfoList(QDir::Files | QDir::System, QDir::Name)) {
     auto skip = [&](const QString& reason) { out.skipped.append({CertificateOrigin::Pasta, fi.filePath(), reason}); };
-    QFile f(fi.filePath());
-    if (!f.open(QIODevice::ReadOnly)) {
-      skip(QStringLiteral("o arquivo não pode ser lido (%1)").arg(f.errorString()));
+    if (fi.fileName().endsWith(QLatin1String(".parcial"))) continue;  // an import under way
+    QByteArray bytes;
+    QString why;
+    if (!PrivateFile::readRegular(fi.filePath(), kMaxCertificateFile, &bytes, &why)) {
+      skip(why);
       continue;
     }
-    const QByteArray bytes = f.readAll();
     if (isPkcs12(fi.filePath())) {
       // The certificates inside a PKCS#12 are usually encrypted: only the import, with the
       // password, can take them out.
@@ -374,10 +494,10 @@ bool isPkcs12(const QString& path) {
 }
 
 ImportResult importFile(const QString& path, const QString& password) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {ImportStatus::Unreadable, {}, f.errorString()};
-  const QByteArray bytes = f.readAll();
-  f.close();
+  QByteArray bytes;
+  QString unread;
+  if (!PrivateFile::readRegular(path, kMaxCertificateFile, &bytes, &unread))
+    return {ImportStatus::Unreadable, {}, unread};
 
   if (!isPkcs12(path)) {
     X509Ptr x = readCertificate(bytes);
@@ -394,6 +514,14 @@ ImportResult importFile(const QString& path, const QString& password) {
   QByteArray pass = password.toUtf8();
   // An empty password may have been written as no password at all.
   const char* passArg = pass.constData();
+  // The file names its own iteration counts: one far beyond any real certificate's would hold the
+  // program for minutes (2^31-1 for hours) before the password is even checked.
+  const auto tooMany = [&pass](long count) {
+    OPENSSL_cleanse(pass.data(), static_cast<size_t>(pass.size()));
+    ERR_clear_error();
+    return ImportResult{ImportStatus::Refused, {}, iterationsRefused(count)};
+  };
+  if (const long mac = macIterations(p12.get()); mac > kMaxPkcs12Iterations || mac < 0) return tooMany(mac);
   if (PKCS12_mac_present(p12.get())) {
     if (PKCS12_verify_mac(p12.get(), pass.constData(), static_cast<int>(pass.size())) != 1) {
       if (pass.isEmpty() && PKCS12_verify_mac(p12.get(), nullptr, 0) == 1) {
@@ -405,6 +533,9 @@ ImportResult importFile(const QString& path, const QString& password) {
       }
     }
   }
+  if (const long most = mostIterations(p12.get(), passArg, passArg ? static_cast<int>(pass.size()) : 0);
+      most > kMaxPkcs12Iterations || most < 0)
+    return tooMany(most);
   EVP_PKEY* key = nullptr;
   X509* cert = nullptr;
   STACK_OF(X509)* chain = nullptr;

@@ -90,7 +90,9 @@ CertificateListing list();
 // The certificates of list().
 QList<CertificateInfo> open();
 
-enum class ImportStatus { Added, WrongPassword, Unreadable };
+// Refused: a file that would hold the program too long (iteration counts far beyond real ones);
+// `detail` is the message for the user.
+enum class ImportStatus { Added, WrongPassword, Unreadable, Refused };
 struct ImportResult {
   ImportStatus status;
   CertificateInfo certificate;  // when added

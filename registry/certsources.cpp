@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "base/privatefile.h"
+
 namespace CertificateSources {
 
 namespace {
@@ -69,9 +71,9 @@ QStringList nssDatabases() {
        {QStringLiteral(".mozilla/firefox"), QStringLiteral("snap/firefox/common/.mozilla/firefox"),
         QStringLiteral(".var/app/org.mozilla.firefox/.mozilla/firefox")}) {
     const QString base = QDir(home).filePath(firefox);
-    QFile ini(QDir(base).filePath(QStringLiteral("profiles.ini")));
-    if (!ini.open(QIODevice::ReadOnly)) continue;
-    for (const QString& dir : FirefoxProfileDirs(QString::fromUtf8(ini.read(1 << 20)), base))
+    QByteArray ini;
+    if (!PrivateFile::readRegular(QDir(base).filePath(QStringLiteral("profiles.ini")), 1 << 20, &ini)) continue;
+    for (const QString& dir : FirefoxProfileDirs(QString::fromUtf8(ini), base))
       if (!out.contains(dir)) out << dir;
   }
   return out;

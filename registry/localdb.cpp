@@ -32,6 +32,12 @@ DbConnection::DbConnection(const QString& filePath, bool createIfMissing, const 
   // An empty file holds no data (a copy or a save that never finished): it is made anew like a
   // missing one, as nothing in it can be lost.
   const QFileInfo info(filePath);
+  // SQLite writes through a link to its target, and creates a missing target: a database is opened
+  // only under its own name, so a link planted in the data folder never gets a byte written.
+  if (info.isSymLink())
+    throw DbError(
+        14, QStringLiteral("SQLite"),
+        QStringLiteral("O banco de dados é um atalho para outro arquivo e não será aberto: %1").arg(filePath));
   const bool existed = info.exists() && !(createIfMissing && info.isFile() && info.size() == 0);
   if (!info.exists() && !createIfMissing)
     throw DbError(14, QStringLiteral("SQLite"), QStringLiteral("Arquivo não encontrado: %1").arg(filePath));

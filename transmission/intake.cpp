@@ -9,6 +9,7 @@
 #include <QStorageInfo>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "access/jetwriter.h"
 #include "base/appfolder.h"
 #include "base/cp1252.h"
+#include "base/privatefile.h"
 #include "registry/localdb.h"
 #include "transmission/declarationfile.h"
 #include "transmission/insertparse.h"
@@ -29,6 +31,31 @@ const QString Intake::kTableList = QStringLiteral(
     "TAB02003,TAB02008,TAB03002,TAB03003,TAB03004,TAB03004001,TAB03004002,TAB03004003,TAB03004004,TAB03004005,"
     "TAB03004008,TAB03004009,TAB03004010,TAB03004011,TAB03004012,TAB03004013,TAB03004014,TAB03004015,TAB03005,"
     "TAB03006,TAB03007,TAB03008,TAB03009,TAB03010,TAB03011");
+
+namespace {
+
+// A write that failed (disk full, I/O error) ends the whole intake: both working databases go, and
+// the user is told the disk is full when it is.
+// `file` is one of them, in the data folder.
+void writeFailed(Intake::Outcome& o, const QString& file, const QString& why, bool full = false) {
+  const QString folder = QFileInfo(file).absolutePath();
+  o.error = full || PrivateFile::diskFull(folder)
+                ? diskFullMessage(folder)
+                : QStringLiteral(
+                      "Não foi possível gravar os bancos de dados de trabalho na pasta do programa:\r\n%1"
+                      "\r\n\r\n%2")
+                      .arg(QDir::toNativeSeparators(folder), why);
+  o.details = why;
+}
+
+// SQLite could not write the file (full, failing, or held by another program): no row of the
+// table is at fault, and going on would leave the two databases disagreeing.
+bool writeFault(int rc) {
+  const int primary = rc & 0xff;
+  return primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+}  // namespace
 
 QStringList Intake::tables() { return kTableList.split(QLatin1Char(',')); }
 
@@ -66,13 +93,22 @@ void Intake::stopProcesses() {
 }
 
 void Intake::cancel() {
+  const bool wasRunning = running_;
   ++generation_;
   stopProcesses();
   stopLoader();
   db_.reset();
   dropAccess();
+  // A run stopped halfway leaves neither working database, never one without the other.
+  if (wasRunning) dropWork();
   running_ = false;
   dropCopy();
+}
+
+void Intake::dropWork() {
+  if (!workMade_) return;
+  workMade_ = false;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(settings_.workDb + QLatin1String(suffix));
 }
 
 void Intake::dropAccess() {
@@ -98,6 +134,7 @@ void Intake::start(const QString& gdbPath) {
   gdb_ = gdbPath;
   chosen_ = gdbPath;
   outcome_ = Outcome();
+  workMade_ = false;
   structures_.clear();
   unread_.clear();
   nextExport_ = exportsDone_ = 0;
@@ -139,15 +176,19 @@ void Intake::start(const QString& gdbPath) {
     fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
     return;
   }
-  // The working database starts as a fresh copy of the template.
+  // The working database starts as a fresh copy of the template, a new file of the user's alone
+  // (a link planted at its name or its journal's is removed, never followed).
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(s.workDb + QLatin1String(suffix));
-  if (QFile::exists(s.workDb) || !QFile::copy(s.templatePath, s.workDb)) {
-    fail(QStringLiteral("Não foi possível preparar o banco de dados de trabalho:\r\n%1")
-             .arg(QDir::toNativeSeparators(s.workDb)));
+  QString why;
+  bool full = false;
+  if (!PrivateFile::copy(s.templatePath, s.workDb, &why, &full)) {
+    fail(full ? diskFullMessage(QFileInfo(s.workDb).absolutePath())
+              : QStringLiteral("Não foi possível preparar o banco de dados de trabalho:\r\n%1")
+                    .arg(QDir::toNativeSeparators(s.workDb)),
+         why);
     return;
   }
-  // A copy keeps the template's mode; the working database holds the user's data and is his alone.
-  QFile::setPermissions(s.workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  workMade_ = true;
   try {
     db_ = std::make_unique<DbConnection>(s.workDb);
     db_->query(QStringLiteral("select count(*) from sqlite_master"));  // a copy that is no database fails here
@@ -164,8 +205,11 @@ void Intake::start(const QString& gdbPath) {
   try {
     access_ = std::make_unique<jet::JetWriter>(accessPart_);
   } catch (const jet::JetError& e) {
-    fail(QStringLiteral("Não foi possível criar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
-             .arg(QDir::toNativeSeparators(s.accessDb), QString::fromUtf8(e.what())));
+    fail(PrivateFile::diskFull(QFileInfo(s.accessDb).absolutePath(), errno)
+             ? diskFullMessage(QFileInfo(s.accessDb).absolutePath())
+             : QStringLiteral("Não foi possível criar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
+                   .arg(QDir::toNativeSeparators(s.accessDb), QString::fromUtf8(e.what())),
+         QString::fromUtf8(e.what()));
     return;
   }
   // An export left by an earlier intake must never pass for this declaration's.
@@ -177,14 +221,11 @@ void Intake::start(const QString& gdbPath) {
   // declaration is never touched. Without a copy (no room, unreadable) the tool reads the original
   // and reports what it finds there.
   const QString copy = s.tempDir + QStringLiteral("/declaracao.gdb");
-  QFile::remove(copy);
-  if (QFile::copy(gdb_, copy)) {
-    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  if (PrivateFile::copy(gdb_, copy, &why, &full)) {
     copy_ = copy;
     gdb_ = copy;
-  } else if (disk.isValid() && QStorageInfo(disk.rootPath()).bytesAvailable() < declarationSize) {
-    QFile::remove(copy);
-    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
+  } else if (full) {
+    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()), why);
     return;
   }
   launchMore();
@@ -194,6 +235,7 @@ void Intake::fail(const QString& message, const QString& details) {
   stopProcesses();
   db_.reset();
   dropAccess();
+  dropWork();
   outcome_.error = message;
   // The engine names the file it read, our copy: the user knows his own file.
   outcome_.details = details;
@@ -398,7 +440,7 @@ void Intake::loadAllTables(quint64 gen) {
     });
     if (unread_.contains(table)) writeEmpty(*db, table);
     else loadDeclared(*db, table, control);
-    if (stop_) return;
+    if (stop_ || !outcome_.error.isEmpty()) return;  // a failed write ends the intake
     post(gen, [this] { emit advanced(); });
   }
   db.reset();
@@ -407,10 +449,7 @@ void Intake::loadAllTables(quint64 gen) {
     try {
       access_->finish();
       access_.reset();
-    } catch (const jet::JetError& e) {
-      outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
-                           .arg(QDir::toNativeSeparators(settings_.accessDb), QString::fromUtf8(e.what()));
-    }
+    } catch (const jet::JetError& e) { writeFailed(outcome_, settings_.accessDb, QString::fromUtf8(e.what())); }
   }
 }
 
@@ -423,12 +462,11 @@ void Intake::done() {
       if (!QFile::rename(accessPart_, settings_.accessDb))
         outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1")
                              .arg(QDir::toNativeSeparators(settings_.accessDb));
-    } catch (const jet::JetError& e) {
-      outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
-                           .arg(QDir::toNativeSeparators(settings_.accessDb), QString::fromUtf8(e.what()));
-    }
+    } catch (const jet::JetError& e) { writeFailed(outcome_, settings_.accessDb, QString::fromUtf8(e.what())); }
   }
   dropAccess();
+  // Both working databases whole, or neither: a failed intake leaves no zide.db to disagree.
+  if (!outcome_.error.isEmpty()) dropWork();
   running_ = false;
   dropCopy();
   ++generation_;
@@ -571,12 +609,19 @@ class AccessTable {
     }
     try {
       writer_->appendRow(std::span<const jet::Value>(values_));
+    } catch (const jet::JetWriteError& e) {
+      writeError_ = *why = QString::fromUtf8(e.what());
+      return false;
     } catch (const jet::JetError& e) {
       *why = QString::fromUtf8(e.what());
       return false;
     }
     return true;
   }
+  // Makes the table now, rows or not.
+  void create() { open({}); }
+  // Why the file could not be written; empty while it could. Read once the feed has joined.
+  const QString& writeError() const { return writeError_; }
 
  private:
   bool open(const QStringList& columns) {
@@ -593,6 +638,8 @@ class AccessTable {
     try {
       writer_->addTable(table_, defs);
       ok_ = true;
+    } catch (const jet::JetWriteError& e) {
+      writeError_ = QString::fromUtf8(e.what());
     } catch (const jet::JetError& e) { qWarning("zide.mdb: %s", e.what()); }
     return ok_;
   }
@@ -605,6 +652,7 @@ class AccessTable {
   QHash<QString, int> index_;
   QSet<int> fixed_;  // positions of CHAR columns
   std::vector<jet::Value> values_;
+  QString writeError_;
 };
 
 // The Access side of one table's load, on a thread of its own so that it runs beside the SQLite
@@ -740,6 +788,7 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
                 statements(blank(raw.constBegin(), raw.constEnd()) ? 0 : 1));
     return;
   }
+  const QString workFile = QString::fromUtf8(sqlite3_db_filename(h, "main"));
   // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
   sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
   if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -800,7 +849,18 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
       sqlite3_finalize(stmt);
       continue;
     }
-    const bool stored = sqlite3_step(stmt) == SQLITE_DONE;
+    const int rc = sqlite3_step(stmt);
+    const bool stored = rc == SQLITE_DONE;
+    if (!stored && writeFault(rc)) {
+      // Not this row's fault: the file cannot be written, and nothing of the table is kept.
+      const QString why = sqliteError(h);
+      sqlite3_finalize(stmt);
+      if (feed) feed->abandon();
+      sqlite3_finalize(undo);
+      sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+      writeFailed(outcome, workFile, why, (rc & 0xff) == SQLITE_FULL);
+      return;
+    }
     if (!stored) noteFailure(outcome, result, sqliteError(h));
     sqlite3_finalize(stmt);
     if (!stored) continue;
@@ -808,18 +868,37 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
     ++loaded;
   }
   if (feed) {
-    for (const auto& [rowid, why] : feed->finish()) {
+    const auto refused = feed->finish();
+    if (!target.writeError().isEmpty()) {
+      // zide.mdb lost rows to the disk, not to their values: the intake cannot go on.
+      sqlite3_finalize(undo);
+      sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+      writeFailed(outcome, workFile, target.writeError());
+      return;
+    }
+    for (const auto& [rowid, why] : refused) {
       sqlite3_bind_int64(undo, 1, rowid);
-      sqlite3_step(undo);
+      const int rc = sqlite3_step(undo);
       sqlite3_reset(undo);
+      if (writeFault(rc)) {
+        const QString error = sqliteError(h);
+        sqlite3_finalize(undo);
+        sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+        writeFailed(outcome, workFile, error, (rc & 0xff) == SQLITE_FULL);
+        return;
+      }
       noteFailure(outcome, result, why);
       --loaded;
     }
   }
   sqlite3_finalize(undo);
   if (sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    noteFailure(outcome, result, sqliteError(h), loaded);
+    // The table's rows are in zide.mdb already: a commit that fails ends the intake, so the two
+    // databases never disagree about them.
+    const int rc = sqlite3_extended_errcode(h);
+    const QString why = sqliteError(h);
     sqlite3_exec(h, "ROLLBACK", nullptr, nullptr, nullptr);
+    writeFailed(outcome, workFile, why, (rc & 0xff) == SQLITE_FULL);
     return;
   }
   result.rows = static_cast<int>(loaded);
@@ -833,19 +912,28 @@ void Intake::loadDeclared(DbConnection& db, const QString& table, const LoadCont
   QString error;
   if (it != structures_.cend() && h && !replaceWorkingTable(h, table, *it, &error)) {
     QFile::remove(path);
+    if (const int rc = sqlite3_extended_errcode(h); writeFault(rc)) {
+      writeFailed(outcome_, settings_.workDb, error, (rc & 0xff) == SQLITE_FULL);
+      return;
+    }
     outcome_.lostTables.append({table, error});
     writeEmpty(db, table);
     return;
   }
   loadTable(db, table, path, outcome_, access_.get(), it != structures_.cend() ? &*it : nullptr, &control);
   QFile::remove(path);
-  if (stop_) return;
-  if (it != structures_.cend() && h && !trimFixedText(h, table, *it, &error))
-    outcome_.lostTables.append({table, error});
+  if (stop_ || !outcome_.error.isEmpty()) return;
+  if (it != structures_.cend() && h && !trimFixedText(h, table, *it, &error)) {
+    if (const int rc = sqlite3_extended_errcode(h); writeFault(rc))
+      writeFailed(outcome_, settings_.workDb, error, (rc & 0xff) == SQLITE_FULL);
+    else outcome_.lostTables.append({table, error});
+  }
 }
 
 void Intake::writeEmpty(DbConnection& db, const QString& table) {
   // The Access database still has the table, with the template's columns and no rows, so that it
   // is whole for whoever reads it.
   AccessTable target(access_.get(), table, nullptr, accessColumns(db, table));
+  target.create();
+  if (!target.writeError().isEmpty()) writeFailed(outcome_, settings_.workDb, target.writeError());
 }

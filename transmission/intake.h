@@ -147,6 +147,8 @@ class Intake : public QObject {
   void done();
   void dropCopy();
   void dropAccess();
+  // Removes the working database this run made (zide.db and its journals).
+  void dropWork();
 
   Settings settings_;
   QString gdb_;
@@ -160,7 +162,8 @@ class Intake : public QObject {
   QHash<quint64, QString> processes_;  // runner id -> table
   std::unique_ptr<DbConnection> db_;
   std::unique_ptr<jet::JetWriter> access_;
-  QString accessPart_;  // zide.mdb while it is written; renamed when complete
+  QString accessPart_;     // zide.mdb while it is written; renamed when complete
+  bool workMade_ = false;  // zide.db is this run's
   Outcome outcome_;
   QHash<QString, DeclarationTable> structures_;  // tables the declaration has, with their columns
   QSet<QString> unread_;                         // tables not to load: missing or lost

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <thread>
 
 #include "gui/widgets/interaction.h"
 #include "registry/certsources.h"
@@ -141,7 +143,20 @@ void CertificateDialog::importar() {
     if (!typed) return;
     password = *typed;
   }
-  const CertificateStore::ImportResult r = CertificateStore::importFile(path, password);
+  // Opening an A1 file takes seconds on a slow machine: off the window's thread, the dialog
+  // disabled meanwhile, so the window still repaints and answers.
+  CertificateStore::ImportResult r{CertificateStore::ImportStatus::Unreadable, {}, {}};
+  {
+    QEventLoop wait;
+    setEnabled(false);
+    std::thread worker([&] {
+      r = CertificateStore::importFile(path, password);
+      QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    wait.exec();
+    worker.join();
+    setEnabled(true);
+  }
   password.fill(QLatin1Char('\0'));
   switch (r.status) {
     case CertificateStore::ImportStatus::Added:
@@ -154,6 +169,7 @@ void CertificateDialog::importar() {
              QMessageBox::Critical, kMsgTitle);
       break;
     case CertificateStore::ImportStatus::Unreadable: MsgBox(this, ComponentFailureText()); break;
+    case CertificateStore::ImportStatus::Refused: MsgBox(this, r.detail, QMessageBox::Critical, kMsgTitle); break;
   }
 }
 

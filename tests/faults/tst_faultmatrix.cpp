@@ -319,6 +319,10 @@ class TstFaultMatrix : public QObject {
   void truncatedCertificateInTheStore();
   void tokenRemovedBeforeTheChoice();
   void browserDatabaseHeldByAnotherProgram();
+  void certificateSourcesThatNeverEnd_data();
+  void certificateSourcesThatNeverEnd();
+  void pkcs12WithHugeIterationCount_data();
+  void pkcs12WithHugeIterationCount();
   void novaGiaFileNotAccess_data();
   void novaGiaFileNotAccess();
   void engineLockFolderTakenByAnotherUser();
@@ -1088,6 +1092,118 @@ void TstFaultMatrix::tokenRemovedBeforeTheChoice() {
 // A browser's database held by another program. While it only reads (a running browser), the
 // certificates are listed; while it writes (an exclusive lock), that database is named as locked,
 // within seconds, and the other sources are still offered; once free it is listed again.
+void TstFaultMatrix::certificateSourcesThatNeverEnd_data() {
+  // clang-format off
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("reason");  // what the listing says of the bad source; empty: nothing
+  QTest::newRow("FIFO na pasta de certificados")      << "fifo"     << "não é um arquivo comum";
+  QTest::newRow("atalho para /dev/zero na pasta")     << "zero"     << "não é um arquivo comum";
+  QTest::newRow("arquivo de 64 MiB na pasta")         << "grande"   << "arquivo grande demais";
+  QTest::newRow("FIFO cert9.db num perfil")           << "cert9"    << "cert9.db não é um arquivo comum";
+  QTest::newRow("FIFO profiles.ini do Firefox")       << "profiles" << "";
+  // clang-format on
+}
+
+// A source that would never end (a FIFO with no writer, an endless device, a huge file) among the
+// certificates: `zide-cli certificados` ends at once, names the source it skipped and lists the
+// good certificate beside it.
+void TstFaultMatrix::certificateSourcesThatNeverEnd() {
+  QFETCH(QString, kind);
+  QFETCH(QString, reason);
+  const TestCert good = MakeTestCert({QStringLiteral("ESCRITORIO BOM:12345678909")});
+  writeFile(store_->filePath(QStringLiteral("bom.cer")), good.der);
+  QTemporaryDir home;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("HOME"), home.path());
+  QString bad = store_->filePath(QStringLiteral("ruim.cer"));
+  if (kind == QLatin1String("fifo")) {
+    QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
+  } else if (kind == QLatin1String("zero")) {
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), bad));
+  } else if (kind == QLatin1String("grande")) {
+    QFile f(bad);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(qint64(64) << 20));  // sparse: no disk used
+  } else {
+    // The browser side: a profile whose cert9.db is a FIFO, or a profiles.ini that is one.
+    const QString firefox = home.filePath(QStringLiteral(".mozilla/firefox"));
+    QVERIFY(QDir().mkpath(firefox + QStringLiteral("/perfil")));
+    bad = kind == QLatin1String("cert9") ? firefox + QStringLiteral("/perfil") : firefox + "/profiles.ini";
+    if (kind == QLatin1String("cert9")) {
+      writeFile(firefox + QStringLiteral("/profiles.ini"), "[Profile0]\nPath=perfil\nIsRelative=1\n");
+      QCOMPARE(::mkfifo(QFile::encodeName(bad + QStringLiteral("/cert9.db")).constData(), 0600), 0);
+    } else {
+      QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
+    }
+    env.remove(QStringLiteral("ZIDE_NSS_DBS"));
+  }
+  QProcess cli;
+  cli.setProcessEnvironment(env);
+  cli.start(builtProgram(QStringLiteral("zide-cli")), {QStringLiteral("certificados")});
+  const bool ended = cli.waitForFinished(30000);
+  if (!ended) cli.kill();
+  QVERIFY2(ended, "zide-cli certificados never ended");
+  QCOMPARE(cli.exitCode(), 0);
+  QVERIFY(QString::fromUtf8(cli.readAllStandardOutput()).contains(QLatin1String("ESCRITORIO BOM")));
+  const QString err = QString::fromUtf8(cli.readAllStandardError());
+  if (reason.isEmpty()) QVERIFY2(!err.contains(QLatin1String("profiles.ini")), qPrintable(err));
+  else QVERIFY2(err.contains(bad) && err.contains(reason), qPrintable(err));
+}
+
+void TstFaultMatrix::pkcs12WithHugeIterationCount_data() {
+  // clang-format off
+  QTest::addColumn<QString>("iterations");
+  QTest::addColumn<QStringList>("options");  // of openssl pkcs12 -export, besides -iter
+  QTest::addColumn<bool>("refused");
+  QTest::newRow("chave com 10000001 iterações") << "10000001" << QStringList{"-certpbe", "NONE", "-nomaciter"}            << true;
+  QTest::newRow("MAC com 10000001 iterações")   << "10000001" << QStringList{"-certpbe", "NONE", "-keypbe", "NONE"}     << true;
+  QTest::newRow("chave com 2000000 iterações")  << "2000000"  << QStringList{"-certpbe", "NONE", "-nomaciter"}            << false;
+  // clang-format on
+}
+
+// An A1 file whose iteration count would hold the program for minutes is refused with a message,
+// nothing added to the store; one below the limit is imported off the window's thread, the dialog
+// disabled and still handling its events meanwhile.
+void TstFaultMatrix::pkcs12WithHugeIterationCount() {
+  QFETCH(QString, iterations);
+  QFETCH(QStringList, options);
+  QFETCH(bool, refused);
+  const TestCert c = MakeTestCert({QStringLiteral("EMPRESA A1:11444777000161")});
+  const QString cert = workFile(QStringLiteral("a1.crt"), c.certPem);
+  const QString key = workFile(QStringLiteral("a1.key"), c.keyPem);
+  const QString pfx = work_.filePath(QStringLiteral("iteracoes.pfx"));
+  QString log;
+  // Made by OpenSSL's own tool.
+  QVERIFY2(RunTool(QStringLiteral("openssl"),
+                   QStringList{"pkcs12", "-export", "-in", cert, "-inkey", key, "-out", pfx, "-passout", "pass:segredo",
+                               "-iter", iterations} +
+                       options,
+                   &log),
+           qPrintable(log));
+  const auto storeBefore = folderContents(store_->path());
+  CertificateDialog dialog(nullptr, QStringLiteral("Certificado"), QStringLiteral("Escolha"));
+  rec_->files.enqueue(pfx);
+  rec_->passwords.enqueue(QStringLiteral("segredo"));
+  int disabledTicks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, &dialog, [&] { disabledTicks += dialog.isEnabled() ? 0 : 1; });
+  tick.start(0);
+  dialog.importar();
+  tick.stop();
+  QVERIFY(dialog.isEnabled());
+  if (!refused) {
+    QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+    QCOMPARE(folderContents(store_->path()).size(), storeBefore.size() + 1);
+    QVERIFY2(disabledTicks > 0, "the window's events waited for the import");
+    return;
+  }
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->messages[0].text.startsWith(QStringLiteral("O certificado não foi importado: o arquivo pede ") +
+                                             iterations + QStringLiteral(" iterações")),
+           qPrintable(rec_->messages[0].text));
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  QCOMPARE(folderContents(store_->path()), storeBefore);
+}
+
 void TstFaultMatrix::browserDatabaseHeldByAnotherProgram() {
   const QString profile = work_.filePath(QStringLiteral("firefox-perfil"));
   QDir(profile).removeRecursively();

@@ -5,12 +5,18 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include "access/jetwriter.h"
 #include "base/appfolder.h"
+#include "base/usersettings.h"
 #include "registry/localdb.h"
+#include "support/accessdb.h"
 #include "support/intakesupport.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"
@@ -77,6 +83,10 @@ class TstDataFolder : public QObject {
   void firstStartMakesAPrivateDataFolder();
   void intakeLeavesOnlyPrivateFilesAndNoExports();
   void helperInTheDataFolderIsNeverRun();
+  void plantedLinksAreNeverFollowed();
+  void diskFullOrLockedWhileLoading_data();
+  void diskFullOrLockedWhileLoading();
+  void failedCommitEndsTheLoad();
 
  private:
   struct Probe {
@@ -233,13 +243,17 @@ void TstDataFolder::intakeLeavesOnlyPrivateFilesAndNoExports() {
     r.errorOutput = "fbexport: a tabela TAB03003 não pôde ser lida";
     return r;
   };
+  QStringList modes = modesUnder(AppFolder::path());
+  QVERIFY(modes.contains("zide.db 600"));
+  QVERIFY(modes.contains("zide.mdb 600"));
   const Intake::Outcome failed = runIntake(intake, gdb_);
   QVERIFY2(failed.error.startsWith("Não foi possível ler a tabela TAB03003"), qPrintable(failed.error));
   QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
+  // A failed intake leaves neither working database, never one without the other.
+  QVERIFY(!QFile::exists(AppFolder::file("zide.db")) && !QFile::exists(AppFolder::file("zide.mdb")));
 
-  const QStringList modes = modesUnder(AppFolder::path());
+  modes += modesUnder(AppFolder::path());
   QVERIFY(modes.contains("diziz.db 600"));
-  QVERIFY(modes.contains("zide.db 600"));
   for (const QString& m : modes) {
     const bool folder = QFileInfo(AppFolder::file(m.section(' ', 0, 0))).isDir();
     QVERIFY2(m.endsWith(folder ? " 700" : " 600"), qPrintable(m));
@@ -259,6 +273,171 @@ void TstDataFolder::helperInTheDataFolderIsNeverRun() {
   const Intake::Outcome outcome = runIntake(intake, gdb_);
   QVERIFY2(outcome.ok(), qPrintable(outcome.error));
   QVERIFY(!QFile::exists(marker));
+}
+
+// Links planted where the program writes, pointing out of the data folder: the intake (and the
+// settings the program writes) replace each link with a file of the user's alone; every target
+// keeps its bytes and its mode. One intake for all of them: each costs a run of every export.
+void TstDataFolder::plantedLinksAreNeverFollowed() {
+  const QStringList names{"zide.mdb.parcial",    "zide.mdb",         "zide.db",  "zide.db-journal",
+                          "temp/declaracao.gdb", "zide-usuario.ini", "diziz.ini"};
+  AppFolder::restrictNewFiles();
+  QTemporaryDir parent;
+  const QString data = parent.path() + "/dados";
+  qputenv("ZIDE_HOME", data.toLocal8Bit());
+  auto restore = qScopeGuard([] { qunsetenv("ZIDE_HOME"); });
+  QVERIFY(QDir().mkpath(data + "/temp"));
+  QVERIFY(QDir().mkpath(parent.path() + "/alvos"));
+  for (const QString& name : names) {
+    const QString target = parent.path() + "/alvos/" + QFileInfo(name).fileName();
+    QVERIFY(
+        writeFile(target, name.toUtf8(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    // diziz.ini is created only when none is there: a dangling link stands in its place.
+    QVERIFY(QFile::link(name == "diziz.ini" ? target + ".pendente" : target, data + "/" + name));
+  }
+
+  QVERIFY(AppFolder::prepare());
+  WriteUserSetting("teste", "valor");
+  Intake intake;
+  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  QVERIFY2(outcome.ok(), qPrintable(outcome.error + outcome.details));
+  QCOMPARE(ReadUserSetting("teste"), QString("valor"));
+
+  for (const QString& name : names) {
+    const QString target = parent.path() + "/alvos/" + QFileInfo(name).fileName();
+    QCOMPARE(bytesOf(target), name.toUtf8());
+    QVERIFY2(modesUnder(parent.path() + "/alvos").contains(QFileInfo(name).fileName() + " 644"), qPrintable(name));
+    // Whatever stands at the name now is the program's own regular file, or nothing.
+    struct stat st;
+    if (::lstat(QFile::encodeName(data + "/" + name).constData(), &st) == 0) {
+      QVERIFY2(S_ISREG(st.st_mode), qPrintable(name));
+      QCOMPARE(st.st_mode & 07777, 0600u);
+    }
+  }
+  QCOMPARE(QDir(parent.path() + "/alvos").entryList(QDir::Files).size(), names.size());
+}
+
+void TstDataFolder::diskFullOrLockedWhileLoading_data() {
+  // clang-format off
+  QTest::addColumn<QString>("fault");
+  QTest::addColumn<qint64>("left");  // bytes left free on the disk when loading starts
+  QTest::newRow("disco cheio")            << "cheio"     << qint64(0);
+  QTest::newRow("disco com 256 KiB")      << "cheio"     << qint64(256 << 10);
+  QTest::newRow("zide.db lido por outro") << "bloqueado" << qint64(-1);
+  // clang-format on
+}
+
+// The data folder's disk fills (a tmpfs of the test's own) or another program holds zide.db while
+// the tables load: the intake ends with both working databases removed, or with both whole and
+// holding the same rows, and a failure names the full disk. Never "no error" with rows lost.
+void TstDataFolder::diskFullOrLockedWhileLoading() {
+  QFETCH(QString, fault);
+  QFETCH(qint64, left);
+  QTemporaryDir parent;
+  QString data = parent.path() + "/dados";
+  auto unmount = qScopeGuard([&] { QProcess::execute("umount", {data}); });
+  if (fault == "cheio") {
+    QVERIFY(QDir().mkpath(data));
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=24m,mode=0700", "tmpfs", data}) != 0)
+      QSKIP("a tmpfs cannot be mounted here (needs root)");
+  } else {
+    unmount.dismiss();
+  }
+  qputenv("ZIDE_HOME", data.toLocal8Bit());
+  auto restore = qScopeGuard([] { qunsetenv("ZIDE_HOME"); });
+  QVERIFY(AppFolder::prepare());
+
+  Intake intake;
+  QSqlDatabase reader;
+  QSqlQuery* held = nullptr;
+  // Every export is in temp/; then the disk fills, or a reader keeps zide.db from being written.
+  QObject::connect(&intake, &Intake::loadingStarted, &intake, [&] {
+    if (fault == "cheio") {
+      QFile filler(data + "/enchimento");
+      QVERIFY(filler.open(QIODevice::WriteOnly));
+      const QByteArray block(4096, 'x');
+      while (filler.write(block) == block.size() && filler.flush()) {}
+      filler.close();
+      QVERIFY(filler.resize(qMax<qint64>(0, filler.size() - left)));
+      return;
+    }
+    reader = QSqlDatabase::addDatabase("QSQLITE", "outro-programa");
+    reader.setDatabaseName(AppFolder::file("zide.db"));
+    QVERIFY(reader.open());
+    held = new QSqlQuery(reader);
+    QVERIFY(held->exec("BEGIN"));
+    QVERIFY(held->exec("SELECT count(*) FROM sqlite_master") && held->next());
+  });
+  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  if (held) {
+    held->exec("ROLLBACK");
+    delete held;
+    reader.close();
+  }
+  reader = QSqlDatabase();
+  QSqlDatabase::removeDatabase("outro-programa");
+  QFile::remove(data + "/enchimento");
+
+  QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
+  QVERIFY(!QFile::exists(AppFolder::file("zide.mdb.parcial")));
+  const bool work = QFile::exists(AppFolder::file("zide.db"));
+  const bool access = QFile::exists(AppFolder::file("zide.mdb"));
+  if (!outcome.ok()) {
+    QVERIFY2(!work && !access, qPrintable(outcome.error));
+    if (fault == "cheio")
+      QVERIFY2(outcome.error.startsWith("Não há espaço livre suficiente no disco da pasta do programa"),
+               qPrintable(outcome.error));
+    else
+      QVERIFY2(outcome.error.startsWith("Não foi possível gravar os bancos de dados de trabalho"),
+               qPrintable(outcome.error));
+    QVERIFY(!outcome.details.isEmpty());
+    return;
+  }
+  // Enough room after all: both whole, nothing lost, the same rows in each (mdbtools reads zide.mdb).
+  QVERIFY2(left > 0, "a full disk cannot take a declaration");
+  QVERIFY(work && access);
+  QCOMPARE(outcome.failedStatements, 0);
+  DbConnection db(AppFolder::file("zide.db"));
+  for (const Intake::TableResult& t : outcome.tables) {
+    const int rows = db.query(QString("select count(*) from %1").arg(t.table)).value(0).value(0).toInt();
+    QCOMPARE(rows, t.rows);
+    QCOMPARE(mdbExportRows(AppFolder::file("zide.mdb"), t.table).size() - 1, rows);
+  }
+}
+
+// A table whose commit fails (another program reads zide.db the whole time) keeps none of its rows
+// and ends the load with the reason: its rows are already in the Access side, so calling them lost
+// and going on would leave the two databases disagreeing.
+void TstDataFolder::failedCommitEndsTheLoad() {
+  QTemporaryDir dir;
+  const QString work = dir.filePath("zide.db");
+  QVERIFY(QFile::copy(builtProgram("zide_limpo.db"), work));
+  QVERIFY(QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner));
+  const QString table = "TAB03003";
+  DbConnection db(work);
+  const QString column = db.query(QString("PRAGMA table_info(%1)").arg(table)).value(0).value("name").toString();
+  QVERIFY(!column.isEmpty());
+  QVERIFY(
+      writeFile(dir.filePath("export.txt"), QString("INSERT INTO %1 (%2) VALUES (7)\r\n").arg(table, column).toUtf8()));
+  QSqlDatabase reader = QSqlDatabase::addDatabase("QSQLITE", "leitor");
+  reader.setDatabaseName(work);
+  QVERIFY(reader.open());
+  {
+    QSqlQuery held(reader);
+    QVERIFY(held.exec("BEGIN") && held.exec("SELECT count(*) FROM sqlite_master") && held.next());
+    jet::JetWriter access(dir.filePath("zide.mdb"));
+    Intake::Outcome outcome;
+    Intake::loadTable(db, table, dir.filePath("export.txt"), outcome, &access);
+    QVERIFY2(outcome.error.startsWith("Não foi possível gravar os bancos de dados de trabalho"),
+             qPrintable(outcome.error));
+    QVERIFY(outcome.details.contains("locked"));
+    QCOMPARE(outcome.loadedStatements, 0);
+    held.exec("ROLLBACK");
+  }
+  reader.close();
+  reader = QSqlDatabase();
+  QSqlDatabase::removeDatabase("leitor");
+  QCOMPARE(db.query(QString("select count(*) from %1").arg(table)).value(0).value(0).toInt(), 0);
 }
 
 QTEST_GUILESS_MAIN(TstDataFolder)

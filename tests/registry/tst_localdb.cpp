@@ -142,6 +142,16 @@ void TstLocalDb::corruptOrMissingFileIsADbError() {
   QVERIFY_THROWS_EXCEPTION(DbError, LocalDatabase::Connection().query("Select * From tblContribuinte"));
   // A file that does not exist is an error unless creation was asked for.
   QVERIFY_THROWS_EXCEPTION(DbError, DbConnection(app.file("nada.db")));
+
+  // A link planted as diziz.db, to an empty file or to none: never written through nor created.
+  QTemporaryDir elsewhere;
+  for (const QString& target : {elsewhere.filePath("vazio.db"), elsewhere.filePath("nenhum.db")}) {
+    if (target.endsWith("vazio.db")) QVERIFY(QFile(target).open(QIODevice::WriteOnly));
+    QFile::remove(app.file("diziz.db"));
+    QVERIFY(QFile::link(target, app.file("diziz.db")));
+    QVERIFY_THROWS_EXCEPTION(DbError, LocalDatabase::Connection().query("Select * From tblContribuinte"));
+    QCOMPARE(QFileInfo(target).exists() ? QFileInfo(target).size() : -1, target.endsWith("vazio.db") ? 0 : -1);
+  }
 }
 
 void TstLocalDb::errorReportShortForm() {

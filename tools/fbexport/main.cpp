@@ -14,6 +14,7 @@
 // engine refuses the version. "--leitor proprio" or "--leitor motor" forces one of them.
 // "-Ss" writes the table's structure instead of its rows, the same from both readers; with "-Si",
 // "-E file" writes it as well, into that file, in the same run (one start of the engine, not two).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,9 +96,18 @@ Args parse(int argc, char** argv) {
 // Output with a large buffer of our own: the rows are many and small.
 class Out {
  public:
-  explicit Out(const std::string& path) : path_(path), f_(std::fopen(path.c_str(), "wb")) {
+  explicit Out(const std::string& path) : path_(path), f_(create(path)) {
     if (!f_) fail(3, "não foi possível criar o arquivo " + path + ": " + std::strerror(errno));
     buf_.reserve(kChunk + 4096);
+  }
+  // The user's alone, and never written through a link planted at the name (the intake removes
+  // what stood there before each run; a link that appears meanwhile makes the open fail).
+  static FILE* create(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) ::close(fd);
+    return f;
   }
   void put(const char* s, size_t n) {
     buf_.append(s, n);
