@@ -61,6 +61,14 @@ QString ReadSetting(const QString& section, const QString& key) {
   if (SettingsPath.isEmpty()) InitSettingsPath();
   QFile f(SettingsPath);
   if (!f.open(QIODevice::ReadOnly)) return QString();
-  const QByteArray contents = f.read(kMaxFileBytes);
+  // Read as far as the file goes (up to the limit): asking for the limit at once would reserve
+  // 64 MiB for every setting read, and every request reads several.
+  QByteArray contents;
+  char block[16 * 1024];
+  while (contents.size() < kMaxFileBytes) {
+    const qint64 n = f.read(block, qMin<qint64>(qint64(sizeof block), kMaxFileBytes - contents.size()));
+    if (n <= 0) break;
+    contents.append(block, qsizetype(n));
+  }
   return ReadSettingFrom(contents, section, key);
 }

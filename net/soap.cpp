@@ -2,12 +2,15 @@
 
 #include <curl/curl.h>
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QUrl>
 #include <QXmlStreamReader>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "base/cp1252.h"
@@ -104,8 +107,18 @@ struct Exchange {
   CURLcode code = CURLE_OK;
   long status = 0;
   QByteArray contentType;
+  QByteArray refusedRedirect;  // a Location that leaves the service's scheme, host or port
   char errorText[CURL_ERROR_SIZE] = {};
 };
+
+// Scheme, host and port of an absolute URL, the default port filled in.
+QString origin(const QByteArray& url) {
+  const QUrl u = QUrl::fromEncoded(url, QUrl::StrictMode);
+  if (!u.isValid() || u.host().isEmpty()) return QString();
+  const QString scheme = u.scheme().toLower();
+  const int port = u.port(scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1);
+  return scheme + QStringLiteral("://") + u.host().toLower() + QLatin1Char(':') + QString::number(port);
+}
 
 size_t collect(char* data, size_t size, size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
@@ -118,24 +131,16 @@ size_t collect(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
-void perform(Exchange& ex) {
-  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  if (!ready) {
-    ex.code = CURLE_FAILED_INIT;
-    return;
-  }
-  CURL* h = curl_easy_init();
-  if (!h) {
-    ex.code = CURLE_FAILED_INIT;
-    return;
-  }
+// One request on the handle; a redirect's target in *location.
+void performOnce(CURL* h, Exchange& ex, const QByteArray& url, long timeoutMs, QByteArray* location) {
+  curl_easy_reset(h);
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Content-Type: text/xml");
   headers = curl_slist_append(headers, QByteArray("SOAPAction: " + ex.soapAction).constData());
   // No "Expect: 100-continue" pause before the body, and no Accept the old client never sent.
   headers = curl_slist_append(headers, "Expect:");
   headers = curl_slist_append(headers, "Accept:");
-  curl_easy_setopt(h, CURLOPT_URL, ex.url.constData());
+  curl_easy_setopt(h, CURLOPT_URL, url.constData());
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(h, CURLOPT_POST, 1L);
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, ex.body.constData());
@@ -145,16 +150,13 @@ void perform(Exchange& ex) {
   // asks, never because a kept connection turned out dead.
   curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-  // The service answers POST only: a moved service gets the same request at its new address.
-  curl_easy_setopt(h, CURLOPT_POSTREDIR, long(CURL_REDIR_POST_301 | CURL_REDIR_POST_302));
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // Redirects are judged here, one by one, before anything is sent again.
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, ex.idleSeconds);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, ex.deadlineMs);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   // The proxy is chosen by the program's own rule; an empty text keeps curl from its own choice.
@@ -169,26 +171,150 @@ void perform(Exchange& ex) {
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, ex.errorText);
   ex.code = curl_easy_perform(h);
+  ex.status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex.status);
   char* type = nullptr;
+  ex.contentType.clear();
   if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) ex.contentType = type;
-  curl_easy_cleanup(h);
+  char* next = nullptr;
+  location->clear();
+  if (ex.code == CURLE_OK && curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next) == CURLE_OK && next) *location = next;
   curl_slist_free_all(headers);
 }
 
-// The transfer runs on a worker thread while this thread keeps the windows painted; user input
-// waits until the answer is in.
+// The exchange with its redirects: the same POST goes again only to the service's own scheme, host
+// and port (a moved path), never elsewhere and never from https down to http; the deadline counts
+// over all of them.
+void perform(CURL* h, Exchange& ex) {
+  QElapsedTimer clock;
+  clock.start();
+  const QString home = origin(ex.url);
+  QByteArray url = ex.url;
+  for (long hop = 0;; ++hop) {
+    const long left = ex.deadlineMs - long(clock.elapsed());
+    if (left <= 0) {
+      ex.code = CURLE_OPERATION_TIMEDOUT;
+      return;
+    }
+    QByteArray location;
+    ex.answer.clear();
+    performOnce(h, ex, url, left, &location);
+    if (ex.code != CURLE_OK || location.isEmpty()) return;
+    const bool redirect =
+        ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 || ex.status == 308;
+    if (!redirect) return;
+    if (origin(location) != home) {
+      ex.refusedRedirect = location;
+      return;
+    }
+    if (hop >= kMaxRedirects) {
+      ex.code = CURLE_TOO_MANY_REDIRECTS;
+      return;
+    }
+    url = location;
+  }
+}
+
+// One thread and one curl handle for the program's life: each exchange hands its work over and
+// waits, instead of paying for a new thread and handle every time.
+class SoapWorker {
+ public:
+  SoapWorker() : thread_([this] { run(); }) {}
+  ~SoapWorker() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+  // Runs the exchange on the worker. The windows keep being painted meanwhile (user input waits):
+  // a quick answer is waited for directly, a slow one inside an event loop.
+  void run(Exchange& ex) {
+    if (busy_) {
+      // An exchange started by an event of the loop another exchange waits in: a thread of its own.
+      runAlone(ex);
+      return;
+    }
+    busy_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      job_ = &ex;
+      done_ = false;
+    }
+    wake_.notify_all();
+    std::unique_lock lock(mutex_);
+    if (!finished_.wait_for(lock, std::chrono::milliseconds(kDirectWaitMs), [this] { return done_; })) {
+      QEventLoop loop;
+      loop_ = &loop;
+      lock.unlock();
+      loop.exec(QEventLoop::ExcludeUserInputEvents);
+      lock.lock();
+      finished_.wait(lock, [this] { return done_; });
+      loop_ = nullptr;
+    }
+    busy_ = false;
+  }
+
+  static void runAlone(Exchange& ex) {
+    QEventLoop loop;
+    std::thread worker([&] {
+      CURL* h = curl_easy_init();
+      if (h) perform(h, ex);
+      else ex.code = CURLE_FAILED_INIT;
+      if (h) curl_easy_cleanup(h);
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+  }
+
+ private:
+  // Short enough not to be seen as a frozen window.
+  static constexpr int kDirectWaitMs = 15;
+
+  void run() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    CURL* h = ready ? curl_easy_init() : nullptr;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || job_; });
+      if (stop_) break;
+      Exchange* ex = job_;
+      job_ = nullptr;
+      lock.unlock();
+      if (h) perform(h, *ex);
+      else ex->code = CURLE_FAILED_INIT;
+      lock.lock();
+      done_ = true;
+      if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
+      finished_.notify_all();
+    }
+    if (h) curl_easy_cleanup(h);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, finished_;
+  Exchange* job_ = nullptr;
+  bool done_ = false;
+  bool stop_ = false;
+  bool busy_ = false;  // the calling thread's own flag
+  QEventLoop* loop_ = nullptr;
+  std::thread thread_;
+};
+
 void performWaiting(Exchange& ex) {
-  QEventLoop loop;
-  std::thread worker([&] {
-    perform(ex);
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  worker.join();
+  static SoapWorker worker;
+  worker.run(ex);
 }
 
 QString failureText(const Exchange& ex) {
+  if (!ex.refusedRedirect.isEmpty())
+    return QStringLiteral(
+               "Redirecionamento recusado: o servidor mandou o pedido para outro endereço (%1); "
+               "nada foi enviado para lá")
+        .arg(QString::fromUtf8(ex.refusedRedirect.left(200)));
   if (ex.tooLarge || ex.code == CURLE_FILESIZE_EXCEEDED)
     return QStringLiteral("Resposta do servidor maior que %1 MiB").arg(kMaxAnswerBytes / (1024 * 1024));
   switch (ex.code) {
@@ -250,7 +376,7 @@ bool SendSoapRequest(const QString& operation, const QList<SoapParam>& params, Q
   ex.idleSeconds = long((g_timeoutMs + 999) / 1000);
   performWaiting(ex);
 
-  if (ex.code != CURLE_OK) {
+  if (ex.code != CURLE_OK || !ex.refusedRedirect.isEmpty()) {
     g_lastError = failureText(ex);
     return false;
   }

@@ -20,8 +20,8 @@
 #include "net/proxy.h"
 
 namespace {
-constexpr qint64 kChunk = 1024 * 1024;         // handed to the socket at a time
-constexpr qint64 kInFlight = 4 * 1024 * 1024;  // most kept queued in the socket's own buffer
+constexpr qint64 kChunk = 256 * 1024;     // handed to the socket at a time
+constexpr qint64 kInFlight = 512 * 1024;  // most kept queued in the socket's own buffer
 
 // A declaration of tens of megabytes is read in one go: asking for large pages spares the
 // thousands of page faults that cost as much as the read itself.
@@ -80,26 +80,69 @@ QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QSt
   return BuildUploadRequest(std::move(content), url, fieldName, fileName, contentType, RandomBoundary(32));
 }
 
+UploadFraming BuildUploadFraming(qint64 contentSize, const UrlParts& url, const QString& fieldName,
+                                 const QString& fileName, const QString& contentType, const QString& boundary) {
+  const QByteArray b = toCp1252(boundary);
+  QByteArray name = toCp1252(fileName);
+  for (char& c : name)
+    if (c == '"' || c == '\r' || c == '\n') c = '_';
+  const QByteArray partHead = "--" + b + "\r\n" + "Content-Disposition: form-data; name=\"" + toCp1252(fieldName) +
+                              "\"; filename=\"" + name + "\"\r\n" + "Content-Type: " + toCp1252(contentType) + "\r\n" +
+                              "\r\n";
+  UploadFraming f;
+  f.tail = "\r\n--" + b + "--";
+  const qint64 length = partHead.size() + contentSize + f.tail.size();
+  f.head = "POST " + toCp1252(url.Path) + "?" + toCp1252(url.Query) + " HTTP/1.0\r\n" + "Host: " + toCp1252(url.Host) +
+           "\r\n" + "Content-Type: multipart/form-data, boundary=" + b + "\r\n" +
+           "Content-Length: " + QByteArray::number(length) + "\r\n" + "\r\n" + partHead;
+  return f;
+}
+
 QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QString& fieldName,
                               const QString& fileName, const QString& contentType, const QString& boundary) {
-  const QByteArray b = toCp1252(boundary);
-  const QByteArray partHead = "--" + b + "\r\n" + "Content-Disposition: form-data; name=\"" + toCp1252(fieldName) +
-                              "\"; filename=\"" + toCp1252(fileName) + "\"\r\n" +
-                              "Content-Type: " + toCp1252(contentType) + "\r\n" + "\r\n";
-  const QByteArray partTail = "\r\n--" + b + "--";
-  const qint64 length = partHead.size() + content.size() + partTail.size();
-  const QByteArray head = "POST " + toCp1252(url.Path) + "?" + toCp1252(url.Query) + " HTTP/1.0\r\n" +
-                          "Host: " + toCp1252(url.Host) + "\r\n" + "Content-Type: multipart/form-data, boundary=" + b +
-                          "\r\n" + "Content-Length: " + QByteArray::number(length) + "\r\n" + "\r\n" + partHead;
+  const UploadFraming f = BuildUploadFraming(content.size(), url, fieldName, fileName, contentType, boundary);
   // The content becomes the request where it lies: grow it, slide it right, write the framing around.
   const qsizetype body = content.size();
-  content.reserve(head.size() + body + partTail.size());
-  content.resize(head.size() + body + partTail.size());
+  content.reserve(f.head.size() + body + f.tail.size());
+  content.resize(f.head.size() + body + f.tail.size());
   char* d = content.data();
-  std::memmove(d + head.size(), d, size_t(body));
-  std::memcpy(d, head.constData(), size_t(head.size()));
-  std::memcpy(d + head.size() + body, partTail.constData(), size_t(partTail.size()));
+  std::memmove(d + f.head.size(), d, size_t(body));
+  std::memcpy(d, f.head.constData(), size_t(f.head.size()));
+  std::memcpy(d + f.head.size() + body, f.tail.constData(), size_t(f.tail.size()));
   return content;
+}
+
+std::optional<UploadRequest> OpenUploadRequest(const QString& path, const UrlParts& url, const QString& fieldName,
+                                               const QString& fileName, const QString& contentType, QString* error,
+                                               const QString& boundary) {
+  if (error) error->clear();
+  auto file = std::make_shared<QFile>(path);
+  if (!file->exists()) {
+    if (error) *error = QStringLiteral("File not found: ") + path;
+    return std::nullopt;
+  }
+  // Unbuffered: the slices go from the read straight to the socket, with no copy kept in between.
+  if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (error) *error = file->errorString();
+    return std::nullopt;
+  }
+  UploadRequest r;
+  // The size of the file as opened: Content-Length and the bytes sent agree even if the name is
+  // replaced meanwhile.
+  r.fileSize = file->size();
+  r.file = std::move(file);
+  UploadFraming f = BuildUploadFraming(r.fileSize, url, fieldName, fileName, contentType,
+                                       boundary.isEmpty() ? RandomBoundary(32) : boundary);
+  r.head = std::move(f.head);
+  r.tail = std::move(f.tail);
+  return r;
+}
+
+qint64 UploadDeadlineMs(qint64 requestSize) {
+  bool ok = false;
+  const qint64 ms = qEnvironmentVariable("ZIDE_UPLOAD_PRAZO_MS").toLongLong(&ok);
+  if (ok && ms > 0) return ms;
+  return 5 * 60 * 1000 + qMax<qint64>(0, requestSize) / (64 * 1024) * 1000;
 }
 
 int ResolveUploadPort(const UrlParts& url, QString* error) {
@@ -152,6 +195,11 @@ int SendPercent(qint64 totalEnvio, qint64 remaining) {
 Uploader::Uploader(QObject* parent) : QObject(parent) {
   idle_.setSingleShot(true);
   connect(&idle_, &QTimer::timeout, this, &Uploader::onIdle);
+  deadline_.setSingleShot(true);
+  deadline_.setTimerType(Qt::CoarseTimer);
+  // However the server trickles, the upload ends: a partial answer is no answer.
+  connect(&deadline_, &QTimer::timeout, this,
+          [this] { fail(10060, QStringLiteral("Tempo esgotado sem resposta do servidor")); });
 }
 
 Uploader::~Uploader() {
@@ -165,8 +213,10 @@ Uploader::~Uploader() {
 QString Uploader::responseText() const { return fromCp1252(response_); }
 
 int Uploader::httpStatus() const {
+  // Only a status line that arrived whole counts: "HTTP/1.0 2" cut short is not a 2xx.
   const qsizetype eol = response_.indexOf('\n');
-  const QList<QByteArray> first = response_.left(eol < 0 ? response_.size() : eol).trimmed().split(' ');
+  if (eol < 0) return 0;
+  const QList<QByteArray> first = response_.left(eol).trimmed().split(' ');
   if (first.size() < 2 || !first[0].startsWith("HTTP/1.")) return 0;
   bool ok = false;
   const int status = first[1].toInt(&ok);
@@ -187,24 +237,35 @@ bool Uploader::send(const QString& host, quint16 port, QByteArray request) {
 }
 
 bool Uploader::send(const UploadTarget& target, QByteArray request) {
+  UploadRequest whole;
+  whole.head = std::move(request);
+  return send(target, std::move(whole));
+}
+
+bool Uploader::send(const UploadTarget& target, UploadRequest request) {
   // One send at a time: a second press of the button while this one is under way does nothing.
   if (state_ != State::Idle || wait_) return false;
+  QByteArray& head = request.head;
   const bool viaPlainProxy = !target.proxy.direct() && !target.tls;
   if (viaPlainProxy) {
     // Through a proxy the request line names the whole address; the rest stays byte for byte.
-    const qsizetype lineEnd = request.indexOf("\r\n");
-    if (request.startsWith("POST /") && lineEnd > 0) {
+    const qsizetype lineEnd = head.indexOf("\r\n");
+    if (head.startsWith("POST /") && lineEnd > 0) {
       QByteArray credentials;
       if (!target.proxy.user.isEmpty())
         credentials = "Proxy-Authorization: Basic " +
                       (target.proxy.user + QLatin1Char(':') + target.proxy.password).toUtf8().toBase64() + "\r\n";
-      request.insert(lineEnd + 2, credentials);
-      request.insert(5, "http://" + toCp1252(target.host) + ':' + QByteArray::number(target.port));
+      head.insert(lineEnd + 2, credentials);
+      head.insert(5, "http://" + toCp1252(target.host) + ':' + QByteArray::number(target.port));
     }
   }
   errorString_.clear();
   errorNumber_ = 0;
-  request_ = std::move(request);
+  head_ = std::move(head);
+  file_ = std::move(request.file);
+  fileSize_ = file_ ? request.fileSize : 0;
+  tail_ = std::move(request.tail);
+  total_ = head_.size() + fileSize_ + tail_.size();
   response_.clear();
   queued_ = written_ = 0;
   // Each send measures its own size, so the percentages of a second send are right too.
@@ -244,6 +305,7 @@ bool Uploader::send(const UploadTarget& target, QByteArray request) {
 
   state_ = State::Connecting;
   idle_.start(connectTimeoutMs_);
+  deadline_.start(std::chrono::milliseconds(deadlineMs_ > 0 ? deadlineMs_ : UploadDeadlineMs(total_)));
   if (tls) tls->connectToHostEncrypted(target.host, target.port);
   else if (viaPlainProxy) socket_->connectToHost(target.proxy.host, quint16(target.proxy.port));
   else socket_->connectToHost(target.host, target.port);
@@ -281,11 +343,29 @@ bool Uploader::waitHere(int ms, QEventLoop::ProcessEventsFlags flags) {
 
 void Uploader::abort() { finishConnection(); }
 
-// The request goes out in slices as the socket drains, so it is held once, not copied whole.
+// The request goes out in slices as the socket drains: the file is read a slice at a time, so the
+// memory taken does not grow with it.
 void Uploader::feed() {
-  while (socket_ && queued_ < request_.size() && socket_->bytesToWrite() < kInFlight) {
-    const qint64 n = qMin(kChunk, request_.size() - queued_);
-    const qint64 w = socket_->write(request_.constData() + queued_, n);
+  const qint64 fileEnd = head_.size() + fileSize_;
+  while (socket_ && queued_ < total_ && socket_->bytesToWrite() < kInFlight) {
+    qint64 w = 0;
+    if (queued_ < head_.size()) {
+      w = socket_->write(head_.constData() + queued_, qMin(kChunk, head_.size() - queued_));
+    } else if (queued_ < fileEnd) {
+      const qint64 want = qMin(kChunk, fileEnd - queued_);
+      slice_.resize(want);
+      const qint64 got = file_->read(slice_.data(), want);
+      if (got <= 0) {
+        // Content-Length promised more: the server must not take a cut file as the declaration.
+        fail(10053, QStringLiteral("O arquivo mudou durante o envio (") +
+                        (got < 0 ? file_->errorString() : QStringLiteral("ficou menor")) + QLatin1Char(')'));
+        return;
+      }
+      w = socket_->write(slice_.constData(), got);
+      if (w != got) w = -1;
+    } else {
+      w = socket_->write(tail_.constData() + (queued_ - fileEnd), total_ - queued_);
+    }
     if (w <= 0) return;
     queued_ += w;
   }
@@ -295,7 +375,7 @@ void Uploader::onBytesWritten(qint64 n) {
   if (state_ != State::Sending) return;
   written_ += n;
   idle_.start(idleTimeoutMs_);
-  const qint64 remaining = request_.size() - written_;
+  const qint64 remaining = total_ - written_;
   emit sendProgress(written_, remaining);
   if (totalEnvio_ == 0) totalEnvio_ = remaining;
   const int p = SendPercent(totalEnvio_, remaining);
@@ -312,6 +392,8 @@ void Uploader::onBytesWritten(qint64 n) {
     return;
   }
   state_ = State::WaitingAnswer;
+  file_.reset();
+  slice_ = QByteArray();
   sendSpeedText_ = kSendCompleteText;
   setConectado(false);
   emit sendComplete(kSendCompleteText);
@@ -383,6 +465,9 @@ void Uploader::onIdle() {
 
 void Uploader::finishConnection() {
   idle_.stop();
+  deadline_.stop();
+  file_.reset();
+  slice_ = QByteArray();
   if (socket_) {
     socket_->disconnect(this);
     socket_->abort();

@@ -6,10 +6,12 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 #include "net/proxy.h"
 #include "net/urlhelper.h"
 
+class QFile;
 class QTcpSocket;
 
 // The multipart upload of a declaration: one HTTP/1.0 POST written by hand on a plain TCP connection.
@@ -30,6 +32,35 @@ QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QSt
 // The same with a given boundary (a new random one of 32 characters otherwise).
 QByteArray BuildUploadRequest(QByteArray content, const UrlParts& url, const QString& fieldName,
                               const QString& fileName, const QString& contentType, const QString& boundary);
+
+// Rows 1-9 (head) and row 11 (tail) of the request around a file of contentSize bytes. The file
+// name's '"', CR and LF become '_', so the header stays one line whatever the name holds.
+struct UploadFraming {
+  QByteArray head;
+  QByteArray tail;
+};
+UploadFraming BuildUploadFraming(qint64 contentSize, const UrlParts& url, const QString& fieldName,
+                                 const QString& fileName, const QString& contentType, const QString& boundary);
+
+// A request whose file is read in slices while it goes out: head, the file's first fileSize bytes,
+// tail; the same bytes as BuildUploadRequest, without ever holding the file. A request without a
+// file is held whole in head.
+struct UploadRequest {
+  QByteArray head;
+  std::shared_ptr<QFile> file;  // open for reading, at its start
+  qint64 fileSize = 0;
+  QByteArray tail;
+  qint64 size() const { return head.size() + fileSize + tail.size(); }
+};
+// Opens the file and frames it (a new random boundary when none is given); nullopt with *error (the
+// system's description of the failure) when it cannot be opened.
+std::optional<UploadRequest> OpenUploadRequest(const QString& path, const UrlParts& url, const QString& fieldName,
+                                               const QString& fileName, const QString& contentType, QString* error,
+                                               const QString& boundary = QString());
+
+// How long one upload may take from the connection to the end of the answer: 5 minutes plus one
+// second per 64 KiB of the request (a slow office line), or ZIDE_UPLOAD_PRAZO_MS milliseconds.
+qint64 UploadDeadlineMs(qint64 requestSize);
 
 // The port to connect to: the URL's own, else the "port" setting. 0 with *error = "Invalid Port"
 // when neither gives a TCP port (1 to 65535), the same rule as the SOAP exchange's.
@@ -71,8 +102,9 @@ int SendPercent(qint64 totalEnvio, qint64 remaining);
 //   errorOccurred(number, description)  -> the Error event: Winsock-style number and text
 //
 // Faults always end in errorOccurred (connection refused, reset during the send, a close with no
-// answer, no progress for idleTimeoutMs, an answer above kMaxAnswerBytes, a server certificate that
-// is not trusted); the object then is idle again and may send anew.
+// answer, no progress for idleTimeoutMs, the overall deadline, an answer above kMaxAnswerBytes, a
+// server certificate that is not trusted, a file that shrank while it was read); the object then is
+// idle again and may send anew.
 class Uploader : public QObject {
   Q_OBJECT
  public:
@@ -87,17 +119,23 @@ class Uploader : public QObject {
   // Size taken from the first progress event of the current send.
   qint64 totalEnvio() const { return totalEnvio_; }
   int percent() const { return percent_; }
-  // txtRequest and txtResponse: the last request and every byte of the answer so far.
-  const QByteArray& request() const { return request_; }
+  // txtRequest and txtResponse: the last request's bytes held in memory (all of it when it was
+  // handed over whole, up to the file's bytes when the file is streamed) and every byte of the
+  // answer so far.
+  const QByteArray& request() const { return head_; }
+  qint64 requestSize() const { return total_; }
   const QByteArray& response() const { return response_; }
   QString responseText() const;  // the answer read as Windows-1252
-  // Status of the answer's first line, 0 when the answer is not HTTP.
+  // Status of the answer's first line, 0 when the answer is not HTTP (or its first line has not
+  // arrived whole).
   int httpStatus() const;
   QString errorString() const { return errorString_; }
   int errorNumber() const { return errorNumber_; }
 
   void setConnectTimeoutMs(int ms) { connectTimeoutMs_ = ms; }
   void setIdleTimeoutMs(int ms) { idleTimeoutMs_ = ms; }
+  // The overall deadline of the next sends; 0 (the default): UploadDeadlineMs of each request.
+  void setDeadlineMs(qint64 ms) { deadlineMs_ = ms; }
   // A pause between the connection coming up and the request being handed over (window events
   // keep running, user input waits).
   void setHandOverDelayMs(int ms) { handOverDelayMs_ = ms; }
@@ -110,6 +148,8 @@ class Uploader : public QObject {
   // The same to a resolved target: TLS (certificate always verified, the system's authorities or
   // ZIDE_CA_FILE's) and the proxy.
   bool send(const UploadTarget& target, QByteArray request);
+  // The same with the file read while it goes out.
+  bool send(const UploadTarget& target, UploadRequest request);
   // Ends any wait and closes the connection without further signals (the window is closing).
   void abort();
 
@@ -142,12 +182,18 @@ class Uploader : public QObject {
   QTcpSocket* socket_ = nullptr;
   QEventLoop* wait_ = nullptr;
   QTimer idle_;
+  QTimer deadline_;
   State state_ = State::Idle;
   bool conectado_ = false;
   qint64 totalEnvio_ = 0;
   int percent_ = 0;
   QString sendSpeedText_ = kSendSpeedStart;
-  QByteArray request_;
+  QByteArray head_;
+  std::shared_ptr<QFile> file_;
+  qint64 fileSize_ = 0;
+  QByteArray tail_;
+  QByteArray slice_;  // the file's bytes being handed over
+  qint64 total_ = 0;
   qint64 queued_ = 0;   // bytes of the request handed to the socket
   qint64 written_ = 0;  // bytes the socket reports as written
   QByteArray response_;
@@ -156,4 +202,5 @@ class Uploader : public QObject {
   int connectTimeoutMs_ = 30000;
   int idleTimeoutMs_ = 60000;
   int handOverDelayMs_ = 0;
+  qint64 deadlineMs_ = 0;
 };

@@ -21,6 +21,8 @@
 
 #include "access/jetwriter.h"
 
+#include "../benchhelp.h"
+
 namespace {
 
 using jet::ColumnType;
@@ -193,6 +195,12 @@ Measure child(const QString& phase, int rows, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (BenchHelp(
+          argc, argv,
+          "Uso: bench_access [--rows N] [--runs N]\n"
+          "Mede o gravador Jet 4 (zide.mdb) contra o SQLite com as mesmas N linhas (padrão 200000), cada fase\n"
+          "num processo próprio, com o tempo e o pico de memória de cada uma; mostra a melhor de --runs (padrão 3).\n"))
+    return 0;
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
   auto opt = [&](const QString& name, const QString& fallback) {

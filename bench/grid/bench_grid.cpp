@@ -7,7 +7,14 @@
 #include "gui/main/principal.h"
 #include "transmission/transmissions.h"
 
+#include "../benchhelp.h"
+
 int main(int argc, char** argv) {
+  if (BenchHelp(
+          argc, argv,
+          "Uso: QT_QPA_PLATFORM=offscreen bench_grid [LINHAS]\n"
+          "Mede o preenchimento da grade da janela principal com uma lista de LINHAS transmissões (padrão 10000).\n"))
+    return 0;
   QApplication app(argc, argv);
   const int rows = argc > 1 ? std::atoi(argv[1]) : 10000;
   QString doc = QStringLiteral("<listaTransferencias>");

@@ -18,11 +18,18 @@
 #include "support/testcerts.h"
 #include "support/testenv.h"
 
+#include "../benchhelp.h"
+
 namespace {
 double ms(const QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (BenchHelp(argc, argv,
+                "Uso: QT_QPA_PLATFORM=offscreen bench_import [EMPRESAS]\n"
+                "Mede a leitura de uma exportação NovaGIA de 5000 empresas, a carga na grade e a importação de\n"
+                "EMPRESAS delas (padrão 5000) contra o zide-sandbox, mais a listagem dos certificados e um PKCS#12.\n"))
+    return 0;
   QApplication app(argc, argv);
   const QString file = QStringLiteral(BENCH_DATA "/novagia_5000.mdb");
   const int toImport = argc > 1 ? std::atoi(argv[1]) : 5000;

@@ -42,6 +42,8 @@
 #include "transmission/insertparse.h"
 #include "transmission/intake.h"
 
+#include "../benchhelp.h"
+
 namespace {
 
 QTextStream out(stdout);
@@ -162,6 +164,12 @@ int wholeIntake(const QString& gdb, const QString& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (BenchHelp(
+          argc, argv,
+          "Uso: bench_intake [--rows N] [--runs N] [--sample N] [--full-naive] [--keep PASTA]\n"
+          "Mede a preparação de uma declaração de N linhas (padrão 200000) contra o piso medido na mesma rodada\n"
+          "(isql-fb lendo todas as tabelas mais o sqlite3 carregando as mesmas instruções) e o pico de memória.\n"))
+    return 0;
   QCoreApplication app(argc, argv);
   if (app.arguments().value(1) == QLatin1String("--fase") && app.arguments().size() == 5)
     return phase(app.arguments()[2], app.arguments()[3], app.arguments()[4]);

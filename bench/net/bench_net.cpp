@@ -1,10 +1,13 @@
 // Upload of a large file and SOAP round trips, this program's client against curl in the same run,
-// both talking to zide-sandbox on 127.0.0.1. Each side runs as a child process so that its wall
-// time and peak resident memory are measured alike (wait4).
+// both talking to zide-sandbox on 127.0.0.1, both on a fresh connection for every request (as the
+// client always connects afresh, curl is told "Connection: close"). Each side runs as a child
+// process so that its wall time and peak resident memory are measured alike (wait4); the rounds
+// alternate the two sides, so a busy machine weighs on both, and the median is shown.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -28,7 +31,8 @@ extern char** environ;
 
 namespace {
 struct Run {
-  double seconds = 0;
+  double seconds = 0;   // the whole process
+  double transfer = 0;  // what the process itself reports on stdout: from the request to the answer
   long maxRssKb = 0;
   int exitCode = -1;
 };
@@ -39,25 +43,35 @@ Run measure(const QStringList& argv) {
   for (const QString& a : argv) storage.push_back(a.toLocal8Bit());
   for (QByteArray& a : storage) args.push_back(a.data());
   args.push_back(nullptr);
+  int out[2];
+  if (pipe(out) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
   Run r;
   QElapsedTimer clock;
   clock.start();
   pid_t pid = 0;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) return r;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  QByteArray printed;
+  char buf[4096];
+  for (ssize_t n; spawned == 0 && (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
+  close(out[0]);
+  if (spawned != 0) return r;
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   r.seconds = clock.nsecsElapsed() / 1e9;
+  r.transfer = printed.trimmed().replace(',', '.').toDouble();
   r.maxRssKb = usage.ru_maxrss;
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  posix_spawn_file_actions_destroy(&actions);
   return r;
 }
 
-// Child: one upload the way a transmission window makes it.
+// Child: one upload the way a transmission window makes it (the file read while it goes out).
 int uploadOnce(const QString& file, const QString& url) {
   QString error;
   const UrlParts parts = SplitUrl(url);
@@ -66,30 +80,29 @@ int uploadOnce(const QString& file, const QString& url) {
   QElapsedTimer clock;
   clock.start();
   const bool trace = qEnvironmentVariableIsSet("ZIDE_BENCH_FASES");
-  QByteArray content = TryReadFileBytes(file, &error);
-  if (!error.isEmpty()) return 4;
-  if (trace) fprintf(stderr, "leitura %lld ms\n", clock.elapsed());
+  auto request =
+      OpenUploadRequest(file, parts, "objArquivo", QFileInfo(file).fileName(), "application/octet-stream", &error);
+  if (!request) return 4;
   Uploader up;
   int result = 5;
   QEventLoop loop;
   QObject::connect(&up, &Uploader::sendComplete, [&] {
     if (trace) fprintf(stderr, "enviado %lld ms\n", clock.elapsed());
   });
-  QObject::connect(&up, &Uploader::answerComplete, [&](const QByteArray&, int status) {
+  QObject::connect(&up, &Uploader::answerComplete, [&](const QByteArray& answer, int status) {
     if (trace) fprintf(stderr, "resposta %lld ms\n", clock.elapsed());
-    result = status == 200 ? 0 : 6;
+    result = status == 200 && !answer.isEmpty() ? 0 : 6;
     loop.quit();
   });
   QObject::connect(&up, &Uploader::errorOccurred, [&](int, const QString& d) {
     fprintf(stderr, "upload: %s\n", qPrintable(d));
     loop.quit();
   });
-  QByteArray request = BuildUploadRequest(std::move(content), parts, "objArquivo", QFileInfo(file).fileName(),
-                                          "application/octet-stream");
-  if (trace) fprintf(stderr, "montagem %lld ms\n", clock.elapsed());
-  if (!up.send(*target, std::move(request))) return 7;
+  if (!up.send(*target, std::move(*request))) return 7;
   if (trace) fprintf(stderr, "conectado %lld ms\n", clock.elapsed());
   loop.exec();
+  // As curl's time_total: from the request to the whole answer, without the process's own start.
+  printf("%.6f\n", clock.nsecsElapsed() / 1e9);
   return result;
 }
 
@@ -105,8 +118,20 @@ int soapRounds(int n, const QString& ie, const QString& key) {
   return 0;
 }
 
-Run best(const QList<Run>& runs) {
-  return *std::min_element(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.seconds < b.seconds; });
+Run median(QList<Run> runs, bool byTransfer = false) {
+  std::sort(runs.begin(), runs.end(),
+            [&](const Run& a, const Run& b) { return byTransfer ? a.transfer < b.transfer : a.seconds < b.seconds; });
+  return runs[runs.size() / 2];
+}
+
+void writeRandomFile(const QString& path, int mb) {
+  QFile f(path);
+  f.open(QIODevice::WriteOnly);
+  QByteArray block(1024 * 1024, Qt::Uninitialized);
+  for (int i = 0; i < mb; ++i) {
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+    f.write(block);
+  }
 }
 long maxRss(const QList<Run>& runs) {
   long m = 0;
@@ -118,9 +143,14 @@ long maxRss(const QList<Run>& runs) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCommandLineParser cli;
+  cli.setApplicationDescription(
+      "Mede o envio de um arquivo grande e as idas e voltas SOAP do programa contra o curl, na mesma rodada,\n"
+      "ambos contra o zide-sandbox em 127.0.0.1 e ambos com uma conexão nova por pedido. Mostra a mediana\n"
+      "das rodadas, a vazão e o pico de memória (o do envio também com um arquivo de um décimo do tamanho,\n"
+      "para ver se cresce com o arquivo).");
   cli.addHelpOption();
   cli.addOption({"mb", "Tamanho do arquivo em MB.", "N", "50"});
-  cli.addOption({"rodadas", "Repetições de cada envio.", "N", "3"});
+  cli.addOption({"rodadas", "Medições de cada lado (mediana).", "N", "5"});
   cli.addOption({"soap", "Idas e voltas SOAP por medição.", "N", "200"});
   cli.addOption({"upload-uma-vez", "(filho) envia ARQUIVO para URL.", "ARQUIVO|URL"});
   cli.addOption({"soap-rodadas", "(filho) N idas e voltas SOAP para IE|CHAVE.", "N|IE|CHAVE"});
@@ -153,39 +183,44 @@ int main(int argc, char** argv) {
   }
   const QString port = QString::fromLatin1(sandbox.readLine()).trimmed().mid(6);
 
-  // Incompressible content, written once.
+  // Incompressible content, written once; a tenth of it shows whether the peak grows with the file.
   const QString file = dir.filePath("ZIDE.GDB");
-  {
-    QFile f(file);
-    f.open(QIODevice::WriteOnly);
-    QByteArray block(1024 * 1024, Qt::Uninitialized);
-    for (int i = 0; i < mb; ++i) {
-      QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
-      f.write(block);
-    }
-  }
+  const QString small = dir.filePath("ZIDE-pequeno.GDB");
+  writeRandomFile(file, mb);
+  writeRandomFile(small, qMax(1, mb / 10));
   const double bytes = double(mb) * 1024 * 1024;
   const QString url = "http://127.0.0.1:" + port + " /client_zide/xt_upload.php?contador=1&chave=" + key + "&gias=1";
   const QString curlUrl = "http://127.0.0.1:" + port + "/client_zide/xt_upload.php?contador=1&chave=" + key + "&gias=1";
   const QString self = QCoreApplication::applicationFilePath();
+  auto curlUpload = [&](const QString& path) {
+    return measure({"curl", "-sS", "-o", "/dev/null", "-w", "%{time_total}", "-H", "Expect:", "-H", "Connection: close",
+                    "-F", "objArquivo=@" + path + ";type=application/octet-stream", curlUrl});
+  };
 
-  QList<Run> ours, theirs;
+  QList<Run> ours, theirs, oursSmall, theirsSmall;
   for (int i = 0; i < rounds; ++i) {
     ours << measure({self, "--upload-uma-vez", file + "|" + url});
-    theirs << measure({"curl", "-sS", "-o", "/dev/null", "-H", "Expect:", "-F",
-                       "objArquivo=@" + file + ";type=application/octet-stream", curlUrl});
+    theirs << curlUpload(file);
     if (ours.last().exitCode != 0 || theirs.last().exitCode != 0) {
       fprintf(stderr, "falha: nosso %d, curl %d\n", ours.last().exitCode, theirs.last().exitCode);
       return 1;
     }
   }
-  const Run o = best(ours), c = best(theirs);
-  printf("upload de %d MB (melhor de %d):\n", mb, rounds);
-  printf("  zide  %.3f s  %.0f MB/s  pico %ld MB (%.2f x o arquivo)\n", o.seconds, bytes / o.seconds / 1048576.0,
-         maxRss(ours) / 1024, maxRss(ours) * 1024.0 / bytes);
-  printf("  curl  %.3f s  %.0f MB/s  pico %ld MB (%.2f x o arquivo)\n", c.seconds, bytes / c.seconds / 1048576.0,
-         maxRss(theirs) / 1024, maxRss(theirs) * 1024.0 / bytes);
-  printf("  vazão zide/curl = %.2f\n", c.seconds / o.seconds);
+  oursSmall << measure({self, "--upload-uma-vez", small + "|" + url});
+  theirsSmall << curlUpload(small);
+  const Run o = median(ours, true), c = median(theirs, true);
+  const Run ow = median(ours), cw = median(theirs);
+  printf(
+      "upload de %d MB (mediana de %d; curl com \"Connection: close\"; tempo do pedido à resposta, como o\n"
+      "time_total do curl, e entre parênteses o do processo inteiro):\n",
+      mb, rounds);
+  printf("  zide  %.3f s  %.0f MB/s  (%.3f s)  pico %ld MB (%.2f x o arquivo); com %d MB: pico %ld MB\n", o.transfer,
+         bytes / o.transfer / 1048576.0, ow.seconds, maxRss(ours) / 1024, maxRss(ours) * 1024.0 / bytes,
+         qMax(1, mb / 10), maxRss(oursSmall) / 1024);
+  printf("  curl  %.3f s  %.0f MB/s  (%.3f s)  pico %ld MB (%.2f x o arquivo); com %d MB: pico %ld MB\n", c.transfer,
+         bytes / c.transfer / 1048576.0, cw.seconds, maxRss(theirs) / 1024, maxRss(theirs) * 1024.0 / bytes,
+         qMax(1, mb / 10), maxRss(theirsSmall) / 1024);
+  printf("  vazão zide/curl = %.2f (processo inteiro: %.2f)\n", c.transfer / o.transfer, cw.seconds / ow.seconds);
 
   // SOAP: the same number of round trips in one process each.
   QDir(dir.path()).mkpath("app");
@@ -199,18 +234,21 @@ int main(int argc, char** argv) {
   body.write(
       BuildSoapBody("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}}).toUtf8());
   body.close();
+  // Every request on a connection of its own, as the client makes them.
   QStringList curlSoap{"curl",
                        "-sS",
-                       "-o",
-                       "/dev/null",
                        "-H",
                        "Content-Type: text/xml",
                        "-H",
                        "SOAPAction: Transferencia.ver2",
+                       "-H",
+                       "Connection: close",
                        "--data-binary",
                        "@" + body.fileName()};
   const QString soapUrl = "http://127.0.0.1:" + port + "/ovu/server/index_zide.php?wsdl";
-  for (int i = 0; i < soapN; ++i) curlSoap << soapUrl;
+  for (int i = 0; i < soapN; ++i)
+    curlSoap << "-o"
+             << "/dev/null" << soapUrl;
   QList<Run> soapOurs, soapTheirs;
   for (int i = 0; i < rounds; ++i) {
     soapOurs << measure({self, "--soap-rodadas", QString::number(soapN) + "|" + ie + "|" + key});
@@ -220,12 +258,12 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const Run so = best(soapOurs), sc = best(soapTheirs);
-  printf("SOAP Transferencia.ver2, %d idas e voltas (melhor de %d):\n", soapN, rounds);
+  const Run so = median(soapOurs), sc = median(soapTheirs);
+  printf("SOAP Transferencia.ver2, %d idas e voltas (mediana de %d; curl com \"Connection: close\"):\n", soapN, rounds);
   printf("  zide  %.3f s  %.2f ms cada  pico %ld MB\n", so.seconds, so.seconds * 1000 / soapN, maxRss(soapOurs) / 1024);
   printf("  curl  %.3f s  %.2f ms cada  pico %ld MB\n", sc.seconds, sc.seconds * 1000 / soapN,
          maxRss(soapTheirs) / 1024);
-  printf("  tempo curl/zide = %.2f\n", sc.seconds / so.seconds);
+  printf("  velocidade zide/curl = %.2f\n", sc.seconds / so.seconds);
   sandbox.kill();
   sandbox.waitForFinished();
   return 0;

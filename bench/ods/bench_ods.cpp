@@ -13,6 +13,8 @@
 #include <QTextStream>
 #include <algorithm>
 
+#include "../benchhelp.h"
+
 namespace {
 
 QTextStream out(stdout);
@@ -38,6 +40,11 @@ double median(QList<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (BenchHelp(argc, argv,
+                "Uso: bench_ods [--rows N] [--runs N]\n"
+                "Mede a exportação de uma declaração de N linhas (padrão 200000) pelo leitor próprio contra o motor,\n"
+                "no mesmo arquivo; mostra a melhor de --runs (padrão 3).\n"))
+    return 0;
   QCoreApplication app(argc, argv);
   int rows = 200000, runs = 3;
   const QStringList args = app.arguments();

@@ -12,6 +12,8 @@
 
 #include "validation/validators.h"
 
+#include "../benchhelp.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -72,6 +74,11 @@ double timeCommand(const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (BenchHelp(argc, argv,
+                "Uso: bench_validation [ZIDE-CLI]\n"
+                "Mede validações por segundo de CPFValida, CNPJValida e IEValida (cada UF) com 100000 textos\n"
+                "aleatórios, e o zide-cli (o do build, ou ZIDE-CLI) validando um milhão de linhas.\n"))
+    return 0;
   namespace fs = std::filesystem;
   std::mt19937 gen(42);
   const auto cpfs = texts(gen, "###.###.###-##", 100000);

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -451,9 +452,11 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
     return false;
   }
   // A declaration that cannot be read, or holds nothing, would reach the server as an empty part.
+  // The file is read while it goes out, so a large one never sits whole in memory.
   QString readError;
-  QByteArray content = TryReadFileBytes(contentPath, &readError);
-  if (!readError.isEmpty() || content.isEmpty()) {
+  std::optional<UploadRequest> request =
+      OpenUploadRequest(contentPath, parts, txtName_->text(), fileName, txtMIMEType_->text(), &readError);
+  if (!request || request->fileSize == 0) {
     const QString why = readError.isEmpty() ? QStringLiteral("está vazio")
                                             : QStringLiteral("não pôde ser lido (") + readError + QLatin1Char(')');
     MsgBox(this,
@@ -465,12 +468,12 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
   }
   txtResponse_->clear();
   handedOver_ = false;
-  QByteArray request = BuildUploadRequest(std::move(content), parts, txtName_->text(), fileName, txtMIMEType_->text());
-  txtRequest_->setPlainText(QString::fromLatin1(request.left(kRequestBoxLimit)));
+  txtRequest_->setPlainText(QString::fromLatin1(
+      request->head + request->file->peek(qMax<qint64>(0, kRequestBoxLimit - request->head.size()))));
   // The connection comes first; the pauses wrap the moment the request is handed over.
   QPointer<TransmissionWindow> self(this);
   uploader_->setHandOverDelayMs(pauseBeforeMs);
-  const bool sent = uploader_->send(*target, std::move(request));
+  const bool sent = uploader_->send(*target, std::move(*request));
   if (!self || closing_) return false;
   if (sent && pauseAfterMs > 0) pause(pauseAfterMs);
   return sent;

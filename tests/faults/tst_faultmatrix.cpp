@@ -439,6 +439,7 @@ void TstFaultMatrix::serverFaults_data() {
   QTest::newRow("resposta de 10 MB que não é XML") << "10mb-lixo";
   QTest::newRow("servidor lê o pedido e fecha") << "fecha-apos-pedido";
   QTest::newRow("redirecionamento em círculo") << "redireciona-em-circulo";
+  QTest::newRow("redirecionamento para outro servidor") << "redireciona-para-outro";
   QTest::newRow("resposta sem fim") << "resposta-sem-fim";
   // clang-format on
 }
@@ -468,11 +469,16 @@ void TstFaultMatrix::serverFaults() {
     QVERIFY(body.size() >= 10 << 20);
     canned->answer(body);
     port = canned->port();
-  } else if (peer == QLatin1String("fecha-apos-pedido") || peer == QLatin1String("redireciona-em-circulo") ||
+  } else if (peer == QLatin1String("fecha-apos-pedido") || peer.startsWith(QLatin1String("redireciona")) ||
              peer == QLatin1String("resposta-sem-fim")) {
     canned = std::make_unique<CannedServer>();
-    canned->handler = [peer](QTcpSocket* s, const CannedServer::Request&) {
-      if (peer == QLatin1String("redireciona-em-circulo")) {
+    const QByteArray elsewhere =
+        "http://127.0.0.1:" + QByteArray::number(healthy.port()) + "/ovu/server/index_zide.php?wsdl";
+    canned->handler = [peer, elsewhere](QTcpSocket* s, const CannedServer::Request&) {
+      if (peer == QLatin1String("redireciona-para-outro")) {
+        // Another server that would answer: the request (and the key in it) must not go there.
+        s->write(CannedServer::response("307 Temporary Redirect", "", "Location: " + elsewhere + "\r\n"));
+      } else if (peer == QLatin1String("redireciona-em-circulo")) {
         s->write(CannedServer::response("302 Found", "", "Location: /ovu/server/index_zide.php?wsdl\r\n"));
       } else if (peer == QLatin1String("resposta-sem-fim")) {
         // Keeps sending, up to 64 MiB, as fast as the program reads.
@@ -548,7 +554,9 @@ void TstFaultMatrix::serverFaults() {
   }
   QCOMPARE(bytesOf(app_->file(QStringLiteral("diziz.ini"))), ini);
   // The refresh and the registration each reached the server once: nothing was sent again.
-  if (peer == QLatin1String("fecha-apos-pedido")) QCOMPARE(canned->requests.size(), 2);
+  if (peer == QLatin1String("fecha-apos-pedido") || peer == QLatin1String("redireciona-para-outro"))
+    QCOMPARE(canned->requests.size(), 2);
+  if (peer == QLatin1String("redireciona-para-outro")) QCOMPARE(healthy.requests.size(), 1);
 
   // The window is not stuck: the next refresh from a healthy server lists again.
   Forms::unloadAll();

@@ -189,7 +189,7 @@ class TlsPeer : public QObject {
             if (line.toLower().startsWith("content-length:")) length = line.mid(15).trimmed().toLongLong();
           if (buffer->size() < end + 4 + length) return;
           ++requests;
-          s->write(CannedServer::response("200 OK", answer_));
+          s->write(raw.isEmpty() ? CannedServer::response("200 OK", answer_) : raw);
           s->disconnectFromHost();
         });
         connect(s, &QSslSocket::disconnected, s, &QObject::deleteLater);
@@ -198,6 +198,7 @@ class TlsPeer : public QObject {
   }
   quint16 port() const { return server_.serverPort(); }
   int requests = 0;
+  QByteArray raw;  // when set, the whole answer instead
 
  private:
   QSslServer server_;
@@ -250,6 +251,8 @@ class TstTransport : public QObject {
   void errorStatusBodiesReachTheMarkers();
   void redirectChainFollowed();
   void redirectLoopFails();
+  void redirectsElsewhereRefused_data();
+  void redirectsElsewhereRefused();
   void proxyFromEnvironment_data();
   void proxyFromEnvironment();
   void proxyFromSettings();
@@ -379,6 +382,39 @@ void TstTransport::redirectLoopFails() {
   QCOMPARE(server.requests.size(), 6);
   QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
   checkCliAgrees(kDown);
+}
+
+void TstTransport::redirectsElsewhereRefused_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QByteArray>("status");
+  QTest::addColumn<QByteArray>("location");  // %O: another server's port, %S: this server's
+  QTest::newRow("307 to another port")  << QByteArray("307 Temporary Redirect") << QByteArray("http://127.0.0.1:%O/ovu/server/index_zide.php?wsdl");
+  QTest::newRow("302 to another port")  << QByteArray("302 Found")              << QByteArray("http://127.0.0.1:%O/x");
+  QTest::newRow("301 to another name")  << QByteArray("301 Moved Permanently")  << QByteArray("http://localhost:%S/ovu/server/index_zide.php?wsdl");
+  QTest::newRow("308 to https")         << QByteArray("308 Permanent Redirect") << QByteArray("https://127.0.0.1:%S/ovu/server/index_zide.php?wsdl");
+  // clang-format on
+}
+
+// The request carries the key: it goes again only to the service's own scheme, host and port.
+void TstTransport::redirectsElsewhereRefused() {
+  QFETCH(QByteArray, status);
+  QFETCH(QByteArray, location);
+  CannedServer server, other;
+  other.answer(CannedServer::envelope("Transferencia.ver2", listResult()));
+  location.replace("%O", QByteArray::number(other.port())).replace("%S", QByteArray::number(server.port()));
+  server.handler = [&](QTcpSocket* s, const CannedServer::Request&) {
+    s->write(CannedServer::response(status, "", "Location: " + location + "\r\n"));
+    s->disconnectFromHost();
+  };
+  app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
+  QString response;
+  QVERIFY(!SendSoapRequest(QStringLiteral("Transferencia.ver2"), ver2Params(), &response));
+  QVERIFY2(LastSoapError().startsWith(QStringLiteral("Redirecionamento recusado")), qPrintable(LastSoapError()));
+  QVERIFY(LastSoapError().contains(QString::fromLatin1(location)));
+  QCOMPARE(server.requests.size(), 1);
+  QCOMPARE(other.requests.size(), 0);
+  QCOMPARE(verdict(Refresh::Fetch(kIe, kKey)), kDown);
 }
 
 void TstTransport::proxyFromEnvironment_data() {
@@ -564,6 +600,19 @@ void TstTransport::tlsTrustedAndUntrusted() {
     QVERIFY2(error.startsWith(QStringLiteral("Certificado do servidor não confiável")), qPrintable(error));
     QCOMPARE(peer.requests, 5);  // nothing more reached the server
   }
+
+  // A trusted https server that redirects to http never gets the key sent in clear.
+  qputenv("ZIDE_CA_FILE", dir.filePath("ca.pem").toLocal8Bit());
+  CannedServer plain;
+  plain.answer(CannedServer::envelope("Transferencia.ver2", listResult()));
+  peer.raw = CannedServer::response(
+      "302 Found", "",
+      "Location: http://127.0.0.1:" + QByteArray::number(plain.port()) + "/ovu/server/index_zide.php?wsdl\r\n");
+  QString response;
+  QVERIFY(!SendSoapRequest(QStringLiteral("Transferencia.ver2"), ver2Params(), &response));
+  QVERIFY2(LastSoapError().startsWith(QStringLiteral("Redirecionamento recusado")), qPrintable(LastSoapError()));
+  QCOMPARE(peer.requests, 6);
+  QCOMPARE(plain.requests.size(), 0);
 }
 
 // Child mode: one upload, exit 0 with an answer, 5 after a failure.

@@ -10,6 +10,7 @@
 #include "net/upload.h"
 #include "net/urlhelper.h"
 #include "support/accessdb.h"
+#include "support/cannedserver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testenv.h"
@@ -78,9 +79,22 @@ Outcome upload(const QString& url, QByteArray content, const QString& fileName, 
     o.error = d;
     loop.quit();
   });
-  o.started =
-      up.send(parts.Host, quint16(port),
-              BuildUploadRequest(std::move(content), parts, "objArquivo", fileName, "application/octet-stream"));
+  // The file is read while it goes out, as the windows send it.
+  QTemporaryFile file;
+  if (!file.open() || file.write(content) != content.size() || !file.flush()) {
+    o.error = QStringLiteral("temporary file");
+    return o;
+  }
+  QString error;
+  auto request = OpenUploadRequest(file.fileName(), parts, "objArquivo", fileName, "application/octet-stream", &error);
+  if (!request) {
+    o.error = error;
+    return o;
+  }
+  UploadTarget target;
+  target.host = parts.Host;
+  target.port = quint16(port);
+  o.started = up.send(target, std::move(*request));
   if (o.started) {
     QTimer guard;
     guard.setSingleShot(true);
@@ -104,6 +118,8 @@ class TstUpload : public QObject {
   void resolvePort();
   void requestLayoutEmptyFile();
   void requestLayoutBinaryFile();
+  void fileNameHeaderStaysOneLine_data();
+  void fileNameHeaderStaysOneLine();
   void boundary();
   void percentages();
   void unreadableFile();
@@ -113,6 +129,9 @@ class TstUpload : public QObject {
   void faultsEndInReportableFailures();
   void waitForConnectionEndsOnAbortAndTimeout();
   void oneUploaderServesSeveralSends();
+  void fileThatShrinksIsNotSentCut();
+  void answersEndedEarlyOrTrickled_data();
+  void answersEndedEarlyOrTrickled();
 };
 
 void TstUpload::splitUrl_data() {
@@ -208,6 +227,43 @@ void TstUpload::requestLayoutBinaryFile() {
                               "application/octet-stream", boundary),
            req);
   QCOMPARE(content.size(), 7 + 128);
+  // Read from the file while it goes out, the request has the same bytes.
+  TestAppFolder app;
+  app.write("d.bin", content);
+  QString error;
+  const auto streamed =
+      OpenUploadRequest(app.file("d.bin"), url, QStringLiteral("campoÇ"), QStringLiteral("Declaração.GDB"),
+                        "application/octet-stream", &error, boundary);
+  QVERIFY2(streamed, qPrintable(error));
+  QCOMPARE(streamed->size(), req.size());
+  QCOMPARE(streamed->head + streamed->file->readAll() + streamed->tail, req);
+  QVERIFY(!OpenUploadRequest(app.file("nada.bin"), url, "f", "n", "t", &error));
+  QVERIFY(error.contains("nada.bin"));
+}
+
+void TstUpload::fileNameHeaderStaysOneLine_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QByteArray>("header");
+  QTest::newRow("plain")        << "ZIDE.GDB"                << QByteArray("ZIDE.GDB");
+  QTest::newRow("quote")        << "a\"; name=\"x.GDB"        << QByteArray("a_; name=_x.GDB");
+  QTest::newRow("CR LF")        << "a\r\nX-Injetado: 1.GDB" << QByteArray("a__X-Injetado: 1.GDB");
+  QTest::newRow("lone LF, CR")  << "\nb\r.GDB"               << QByteArray("_b_.GDB");
+  QTest::newRow("accents kept") << "Março's.GDB"             << QByteArray("Mar\xe7o's.GDB");
+  // clang-format on
+}
+
+// A name possible on Linux never breaks the part's header; the content goes unchanged.
+void TstUpload::fileNameHeaderStaysOneLine() {
+  QFETCH(QString, name);
+  QFETCH(QByteArray, header);
+  const QByteArray content("\"\r\n\"", 4);
+  const QByteArray req =
+      BuildUploadRequest(content, SplitUrl("http://h/a"), "objArquivo", name, "application/octet-stream", "B");
+  QVERIFY2(req.contains("; filename=\"" + header + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content +
+                        "\r\n--B--"),
+           req.constData());
 }
 
 void TstUpload::boundary() {
@@ -445,6 +501,82 @@ void TstUpload::oneUploaderServesSeveralSends() {
   }
   QCOMPARE(errors.size(), 1);
   QCOMPARE(server.rows("SELECT * FROM transmissao").size(), 2);
+}
+
+// Content-Length promises the size the file had when it was opened; a file cut shorter meanwhile
+// ends the send as a failure, and the server never takes the cut request as a declaration.
+void TstUpload::fileThatShrinksIsNotSentCut() {
+  TestAppFolder app;
+  SandboxServer server({"--contribuinte", kIe + ":" + kKey + ":11222333000181:S"});
+  QVERIFY2(server.isRunning(), qPrintable(server.log()));
+  app.write("d.pdf", pdf(QByteArray(8 * 1024 * 1024, ' ')));
+  const UrlParts url = SplitUrl(simplesUrl(server.port()));
+  QString error;
+  auto request = OpenUploadRequest(app.file("d.pdf"), url, "objArquivo", "d.pdf", "application/pdf", &error);
+  QVERIFY2(request, qPrintable(error));
+  QVERIFY(QFile::resize(app.file("d.pdf"), 1024 * 1024));
+  Uploader up;
+  QSignalSpy failed(&up, &Uploader::errorOccurred);
+  QSignalSpy answers(&up, &Uploader::answerComplete);
+  QVERIFY(up.send(UploadTarget{url.Host, quint16(url.Port), false, {}}, std::move(*request)));
+  QVERIFY(failed.wait(10000));
+  QVERIFY2(failed[0][1].toString().startsWith(QStringLiteral("O arquivo mudou durante o envio")),
+           qPrintable(failed[0][1].toString()));
+  QCOMPARE(answers.size(), 0);
+  QTest::qWait(300);
+  QCOMPARE(server.rows("SELECT * FROM transmissao").size(), 0);
+}
+
+void TstUpload::answersEndedEarlyOrTrickled_data() {
+  // Rows are laid out as tables.
+  // clang-format off
+  QTest::addColumn<QByteArray>("answer");
+  QTest::addColumn<bool>("trickle");   // then a byte every 100 ms, never closing
+  QTest::addColumn<int>("status");     // -1: no answer, the deadline's failure
+  QTest::newRow("whole status line")    << QByteArray("HTTP/1.0 200 OK\r\n\r\nok")  << false << 200;
+  QTest::newRow("status line cut")      << QByteArray("HTTP/1.0 200")             << false << 0;
+  QTest::newRow("trickle after status") << QByteArray("HTTP/1.0 200 OK\r\n")      << true  << -1;
+  QTest::newRow("trickle in status")    << QByteArray("HTTP/1.0 20")              << true  << -1;
+  // clang-format on
+}
+
+// An answer is HTTP only when its status line arrived whole, and a server that trickles never
+// holds the upload past its overall deadline (shortened here).
+void TstUpload::answersEndedEarlyOrTrickled() {
+  QFETCH(QByteArray, answer);
+  QFETCH(bool, trickle);
+  QFETCH(int, status);
+  CannedServer server;
+  server.handler = [&](QTcpSocket* s, const CannedServer::Request&) {
+    s->write(answer);
+    if (!trickle) {
+      s->disconnectFromHost();
+      return;
+    }
+    auto* drip = new QTimer(s);
+    QObject::connect(drip, &QTimer::timeout, s, [s] { s->write("0"); });
+    drip->start(100);
+  };
+  QCOMPARE(UploadDeadlineMs(64 * 1024 * 10), qint64(5 * 60 * 1000 + 10 * 1000));
+  Uploader up;
+  QSignalSpy failed(&up, &Uploader::errorOccurred);
+  QSignalSpy answers(&up, &Uploader::answerComplete);
+  QElapsedTimer clock;
+  clock.start();
+  qputenv("ZIDE_UPLOAD_PRAZO_MS", "1500");
+  QVERIFY(up.send("127.0.0.1", server.port(),
+                  BuildUploadRequest("x", SplitUrl("http://h/a"), "objArquivo", "x.GDB", "application/octet-stream")));
+  qunsetenv("ZIDE_UPLOAD_PRAZO_MS");
+  QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() || !answers.isEmpty(), 10000);
+  if (status < 0) {
+    QCOMPARE(answers.size(), 0);
+    QCOMPARE(failed[0][0].toInt(), 10060);
+    QCOMPARE(failed[0][1].toString(), QStringLiteral("Tempo esgotado sem resposta do servidor"));
+    QVERIFY(clock.elapsed() >= 1400);
+  } else {
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(answers[0][1].toInt(), status);
+  }
 }
 
 QTEST_MAIN(TstUpload)

@@ -1,5 +1,6 @@
 #include "accesscheck.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -82,6 +83,16 @@ QStringList SplitCsvLine(const QString& line) {
 }
 
 ZideUploadCheck CheckZideUpload(const QByteArray& content, const QString& companyIe, const QStringList& gias) {
+  QTemporaryFile file;
+  if (!file.open() || file.write(content) != content.size() || !file.flush()) {
+    ZideUploadCheck c;
+    c.refusal = QStringLiteral("o servidor não pôde guardar o arquivo para leitura");
+    return c;
+  }
+  return CheckZideUploadFile(file.fileName(), companyIe, gias);
+}
+
+ZideUploadCheck CheckZideUploadFile(const QString& path, const QString& companyIe, const QStringList& gias) {
   ZideUploadCheck c;
   auto refuse = [&c](const QString& why) {
     c.refusal = why;
@@ -90,20 +101,18 @@ ZideUploadCheck CheckZideUpload(const QByteArray& content, const QString& compan
     return c;
   };
   // Jet 4 header: page 0 begins with 00 01 00 00 and "Standard Jet DB"; pages are 4096 bytes.
-  if (content.size() < 4096 || content.mid(4, 15) != "Standard Jet DB")
+  QFile file(path);
+  const QByteArray first = file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
+  file.close();
+  if (first.size() < 4096 || first.mid(4, 15) != "Standard Jet DB")
     return refuse(QStringLiteral("o arquivo enviado não é um banco de dados Access"));
-
-  QTemporaryFile file;
-  if (!file.open() || file.write(content) != content.size() || !file.flush())
-    return refuse(QStringLiteral("o servidor não pôde guardar o arquivo para leitura"));
-  const QString path = file.fileName();
 
   const Run ver = mdbTool(QStringLiteral("mdb-ver"), {path});
   if (!ver.ok) return refuse(QStringLiteral("o banco de dados Access não pôde ser lido: ") + ver.error);
   if (ver.out.trimmed() != "JET4")
     return refuse(
         QStringLiteral("o banco de dados não é do Access 2000-2003 (%1)").arg(QString::fromLatin1(ver.out.trimmed())));
-  if (jet::readPassword(content.left(4096)) != QLatin1String(kZideDatabasePassword))
+  if (jet::readPassword(first) != QLatin1String(kZideDatabasePassword))
     return refuse(QStringLiteral("a senha do banco de dados não é a da declaração"));
 
   const Run list = mdbTool(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), path});

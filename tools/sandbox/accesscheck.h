@@ -19,6 +19,8 @@ struct ZideUploadCheck {
 constexpr const char* kZideDatabasePassword = "wupo4836";
 
 ZideUploadCheck CheckZideUpload(const QByteArray& content, const QString& companyIe, const QStringList& gias);
+// The same for a file already on disk (a large upload is never brought into memory).
+ZideUploadCheck CheckZideUploadFile(const QString& path, const QString& companyIe, const QStringList& gias);
 
 // One line of mdb-export's CSV (invisible characters escaped, so one row is one line): the
 // fields, unquoted. Public for the tests.

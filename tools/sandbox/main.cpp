@@ -55,11 +55,17 @@ int main(int argc, char** argv) {
                  "com :soap ou :upload só nesse tipo de pedido.",
                  "MODO"});
   cli.addOption({"orcamento-mb",
-                 "Memória para os corpos dos pedidos de todas as conexões juntas, em MiB (padrão 256); "
-                 "um pedido que não cabe recebe HTTP 503.",
+                 "Memória para os corpos pequenos (até 1 MiB) de todas as conexões juntas, em MiB (padrão 256); "
+                 "um pedido que não cabe recebe HTTP 503. Corpos maiores vão para um arquivo temporário.",
                  "MIB", "256"});
-  cli.addOption(
-      {"max-conexoes", "Conexões abertas ao mesmo tempo (padrão 32); as demais recebem HTTP 503.", "N", "32"});
+  cli.addOption({"max-conexoes",
+                 "Conexões abertas ao mesmo tempo (padrão 32); com todas tomadas, a que espera o cabeçalho há mais "
+                 "de 5 s cede o lugar, senão a nova recebe HTTP 503.",
+                 "N", "32"});
+  cli.addOption({"prazo-cabecalho-s",
+                 "Segundos que uma conexão tem para mandar o cabeçalho inteiro (padrão 10); depois, até 30 s "
+                 "sem nenhum byte até o corpo chegar. Vencido o prazo, a conexão é fechada.",
+                 "S", "10"});
   cli.process(app);
 
   SandboxConfig cfg;
@@ -78,6 +84,9 @@ int main(int argc, char** argv) {
     return fail("--orcamento-mb: número de MiB maior que 0");
   cfg.maxConexoes = cli.value("max-conexoes").toInt(&numOk);
   if (!numOk || cfg.maxConexoes <= 0) return fail("--max-conexoes: número maior que 0");
+  const int headSeconds = cli.value("prazo-cabecalho-s").toInt(&numOk);
+  if (!numOk || headSeconds <= 0 || headSeconds > 3600) return fail("--prazo-cabecalho-s: de 1 a 3600 segundos");
+  cfg.prazoCabecalhoMs = headSeconds * 1000;
   bool portOk = false;
   const uint port = cli.value("porta").toUInt(&portOk);
   if (!portOk || port > 65535) return fail("--porta: número de 0 a 65535");

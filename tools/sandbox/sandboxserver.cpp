@@ -1,6 +1,8 @@
 #include "sandboxserver.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -14,6 +16,20 @@ constexpr qint64 kMaxHead = 64 * 1024;
 // What Qt reads ahead from one socket: the rest waits in the kernel (and the client) until the
 // connection has room for it.
 constexpr qint64 kReadAhead = 256 * 1024;
+// Bodies above this go to a temporary file as they arrive: memory stays within the budget
+// whatever the uploads weigh.
+constexpr qint64 kInMemoryBody = 1024 * 1024;
+// A connection still without its head is only given up for a newcomer after this long.
+constexpr qint64 kSlowAfterMs = 5000;
+
+qint64 nowMs() {
+  static QElapsedTimer clock = [] {
+    QElapsedTimer c;
+    c.start();
+    return c;
+  }();
+  return clock.elapsed();
+}
 
 const char* reason(int status) {
   switch (status) {
@@ -83,7 +99,7 @@ QString SandboxServer::serverDate() const {
 void SandboxServer::onConnection() {
   while (QTcpSocket* s = server_.nextPendingConnection()) {
     connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-    if (connections_ >= config_.maxConexoes) {
+    if (connections_ >= config_.maxConexoes && !evictSlowest()) {
       logLine(QStringLiteral("127.0.0.1 conexão recusada: %1 conexões abertas").arg(connections_));
       refuse(s, 503, "Servidor ocupado: conexões demais");
       continue;
@@ -91,18 +107,54 @@ void SandboxServer::onConnection() {
     ++connections_;
     s->setReadBufferSize(kReadAhead);
     auto pending = std::make_shared<Pending>();
+    pending->openedAt = nowMs();
+    open_.insert(s, pending);
     connect(s, &QTcpSocket::readyRead, this, [this, s, pending] { onReadyRead(s, *pending); });
-    connect(s, &QObject::destroyed, this, [this, pending] {
+    connect(s, &QObject::destroyed, this, [this, s, pending] {
       --connections_;
+      open_.remove(s);
       release(*pending);
     });
+    // The head within its deadline, then never a long silence until the body is in.
+    auto* idle = new QTimer(s);
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, s, [s, pending] {
+      if (pending->done) return;
+      logLine(pending->headDone ? QStringLiteral("127.0.0.1 corpo parado; conexão fechada")
+                                : QStringLiteral("127.0.0.1 cabeçalho incompleto no prazo; conexão fechada"));
+      s->abort();
+    });
+    connect(s, &QTcpSocket::readyRead, idle, [this, idle, pending] {
+      if (pending->headDone && !pending->done) idle->start(config_.ociosoMs);
+    });
+    idle->start(config_.prazoCabecalhoMs);
   }
+}
+
+bool SandboxServer::evictSlowest() {
+  QTcpSocket* slowest = nullptr;
+  qint64 since = nowMs() - kSlowAfterMs;
+  for (auto it = open_.cbegin(); it != open_.cend(); ++it) {
+    if (it.value()->headDone || it.value()->openedAt > since) continue;
+    since = it.value()->openedAt;
+    slowest = it.key();
+  }
+  if (!slowest) return false;
+  logLine(QStringLiteral("127.0.0.1 conexão sem cabeçalho há %1 ms cede o lugar").arg(nowMs() - since));
+  // Its place is given back at once, not when the socket is gone.
+  open_.remove(slowest);
+  slowest->disconnect(this);
+  --connections_;
+  slowest->abort();
+  slowest->deleteLater();
+  return true;
 }
 
 void SandboxServer::release(Pending& p) {
   buffered_ -= p.reserved;
   p.reserved = 0;
   p.req.body = QByteArray();
+  p.req.bodyFile.reset();
   p.buffer = QByteArray();
 }
 
@@ -142,34 +194,54 @@ void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
     }
     p->headDone = true;
     p->length = p->req.header("content-length").toLongLong();
-    if (p->length < 0 || p->length > qMin(kMaxBody, config_.orcamentoBytes)) {
+    if (p->length < 0 || p->length > kMaxBody) {
       p->done = true;
       HttpResponse r{413, "text/plain", "Payload Too Large"};
       send(s, p->req, r);
       return;
     }
-    if (buffered_ + p->length > config_.orcamentoBytes) {
-      p->done = true;
-      logLine(QStringLiteral("127.0.0.1 %1 %2 -> 503: %3 bytes não cabem (%4 de %5 em uso)")
-                  .arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target))
-                  .arg(p->length)
-                  .arg(buffered_)
-                  .arg(config_.orcamentoBytes));
-      refuse(s, 503, "Servidor ocupado: memória de pedidos esgotada");
-      return;
-    }
-    // The whole body is held until it is answered: it is reserved from the budget up front.
-    p->reserved = p->length;
-    buffered_ += p->reserved;
     p->buffer.remove(0, end + 4);
-    p->req.body.reserve(p->length);
-    p->req.body.append(p->buffer.left(p->length));
-    p->buffer.clear();
-    p->buffer.squeeze();
-  } else {
-    // Bytes beyond the announced length are not kept.
-    p->req.body.append(p->buffer.left(p->length - p->req.body.size()));
-    p->buffer.clear();
+    if (p->length > kInMemoryBody) {
+      // Streamed to disk as it comes: only the socket's read-ahead is held.
+      p->req.bodyFile = std::make_shared<QTemporaryFile>(QDir::temp().filePath("zide-sandbox-corpo-XXXXXX"));
+      if (!p->req.bodyFile->open()) {
+        p->done = true;
+        logLine(QStringLiteral("127.0.0.1 sem espaço temporário para o corpo: ") + p->req.bodyFile->errorString());
+        refuse(s, 503, "Servidor ocupado: sem espaço para o pedido");
+        return;
+      }
+    } else {
+      if (buffered_ + p->length > config_.orcamentoBytes) {
+        p->done = true;
+        logLine(QStringLiteral("127.0.0.1 %1 %2 -> 503: %3 bytes não cabem (%4 de %5 em uso)")
+                    .arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target))
+                    .arg(p->length)
+                    .arg(buffered_)
+                    .arg(config_.orcamentoBytes));
+        refuse(s, 503, "Servidor ocupado: memória de pedidos esgotada");
+        return;
+      }
+      // A small body is held until it is answered: it is reserved from the budget up front.
+      p->reserved = p->length;
+      buffered_ += p->reserved;
+      p->req.body.reserve(p->length);
+    }
+  }
+  // Bytes beyond the announced length are not kept.
+  const QByteArray take = p->buffer.left(p->length - p->received);
+  p->buffer.clear();
+  if (p->headDone && !take.isEmpty()) {
+    if (p->req.bodyFile) {
+      if (p->req.bodyFile->write(take) != take.size()) {
+        p->done = true;
+        logLine(QStringLiteral("127.0.0.1 falha ao gravar o corpo: ") + p->req.bodyFile->errorString());
+        refuse(s, 503, "Servidor ocupado: sem espaço para o pedido");
+        return;
+      }
+    } else {
+      p->req.body.append(take);
+    }
+    p->received += take.size();
   }
 
   if (faultApplies(p->req) && config_.falha == Falha::Recusar) {
@@ -182,18 +254,22 @@ void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
   }
   if (faultApplies(p->req) && config_.falha == Falha::FecharNoEnvio) {
     // Drop the line part-way through the request: after the head of a small one, at half of a large one.
-    if (p->length < 64 * 1024 || p->req.body.size() >= p->length / 2) {
+    if (p->length < 64 * 1024 || p->received >= p->length / 2) {
       p->done = true;
       logLine(QStringLiteral("127.0.0.1 %1 %2 -> conexão fechada no envio (%3 de %4 bytes)")
                   .arg(QString::fromLatin1(p->req.method), QString::fromLatin1(p->req.target))
-                  .arg(p->req.body.size())
+                  .arg(p->received)
                   .arg(p->length));
       s->abort();
     }
     return;
   }
-  if (p->req.body.size() < p->length) return;
-  p->req.body.truncate(p->length);
+  if (p->received < p->length) return;
+  if (p->req.bodyFile && !p->req.bodyFile->flush()) {
+    p->done = true;
+    refuse(s, 503, "Servidor ocupado: sem espaço para o pedido");
+    return;
+  }
   p->done = true;
   handle(s, p->req);
   // Answered (or left in silence): the body is no longer needed.
@@ -203,7 +279,7 @@ void SandboxServer::onReadyRead(QTcpSocket* s, Pending& pending) {
 void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {
   const QString line = QStringLiteral("127.0.0.1 %1 %2 (%3 bytes)")
                            .arg(QString::fromLatin1(req.method), fromCp1252(req.target))
-                           .arg(req.body.size());
+                           .arg(req.bodySize());
   if (faultApplies(req)) {
     switch (config_.falha) {
       case Falha::Silencio:
@@ -226,7 +302,7 @@ void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {
         const HttpResponse resp = dispatch(req);
         logLine(line + QStringLiteral(" -> %1 %2, conexão fechada sem resposta").arg(resp.status).arg(resp.operation));
         data_.logRequest(QString::fromLatin1(req.method), fromCp1252(req.target), QString(),
-                         QString::fromLatin1(req.header("content-type")), req.body.size(), resp.operation, 0);
+                         QString::fromLatin1(req.header("content-type")), req.bodySize(), resp.operation, 0);
         s->disconnectFromHost();
         return;
       }
@@ -238,13 +314,14 @@ void SandboxServer::handle(QTcpSocket* s, HttpRequest& req) {
           QStringLiteral(" -> %1%2").arg(resp.status).arg(resp.operation.isEmpty() ? QString() : " " + resp.operation));
   data_.logRequest(QString::fromLatin1(req.method), fromCp1252(req.target),
                    req.headers.contains("soapaction") ? QString::fromUtf8(req.header("soapaction")) : QString(),
-                   QString::fromLatin1(req.header("content-type")), req.body.size(), resp.operation, resp.status);
+                   QString::fromLatin1(req.header("content-type")), req.bodySize(), resp.operation, resp.status);
   send(s, req, resp);
 }
 
 HttpResponse SandboxServer::dispatch(HttpRequest& req) {
   if (req.path == "/ovu/server/index_zide.php") {
     if (req.method != "POST") return {405, "text/plain", "POST only"};
+    if (req.bodyFile) return {413, "text/plain", "Payload Too Large"};
     return HandleSoap(*this, req);
   }
   if (req.path == "/client_zide/xt_upload.php" || req.path == "/client/xt_upload_simples.php") {

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTemporaryFile>
+#include <memory>
 
 #include "sandboxdata.h"
 
@@ -25,6 +27,10 @@ struct SandboxConfig {
   // a few large uploads or many idle connections must not exhaust the machine.
   qint64 orcamentoBytes = 256LL * 1024 * 1024;
   int maxConexoes = 32;
+  // A connection has this long to send its whole head, and may then go this long without a byte
+  // until its body is in; a slow client cannot keep a place for ever.
+  int prazoCabecalhoMs = 10000;
+  int ociosoMs = 30000;
 };
 
 struct HttpRequest {
@@ -34,7 +40,9 @@ struct HttpRequest {
   QByteArray query;
   QByteArray version;
   QMap<QByteArray, QByteArray> headers;  // names in lower case
-  QByteArray body;
+  QByteArray body;                       // a small body; a large one is in bodyFile
+  std::shared_ptr<QTemporaryFile> bodyFile;
+  qint64 bodySize() const { return bodyFile ? bodyFile->size() : body.size(); }
   QByteArray header(const QByteArray& name) const { return headers.value(name.toLower()); }
 };
 
@@ -52,7 +60,9 @@ struct Pending {
   HttpRequest req;
   qint64 length = 0;
   qint64 reserved = 0;  // this connection's share of the body budget
+  qint64 received = 0;  // body bytes so far
   bool done = false;
+  qint64 openedAt = 0;  // ms on the server's clock
 };
 
 class SandboxServer : public QObject {
@@ -79,10 +89,14 @@ class SandboxServer : public QObject {
   // Answers `status` at once and closes, for requests refused before they are read.
   void refuse(QTcpSocket* s, int status, const QByteArray& why);
   void release(Pending& p);
+  // When every place is taken, the connection that has waited longest for its head (and long
+  // enough to be slow, not just new) gives its place up; false when there is none.
+  bool evictSlowest();
 
   // Before server_: the connections it deletes on the way out still give their share back.
   qint64 buffered_ = 0;  // body bytes reserved by open connections
   int connections_ = 0;
+  QHash<QTcpSocket*, std::shared_ptr<Pending>> open_;
   QTcpServer server_;
   SandboxData& data_;
   SandboxConfig config_;
