@@ -9,6 +9,7 @@
 
 #include "support/intakesupport.h"
 #include "support/testenv.h"
+#include "transmission/declarationfile.h"
 
 namespace {
 const QStringList kGenerations = {"11.1", "11.2", "12.0", "13.0"};
@@ -53,6 +54,8 @@ class TstOdsreal : public QObject {
   void initTestCase();
   void tablesMatchTheEngine_data();
   void tablesMatchTheEngine();
+  void generationNamedInTheIntakesMessages_data();
+  void generationNamedInTheIntakesMessages();
 
  private:
   QString file(const QString& generation) const { return dir_.filePath("employee_ods" + generation + ".fdb"); }
@@ -118,7 +121,7 @@ void TstOdsreal::tablesMatchTheEngine() {
   // The Firebird 3 file through the engine; the others with the reader chosen from the file, which
   // must be the own one (the Firebird 3 file is read by the own reader when asked to).
   QStringList own = {"-D", file(generation), "-Si", "-V", table, "-F", rows, "-E", cols};
-  if (generation == "12.0") own << "--leitor" << "proprio";
+  if (generation == "12.0") own.append({"--leitor", "proprio"});
   const RunResult r = runProgram(builtProgram("fbexport"), own);
   QCOMPARE(r.exitCode, exitCode);
   if (said.isEmpty()) QVERIFY2(r.err.isEmpty(), r.err);
@@ -145,6 +148,30 @@ void TstOdsreal::tablesMatchTheEngine() {
   const QStringList got = sortedLines(readAll(rows));
   for (qsizetype i = 0; i < qMin(got.size(), expected.size()); ++i) QCOMPARE(got[i], expected[i]);
   QCOMPARE(got.size(), expected.size());
+}
+
+void TstOdsreal::generationNamedInTheIntakesMessages_data() {
+  QTest::addColumn<QString>("generation");
+  QTest::addColumn<QString>("words");
+  // clang-format off
+  QTest::newRow("11.1") << "11.1" << "Firebird 2.1 (estrutura em disco 11.1)";
+  QTest::newRow("11.2") << "11.2" << "Firebird 2.5 (estrutura em disco 11.2)";
+  QTest::newRow("12.0") << "12.0" << "Firebird 3 (estrutura em disco 12.0)";
+  QTest::newRow("13.0") << "13.0" << "Firebird 4 (estrutura em disco 13.0)";
+  // clang-format on
+}
+
+void TstOdsreal::generationNamedInTheIntakesMessages() {
+  QFETCH(QString, generation);
+  QFETCH(QString, words);
+  QFile f(file(generation));
+  QVERIFY(f.open(QIODevice::ReadOnly));
+  const DeclarationFileCheck check = checkDeclarationHeader(f.read(1024), f.size());
+  QCOMPARE(check.kind, DeclarationFileCheck::Ok);
+  QCOMPARE(engineGeneration(check.odsMajor, check.odsMinor), words);
+  const QString m = unreadableTableMessage("TAB03003", "página 7: ciclo na cadeia de fragmentos", words);
+  QVERIFY2(m.startsWith("O arquivo escolhido está danificado ou incompleto: a tabela TAB03003"), qPrintable(m));
+  QVERIFY2(m.endsWith("O arquivo foi gravado por " + words + "."), qPrintable(m));
 }
 
 QTEST_GUILESS_MAIN(TstOdsreal)
