@@ -33,6 +33,15 @@
 
 using namespace Firebird;
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZIDE_ASAN_CLANG 1
+#endif
+#endif
+#ifndef ZIDE_ASAN_CLANG
+#define ZIDE_ASAN_CLANG 0
+#endif
+
 namespace {
 
 struct Args {
@@ -591,7 +600,10 @@ void limitResources(const Args& args, unsigned long long fileSize) {
       setrlimit(resource, &r);
     }
   };
+#if !defined(__SANITIZE_ADDRESS__) && !ZIDE_ASAN_CLANG
+  // (AddressSanitizer reserves terabytes of address space for itself: not in its builds.)
   lower(RLIMIT_AS, static_cast<rlim_t>((1ull << 30) + 3 * fileSize));
+#endif
   lower(RLIMIT_CPU, 600);
 }
 
