@@ -34,7 +34,7 @@ FieldDesc f(uint8_t dtype, uint16_t length) {
 }
 
 // Field lists of the system tables, as the engine's relation tables define them. Names are
-// CHAR(n) in the metadata character set; edit strings VARCHAR(127); file names VARCHAR(255);
+// CHAR(n) in the metadata character set; edit strings VARCHAR(125) or (127); file names VARCHAR(255);
 // text blobs and BLR are blob ids.
 std::vector<FieldDesc> fieldsTable(unsigned name, unsigned edit, unsigned count) {
   const FieldDesc n = f(kText, static_cast<uint16_t>(name)), b = f(kBlob, 8), s = f(kShort, 2);
