@@ -18,6 +18,9 @@ struct Edit {
   QString generations, table, pattern, replacement;  // an empty result drops the row
 };
 
+// The older copies keep pre-euro currencies and salaries and a line feed after each project
+// description; the 2.1 copy an edited customer (the row's only version, written by transaction 851,
+// below the file's oldest interesting transaction 860, so committed).
 // clang-format off
 const Edit kOwnerChanges[] = {
   {"11.1 11.2",      "COUNTRY",        "'Italy', 'Euro'",             "'Italy', 'Lira'"},
