@@ -56,8 +56,12 @@ run_one() {
   for sub in corpus regression; do
     [ -d "tests/fuzz/$sub/$t" ] && inputs+=("tests/fuzz/$sub/$t")
   done
+  # Files real engines wrote, unpacked by the build from tests/data.
+  [ -d "$dir/tests/fuzz/real/$t" ] && inputs+=("$dir/tests/fuzz/real/$t")
   local limit=() n_runs=$runs
-  [ "$seconds" -gt 0 ] && limit=(-max_total_time="$seconds")
+  # Whole declaration files, the real ones up to 3 MiB: libFuzzer would cut them at 1 MiB.
+  case $t in fuzz_odsreader) limit+=(-max_len=4194304) ;; esac
+  [ "$seconds" -gt 0 ] && limit+=(-max_total_time="$seconds")
   # Each input of these goes through files and a database: fewer of them in the same time.
   # fuzz_mdbread starts a helper process per input (up to its 2 s limit; about 4 a second): fewer still.
   if [ "$runs_given" = 0 ] && [ "$seconds" -eq 0 ]; then

@@ -25,6 +25,22 @@ QString onDiskVersionName(int major) {
                    : QStringLiteral("uma versão do Firebird mais nova que a 5");
 }
 
+QString engineGeneration(int major, int minor) {
+  QString release;
+  switch (major * 10 + qBound(0, minor, 9)) {
+    case 100: release = QStringLiteral("InterBase 6 ou Firebird 1.0"); break;
+    case 101: release = QStringLiteral("Firebird 1.5"); break;
+    case 110: release = QStringLiteral("Firebird 2.0"); break;
+    case 111: release = QStringLiteral("Firebird 2.1"); break;
+    case 112: release = QStringLiteral("Firebird 2.5"); break;
+    case 120: release = QStringLiteral("Firebird 3"); break;
+    case 130: release = QStringLiteral("Firebird 4"); break;
+    case 131: release = QStringLiteral("Firebird 5"); break;
+    default: release = onDiskVersionName(major); break;
+  }
+  return QStringLiteral("%1 (estrutura em disco %2.%3)").arg(release).arg(major).arg(minor);
+}
+
 DeclarationFileCheck checkDeclarationHeader(const QByteArray& head, qint64 fileSize) {
   DeclarationFileCheck c;
   const auto notDeclaration = [&c] {
@@ -53,6 +69,8 @@ DeclarationFileCheck checkDeclarationHeader(const QByteArray& head, qint64 fileS
                     .arg(c.odsMajor);
     return c;
   }
+  // The minor version moved when ODS 12 put its CPU/OS/compiler bytes before it.
+  c.odsMinor = get16(head, c.odsMajor >= 12 ? 64 : 62);
   // The pages of RDB$PAGES lie inside the file, and the file holds whole pages.
   const quint32 pagesRelation = get32(head, 20);
   if (fileSize % pageSize != 0 || pagesRelation == 0 || qint64(pagesRelation) >= fileSize / pageSize) {
@@ -86,7 +104,8 @@ bool isFileInUseError(const QString& e) {
          e.contains(QLatin1String("Resource temporarily unavailable"), Qt::CaseInsensitive);
 }
 
-QString unreadableTableMessage(const QString& table, const QString& e) {
+namespace {
+QString unreadableTableText(const QString& table, const QString& e) {
   static const char* const damaged[] = {"I/O error",
                                         "File size is less than expected",
                                         "not a valid database",
@@ -96,6 +115,12 @@ QString unreadableTableMessage(const QString& table, const QString& e) {
                                         "page is of wrong type",
                                         "página",
                                         "corromp"};
+  if (e.contains(QStringLiteral("mais do que a declaração pode conter")))
+    return QStringLiteral(
+               "O arquivo escolhido está danificado: a tabela %1 daria mais dados do que a declaração pode conter, "
+               "e não foi lida.\r\n\r\n"
+               "Copie a declaração de novo a partir do original ou grave-a outra vez no programa ZIDE-MG.")
+        .arg(table);
   for (const char* d : damaged)
     if (e.contains(QString::fromUtf8(d), Qt::CaseInsensitive))
       return QStringLiteral(
@@ -107,4 +132,11 @@ QString unreadableTableMessage(const QString& table, const QString& e) {
         "O arquivo escolhido foi gravado por uma versão do programa que este computador não consegue abrir."
         "\r\n\r\nGrave a declaração de novo com a versão atual do programa ZIDE-MG.");
   return QStringLiteral("Não foi possível ler a tabela %1 do arquivo escolhido.").arg(table);
+}
+}  // namespace
+
+QString unreadableTableMessage(const QString& table, const QString& e, const QString& generation) {
+  QString m = unreadableTableText(table, e);
+  if (!generation.isEmpty()) m += QStringLiteral("\r\n\r\nO arquivo foi gravado por %1.").arg(generation);
+  return m;
 }

@@ -161,7 +161,8 @@ QString sqliteCreateTable(const QString& table, const DeclarationTable& columns)
   return QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(table), cols.join(QLatin1String(", ")));
 }
 
-QStringList exportArguments(const QString& gdb, const QString& table, const QString& output, const QString& structure) {
+QStringList exportArguments(const QString& gdb, const QString& table, const QString& output, const QString& structure,
+                            const QString& copies) {
   return {QStringLiteral("-D"),
           gdb,
           QStringLiteral("-U"),
@@ -174,7 +175,9 @@ QStringList exportArguments(const QString& gdb, const QString& table, const QStr
           QStringLiteral("-F"),
           output,
           QStringLiteral("-E"),
-          structure};
+          structure,
+          QStringLiteral("--copias"),
+          copies};
 }
 
 bool isMissingTableError(const QString& errorOutput) {

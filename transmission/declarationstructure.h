@@ -37,8 +37,10 @@ jet::ColumnDef accessColumn(const DeclarationColumn& column);
 // CREATE TABLE for the declaration's table with its columns in their order.
 QString sqliteCreateTable(const QString& table, const DeclarationTable& columns);
 
-// The arguments that write `table`'s rows into `output` and its structure into `structure`.
-QStringList exportArguments(const QString& gdb, const QString& table, const QString& output, const QString& structure);
+// The arguments that write `table`'s rows into `output` and its structure into `structure`; any
+// copy of the declaration the tool makes lives in `copies` (the data folder's private temp).
+QStringList exportArguments(const QString& gdb, const QString& table, const QString& output, const QString& structure,
+                            const QString& copies);
 // Whether the export tool's error says that the table is not in the file.
 bool isMissingTableError(const QString& errorOutput);
 

@@ -140,7 +140,9 @@ void Intake::start(const QString& gdbPath) {
   nextExport_ = exportsDone_ = 0;
   const Settings& s = settings_;
 
-  if (!QDir().mkpath(s.tempDir)) {
+  // Private: the exports and any copy of the declaration the tool makes live here.
+  if (!QDir().mkpath(s.tempDir) ||
+      !QFile::setPermissions(s.tempDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
     fail(QStringLiteral("Não foi possível criar a pasta temporária:\r\n%1").arg(QDir::toNativeSeparators(s.tempDir)));
     return;
   }
@@ -170,6 +172,7 @@ void Intake::start(const QString& gdbPath) {
     fail(check.message);
     return;
   }
+  engineRelease_ = engineGeneration(check.odsMajor, check.odsMinor);
   // Room for the copy the exports read and the working database, which is about as large.
   const QStorageInfo disk(QFileInfo(s.workDb).absolutePath());
   if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < 2 * declarationSize + (1 << 20)) {
@@ -260,13 +263,13 @@ void Intake::launchMore() {
     if (gen != generation_) return;
     // The rows and the table's own structure (the working table is made from it) in one run.
     auto id = std::make_shared<quint64>(0);
-    *id = runner_->start(s.tool,
-                         exportArguments(gdb_, table, exportFile(s.tempDir, table), structureFile(s.tempDir, table)),
-                         s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
-                           if (gen != generation_) return;
-                           processes_.remove(*id);
-                           exportDone(table, r);
-                         });
+    *id = runner_->start(
+        s.tool, exportArguments(gdb_, table, exportFile(s.tempDir, table), structureFile(s.tempDir, table), s.tempDir),
+        s.timeoutMs, [this, gen, table, id](const ProcessResult& r) {
+          if (gen != generation_) return;
+          processes_.remove(*id);
+          exportDone(table, r);
+        });
     processes_.insert(*id, table);
   }
 }
@@ -314,7 +317,7 @@ QString Intake::toolFailure(const QString& table, const ProcessResult& r, bool* 
 void Intake::tableLost(const QString& table, const QString& reason) {
   QFile::remove(exportFile(settings_.tempDir, table));
   if (essential(table)) {
-    fail(unreadableTableMessage(table, reason), reason);
+    fail(unreadableTableMessage(table, reason, engineRelease_), reason);
     return;
   }
   // The rest of the declaration still loads; the user decides whether to send it without this table.

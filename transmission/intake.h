@@ -152,8 +152,9 @@ class Intake : public QObject {
 
   Settings settings_;
   QString gdb_;
-  QString chosen_;  // the user's own file
-  QString copy_;    // the copy of the declaration the exports read, removed at the end
+  QString chosen_;         // the user's own file
+  QString engineRelease_;  // the engine release that wrote it, in words
+  QString copy_;           // the copy of the declaration the exports read, removed at the end
   bool running_ = false;
   quint64 generation_ = 0;
   int nextExport_ = 0;

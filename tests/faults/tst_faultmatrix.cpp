@@ -837,9 +837,14 @@ void TstFaultMatrix::declarationIntakeFaults_data() {
   QTest::newRow("fbexport ausente")
       << "ferramenta" << "O programa de exportação não foi encontrado:\r\n%BIN%/fbexport\r\n\r\nReinstale o programa." << "";
   QTest::newRow("fbexport termina com falha de segmentação")
-      << "trava" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido." << "o programa de exportação terminou de forma inesperada";
+      << "trava" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.%GERACAO%" << "o programa de exportação terminou de forma inesperada";
   QTest::newRow("fbexport não termina")
-      << "para" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido." << "a leitura não terminou em 5 segundos e foi interrompida";
+      << "para" << "Não foi possível ler a tabela TAB03003 do arquivo escolhido.%GERACAO%" << "a leitura não terminou em 5 segundos e foi interrompida";
+  // A table whose export outgrows what the file can hold (a hostile file's loops): here the real tool
+  // given a tiny limit for it.
+  QTest::newRow("exportação maior que a declaração")
+      << "grande" << "O arquivo escolhido está danificado: a tabela TAB03003 daria mais dados do que a declaração pode conter, e não foi lida.\r\n\r\nCopie a declaração de novo a partir do original ou grave-a outra vez no programa ZIDE-MG.%GERACAO%"
+      << "a exportação passou de 100 bytes, mais do que a declaração pode conter (arquivo de %TAMANHO% bytes)";
   // Cut at a page boundary or not, the header or the engine finds it; the engine's words stay apart.
   QTest::newRow(".GDB cortado ao meio") << "cortado" << "O arquivo escolhido está " << "";
   // clang-format on
@@ -856,6 +861,10 @@ void TstFaultMatrix::declarationIntakeFaults() {
   QVERIFY2(!QFile::exists(bin + "/zide_limpo.db") && !QFile::exists(bin + "/fbexport"),
            "nothing may be installed beside the test");
   detail.replace(QLatin1String("%BIN%"), bin);
+  // The declaration is the engine's here: the message names its generation.
+  detail.replace(QLatin1String("%GERACAO%"),
+                 QStringLiteral("\r\n\r\nO arquivo foi gravado por Firebird 3 (estrutura em disco 12.0)."));
+  technical.replace(QLatin1String("%TAMANHO%"), QString::number(bytesOf(declaration_).size()));
 
   // The installation: the template and the export tool, or what stands in for the tool. Helpers run
   // only from the program's own installation, so the tool goes into a stand-in for it.
@@ -867,12 +876,13 @@ void TstFaultMatrix::declarationIntakeFaults() {
   const QString pidFile = app_->file(QStringLiteral("fbexport.pid"));
   if (fault != QLatin1String("modelo"))
     QVERIFY(QFile::copy(builtProgram(QStringLiteral("zide_limpo.db")), app_->file(QStringLiteral("zide_limpo.db"))));
-  if (fault == QLatin1String("trava") || fault == QLatin1String("para")) {
+  if (fault == QLatin1String("trava") || fault == QLatin1String("para") || fault == QLatin1String("grande")) {
     // Fails on a table the reference list needs, the way the row needs; every other table goes to
     // the real tool.
-    const QByteArray failing = fault == QLatin1String("trava")
-                                   ? QByteArray("    ulimit -c 0\n    kill -SEGV $$\n")
-                                   : "    echo $$ > '" + pidFile.toUtf8() + "'\n    exec sleep 60\n";
+    const QByteArray failing = fault == QLatin1String("trava") ? QByteArray("    ulimit -c 0\n    kill -SEGV $$\n")
+                               : fault == QLatin1String("para")
+                                   ? "    echo $$ > '" + pidFile.toUtf8() + "'\n    exec sleep 60\n"
+                                   : "    exec '" + realTool.toUtf8() + "' \"$@\" --limite-saida 100\n";
     writeFile(tool, "#!/bin/sh\ncase \" $* \" in\n  *\" TAB03003 \"*)\n" + failing + "    ;;\nesac\nexec '" +
                         realTool.toUtf8() + "' \"$@\"\n");
     QVERIFY(QFile::setPermissions(tool, QFile::permissions(tool) | QFileDevice::ExeOwner));
@@ -935,7 +945,7 @@ void TstFaultMatrix::declarationIntakeFaults() {
     QVERIFY(pid > 0);
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), 5000);
   }
-  if (fault != QLatin1String("trava") && fault != QLatin1String("para")) {
+  if (fault != QLatin1String("trava") && fault != QLatin1String("para") && fault != QLatin1String("grande")) {
     // The engine never got to the file, or refused it before writing.
     QCOMPARE(bytesOf(gdb), gdbBefore);
     return;

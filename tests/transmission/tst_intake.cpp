@@ -420,7 +420,7 @@ void TstIntake::exportsRunInParallelAndAreAwaited() {
   QCOMPARE(s.arguments,
            (QStringList{"-D", app_->file("temp") + "/declaracao.gdb", "-U", "SYSDBA", "-P", "gatehouse", "-Si", "-V",
                         "AUTOINCREMENTO", "-F", app_->file("temp") + "/exportAUTOINCREMENTO.txt", "-E",
-                        app_->file("temp") + "/estruturaAUTOINCREMENTO.txt"}));
+                        app_->file("temp") + "/estruturaAUTOINCREMENTO.txt", "--copias", app_->file("temp")}));
   QStringList rowsOf;
   for (const auto& st : runner.starts)
     if (st.arguments.contains("-Si")) rowsOf << ScriptedRunner::option(st.arguments, "-V");

@@ -259,9 +259,17 @@ bool PrepareEmbeddedFirebird(std::string* error) {
   return true;
 }
 
-std::string PrivateCopy(const std::string& file, std::string* error) {
-  const std::string dir = g_base + "/copias";
-  if (g_base.empty() || !ownedPrivateDir(dir, error)) return {};
+std::string PrivateCopy(const std::string& file, const std::string& folder, std::string* error) {
+  // A folder of the caller's must already be a private one of this user's: never made or
+  // followed through a link here.
+  struct stat st {};
+  if (!folder.empty() &&
+      (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 022) != 0)) {
+    *error = "a pasta " + folder + " não é uma pasta deste usuário fechada aos outros";
+    return {};
+  }
+  const std::string dir = folder.empty() ? g_base + "/copias" : folder;
+  if (folder.empty() && (g_base.empty() || !ownedPrivateDir(dir, error))) return {};
   char name[64];
   std::snprintf(name, sizeof name, "/%d-%lx.gdb", static_cast<int>(getpid()), static_cast<unsigned long>(random()));
   const std::string copy = dir + name;

@@ -25,5 +25,7 @@ bool SharedLockFolder();
 
 // A private copy of a declaration, for files the engine cannot open in place: a name with ':'
 // (taken for "server:path") or a file this user may not write (the engine opens read-write).
-// Call after PrepareEmbeddedFirebird; the caller removes the copy. Empty with a message on failure.
-std::string PrivateCopy(const std::string& file, std::string* error);
+// It goes into `folder` when one is given (a private folder of the caller's, which it cleans after
+// a crash), else into this run's folder. Call after PrepareEmbeddedFirebird; the caller removes the
+// copy. Empty with a message on failure.
+std::string PrivateCopy(const std::string& file, const std::string& folder, std::string* error);

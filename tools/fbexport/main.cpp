@@ -15,9 +15,11 @@
 // "-Ss" writes the table's structure instead of its rows, the same from both readers; with "-Si",
 // "-E file" writes it as well, into that file, in the same run (one start of the engine, not two).
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +34,15 @@
 
 using namespace Firebird;
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZIDE_ASAN_CLANG 1
+#endif
+#endif
+#ifndef ZIDE_ASAN_CLANG
+#define ZIDE_ASAN_CLANG 0
+#endif
+
 namespace {
 
 struct Args {
@@ -41,8 +52,10 @@ struct Args {
   std::string table;
   std::string output;
   std::string structureOutput;  // -E
+  std::string copies;           // --copias: where private copies of the declaration go
   bool inserts = false;
   bool structure = false;
+  unsigned long long outputLimit = 0;  // --limite-saida; 0: from the file's size
   enum class Reader { Automatic, Engine, Own } reader = Reader::Automatic;
 };
 
@@ -78,9 +91,15 @@ Args parse(int argc, char** argv) {
     else if (opt == "-V") a.table = value(i);
     else if (opt == "-F") a.output = value(i);
     else if (opt == "-E") a.structureOutput = value(i);
+    else if (opt == "--copias") a.copies = value(i);
     else if (opt == "-Si") a.inserts = true;
     else if (opt == "-Ss") a.structure = true;
-    else if (opt == "--leitor") {
+    else if (opt == "--limite-saida") {
+      const std::string v = value(i);
+      const auto r = std::from_chars(v.data(), v.data() + v.size(), a.outputLimit);
+      if (r.ec != std::errc() || r.ptr != v.data() + v.size() || a.outputLimit == 0)
+        fail(1, "limite de saída inválido: " + v + "\n" + kUsage);
+    } else if (opt == "--leitor") {
       const std::string v = value(i);
       if (v == "proprio") a.reader = Args::Reader::Own;
       else if (v == "motor") a.reader = Args::Reader::Engine;
@@ -92,6 +111,9 @@ Args parse(int argc, char** argv) {
     fail(1, kUsage);
   return a;
 }
+
+// Bytes written so far by every output of this run, and how many the declaration could give.
+unsigned long long g_written = 0, g_outputLimit = 0, g_fileSize = 0;
 
 // Output with a large buffer of our own: the rows are many and small.
 class Out {
@@ -116,6 +138,13 @@ class Out {
   void put(const std::string& s) { put(s.data(), s.size()); }
   void put(char c) { buf_.push_back(c); }
   void flush() {
+    g_written += buf_.size();
+    if (g_outputLimit && g_written > g_outputLimit) {
+      // A hostile file can make rows or blobs repeat; its export must not fill the disk.
+      discard();
+      fail(2, "a exportação passou de " + std::to_string(g_outputLimit) +
+                  " bytes, mais do que a declaração pode conter (arquivo de " + std::to_string(g_fileSize) + " bytes)");
+    }
     if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), f_) != buf_.size()) writeFailed();
     buf_.clear();
   }
@@ -345,6 +374,14 @@ void putStructure(Out& out, const ods::Column& c) {
   out.put(line);
 }
 
+// Computed columns have no stored value; the export goes on without them and says so.
+void noteComputed(const std::string& table, const std::vector<std::string>& names) {
+  for (const std::string& n : names)
+    std::fprintf(stderr,
+                 "fbexport: a coluna calculada %s da tabela %s ficou de fora: o arquivo não guarda o seu valor\n",
+                 n.c_str(), table.c_str());
+}
+
 // ---- our own reader
 
 // Metadata names are kept in UTF-8; the output is Windows-1252 like the engine's.
@@ -416,7 +453,7 @@ void putOwnValue(Out& out, ods::Database& db, const ods::Table& table, const ods
     std::string s = textValue(v);
     if (utf8) s = win1252(s);
     if (cur.dtype == ods::kText) {
-      const size_t width = utf8 && col.charLength ? static_cast<size_t>(*col.charLength) : cur.length;
+      const size_t width = utf8 && col.charLength ? std::min<size_t>(*col.charLength, cur.length) : cur.length;
       if (utf8)
         while (!s.empty() && s.back() == ' ') s.pop_back();
       s.resize(width, ' ');
@@ -496,6 +533,9 @@ void runOwn(const Args& args) {
     auto table = db.findTable(args.table);
     if (!table) fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
     const std::string name = win1252(table->name);
+    std::vector<std::string> computed;
+    for (const std::string& c : table->computed) computed.push_back(win1252(c));
+    noteComputed(name, computed);
     if (args.structure || !args.structureOutput.empty()) {
       out = new Out(args.structure ? args.output : args.structureOutput);
       for (ods::Column c : table->columns) {
@@ -548,7 +588,33 @@ void runOwn(const Args& args) {
   } catch (const ods::OdsError& e) {
     if (out) out->discard();
     fail(2, "falha ao ler o arquivo " + args.database + ": " + e.what());
+  } catch (const std::exception& e) {
+    // Whatever slipped past the checks (memory, a length) ends like damage, never in abort().
+    if (out) out->discard();
+    fail(2, "falha ao ler o arquivo " + args.database + ": " + e.what());
   }
+}
+
+// Limits of its own, whoever runs it: the declaration is outside input. A plain declaration's export
+// stays far below 128 times the file (records pack at most 64 to 1), and memory below a few copies
+// of the largest blob, which the file bounds.
+void limitResources(const Args& args, unsigned long long fileSize) {
+  g_fileSize = fileSize;
+  g_outputLimit = args.outputLimit ? args.outputLimit : (64ull << 20) + 128 * fileSize;
+  auto lower = [](int resource, rlim_t want) {
+    rlimit r{};
+    if (getrlimit(resource, &r) != 0) return;
+    if (r.rlim_max != RLIM_INFINITY && r.rlim_max < want) want = r.rlim_max;
+    if (r.rlim_cur == RLIM_INFINITY || r.rlim_cur > want) {
+      r.rlim_cur = want;
+      setrlimit(resource, &r);
+    }
+  };
+#if !defined(__SANITIZE_ADDRESS__) && !ZIDE_ASAN_CLANG
+  // (AddressSanitizer reserves terabytes of address space for itself: not in its builds.)
+  lower(RLIMIT_AS, static_cast<rlim_t>((1ull << 30) + 3 * fileSize));
+#endif
+  lower(RLIMIT_CPU, 600);
 }
 
 // The engine's code for "unsupported on-disk structure".
@@ -567,6 +633,7 @@ int main(int argc, char** argv) {
   struct stat dbStat {};
   if (stat(args.database.c_str(), &dbStat) != 0 || !S_ISREG(dbStat.st_mode))
     fail(2, "arquivo não encontrado: " + args.database);
+  limitResources(args, static_cast<unsigned long long>(dbStat.st_size));
   // A bare name would be taken for a server alias; the engine must see a path.
   std::string dbPath = args.database;
   if (dbPath[0] != '/') {
@@ -595,7 +662,7 @@ int main(int argc, char** argv) {
   std::string envError;
   if (!PrepareEmbeddedFirebird(&envError)) fail(2, envError);
   if (dbPath.find(':') != std::string::npos || access(dbPath.c_str(), W_OK) != 0 || !SharedLockFolder()) {
-    g_copy = PrivateCopy(dbPath, &envError);
+    g_copy = PrivateCopy(dbPath, args.copies, &envError);
     if (g_copy.empty()) fail(2, envError);
     dbPath = g_copy;
   }
@@ -659,9 +726,12 @@ int main(int argc, char** argv) {
       fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
     }
 
-    if (args.structure || !args.structureOutput.empty()) {
-      // The same columns our reader lists: RDB$RELATION_FIELDS in position order with their
-      // domains in RDB$FIELDS and the character set names.
+    // The same columns our reader lists: RDB$RELATION_FIELDS in position order with their
+    // domains in RDB$FIELDS and the character set names. Computed columns are left out: the file
+    // keeps no value for them, so neither reader can give one.
+    std::vector<ods::Column> stored;
+    std::vector<std::string> computed;
+    {
       std::string tlit;
       for (char c : table) {
         tlit += c;
@@ -670,7 +740,8 @@ int main(int argc, char** argv) {
       const std::string query =
           "select trim(rf.rdb$field_name), f.rdb$field_type, f.rdb$field_sub_type, f.rdb$field_length, "
           "f.rdb$character_length, f.rdb$field_scale, f.rdb$field_precision, trim(cs.rdb$character_set_name), "
-          "rf.rdb$null_flag, f.rdb$null_flag, f.rdb$character_set_id "
+          "rf.rdb$null_flag, f.rdb$null_flag, f.rdb$character_set_id, "
+          "iif(f.rdb$computed_blr is null, 0, 1) "
           "from rdb$relation_fields rf join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
           "left join rdb$character_sets cs on cs.rdb$character_set_id = f.rdb$character_set_id "
           "where trim(rf.rdb$relation_name) = '" +
@@ -697,7 +768,6 @@ int main(int argc, char** argv) {
           default: return static_cast<int>(*reinterpret_cast<const long long*>(p));
         }
       };
-      out = new Out(args.structure ? args.output : args.structureOutput);
       IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
       while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
         ods::Column c;
@@ -710,11 +780,18 @@ int main(int argc, char** argv) {
         c.precision = number(6).value_or(0);
         c.charset = text(7);
         c.notNull = number(8).value_or(0) != 0 || number(9).value_or(0) != 0;
-        putStructure(*out, c);
+        if (number(11).value_or(0)) computed.push_back(c.name);
+        else stored.push_back(std::move(c));
       }
       cur->close(&st);
       meta->release();
       stmt->free(&st);
+    }
+    noteComputed(table, computed);
+    if (stored.empty()) fail(2, "a tabela " + table + " não tem colunas guardadas no arquivo");
+    if (args.structure || !args.structureOutput.empty()) {
+      out = new Out(args.structure ? args.output : args.structureOutput);
+      for (const ods::Column& c : stored) putStructure(*out, c);
       out->close();
       delete out;
       out = nullptr;
@@ -727,7 +804,9 @@ int main(int argc, char** argv) {
       }
     }
 
-    const std::string select = "select * from " + quotedIdentifier(table);
+    std::string select = "select ";
+    for (size_t i = 0; i < stored.size(); ++i) select += (i ? ", " : "") + quotedIdentifier(stored[i].name);
+    select += " from " + quotedIdentifier(table);
     IStatement* stmt = att->prepare(&st, tra, 0, select.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
     IMessageMetadata* meta = stmt->getOutputMetadata(&st);
     const unsigned count = meta->getCount(&st);

@@ -1,6 +1,7 @@
 #include "odsconvert.h"
 
 #include <QFile>
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -255,7 +256,7 @@ bool convertOds(const QString& source, const QString& target, int major, int min
     }
   }
 
-  // Before ODS 11.1 a format description is only the descriptors: no count, no defaults.
+  // Before ODS 12 a format description is only the descriptors: no count, no defaults.
   if (!to->formatCountPrefix) {
     // RDB$FORMATS' pointer pages, to find the blob headers by record number.
     std::vector<uint32_t> pps;
@@ -322,6 +323,32 @@ bool damageOds(QByteArray& file, const QString& kind, QString* why) {
     }
     return true;
   }
+  if (kind == "charlength") {
+    // Every column domain the engine named itself (RDB$<number>) with a character length gets -1.
+    const ods::SystemLayout& l = ods::traitsFor(12, 0)->fields;
+    const ods::FieldDesc& name = l.fields[ods::sysf::kFieldName];
+    const ods::FieldDesc& chars = l.fields[ods::sysf::kCharLength];
+    bool changed = false;
+    for (qsizetype n = 1; n < pages; ++n) {
+      Page pg{file, n * ps, ps};
+      if (pg.type() != 5 || pg.u16(20) != 2) continue;
+      for (unsigned line = 0; line < pg.u16(22); ++line) {
+        const unsigned off = pg.u16(24 + 4 * line), len = pg.u16(26 + 4 * line);
+        if (len < 13 || (g16(file, pg.base + off + 10) & 0x3F)) continue;
+        std::vector<uint8_t> image;
+        if (!unpack(reinterpret_cast<const uint8_t*>(file.constData() + pg.base + off + 13), len - 13, image) ||
+            image.size() < chars.offset + 2 ||
+            (image[ods::sysf::kCharLength / 8] & (1u << (ods::sysf::kCharLength % 8))))
+          continue;
+        if (std::memcmp(image.data() + name.offset, "RDB$", 4) != 0 || !std::isdigit(image[name.offset + 4])) continue;
+        image[chars.offset] = 0xFF;
+        image[chars.offset + 1] = 0xFF;
+        const QByteArray header = file.mid(pg.base + off, 13);
+        if (replaceRecord(pg, line, header, pack(image, false))) changed = true;
+      }
+    }
+    return changed || (*why = "nenhum domínio com comprimento em caracteres", false);
+  }
   for (qsizetype n = 1; n < pages; ++n) {
     if (static_cast<uint8_t>(file[n * ps]) != 5 || g16(file, n * ps + 20) < 128) continue;
     const unsigned count = g16(file, n * ps + 22);
@@ -333,6 +360,13 @@ bool damageOds(QByteArray& file, const QString& kind, QString* why) {
       if (kind == "fragcycle" && (flags & 0x8) && !(flags & 0x6)) {
         s32(file, r + 16, static_cast<uint32_t>(n));
         s16(file, r + 20, line);
+        return true;
+      }
+      if (kind == "blobloop" && (flags & 0x10) && file[r + 12] == 2) {
+        // The first page of page numbers lists its first blob page over and over.
+        const qsizetype p = static_cast<qsizetype>(g32(file, r + 28)) * ps;
+        const unsigned length = g16(file, p + 24);
+        for (unsigned i = 4; i + 4 <= length; i += 4) s32(file, p + 28 + i, g32(file, p + 28));
         return true;
       }
       if (kind == "blobpage" && (flags & 0x10) && file[r + 12] == 1) {

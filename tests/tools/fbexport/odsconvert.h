@@ -12,5 +12,6 @@
 bool convertOds(const QString& source, const QString& target, int major, int minor, QString* why);
 
 // Breaks one thing in a file image: "truncate", "ppcycle", "pagetype", "slot", "fragcycle",
-// "blobpage", "version".
+// "blobpage", "blobloop" (a page of blob page numbers repeating one page), "charlength" (negative
+// character lengths), "version".
 bool damageOds(QByteArray& file, const QString& kind, QString* why);

@@ -1,5 +1,10 @@
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <QDirIterator>
 
 #include <QtTest>
 
@@ -31,6 +36,7 @@ class TstFbLock : public QObject {
   void oldPlaceTakenByOthers();
   void runtimeFolderWhenTheSessionHasOne();
   void severalProcessesWithoutASharedLock();
+  void killedRunLeavesItsCopyOnlyInTheCallersFolder();
 
  private:
   // Runs the tool on one table; its output file.
@@ -143,6 +149,33 @@ void TstFbLock::severalProcessesWithoutASharedLock() {
   QCOMPARE(first.count("\r\n"), 2000);
   for (int i = 1; i < 4; ++i) QCOMPARE(readAll(dir_.filePath(QString("par%1.txt").arg(i))), first);
   QCOMPARE(entries(tmp_), QStringList());
+}
+
+void TstFbLock::killedRunLeavesItsCopyOnlyInTheCallersFolder() {
+  // Without a shared lock folder the tool reads a private copy; killed the moment it makes one, the
+  // copy must be in the folder the caller named (which the caller cleans), nowhere else.
+  QTemporaryDir copies(dir_.filePath("copias-XXXXXX"));
+  const int watch = inotify_init1(IN_CLOEXEC);
+  QVERIFY(watch >= 0);
+  auto closeWatch = qScopeGuard([watch] { close(watch); });
+  QVERIFY(inotify_add_watch(watch, copies.path().toLocal8Bit().constData(), IN_CREATE) >= 0);
+  QProcess p;
+  p.start(builtProgram("fbexport"),
+          {"-D", gdb_, "-Si", "-V", "TAB03004", "-F", dir_.filePath("morto.txt"), "--copias", copies.path()});
+  QVERIFY(p.waitForStarted());
+  pollfd pf{watch, POLLIN, 0};
+  QVERIFY2(poll(&pf, 1, 30000) == 1, "no copy was made in the folder given");
+  ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+  QVERIFY(p.waitForFinished(30000));
+  QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+  // The run's own folder stays behind in TMPDIR (nobody cleaned it), but holds no copy, whole or cut.
+  for (QDirIterator it(tmp_, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+       it.hasNext();) {
+    const QString path = it.next();
+    QVERIFY2(!path.contains("/copias") && !path.endsWith(".gdb"), qPrintable(path));
+  }
+  QCOMPARE(entries(copies.path()).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TstFbLock)

@@ -362,12 +362,9 @@ void TstOdsreader::otherOnDiskVersions_data() {
   QTest::addColumn<int>("minor");
   QTest::addColumn<QString>("table");
   for (const auto& [major, minor] :
-       std::initializer_list<std::pair<int, int>>{{10, 0}, {11, 0}, {11, 2}, {12, 1}, {13, 0}, {13, 1}})
+       std::initializer_list<std::pair<int, int>>{{10, 0}, {11, 0}, {11, 1}, {11, 2}, {12, 1}, {13, 0}, {13, 1}})
     for (const QString t : {"TIPOS", "BLOBS", "LONGA"})
-      // Before ODS 11.1 formats kept no default values, so TIPOS (a column added with one) reads
-      // differently there by design.
-      if (t != "TIPOS" || major * 10 + minor >= 111)
-        QTest::newRow(qPrintable(QString("ODS %1.%2 %3").arg(major).arg(minor).arg(t))) << major << minor << t;
+      QTest::newRow(qPrintable(QString("ODS %1.%2 %3").arg(major).arg(minor).arg(t))) << major << minor << t;
 }
 
 void TstOdsreader::otherOnDiskVersions() {
@@ -382,6 +379,9 @@ void TstOdsreader::otherOnDiskVersions() {
   }
   const QString ref = dir_.filePath("ref.txt"), own = dir_.filePath("conv.txt");
   for (const QString mode : {"-Si", "-Ss"}) {
+    // Before ODS 12 formats kept no default values, so the rows of TIPOS (a column added with one)
+    // read differently there by design; its structure (field ids apart from positions) does not.
+    if (mode == "-Si" && table == "TIPOS" && major < 12) continue;
     QVERIFY(exportWith("motor", copyForEngine(source), table, ref, mode).exitCode == 0);
     // Without --leitor the header decides; 12.1 still goes to the engine, which refuses it, and
     // then to the own reader.
@@ -405,6 +405,8 @@ void TstOdsreader::damagedFilesEndInAClearError_data() {
   QTest::newRow("slot past the page") << "slot"          << "fora da página";
   QTest::newRow("fragment cycle")     << "fragcycle"     << "ciclo";
   QTest::newRow("blob page missing")  << "blobpage"      << "página";
+  QTest::newRow("blob page repeated") << "blobloop"      << "listada duas vezes";
+  QTest::newRow("negative length")    << "charlength"    << "comprimento inválido";
   QTest::newRow("unknown version")    << "version"       << "versão";
   // clang-format on
 }
@@ -417,7 +419,7 @@ void TstOdsreader::damagedFilesEndInAClearError() {
   QString why;
   QVERIFY2(damageOds(data, damage, &why), qPrintable(why));
   QVERIFY(writeAll(bad, data));
-  const QString table = damage == "fragcycle" ? "LONGA" : damage == "blobpage" ? "BLOBS" : "TIPOS";
+  const QString table = damage == "fragcycle" ? "LONGA" : damage.startsWith("blob") ? "BLOBS" : "TIPOS";
   QFile::remove(out);
   const RunResult r = exportWith("proprio", bad, table, out);
   QCOMPARE(r.exitCode, 2);

@@ -450,6 +450,8 @@ void Database::scanRelation(int relationId,
     const uint32_t ppNo = pps[i];
     auto pp = page(ppNo, kPointerPage);
     if (get16(pp->data() + 26) != relationId) damaged(ppNo, "página de ponteiros de outra tabela");
+    // Like a data page, a pointer page knows its place; one listed twice cannot match both.
+    if (get32(pp->data() + 16) != i) damaged(ppNo, "página de ponteiros fora de ordem");
     const unsigned count = get16(pp->data() + 24);
     if (count > dataPagesPerPointer_) damaged(ppNo, "contagem de páginas de dados inválida");
     for (unsigned slot = 0; slot < count; ++slot) {
@@ -506,7 +508,11 @@ std::string Database::readBlob(int relationId, const uint8_t id[8]) {
   std::string data;
   // Level 0: the data follows the header; level 1: the header lists blob pages; level 2: it
   // lists blob pointer pages, which list the blob pages. Each blob page holds blp_length bytes.
+  // A page belongs to one blob once: a page listed again (a loop the engine would refuse) must
+  // not multiply the blob, so each blob holds at most the file.
+  std::unordered_set<uint32_t> seen;
   auto appendPage = [&](uint32_t n, bool pointers, std::vector<uint32_t>* children) {
+    if (!seen.insert(n).second) damaged(n, "página listada duas vezes no mesmo blob");
     auto bp = page(n, kBlobPage);
     const unsigned length = get16(bp->data() + 24);
     if (kBlp + length > header_.pageSize) damaged(n, "comprimento de blob inválido");
@@ -537,6 +543,9 @@ std::string Database::readBlob(int relationId, const uint8_t id[8]) {
   } else {
     damaged(dpNo, "nível de blob inválido (" + std::to_string(level) + ")");
   }
+  // Every blob a scan reads lives in its own pages: together they cannot outgrow the file.
+  blobBytes_ += data.size();
+  if (blobBytes_ > src_->size()) damaged(dpNo, "blobs maiores que o arquivo");
   if (flags & kStreamBlob) return data;
   // Segmented: each segment is a 2-byte length and its bytes, packed across pages.
   std::string out;
@@ -636,6 +645,7 @@ void Database::loadCatalog() {
 
   // RDB$RELATIONS: the tables; RDB$RELATION_FIELDS: their columns.
   std::map<std::string, size_t> byName;
+  std::map<size_t, std::vector<Column>> computed;
   scanRelation(6, [&](const std::vector<uint8_t>& image, int) {
     SysRecord r{image, t.relations};
     const auto id = r.integer(sysf::kRelId);
@@ -673,13 +683,21 @@ void Database::loadCatalog() {
       if (cs != charsets_.end()) c.charset = cs->second;
     }
     c.notNull = d->second.notNull || r.integer(sysf::kRfNullFlag).value_or(0) != 0;
-    c.computed = d->second.computed;
-    tables_[it->second].columns.push_back(std::move(c));
+    // Lengths decide buffer sizes later: a negative or impossible one is damage, not a size.
+    if (c.length < 0 || c.length > 65535 || (c.charLength && (*c.charLength < 0 || *c.charLength > c.length)))
+      throw OdsError("a coluna " + c.name + " tem um comprimento inválido nos metadados (" + std::to_string(c.length) +
+                     (c.charLength ? "/" + std::to_string(*c.charLength) : std::string()) + ")");
+    if (d->second.computed) computed[it->second].push_back(std::move(c));
+    else tables_[it->second].columns.push_back(std::move(c));
   });
-  for (Table& tb : tables_)
-    std::stable_sort(tb.columns.begin(), tb.columns.end(), [](const Column& a, const Column& b) {
-      return a.position != b.position ? a.position < b.position : a.fieldId < b.fieldId;
-    });
+  const auto byPosition = [](const Column& a, const Column& b) {
+    return a.position != b.position ? a.position < b.position : a.fieldId < b.fieldId;
+  };
+  for (auto& [index, cols] : computed) {
+    std::stable_sort(cols.begin(), cols.end(), byPosition);
+    for (Column& c : cols) tables_[index].computed.push_back(std::move(c.name));
+  }
+  for (Table& tb : tables_) std::stable_sort(tb.columns.begin(), tb.columns.end(), byPosition);
 }
 
 std::vector<Table> Database::tables() {
@@ -765,10 +783,9 @@ std::vector<FieldDesc> Database::currentFields(const Table& table) {
 }
 
 void Database::scan(const Table& table, const std::function<void(const std::vector<Value>&)>& row) {
+  blobBytes_ = 0;
   if (table.view || table.external || table.temporary)
     throw OdsError("a tabela " + table.name + " não guarda linhas no arquivo");
-  for (const Column& c : table.columns)
-    if (c.computed) throw OdsError("a coluna " + c.name + " da tabela " + table.name + " é calculada");
   const Format& current = format(table.relationId, table.format);
   std::vector<Value> values(table.columns.size());
   const Format* last = nullptr;

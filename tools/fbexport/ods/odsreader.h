@@ -82,7 +82,6 @@ struct Column {
   std::optional<int> charsetId;
   std::string charset;  // empty when the field has none
   bool notNull = false;
-  bool computed = false;
 };
 
 struct Table {
@@ -90,7 +89,8 @@ struct Table {
   int relationId = 0;
   int format = 0;
   bool view = false, external = false, temporary = false;
-  std::vector<Column> columns;  // in RDB$FIELD_POSITION order
+  std::vector<Column> columns;        // stored columns, in RDB$FIELD_POSITION order
+  std::vector<std::string> computed;  // computed columns: not stored, so not read
 };
 
 // A decoded row: one value per table column, in column order.
@@ -153,6 +153,7 @@ class Database {
   bool catalogLoaded_ = false;
   bool bootstrap_ = false;
   uint64_t budget_ = 0, budgetLimit_ = 0;  // links followed in one scan, and their bound
+  uint64_t blobBytes_ = 0;                 // blob bytes read since the scan began
   std::vector<uint8_t> newer_,
       packed_;  // scratch of visibleVersion  // reading RDB$PAGES before the inventory pages are known
   std::map<std::pair<int, int>, std::array<uint8_t, 8>> formatBlobs_;

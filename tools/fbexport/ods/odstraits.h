@@ -62,12 +62,12 @@ struct OdsTraits {
   // a record may be stored unpacked (rhd_not_packed).
   bool longRuns = false;
   uint16_t notPackedFlag = 0;
-  // RDB$FORMATS descriptors: ODS 11.1 put a field count before them and default values after.
+  // RDB$FORMATS descriptors: ODS 12 put a field count before them and default values after.
   bool formatCountPrefix = false;
   // Metadata names: CHAR(31) bytes up to ODS 12, CHAR(63) UTF8 (252 bytes) from ODS 13.
   unsigned nameBytes = 0;
-  // Blob ids in system records are 8-aligned by the 64-bit engines of ODS 12+ (seen in files
-  // made here); the 32-bit engines that wrote most older files aligned them to 4.
+  // Blob ids in system records are 8-aligned from ODS 11 on (seen in files Firebird 2.1, 2.5, 3
+  // and 4 wrote); ODS 10 engines aligned them to 4.
   unsigned blobAlign = 4;
 
   SystemLayout pages, fields, relationFields, relations, formats, characterSets;
