@@ -64,7 +64,9 @@ bool ownedPrivateDir(const std::string& p, std::string* error) {
 bool copyFile(const std::string& from, const std::string& to) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A new private file: whatever stands at the name (a planted link among them) is replaced, never followed.
+  unlink(to.c_str());
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (out < 0) {
     close(in);
     return false;
