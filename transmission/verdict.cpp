@@ -100,8 +100,19 @@ QString PlainText(const QByteArray& answer) {
   return lines.join(QLatin1Char('\n'));
 }
 
-AnswerReading ReadAnswer(int httpStatus, const QByteArray& answer) {
+QByteArray Body(const QByteArray& answer) {
+  if (!answer.startsWith("HTTP/")) return answer;
+  const qsizetype crlf = answer.indexOf("\r\n\r\n");
+  const qsizetype lf = answer.indexOf("\n\n");
+  if (crlf < 0 && lf < 0) return QByteArray();
+  if (crlf >= 0 && (lf < 0 || crlf < lf)) return answer.mid(crlf + 4);
+  return answer.mid(lf + 2);
+}
+
+AnswerReading ReadAnswer(int httpStatus, const QByteArray& whole) {
   AnswerReading r;
+  // The reason is the page: the status line and the headers are no words of the server's.
+  const QByteArray answer = Body(whole);
   const QString raw = fromCp1252(answer);
   bool marked = false;
   for (const QString& m : RefusalMarkers()) marked = marked || raw.contains(m);
@@ -146,8 +157,10 @@ QList<Reference> Confirm(const QList<Reference>& sent, const QList<Transmissions
       if (!ref.month.isEmpty() && Transmissions::TrimBlanks(row.referencia) != ref.month) continue;
       bool fresh = !known.contains(protocolo);
       if (!fresh && sentAt) {
+        // The list's dates keep whole seconds: a row of the second the send began is the send's.
+        const QDateTime from = sentAt->addMSecs(-sentAt->time().msec());
         const auto date = Transmissions::ParseServerDate(row.data);
-        fresh = date && *date >= *sentAt;
+        fresh = date && *date >= from;
       }
       if (!fresh) continue;
       ref.confirmed = true;

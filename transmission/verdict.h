@@ -21,6 +21,9 @@ const QStringList& RefusalMarkers();
 // entities decoded, blank lines dropped and blanks squeezed, one line per line of text.
 QString PlainText(const QByteArray& answer);
 
+// The answer without its status line and headers, when it carries them.
+QByteArray Body(const QByteArray& answer);
+
 struct AnswerReading {
   bool refused = false;
   QString reason;  // the server's own words: the lines that hold a marker, or its page for an error status

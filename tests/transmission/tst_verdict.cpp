@@ -59,6 +59,7 @@ void TstVerdict::answers_data() {
   QTest::newRow("marker in tag") << 200 << QByteArray("<p class=\"CHAVE_INVALIDA\">recusado</p>") << true << "recusado";
   QTest::newRow("lower case")    << 200 << QByteArray("arquivo invalido") << false << "";
   QTest::newRow("error status")  << 500 << QByteArray("<html><script>x()</script><body><h1>Erro</h1>interno</body></html>") << true << "Erro\ninterno";
+  QTest::newRow("with its head")  << 500 << QByteArray("HTTP/1.0 500 Internal Server Error\r\nServer: x\r\n\r\n<p>Erro interno</p>") << true << "Erro interno";
   QTest::newRow("bare status")   << 404 << QByteArray() << true << "HTTP 404";
   QTest::newRow("control chars") << 200 << QByteArray("ARQUIVO INVALIDO - a\x01\x1b[2Jb &#7;c") << true << "ARQUIVO INVALIDO - a [2Jb c";
   // clang-format on
