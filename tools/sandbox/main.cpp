@@ -60,12 +60,16 @@ int main(int argc, char** argv) {
                  "MIB", "256"});
   cli.addOption(
       {"max-conexoes", "Conexões abertas ao mesmo tempo (padrão 32); as demais recebem HTTP 503.", "N", "32"});
+  cli.addOption({"omitir-referencia",
+                 "Aceita o upload, mas não grava a última referência dele (no Simples Nacional, nada); a resposta "
+                 "as cita todas."});
   cli.process(app);
 
   SandboxConfig cfg;
   cfg.anoTrabalho = cli.value("ano-trabalho");
   cfg.versao = cli.value("versao");
   cfg.dataServidor = cli.value("data-servidor");
+  cfg.omitirReferencia = cli.isSet("omitir-referencia");
   if (cfg.anoTrabalho.size() > 9 || !plain(cfg.anoTrabalho))
     return fail("--ano-trabalho: até 9 caracteres, sem marcação");
   if (cfg.versao.size() > 20 || !plain(cfg.versao)) return fail("--versao: até 20 caracteres, sem marcação");

@@ -25,6 +25,9 @@ struct SandboxConfig {
   // a few large uploads or many idle connections must not exhaust the machine.
   qint64 orcamentoBytes = 256LL * 1024 * 1024;
   int maxConexoes = 32;
+  // Accepts an upload as usual but leaves its last reference unrecorded (a Simples Nacional upload:
+  // nothing recorded), while the answer still lists them all: the client must believe the list.
+  bool omitirReferencia = false;
 };
 
 struct HttpRequest {
