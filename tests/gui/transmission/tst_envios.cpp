@@ -8,8 +8,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QScrollBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QtTest>
 
