@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/appfolder.h"
+#include "base/instancelock.h"
 #include "base/settings.h"
 #include "gui/main/abertura.h"
 #include "gui/registry/migrationoffer.h"
@@ -39,6 +40,16 @@ int main(int argc, char** argv) {
   QString error;
   if (!AppFolder::prepare(&error)) {
     MsgBox(nullptr, error, QMessageBox::Critical);
+    return 1;
+  }
+  // A second copy on the same folder would share the working files; it ends before touching any.
+  InstanceLock lock;
+  if (!lock.acquire()) {
+    std::fprintf(stderr, "zide: %s\n", qPrintable(InstanceLock::busyMessage().simplified()));
+    // exit() also ends the message box's own loop (quit() would wait for it).
+    if (qEnvironmentVariableIsSet("ZIDE_QUIT_WHEN_SHOWN"))
+      QTimer::singleShot(0, &app, [] { QCoreApplication::exit(1); });
+    MsgBox(nullptr, InstanceLock::busyMessage(), QMessageBox::Warning);
     return 1;
   }
   InitSettingsPath();

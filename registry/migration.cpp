@@ -5,6 +5,7 @@
 #include <QSqlRecord>
 
 #include "base/appfolder.h"
+#include "registry/deliverystore.h"
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
 
@@ -81,6 +82,7 @@ Resultado trazer(const QString& mdbPath) {
               v);
       ++r.contribuintes;
     }
+    DeliveryStore::ensure(db);
     marcarNo(db, QStringLiteral("trazido"));
     if (!db.db().commit()) throw DbError(-1, QStringLiteral("SQLite"), QStringLiteral("Falha ao gravar"));
   } catch (...) {

@@ -22,6 +22,7 @@ void Session::selectTaxpayer(const Taxpayer& t) {
   taxpayer_ = t;
   lastSelectedIE_ = t.ie;
   transmittedReferences_.clear();
+  transmissionRows_.clear();
   emit taxpayerSelected();
   emit taxpayerChanged();
   emit changed();
@@ -31,6 +32,7 @@ void Session::clearTaxpayer() {
   if (taxpayer_ == Taxpayer{}) return;
   taxpayer_ = Taxpayer{};
   transmittedReferences_.clear();
+  transmissionRows_.clear();
   emit taxpayerChanged();
   emit changed();
 }
@@ -43,7 +45,20 @@ void Session::restoreLastSelection() { lastSelectedIE_ = ReadUserSetting(kLastTa
 
 void Session::setSimples(bool simples) { set(taxpayer_.simples, simples); }
 void Session::setAccountantDocument(const QString& doc) { set(accountantDocument_, doc); }
-void Session::setServerDate(const QDateTime& d) { set(serverDate_, d); }
+void Session::setServerDate(const QDateTime& d) {
+  serverDateReadMs_ = QDateTime::currentMSecsSinceEpoch();
+  set(serverDate_, d);
+}
+
+std::optional<QDateTime> Session::serverNow() const {
+  if (!serverDate_.isValid()) return std::nullopt;
+  return serverDate_.addMSecs(QDateTime::currentMSecsSinceEpoch() - serverDateReadMs_);
+}
+
+void Session::setTransmissionRows(const QList<Transmissions::Row>& rows) {
+  transmissionRows_ = rows;
+  ++listSerial_;
+}
 void Session::setWorkingYear(const QString& y) { set(workingYear_, y); }
 void Session::setLastDeclarationFile(const QString& path) { set(lastDeclarationFile_, path); }
 void Session::setTransmittedReferences(const QStringList& references) { set(transmittedReferences_, references); }
@@ -56,6 +71,7 @@ void Session::reset() {
   workingYear_.clear();
   lastDeclarationFile_.clear();
   transmittedReferences_.clear();
+  transmissionRows_.clear();
   emit taxpayerChanged();
   emit changed();
 }

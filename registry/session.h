@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <optional>
+
+#include "transmission/transmissions.h"
 
 // What the windows share while the program runs: the selected taxpayer, the accountant's document,
 // what the server said last, the declaration file last chosen. Windows read and write it here and
@@ -51,6 +54,13 @@ class Session : public QObject {
   // ("MM/aaaa"); emptied when the taxpayer changes.
   QStringList transmittedReferences() const { return transmittedReferences_; }
   void setTransmittedReferences(const QStringList& references);
+  // The rows the last refresh listed, and how many lists have been read since the start (a send
+  // compares the list before and after it).
+  const QList<Transmissions::Row>& transmissionRows() const { return transmissionRows_; }
+  quint64 listSerial() const { return listSerial_; }
+  void setTransmissionRows(const QList<Transmissions::Row>& rows);
+  // The server's clock now: its last date plus the time gone since it was read; nullopt before any.
+  std::optional<QDateTime> serverNow() const;
 
   // Asks whoever shows the history (the main window) to fetch it again.
   void requestRefresh() { emit refreshRequested(); }
@@ -79,4 +89,7 @@ class Session : public QObject {
   QString workingYear_;
   QString lastDeclarationFile_;
   QStringList transmittedReferences_;
+  QList<Transmissions::Row> transmissionRows_;
+  quint64 listSerial_ = 0;
+  qint64 serverDateReadMs_ = 0;
 };

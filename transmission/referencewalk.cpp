@@ -55,14 +55,14 @@ QString months(const QList<ReferenceRow>& rows) {
 }
 }  // namespace
 
-QString SendSummary(const QList<ReferenceRow>& sent, const QList<ReferenceRow>& refused,
-                    const QList<ReferenceRow>& notResent, const QString& anoTrabalho) {
-  QString text = QStringLiteral("Referências enviadas: ") + months(sent) + QLatin1Char('.');
+QString LeftOutSummary(const QList<ReferenceRow>& refused, const QList<ReferenceRow>& notResent,
+                       const QString& anoTrabalho) {
+  QStringList lines;
   if (!refused.isEmpty())
-    text += QStringLiteral("\r\nNão enviadas, por serem de ano que a prefeitura não aceita agora (") + anoTrabalho +
-            QStringLiteral("): ") + months(refused) + QLatin1Char('.');
+    lines << QStringLiteral("Não enviadas, por serem de ano que a prefeitura não aceita agora (") + anoTrabalho +
+                 QStringLiteral("): ") + months(refused) + QLatin1Char('.');
   if (!notResent.isEmpty())
-    text += QStringLiteral("\r\nNão enviadas de novo, por já constarem na lista de transmissões: ") +
-            months(notResent) + QLatin1Char('.');
-  return text;
+    lines << QStringLiteral("Não enviadas de novo, por já constarem na lista de transmissões: ") + months(notResent) +
+                 QLatin1Char('.');
+  return lines.join(QStringLiteral("\r\n"));
 }

@@ -34,6 +34,7 @@ QString ReferenceMonth(const QString& text);
 // The accepted rows whose month the list of transmissions already shows.
 QList<ReferenceRow> AlreadyTransmitted(const QList<ReferenceRow>& rows, const QStringList& transmitted);
 
-// What a send did, for the user: the months sent and those the year rule left out.
-QString SendSummary(const QList<ReferenceRow>& sent, const QList<ReferenceRow>& refused,
-                    const QList<ReferenceRow>& notResent, const QString& anoTrabalho);
+// The lines about what a send left out: the months of a year the server does not take now, and
+// those the user chose not to send again; empty when nothing was left out.
+QString LeftOutSummary(const QList<ReferenceRow>& refused, const QList<ReferenceRow>& notResent,
+                       const QString& anoTrabalho);

@@ -29,6 +29,7 @@
 #include "gui/registry/frmcriacontribuinte.h"
 #include "gui/registry/frmexclusaocontribuinte.h"
 #include "gui/registry/frmselecionacontribuinte.h"
+#include "gui/transmission/frmenvios.h"
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
 #include "gui/widgets/errorreportbox.h"
@@ -216,6 +217,15 @@ void Principal::buildMenus() {
     f->activateWindow();
   });
 
+  // The proof of what was sent stays on this computer, whatever the server lists.
+  QMenu* transmissao = menuBar()->addMenu(QStringLiteral("Transmissão"));
+  transmissao->setObjectName(QStringLiteral("mnTransmissao"));
+  add(transmissao, "mnEnvios", QStringLiteral("Envios"), QKeySequence(Qt::Key_F9), [] {
+    FrmEnvios* f = Forms::get<FrmEnvios>();
+    f->show();
+    f->activateWindow();
+  });
+
   QMenu* ajuda = menuBar()->addMenu(QStringLiteral("Ajuda"));
   ajuda->setObjectName(QStringLiteral("mnAjuda"));
   add(ajuda, "mnSAjuda", QStringLiteral("Ajuda"), QKeySequence(Qt::Key_F1), [this] {
@@ -381,6 +391,7 @@ void Principal::present(const Refresh::Result& r) {
     grid_->setUpdatesEnabled(true);
     // The transmission windows ask before sending a period again; they read this copy, not the grid.
     Session::current().setTransmittedReferences(references);
+    Session::current().setTransmissionRows(*r.rows);
   }
   // An invalid key keeps the list and disables transmitting.
   for (const Refresh::Notice& n : r.notices)

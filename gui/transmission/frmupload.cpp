@@ -383,16 +383,14 @@ void FrmUpload::cmdUpload_Click() {
   const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + session.accountantDocument() +
                                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias=") +
                                 walk.gias.join(QLatin1Char(',')));
-  summary_ = SendSummary(walk.accepted, walk.refused, notResent, anoTrabalho);
+  attempt_.tipo = QStringLiteral("ZIDE");
+  attempt_.references = Verdict::FromRows(walk.accepted);
+  verdictExtra_ = LeftOutSummary(walk.refused, notResent, anoTrabalho);
   // The server reads Access databases: it gets zide.mdb under the name of the declaration it came from.
   const QString declaration = QFileInfo(txtUploadFile_->text()).fileName();
+  attempt_.arquivo = declaration;
   sendUpload(url, intake_->settings().accessDb, declaration,
              QStringLiteral("de trabalho preparado a partir de ") + declaration);
-}
-
-void FrmUpload::answerReceived(const QByteArray&) {
-  // An accepted answer: the refreshed list of transmissions shows what the server recorded.
-  refreshMainAndUnload(summary_);
 }
 
 void FrmUpload::uploadFailed(int, const QString& description) {

@@ -52,7 +52,6 @@ class FrmUpload : public TransmissionWindow {
   void intakeFinished();
 
  protected:
-  void answerReceived(const QByteArray& answer) override;
   void uploadFailed(int number, const QString& description) override;
   void closeEvent(QCloseEvent* e) override;
   void taxpayerChanged() override;
@@ -70,7 +69,6 @@ class FrmUpload : public TransmissionWindow {
   Intake::Outcome lastOutcome_;
   bool lostDataPending_ = false;
   bool workReady_ = false;  // the working database holds the last chosen declaration
-  QString summary_;         // what the press under way sends and leaves out
   int exportTimeoutMs_ = 0;
 
   QLabel* Label1_;

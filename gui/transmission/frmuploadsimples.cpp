@@ -63,17 +63,18 @@ void FrmUploadSimples::cmdUpload_Click() {
       uploadUrl(QStringLiteral(" /client/xt_upload_simples.php?contador=") + session.accountantDocument() +
                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias="));
   const QString path = txtUploadFile_->text();
+  attempt_.tipo = QStringLiteral("SIMPLES");
+  attempt_.arquivo = QFileInfo(path).fileName();
+  // The PDF names no reference: any new row of the list confirms it.
+  attempt_.references = {Verdict::Reference{}};
+  verdictExtra_.clear();
   sendUpload(url, path, QFileInfo(path).fileName(), QLatin1Char('"') + QFileInfo(path).fileName() + QLatin1Char('"'),
              pauses_.beforeSendMs, pauses_.afterSendMs);
 }
 
-void FrmUploadSimples::answerReceived(const QByteArray& answer) {
-  giveMainWindowBack();
-  if (!pause(pauses_.afterAnswerMs)) return;
+QStringList FrmUploadSimples::markerMessages(const QByteArray& answer) const {
   // The whole answer is read before looking: a marker may come in any part of it.
-  for (const QString& message : SimplesRefusalMessages(fromCp1252(answer)))
-    MsgBox(this, message, QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
-  refreshMainAndUnload();
+  return SimplesRefusalMessages(fromCp1252(answer));
 }
 
 void FrmUploadSimples::uploadFailed(int, const QString& description) {

@@ -28,7 +28,8 @@ class FrmUploadSimples : public TransmissionWindow {
   void setPauses(const Pauses& p) { pauses_ = p; }
 
  protected:
-  void answerReceived(const QByteArray& answer) override;
+  QStringList markerMessages(const QByteArray& answer) const override;
+  int afterAnswerPauseMs() const override { return pauses_.afterAnswerMs; }
   void uploadFailed(int number, const QString& description) override;
   void taxpayerChanged() override;
 

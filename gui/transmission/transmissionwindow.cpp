@@ -468,6 +468,21 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
   }
   txtResponse_->clear();
   handedOver_ = false;
+  const Session& session = Session::current();
+  attempt_.ie = session.taxpayer().ie;
+  attempt_.razaoSocial = session.taxpayer().razaoSocial;
+  attempt_.contador = session.accountantDocument();
+  attempt_.startedAt = QDateTime::currentDateTime();
+  attempt_.serverStartedAt = session.serverNow();
+  attempt_.before = session.transmissionRows();
+  if (!Delivery::Fingerprint(request->file.get(), request->fileSize, &attempt_)) {
+    MsgBox(this,
+           QStringLiteral("A declaração não foi enviada: o arquivo %1 não pôde ser lido (%2).\r\n\r\nEscolha o "
+                          "arquivo da declaração de novo.")
+               .arg(fileLabel, request->file->errorString()),
+           QMessageBox::Critical, kMsgTitle);
+    return false;
+  }
   txtRequest_->setPlainText(QString::fromLatin1(
       request->head + request->file->peek(qMax<qint64>(0, kRequestBoxLimit - request->head.size()))));
   // The connection comes first; the pauses wrap the moment the request is handed over.
@@ -489,47 +504,57 @@ bool TransmissionWindow::pause(int ms) {
 }
 
 void TransmissionWindow::takeAnswer(const QByteArray& answer, int httpStatus) {
-  if (httpStatus >= 200 && httpStatus < 300) {
-    answerReceived(answer);
-    return;
-  }
-  notDelivered(httpStatus == 0 ? QStringLiteral("o servidor respondeu algo que não é uma resposta válida")
-                               : QStringLiteral("o servidor respondeu com erro (HTTP %1)").arg(httpStatus));
+  conclude(true, httpStatus, answer,
+           httpStatus == 0 ? QStringLiteral("o servidor respondeu algo que não é uma resposta válida") : QString());
 }
 
 void TransmissionWindow::takeFailure(int number, const QString& description) {
   if (!handedOver_) {
+    const Delivery::Outcome o = Delivery::Conclude(attempt_, false, false, 0, {}, std::nullopt, description);
+    if (o.journalError) ErrorReport::show(this, *o.journalError);
     uploadFailed(number, description);
     return;
   }
-  notDelivered(number == 10060 ? QStringLiteral("o servidor não respondeu")
-                               : QStringLiteral("a conexão terminou sem resposta do servidor"));
+  conclude(false, 0, {},
+           number == 10060 ? QStringLiteral("o servidor não respondeu")
+                           : QStringLiteral("a conexão terminou sem resposta do servidor"));
 }
 
-void TransmissionWindow::notDelivered(const QString& why) {
+void TransmissionWindow::conclude(bool answered, int httpStatus, const QByteArray& answer, const QString& failure) {
   handedOver_ = false;
-  Session::current().releaseMainWindow();
-  Session::current().requestRefresh();
+  giveMainWindowBack();
   QPointer<TransmissionWindow> self(this);
-  MsgBox(this,
-         QStringLiteral("A declaração pode não ter chegado à prefeitura: %1.\r\n\r\nA lista de transmissões da "
-                        "janela principal foi atualizada para conferir. Veja se a declaração aparece nela antes de "
-                        "enviar de novo.")
-             .arg(why),
-         QMessageBox::Warning, kMsgTitle);
+  if (answered && afterAnswerPauseMs() > 0 && !pause(afterAnswerPauseMs())) return;
+  // A garbled answer is no answer: it says nothing about what the server did.
+  const bool read = answered && httpStatus != 0;
+  const QStringList markers = read ? markerMessages(answer) : QStringList();
+  for (const QString& m : markers) {
+    MsgBox(this, m, QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
+    if (!self) return;
+  }
+  // The list after the send, as the main window reads it; unchanged when it could not be read.
+  Session& session = Session::current();
+  const quint64 serial = session.listSerial();
+  session.requestRefresh();
   if (!self) return;
+  std::optional<QList<Transmissions::Row>> after;
+  if (session.listSerial() != serial) after = session.transmissionRows();
+  const Delivery::Outcome o = Delivery::Conclude(attempt_, true, read, httpStatus, answer, after, failure);
+  lastVerdict_ = o.verdict;
+  if (o.journalError) ErrorReport::show(this, *o.journalError);
+  if (!self) return;
+  const bool done = o.verdict.done();
+  // The markers' own messages already told why the server refused.
+  if (markers.isEmpty() || o.verdict.outcome != Verdict::Outcome::Refused)
+    MsgBox(this, Verdict::Message(o.verdict, verdictExtra_), done ? QMessageBox::Information : QMessageBox::Warning,
+           kMsgTitle);
+  if (!self) return;
+  emit uploadFinished(done);
+  if (done) {
+    close();
+    return;
+  }
   endPress();
-  emit uploadFinished(false);
-}
-
-void TransmissionWindow::refreshMainAndUnload(const QString& summary) {
-  Session::current().releaseMainWindow();
-  Session::current().requestRefresh();
-  QPointer<TransmissionWindow> self(this);
-  if (!summary.isEmpty()) MsgBox(this, summary, QMessageBox::Information, kMsgTitle);
-  if (!self) return;
-  emit uploadFinished(true);
-  close();
 }
 
 void TransmissionWindow::giveMainWindowBack() { Session::current().releaseMainWindow(); }

@@ -5,6 +5,7 @@
 
 #include "gui/registry/certificadodigital.h"
 #include "gui/widgets/forms.h"
+#include "transmission/delivery.h"
 
 class QComboBox;
 class QLabel;
@@ -62,9 +63,12 @@ class TransmissionWindow : public FormBase<QWidget> {
 
   // The socket side (tests shorten its time limits and watch its state).
   Uploader* uploader() const { return uploader_; }
+  // The verdict of the last press that reached the server.
+  const Verdict::Result& lastVerdict() const { return lastVerdict_; }
 
  signals:
-  // The server's whole answer was handled (the window is being unloaded), or the upload failed.
+  // The press ended: true when the server registered everything sent (the window is being
+  // unloaded), false when the window stays (a refusal, something not confirmed, a failure).
   void uploadFinished(bool answered);
 
  protected:
@@ -109,20 +113,18 @@ class TransmissionWindow : public FormBase<QWidget> {
   // False when the window went away meanwhile.
   bool pause(int ms);
 
-  // What each window makes of an accepted answer (HTTP 2xx, read until the server closed) and of
-  // a failure before the whole request was handed over.
-  virtual void answerReceived(const QByteArray& answer) = 0;
+  // What the press under way sends: the window fills tipo, arquivo and references before
+  // sendUpload, which adds the rest. The verdict's message ends with verdictExtra_.
+  Delivery::Attempt attempt_;
+  QString verdictExtra_;
+  // The Simples Nacional explains its own refusal markers, after a pause.
+  virtual QStringList markerMessages(const QByteArray&) const { return {}; }
+  virtual int afterAnswerPauseMs() const { return 0; }
+  // A failure before the whole request was handed over (it has been written to the journal).
   virtual void uploadFailed(int number, const QString& description) = 0;
-  // The request went out whole but no accepted answer came (an error status, garbage, a close or
-  // silence): the server may or may not have recorded it. The list is refreshed so the user can
-  // see which before pressing again; the window stays.
-  void notDelivered(const QString& why);
   // The press is over and the window stays: the button comes back.
   void endPress();
 
-  // Gives the main window back, refreshes its list of transmissions, shows the summary (when
-  // there is one) and unloads this window.
-  void refreshMainAndUnload(const QString& summary = QString());
   void giveMainWindowBack();
 
   void showEvent(QShowEvent* e) override;
@@ -150,6 +152,9 @@ class TransmissionWindow : public FormBase<QWidget> {
   void pressEnviar();
   void takeAnswer(const QByteArray& answer, int httpStatus);
   void takeFailure(int number, const QString& description);
+  // The request went out whole: the list is refreshed, the verdict shown and written down; the
+  // window closes only when every reference sent is in the list.
+  void conclude(bool answered, int httpStatus, const QByteArray& answer, const QString& failure);
   void fileListClicked(QListWidgetItem* item);
   void fillDrives();
   void fillDirs();
@@ -161,7 +166,8 @@ class TransmissionWindow : public FormBase<QWidget> {
   bool closing_ = false;
   bool sendable_ = false;
   bool busy_ = false;
-  bool handedOver_ = false;         // the whole request reached the socket
+  bool handedOver_ = false;  // the whole request reached the socket
+  Verdict::Result lastVerdict_;
   int rowAtPress_ = -1;             // the file list's chosen row when the mouse went down on it
   bool companyStale_ = false;       // the company changed while the window was hidden
   QString companyIe_, companyKey_;  // the company the window's contents belong to

@@ -34,6 +34,15 @@ class DesktopInteraction final : public Interaction {
     if (dialog.exec() != QDialog::Accepted) return QString();
     return dialog.selectedFiles().value(0);
   }
+  QString saveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                       const QString& filter) override {
+    QFileDialog dialog(parent, caption, suggested, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    FitFileDialogColumns(&dialog);
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    return dialog.selectedFiles().value(0);
+  }
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override {
     bool ok = false;
     const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Password, QString(), &ok);

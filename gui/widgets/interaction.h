@@ -35,6 +35,9 @@ class Interaction {
   }
   // Open-file dialog; an empty text when cancelled.
   virtual QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) = 0;
+  // Save-file dialog starting at `suggested` (a path); an empty text when cancelled.
+  virtual QString saveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                               const QString& filter) = 0;
   // Asks for a password (PKCS#12 import); nullopt when cancelled.
   virtual std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) = 0;
   // Shows an address in the browser.

@@ -51,6 +51,11 @@ std::optional<QByteArray> Recorder::selectCertificate(QWidget*, const QString& t
   return certificates.isEmpty() ? std::nullopt : certificates.dequeue();
 }
 
+QString Recorder::saveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                               const QString& filter) {
+  return openFileName(parent, caption, suggested, filter);
+}
+
 QStringList Recorder::texts() const {
   QStringList t;
   for (const Message& m : messages) t.append(m.text);

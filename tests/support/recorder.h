@@ -47,6 +47,9 @@ class Recorder : public Interaction {
   void detailedMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
                        const QString& details) override;
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override;
+  // Recorded and answered like openFileName, from the same queue.
+  QString saveFileName(QWidget* parent, const QString& caption, const QString& suggested,
+                       const QString& filter) override;
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override;
   bool openUrl(const QUrl& url) override;
   std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override;

@@ -66,12 +66,16 @@ int main(int argc, char** argv) {
                  "Segundos que uma conexão tem para mandar o cabeçalho inteiro (padrão 10); depois, até 30 s "
                  "sem nenhum byte até o corpo chegar. Vencido o prazo, a conexão é fechada.",
                  "S", "10"});
+  cli.addOption({"omitir-referencia",
+                 "Aceita o upload, mas não grava a última referência dele (no Simples Nacional, nada); a resposta "
+                 "as cita todas."});
   cli.process(app);
 
   SandboxConfig cfg;
   cfg.anoTrabalho = cli.value("ano-trabalho");
   cfg.versao = cli.value("versao");
   cfg.dataServidor = cli.value("data-servidor");
+  cfg.omitirReferencia = cli.isSet("omitir-referencia");
   if (cfg.anoTrabalho.size() > 9 || !plain(cfg.anoTrabalho))
     return fail("--ano-trabalho: até 9 caracteres, sem marcação");
   if (cfg.versao.size() > 20 || !plain(cfg.versao)) return fail("--versao: até 20 caracteres, sem marcação");

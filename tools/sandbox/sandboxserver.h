@@ -31,6 +31,9 @@ struct SandboxConfig {
   // until its body is in; a slow client cannot keep a place for ever.
   int prazoCabecalhoMs = 10000;
   int ociosoMs = 30000;
+  // Accepts an upload as usual but leaves its last reference unrecorded (a Simples Nacional upload:
+  // nothing recorded), while the answer still lists them all: the client must believe the list.
+  bool omitirReferencia = false;
 };
 
 struct HttpRequest {

@@ -139,6 +139,12 @@ HttpResponse HandleUploadZide(SandboxServer& server, const HttpRequest& req) {
     t.arquivo = u.part.fileName;
     t.tamanho = u.part.size();
     t.sha1 = sha1;
+    if (server.config().omitirReferencia && &gia == &gias.last()) {
+      // Answered as recorded, never stored.
+      t.protocolo = date.mid(6, 4) + QStringLiteral("999999");
+      html += protocolLine(t) + "\r\n";
+      continue;
+    }
     const auto stored = server.data().addTransmissao(t);
     if (!stored) return page(500, "ZIDE", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
     html += protocolLine(*stored) + "\r\n";
@@ -226,7 +232,9 @@ HttpResponse HandleUploadSimples(SandboxServer& server, const HttpRequest& req) 
   t.arquivo = u.part.fileName;
   t.tamanho = u.part.size();
   t.sha1 = sha1Hex(u.part);
-  const auto stored = server.data().addTransmissao(t);
+  t.protocolo = date.mid(6, 4) + QStringLiteral("999999");
+  const auto stored =
+      server.config().omitirReferencia ? std::optional<Transmissao>(t) : server.data().addTransmissao(t);
   if (!stored) return page(500, "Simples Nacional", "ERRO AO GRAVAR A TRANSMISSAO", op + " erro");
   return page(200, "Simples Nacional",
               "<h1>Declaração do Simples Nacional recebida</h1>\r\n<p>ARQUIVO RECEBIDO: " +

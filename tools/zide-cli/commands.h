@@ -28,3 +28,4 @@ extern const Command kValidar;
 extern const Command kTransmissoes;
 extern const Command kCertificados;
 extern const Command kDeclaracao;
+extern const Command kEnvios;

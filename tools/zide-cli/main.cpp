@@ -17,10 +17,7 @@
 namespace {
 
 const Command* const kCommands[] = {
-    &kValidar,
-    &kTransmissoes,
-    &kCertificados,
-    &kDeclaracao,
+    &kValidar, &kTransmissoes, &kCertificados, &kDeclaracao, &kEnvios,
 };
 
 void printGeneralUsage(std::FILE* to) {

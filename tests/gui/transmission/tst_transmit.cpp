@@ -22,6 +22,7 @@
 #include "gui/transmission/frmupload.h"
 #include "gui/transmission/frmuploadsimples.h"
 #include "net/upload.h"
+#include "registry/deliverystore.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
 #include "support/formdriver.h"
@@ -93,18 +94,55 @@ QStringList keysListed(QTableWidget* g) {
 // Centre of a grid row on its viewport, where a real click lands.
 QPoint rowCentre(QTableWidget* g, int row) { return g->visualItemRect(g->item(row, 1)).center(); }
 
-QString summary(const QStringList& sent, const QStringList& refused = {}) {
-  QString text = "Referências enviadas: " + sent.join(", ") + ".";
+// The verdict after a delivery the list confirms: "MM/aaaa=protocolo" per reference sent.
+QString summary(const QStringList& confirmed, const QStringList& refused = {}) {
+  QStringList lines;
+  for (const QString& c : confirmed) lines << c.section('=', 0, 0) + ": registrada, protocolo " + c.section('=', 1);
+  QString text = "A prefeitura registrou a declaração.\r\n\r\n" + lines.join("\r\n");
   if (!refused.isEmpty())
     text +=
-        "\r\nNão enviadas, por serem de ano que a prefeitura não aceita agora (2025/2026): " + refused.join(", ") + ".";
+        "\r\n\r\nNão enviadas, por serem de ano que a prefeitura não aceita agora (2025/2026): " + refused.join(", ") +
+        ".";
   return text;
 }
+
+// "MM/aaaa=protocolo" of the server's last n transmissions, oldest first.
+QStringList lastRecorded(const SandboxServer& s, int n) {
+  QStringList out;
+  for (const auto& r :
+       s.rows("SELECT referencia, protocolo FROM transmissao ORDER BY id DESC LIMIT " + QString::number(n)))
+    out.prepend(r.value("referencia").toString() + "=" + r.value("protocolo").toString());
+  return out;
+}
+
+// The verdict's line for each month sent ("" for the Simples Nacional), from what the server recorded.
+QString verdictLines(const QStringList& months, const QStringList& recorded) {
+  QStringList lines;
+  for (const QString& m : months) {
+    const QString name = m.isEmpty() ? QString("Declaração") : m;
+    QString line = name + ": não consta na lista do servidor";
+    for (const QString& r : recorded)
+      if (m.isEmpty() || r.section('=', 0, 0) == m) line = name + ": registrada, protocolo " + r.section('=', 1);
+    lines << line;
+  }
+  return lines.join("\r\n");
+}
+
+// The journal's newest row.
+DeliveryStore::Delivery lastJournalRow() {
+  LocalDatabase::Connection db;
+  const auto rows = DeliveryStore::list(db);
+  return rows.isEmpty() ? DeliveryStore::Delivery{} : rows.first();
+}
+
+const QString kRefusedStart = "A prefeitura recusou a declaração. O servidor respondeu:\r\n\r\n\"";
+const QString kRefusedEnd = "\r\n\r\nCorrija o que o servidor apontou e envie de novo.";
+const QString k500 = "500 Internal Server Error\nErro interno do servidor.";
 
 const QString kNotDeliveredStart = "A declaração pode não ter chegado à prefeitura: ";
 const QString kNotDeliveredEnd =
     ".\r\n\r\nA lista de transmissões da janela principal foi atualizada para conferir. Veja se a declaração "
-    "aparece nela antes de enviar de novo.";
+    "aparece nela antes de enviar de novo.\r\n\r\n";
 
 // The texts of one column of the main window's list (row 0 is the header).
 QStringList listed(Principal* p, int column) {
@@ -187,6 +225,8 @@ class TstTransmit : public QObject {
   void simplesCompanyChange();
   void zideAnswerFaults_data();
   void zideAnswerFaults();
+  void zideVerdicts_data();
+  void zideVerdicts();
   void simplesAnswerFaults_data();
   void simplesAnswerFaults();
   void busyButtonAndCloseDuringSend();
@@ -425,11 +465,10 @@ void TstTransmit::summaryAndMonthsAlreadySent() {
   const QList<ReferenceRow> again = AlreadyTransmitted(walk.accepted, {"12/2024", "02 / 2025", "03/2025"});
   QCOMPARE(again.size(), 1);
   QCOMPARE(again[0].key, QString("3"));
-  QCOMPARE(SendSummary(walk.accepted.mid(0, 1), walk.refused, again, kAno),
-           QString("Referências enviadas: 01/2025.\r\nNão enviadas, por serem de ano que a prefeitura não aceita agora "
-                   "(2025/2026): 12/2024, sem data.\r\nNão enviadas de novo, por já constarem na lista de "
-                   "transmissões: 02/2025."));
-  QCOMPARE(SendSummary(walk.accepted, {}, {}, kAno), summary({"01/2025", "02/2025"}));
+  QCOMPARE(LeftOutSummary(walk.refused, again, kAno),
+           QString("Não enviadas, por serem de ano que a prefeitura não aceita agora (2025/2026): 12/2024, sem "
+                   "data.\r\nNão enviadas de novo, por já constarem na lista de transmissões: 02/2025."));
+  QCOMPARE(LeftOutSummary({}, {}, kAno), QString());
 }
 
 // The whole journey of a ZIDE declaration, twice: the selection made upwards, then downwards.
@@ -453,7 +492,7 @@ void TstTransmit::zideDeclarationEndToEnd() {
     if (!upwards) rec_->answers << QMessageBox::Ok << QMessageBox::Yes;
     QPointer<FrmUpload> alive(f);
     rec_->onMessage = [&](const Recorder::Message& m) {
-      if (upwards && m.text.startsWith("Referências enviadas")) snapOnScreen(f, m, "envio-resumo", rec_.get());
+      if (upwards && m.text.startsWith("A prefeitura registrou")) snapOnScreen(f, m, "envio-resumo", rec_.get());
     };
     QVERIFY(press(f));
     rec_->onMessage = nullptr;
@@ -461,7 +500,7 @@ void TstTransmit::zideDeclarationEndToEnd() {
     if (!upwards)
       expected << "As referências 01/2025, 02/2025 já constam na lista de transmissões.\r\n\r\nDeseja enviá-las "
                   "novamente?";
-    expected << summary({"01/2025", "02/2025"}, {"12/2024"});
+    expected << summary(lastRecorded(*server_, 2), {"12/2024"});
     QCOMPARE(rec_->texts(), expected);
     QCOMPARE(rec_->messages[0].title, QString("ZIDE"));
     settle();
@@ -632,7 +671,8 @@ void TstTransmit::zideFaults() {
   f->uploader()->setIdleTimeoutMs(1500);
   rec_->clear();
   press(f, false);
-  QCOMPARE(rec_->texts(), QStringList{kNotDeliveredStart + "o servidor não respondeu" + kNotDeliveredEnd});
+  QCOMPARE(rec_->texts(), QStringList{kNotDeliveredStart + "o servidor não respondeu" + kNotDeliveredEnd +
+                                      verdictLines({"01/2025", "02/2025"}, {})});
   QVERIFY(f->isVisible() && child<QPushButton>(f, "cmdUpload")->isEnabled());
   QCOMPARE(child<QLabel>(f, "lblSendSpeed")->text(), kSendCompleteText);
 
@@ -681,9 +721,14 @@ void TstTransmit::simplesDeclarationEndToEnd() {
   QPointer<FrmUploadSimples> alive(w);
   rec_->clear();
   QVERIFY(press(w));
-  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join('|')));
+  QCOMPARE(rec_->texts(), QStringList{summary({"Declaração=" + lastRecorded(*server_, 1).value(0).section('=', 1)})});
   settle();
   QVERIFY(!alive);
+  const DeliveryStore::Delivery row = lastJournalRow();
+  QCOMPARE(row.veredito, QString("registrado"));
+  QCOMPARE(row.tipo, QString("SIMPLES"));
+  QCOMPARE(row.sha256, QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+  QCOMPARE(row.tamanho, bytes.size());
 
   const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client/%'");
   QCOMPARE(asked.size(), 1);
@@ -731,7 +776,11 @@ void TstTransmit::simplesRefusals() {
   QCOMPARE(rec_->texts(), messages);
   for (const auto& m : rec_->messages) QCOMPARE(m.title, QString("ZIDE"));
   settle();
-  QVERIFY(!Forms::find<FrmUploadSimples>());
+  // Refused: the window stays for another file, and the journal says so.
+  QVERIFY(Forms::find<FrmUploadSimples>() == w && w->isVisible());
+  QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
+  QCOMPARE(lastJournalRow().veredito, QString("recusado"));
+  QVERIFY(lastJournalRow().resposta.contains("ARQUIVO INVALIDO"));
   QVERIFY(server_->rows("SELECT id FROM transmissao").isEmpty());
   QCOMPARE(server_->rows("SELECT id FROM requisicao WHERE operacao = 'Transferencia.ver2'").size(), refreshes + 1);
 }
@@ -957,7 +1006,7 @@ void TstTransmit::gridByRealInput() {
   if (gesture == "shift-click down") {
     snap(f, "frmupload");
     rec_->onMessage = [f](const Recorder::Message& m) {
-      if (!m.text.startsWith("Referências enviadas")) return;
+      if (!m.text.startsWith("A prefeitura registrou")) return;
       snap(f, "frmupload-enviado");
       snapMessage(m, "frmupload-enviado-mensagem");
     };
@@ -971,7 +1020,7 @@ void TstTransmit::gridByRealInput() {
   if (!message.isEmpty()) expected << message;
   QStringList months;
   for (const QString& k : gias) months << (k == "3" ? "01/2025" : "02/2025");
-  if (sent) expected << summary(months, refused);
+  if (sent) expected << summary(lastRecorded(*server_, int(gias.size())), refused);
   QCOMPARE(rec_->texts(), expected);
   const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client_zide/%'");
   QCOMPARE(asked.size(), sent ? 1 : 0);
@@ -1087,10 +1136,10 @@ void TstTransmit::zideAnswerFaults_data() {
   QTest::addColumn<QString>("mode");
   QTest::addColumn<QString>("why");
   QTest::addColumn<int>("recorded");
-  QTest::newRow("HTTP 500 after the whole upload") << "erro500:upload"             << "o servidor respondeu com erro (HTTP 500)"  << 0;
-  QTest::newRow("close without an answer")         << "fechar-sem-resposta:upload" << "a conexão terminou sem resposta do servidor" << 2;
-  QTest::newRow("silence after the upload")        << "silencio:upload"            << "o servidor não respondeu"                  << 0;
-  QTest::newRow("an answer that is not HTTP")      << "lixo:upload"                << "o servidor respondeu algo que não é uma resposta válida" << 0;
+  QTest::newRow("HTTP 500 after the whole upload") << "erro500:upload"             << kRefusedStart + k500 + "\"\r\n\r\n"  << 0;
+  QTest::newRow("close without an answer")         << "fechar-sem-resposta:upload" << kNotDeliveredStart + "a conexão terminou sem resposta do servidor" + kNotDeliveredEnd << 2;
+  QTest::newRow("silence after the upload")        << "silencio:upload"            << kNotDeliveredStart + "o servidor não respondeu" + kNotDeliveredEnd << 0;
+  QTest::newRow("an answer that is not HTTP")      << "lixo:upload"                << kNotDeliveredStart + "o servidor respondeu algo que não é uma resposta válida" + kNotDeliveredEnd << 0;
   // clang-format on
 }
 
@@ -1120,7 +1169,13 @@ void TstTransmit::zideAnswerFaults() {
   QVERIFY(press(f));
   QCOMPARE(finished.count(), 1);
   QCOMPARE(finished.first().at(0).toBool(), false);
-  QCOMPARE(rec_->texts(), QStringList{kNotDeliveredStart + why + kNotDeliveredEnd});
+  const QString lines = verdictLines({"01/2025", "02/2025"}, lastRecorded(faulty, recorded));
+  QCOMPARE(rec_->texts(), QStringList{why + lines + (mode.startsWith("erro500") ? kRefusedEnd : QString())});
+  const DeliveryStore::Delivery row = lastJournalRow();
+  QCOMPARE(row.veredito, QString(mode.startsWith("erro500") ? "recusado" : "sem resposta"));
+  QCOMPARE(row.httpStatus, mode.startsWith("erro500") ? 500 : 0);
+  QCOMPARE(row.referencias, QString("01/2025, 02/2025"));
+  QCOMPARE(row.protocolos.isEmpty(), recorded == 0);
   QCOMPARE(rec_->messages[0].icon, QMessageBox::Warning);
   settle();
   QVERIFY(f->isVisible());
@@ -1146,13 +1201,90 @@ void TstTransmit::zideAnswerFaults() {
   QCOMPARE(faulty.rows("SELECT id FROM transmissao").size(), recorded);
 }
 
+void TstTransmit::zideVerdicts_data() {
+  // clang-format off
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("message");
+  QTest::addColumn<QString>("verdict");
+  QTest::newRow("not an Access file")  << "not access"   << kRefusedStart + "ARQUIVO INVALIDO - o arquivo enviado não é um banco de dados Access\"\r\n\r\n" << "recusado";
+  QTest::newRow("another company")     << "other key"    << kRefusedStart + "ARQUIVO INVALIDO - a referência 3 não é da empresa da chave informada (IE " + kIeZideB + ")\"\r\n\r\n" << "recusado";
+  QTest::newRow("unknown key")         << "unknown key"  << kRefusedStart + "CHAVE_INVALIDA\"\r\n\r\n" << "recusado";
+  QTest::newRow("one left unrecorded") << "omit"         << "O servidor aceitou o envio, mas nem tudo o que foi enviado consta na lista de transmissões da prefeitura:\r\n\r\n" << "não confirmado";
+  QTest::newRow("all recorded")        << "all"          << "A prefeitura registrou a declaração.\r\n\r\n" << "registrado";
+  // clang-format on
+}
+
+// What the server said decides: a refusal quotes it and keeps the window; an answer that claims
+// more than the list shows keeps it too; only a send the list confirms whole closes it.
+void TstTransmit::zideVerdicts() {
+  QFETCH(QString, kind);
+  QFETCH(QString, message);
+  QFETCH(QString, verdict);
+  QStringList args{"--contribuinte", kIeZide + ":" + kKeyZide + ":" + kCnpjZide,
+                   "--contribuinte", kIeZideB + ":" + kKeyZideB + ":" + kCnpjZide,
+                   "--ano-trabalho", kAno};
+  if (kind == "omit") args << "--omitir-referencia";
+  SandboxServer sandbox(args);
+  QVERIFY2(sandbox.isRunning(), qPrintable(sandbox.log()));
+  app_->writeSettings("127.0.0.1", QString::number(sandbox.port()));
+  storeAccountantAndCompany(kIeZide, kKeyZide, false);
+  FrmUpload* f = openTransmission<FrmUpload>();
+  QVERIFY(f && takeIn(f));
+  if (kind == "not access") {
+    QFile mdb(app_->file("zide.mdb"));
+    QVERIFY(mdb.open(QIODevice::WriteOnly | QIODevice::Truncate) && mdb.write(QByteArray(8192, 'x')) == 8192);
+  }
+  // The key the main window holds is what the upload carries.
+  if (kind == "other key" || kind == "unknown key")
+    Session::current().selectTaxpayer({kIeZide, "Empresa", kind == "other key" ? kKeyZideB : "NOPE1234"});
+  QCOMPARE(table(f, "GridRefencias")->rowCount(), 5);
+  f->selectReferences(3, 4);
+  QPointer<FrmUpload> alive(f);
+  rec_->clear();
+  QVERIFY(press(f));
+  const QString lines = verdictLines({"01/2025", "02/2025"}, lastRecorded(sandbox, 2));
+  QString expected = message + lines;
+  // A key the server does not give this company also empties the refresh: the list stays unread.
+  if (kind.endsWith("key")) expected += "\r\n\r\nA lista de transmissões não pôde ser lida do servidor para conferir.";
+  if (verdict == "recusado") expected += kRefusedEnd;
+  if (kind == "omit")
+    expected +=
+        "\r\n\r\nA janela continua aberta: confira a lista da janela principal e envie de novo o que não "
+        "consta.";
+  QVERIFY2(rec_->texts().contains(expected), qPrintable(rec_->texts().join("\n|\n")));
+  const DeliveryStore::Delivery row = lastJournalRow();
+  QCOMPARE(row.veredito, verdict);
+  QCOMPARE(row.tipo, QString("ZIDE"));
+  QCOMPARE(row.ie, kIeZide);
+  QCOMPARE(row.contador, kAccountantStored);
+  QCOMPARE(row.arquivo, QString("ZIDE.GDB"));
+  QCOMPARE(row.referencias, QString("01/2025, 02/2025"));
+  QCOMPARE(row.httpStatus, 200);
+  QCOMPARE(row.sha256, QString::fromLatin1(QCryptographicHash::hash(
+                                               [&] {
+                                                 QFile mdb(app_->file("zide.mdb"));
+                                                 return mdb.open(QIODevice::ReadOnly) ? mdb.readAll() : QByteArray();
+                                               }(),
+                                               QCryptographicHash::Sha256)
+                                               .toHex()));
+  QStringList confirmed;
+  for (const QString& r : lastRecorded(sandbox, 2)) confirmed << r.section('=', 1);
+  QCOMPARE(row.protocolos, verdict == "recusado" ? QString() : confirmed.join(", "));
+  settle();
+  QCOMPARE(bool(alive), kind != "all");
+  if (alive) QVERIFY(f->isVisible());
+  // A key the server refuses is forgotten with the selection, and the window waits for a company.
+  if (alive) QCOMPARE(child<QPushButton>(f, "cmdUpload")->isEnabled(), !kind.endsWith("key"));
+  QCOMPARE(sandbox.rows("SELECT id FROM transmissao").size(), kind == "all" ? 2 : kind == "omit" ? 1 : 0);
+}
+
 void TstTransmit::simplesAnswerFaults_data() {
   // clang-format off
   QTest::addColumn<QString>("mode");
   QTest::addColumn<QString>("text");
   QTest::addColumn<int>("recorded");
   QTest::newRow("connection refused")   << "porta-fechada"              << "A declaração não foi enviada: a conexão com o servidor da prefeitura falhou (Connection is forcefully rejected).\r\n\r\nO arquivo continua escolhido; confira a conexão e tente de novo." << 0;
-  QTest::newRow("HTTP 500")             << "erro500:upload"             << kNotDeliveredStart + "o servidor respondeu com erro (HTTP 500)" + kNotDeliveredEnd << 0;
+  QTest::newRow("HTTP 500")             << "erro500:upload"             << kRefusedStart + k500 + "\"\r\n\r\n" << 0;
   QTest::newRow("close without answer") << "fechar-sem-resposta:upload" << kNotDeliveredStart + "a conexão terminou sem resposta do servidor" + kNotDeliveredEnd << 1;
   QTest::newRow("silence")              << "silencio:upload"            << kNotDeliveredStart + "o servidor não respondeu" + kNotDeliveredEnd << 0;
   // clang-format on
@@ -1185,9 +1317,17 @@ void TstTransmit::simplesAnswerFaults() {
   click(w, "cmdUpload");
   QVERIFY(finished.count() > 0 || finished.wait(30000));
   QCOMPARE(finished.first().at(0).toBool(), false);
-  QCOMPARE(rec_->texts(), QStringList{text});
+  QString expected = text;
+  if (faulty) {
+    expected += verdictLines({""}, lastRecorded(*faulty, recorded));
+    if (mode.startsWith("erro500")) expected += kRefusedEnd;
+  }
+  QCOMPARE(rec_->texts(), QStringList{expected});
   settle();
   QVERIFY(w->isVisible());
+  QCOMPARE(lastJournalRow().veredito, QString(!faulty                      ? "não enviado"
+                                              : mode.startsWith("erro500") ? "recusado"
+                                                                           : "sem resposta"));
   QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
   QCOMPARE(child<QListWidget>(w, "file")->currentItem()->text(), QString("DeclaracaoDASN.pdf"));
   if (faulty) QCOMPARE(faulty->rows("SELECT id FROM transmissao").size(), recorded);
@@ -1201,7 +1341,7 @@ void TstTransmit::simplesAnswerFaults() {
   rec_->clear();
   QVERIFY(press(w, false));
   settle();
-  QVERIFY(!alive);
+  QVERIFY2(!alive, qPrintable(rec_->texts().join('|')));
   QCOMPARE(server_->rows("SELECT id FROM transmissao").size(), 1);
 }
 
