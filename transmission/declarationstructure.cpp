@@ -1,6 +1,7 @@
 #include "transmission/declarationstructure.h"
 
 #include <sqlite3.h>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cctype>
@@ -90,15 +91,20 @@ QString sqliteColumnDeclaration(const DeclarationColumn& c) {
   if (c.isScaled()) {
     // Text affinity ("TEXT" in the name): the digits stay as written, trailing zeros included,
     // where a numeric affinity would turn them into a double.
+    const jet::ColumnDef exact = accessColumn(c);
     type = QStringLiteral("%1 TEXT(%2,%3)")
                .arg(c.subType == 2 ? QLatin1String("DECIMAL") : QLatin1String("NUMERIC"))
-               .arg(c.precision > 0 ? c.precision : 18)
-               .arg(-c.scale);
-  } else if (c.type == QLatin1String("SMALLINT") || c.type == QLatin1String("INTEGER") ||
-             c.type == QLatin1String("BIGINT")) {
+               .arg(exact.precision)
+               .arg(exact.scale);
+  } else if (c.type == QLatin1String("BIGINT")) {
+    // A NUMERIC(18,0) is kept in a BIGINT too: the digits stay in the name for its Access column.
+    const int digits = accessColumn(c).precision;
+    type = digits == 19 ? c.type : QStringLiteral("BIGINT(%1)").arg(digits);
+  } else if (c.type == QLatin1String("SMALLINT") || c.type == QLatin1String("INTEGER")) {
     type = c.type;
-  } else if (c.type == QLatin1String("FLOAT") || c.type == QLatin1String("DOUBLE PRECISION") ||
-             c.type == QLatin1String("D_FLOAT")) {
+  } else if (c.type == QLatin1String("FLOAT")) {
+    type = QStringLiteral("FLOAT");  // a double in SQLite too; the name keeps the Access column a Single
+  } else if (c.type == QLatin1String("DOUBLE PRECISION") || c.type == QLatin1String("D_FLOAT")) {
     type = QStringLiteral("DOUBLE PRECISION");  // dialect 1 NUMERIC as well: a double holds it
   } else if (c.type == QLatin1String("DATE") || c.type == QLatin1String("TIME") ||
              c.type == QLatin1String("TIMESTAMP") || c.type == QLatin1String("BOOLEAN")) {
@@ -152,6 +158,25 @@ jet::ColumnDef accessColumn(const DeclarationColumn& c) {
     // Text blobs, and any type Access has no better place for, keep their values as text.
     d.type = jet::ColumnType::Memo;
   }
+  return d;
+}
+
+jet::ColumnDef accessColumnOfWorking(const QString& name, const QString& declaredType) {
+  // What SQLite alone needs (the collation, the text affinity of exact decimals) is no part of the type.
+  static const QRegularExpression collate(QStringLiteral("\\s+COLLATE\\s+\\w+"),
+                                          QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression exactText(QStringLiteral("^\\s*(NUMERIC|DECIMAL)\\s+TEXT\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+  QString type = declaredType;
+  type.remove(collate);
+  type.replace(exactText, QStringLiteral("\\1"));
+  bool ok = false;
+  jet::ColumnDef d = jet::columnForFirebirdType(name, type, &ok);
+  // A type the map does not know kept its values as text.
+  if (!ok) d.type = jet::ColumnType::Memo;
+  static const QRegularExpression bigint(QStringLiteral("^\\s*BIGINT\\s*\\(\\s*(\\d+)\\s*\\)\\s*$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+  if (const auto m = bigint.match(type); m.hasMatch()) d.precision = std::clamp(m.captured(1).toInt(), 1, 28);
   return d;
 }
 

@@ -34,6 +34,9 @@ bool parseDeclarationStructure(const QByteArray& text, DeclarationTable* table, 
 QString sqliteColumnDeclaration(const DeclarationColumn& column);
 // The Access column a declaration's column becomes in the declaration's Access database.
 jet::ColumnDef accessColumn(const DeclarationColumn& column);
+// The Access column of a working-database column, read back from its declared type (as
+// sqliteColumnDeclaration or the template wrote it): the column the intake gave the Access database.
+jet::ColumnDef accessColumnOfWorking(const QString& name, const QString& declaredType);
 // CREATE TABLE for the declaration's table with its columns in their order.
 QString sqliteCreateTable(const QString& table, const DeclarationTable& columns);
 

@@ -744,14 +744,9 @@ std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QStrin
   // The template keeps each column's declared type as written in the schema ("NUMERIC(15,2)").
   std::vector<jet::ColumnDef> known;
   try {
-    for (const QSqlRecord& r : db.query(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table))) {
-      bool ok = false;
-      jet::ColumnDef d = jet::columnForFirebirdType(r.value(QStringLiteral("name")).toString(),
-                                                    r.value(QStringLiteral("type")).toString(), &ok);
-      // A type the map does not know keeps its values as text.
-      if (!ok) d.type = jet::ColumnType::Memo;
-      known.push_back(d);
-    }
+    for (const QSqlRecord& r : db.query(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table)))
+      known.push_back(accessColumnOfWorking(r.value(QStringLiteral("name")).toString(),
+                                            r.value(QStringLiteral("type")).toString()));
   } catch (const DbError&) {}
   return inOrder(known, columns);
 }

@@ -386,11 +386,31 @@ void FrmUpload::cmdUpload_Click() {
   attempt_.tipo = QStringLiteral("ZIDE");
   attempt_.references = Verdict::FromRows(walk.accepted);
   verdictExtra_ = LeftOutSummary(walk.refused, notResent, anoTrabalho);
-  // The server reads Access databases: it gets zide.mdb under the name of the declaration it came from.
+  // The server reads Access databases: it gets the selected company's part of zide.mdb under the
+  // name of the declaration it came from. The file may hold other clients' blocks, which must not
+  // go under this company's key.
   const QString declaration = QFileInfo(txtUploadFile_->text()).fileName();
   attempt_.arquivo = declaration;
-  sendUpload(url, intake_->settings().accessDb, declaration,
-             QStringLiteral("de trabalho preparado a partir de ") + declaration);
+  const QString label = QStringLiteral("de trabalho preparado a partir de ") + declaration;
+  const Intake::Settings& work = intake_->settings();
+  lastCopy_ = CompanyCopyReport();
+  // zide.mdb and zide.db come whole from one intake: without zide.mdb (gone, emptied) the working
+  // declaration is not whole, and the send refuses it with its own message.
+  if (QFileInfo(work.accessDb).size() <= 0) {
+    sendUpload(url, work.accessDb, declaration, label);
+    return;
+  }
+  const QString copy = QFileInfo(work.accessDb).dir().filePath(QStringLiteral("zide_envio.mdb"));
+  lastCopy_ = WriteCompanyCopy(work.workDb, copy, session.taxpayer().ie, work.tables);
+  if (!lastCopy_.ok()) {
+    MsgBox(this,
+           QStringLiteral("A declaração não foi enviada: não foi possível separar os dados da empresa selecionada "
+                          "do arquivo de trabalho.\r\n\r\n%1\r\n\r\nEscolha o arquivo da declaração de novo.")
+               .arg(lastCopy_.error),
+           QMessageBox::Critical, kMsgTitle);
+    return;
+  }
+  sendUpload(url, copy, declaration, label);
 }
 
 void FrmUpload::uploadFailed(int, const QString& description) {

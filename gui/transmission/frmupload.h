@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "gui/transmission/transmissionwindow.h"
+#include "transmission/companycopy.h"
 #include "transmission/intake.h"
 #include "transmission/referencewalk.h"
 
@@ -44,6 +45,8 @@ class FrmUpload : public TransmissionWindow {
   const Intake::Outcome& lastIntake() const { return lastOutcome_; }
   // Declaration rows were lost in the last intake and the user did not accept sending without them.
   bool lostDataPending() const { return lostDataPending_; }
+  // What the last press sent of the declaration: the company's rows kept and left out per table.
+  const CompanyCopyReport& lastCompanyCopy() const { return lastCopy_; }
   // Time limit of each table's export (tests shorten it).
   void setExportTimeout(int ms) { exportTimeoutMs_ = ms; }
 
@@ -67,6 +70,7 @@ class FrmUpload : public TransmissionWindow {
 
   Intake* intake_;
   Intake::Outcome lastOutcome_;
+  CompanyCopyReport lastCopy_;
   bool lostDataPending_ = false;
   bool workReady_ = false;  // the working database holds the last chosen declaration
   int exportTimeoutMs_ = 0;

@@ -258,6 +258,15 @@ class Builder {
     }
   }
 
+  // A column ID_nnnnn of another table points at the rows of TABnnnnn (keyed 1..count), as the
+  // declaration's links do; 0 when there is no such table or it has no rows.
+  long long parentRows(const std::string& table, const std::string& col) const {
+    if (col.rfind("ID_", 0) != 0) return 0;
+    const std::string parent = "TAB" + col.substr(3);
+    const auto it = counts_.find(parent);
+    return parent == table || it == counts_.end() ? 0 : it->second;
+  }
+
   long long fill(ThrowStatusWrapper& st, ITransaction* tra, const std::string& table) {
     const long long count = counts_[table];
     if (count == 0) return 0;
@@ -342,6 +351,7 @@ class Builder {
     if (!special && i > 0) {
       if (col == "ID_03003" && refs_ > 0) integer = (r - 1) % refs_ + 1;
       else if (col == "ID_03002") integer = (r - 1) % static_cast<long long>(o_.companies.size()) + 1;
+      else if (const long long n = parentRows(table, col); n > 0) integer = (r - 1) % n + 1;
       else if (nullable && r % 11 == 0) {
         *null = -1;
         return;

@@ -517,9 +517,9 @@ void TstTransmit::zideDeclarationEndToEnd() {
              "/client_zide/xt_upload.php?contador=" + kAccountantStored + "&chave=" + kKeyZide + "&gias=3,4");
   const auto sent = server_->rows("SELECT gia, arquivo, sha1, referencia, tipo FROM transmissao ORDER BY id");
   QCOMPARE(sent.size(), 4);
-  // Each intake wrote its own zide.mdb (the header keeps the time it was made): the second
-  // upload's is the one still in the folder.
-  const QString zideDb = sha1(app_->file("zide.mdb"));
+  // Each press wrote its own copy of the company's part of zide.mdb (the header keeps the time it
+  // was made): the second upload's is the one still in the folder.
+  const QString zideDb = sha1(app_->file("zide_envio.mdb"));
   QVERIFY(!zideDb.isEmpty());
   // The server read Access databases holding the whole declaration: every table, with its rows
   // (one company block, four references, two rows in each other table).
@@ -691,9 +691,11 @@ void TstTransmit::zideFaults() {
   f->selectReferences(3, 4);
   rec_->clear();
   QPointer<FrmUpload> alive(f);
+  // The program's own wait for the answer: the sandbox reads the file with mdbtools first.
+  f->uploader()->setIdleTimeoutMs(60000);
   QVERIFY(press(f, false));
   settle();
-  QVERIFY(!alive);
+  QVERIFY2(!alive, qPrintable(rec_->texts().join(" | ")));
   const auto sent = server_->rows("SELECT gia, status FROM transmissao ORDER BY id");
   QCOMPARE(sent.size(), 2);
   QCOMPARE(sent[0].value("status").toInt(), 1);
@@ -1091,6 +1093,14 @@ void TstTransmit::zideCompanyChange() {
     QCOMPARE(sent[i].value("gia").toString(), keysB[2 + i]);
     QCOMPARE(sent[i].value("status").toInt(), 1);  // the sandbox found them in B's block
   }
+  // It got B's part of the declaration alone: B's block and references, none of A's.
+  QMap<QString, int> got;
+  for (const auto& c : server_->rows("SELECT tabela, linhas FROM arquivo_tabela"))
+    got[c.value("tabela").toString()] = c.value("linhas").toInt();
+  QCOMPARE(got.size(), Intake::tables().size());
+  QCOMPARE(QPair(got["TAB03002"], got["TAB03003"]), QPair(1, 4));
+  DbConnection work(app_->file("zide.db"));
+  QCOMPARE(work.query("SELECT count(*) FROM TAB03003").first().value(0).toInt(), 8);
   const auto asked = server_->rows("SELECT caminho FROM requisicao WHERE caminho LIKE '/client_zide/%'");
   QCOMPARE(asked.size(), 1);
   QVERIFY(asked[0].value("caminho").toString().contains("&chave=" + kKeyZideB + "&gias=" + keysB.mid(2).join(',')));
@@ -1389,6 +1399,16 @@ void TstTransmit::noSendWithoutAccountantOrKey() {
   QVERIFY(rec_->lastText().startsWith("A declaração não pode ser enviada: faltam os dados do contador"));
   QVERIFY(rec_->certificateDialogs.isEmpty());
   Session::current().setAccountantDocument(kAccountantStored);
+
+  // The working database gone: the company's part cannot be made, and nothing else goes instead.
+  QVERIFY(QFile::remove(app_->file("zide.db")));
+  rec_->clear();
+  QVERIFY(!press(f));
+  QCOMPARE(rec_->messages.size(), 1);
+  QVERIFY2(rec_->lastText().startsWith("A declaração não foi enviada: não foi possível separar os dados da empresa"),
+           qPrintable(rec_->lastText()));
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Critical);
+  QVERIFY(child<QPushButton>(f, "cmdUpload")->isEnabled());
 
   // The working file emptied after the intake.
   QFile work(app_->file("zide.mdb"));
