@@ -579,14 +579,21 @@ struct JetWriter::Impl {
         case ColumnType::Single:
         case ColumnType::Double: {
           double x;
-          // Access keeps no infinities or NaN; a Single must fit a float.
+          // Access keeps no infinities or NaN; a Single must round to a finite float. A value a
+          // little past the largest float as decimal text ("3.4028235E38", how a FLOAT at its
+          // limit is printed) rounds to that float, as the declaration holds it.
           if (!asDouble(v, &x) || !std::isfinite(x)) refuse(t, c, "número inválido");
-          if (c.def.type == ColumnType::Single && std::fabs(x) > double(std::numeric_limits<float>::max()))
+          constexpr double kFloatMax = double(std::numeric_limits<float>::max());
+          // Halfway between the largest float and 2^128: from here on a float rounds to infinity.
+          constexpr double kSingleLimit = kFloatMax + 0x1p103;
+          if (c.def.type == ColumnType::Single && std::fabs(x) >= kSingleLimit)
             refuse(t, c, "número fora da faixa de Single");
           if (c.def.type == ColumnType::Double) {
             putDouble(f, x);
           } else {
-            const float fl = float(x);
+            const float fl = std::fabs(x) > kFloatMax
+                                 ? std::copysign(std::numeric_limits<float>::max(), float(x > 0 ? 1 : -1))
+                                 : float(x);
             uint32_t u;
             std::memcpy(&u, &fl, 4);
             put32(f, u);

@@ -231,6 +231,7 @@ class TstJetWriter : public QObject {
   void declarationMatchesTheReferences();
   void comparisonSeesADeparture_data();
   void comparisonSeesADeparture();
+  void singleAtTheEdgeOfItsRange();
   void refusesWhatItCannotKeepExactly_data();
   void refusesWhatItCannotKeepExactly();
   void firebirdTypes_data();
@@ -644,6 +645,22 @@ void TstJetWriter::comparisonSeesADeparture() {
   const QStringList diff = jetDifferences(jetStructure(bytes));
   QCOMPARE(diff.size(), 1);
   QVERIFY2(diff[0].startsWith(field + ": "), qPrintable(diff[0]));
+}
+
+// A FLOAT at the limit of its range, as the export tool prints it, is the largest float.
+void TstJetWriter::singleAtTheEdgeOfItsRange() {
+  const QStringList texts = {"3.4028234e38", "-3.4028234E38", "3.4028235E38", "-3.4028235e+38", "1.1754944e-38"};
+  const QString file = dir_.filePath("single.mdb");
+  {
+    JetWriter w(file);
+    w.addTable("Limite", {{"F", T::Single}});
+    for (const QString& t : texts) w.appendRow({t});
+    QVERIFY_THROWS_EXCEPTION(JetError, w.appendRow({"3.4028236e38"}));
+    w.finish();
+  }
+  const float max = std::numeric_limits<float>::max();
+  compareTable(file, "Limite", {{"F", T::Single}},
+               {{double(max)}, {double(-max)}, {double(max)}, {double(-max)}, {double(1.1754944e-38f)}});
 }
 
 void TstJetWriter::refusesWhatItCannotKeepExactly_data() {
