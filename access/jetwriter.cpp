@@ -35,22 +35,43 @@ constexpr int kInlineMapBytes = 64;
 constexpr uint32_t kPagesPerMapPage = (kPage - 4) * 8;
 // The indirect usage map lists up to 17 usage-map pages, which cover the 2 GB a file may hold.
 constexpr int kMapPagesPerRow = 17;
-// Long values: a row on an LVAL page holds at most a page minus the header and one offset; a
-// chained piece gives 4 bytes of that to the pointer to the next piece.
-constexpr int kLvalRowMax = kPage - kDataHeader - 2;
+// Long values: a row on an LVAL page starts at 0x14 at the earliest (Jet leaves 4 bytes after the
+// first row offset), so it holds 4076 bytes; a chained piece gives 4 of them to the pointer to
+// the next piece. Up to 64 bytes stay inline in the row, as the engine keeps them.
+constexpr int kLvalRowStart = 0x14;
+constexpr int kLvalRowMax = kPage - kLvalRowStart;
 constexpr int kLvalChunk = kLvalRowMax - 4;
-constexpr int kInlineLongValue = 256;
+constexpr int kInlineLongValue = 64;
 // Compressed unicode is only allowed for memos up to this many characters.
 constexpr int kMemoCompressMax = 1024;
-// Owner of the catalog's rows: the Admin account of the default workgroup.
-const QByteArray kAdminSid("\xA6\x33", 2);
 // Catalog objects below the tables: "Tables", "Databases", "Relationships" (containers), "MSysDb".
 constexpr int32_t kRootParent = 0x0F000000;
 constexpr int32_t kTablesId = 0x0F000001;
 constexpr int32_t kDatabasesId = 0x0F000002;
 constexpr int32_t kRelationshipsId = 0x0F000003;
-constexpr int32_t kMsysDbId = 0x0F000004;
-constexpr uint32_t kSystemFlags = 0x80000002;
+constexpr int32_t kMsysDbId = 0x10000000;
+constexpr uint32_t kSystemFlags = 0x80000000;
+
+// Values Jet draws per database when it creates one: the creation date (which also keys the
+// password's mask), the engine's build number and the mask of the account SIDs stored in the
+// catalog. They cannot be derived, so one engine-made file's set is carried whole (README).
+constexpr uint64_t kCarriedCreatedBits = 0x40E4EC4F6BD4AF81;  // 42850.48191293982
+constexpr uint32_t kCarriedBuild = 0x11A6;
+constexpr uint16_t kCarriedOwner = 0x07E8;  // the creator (Admin), owner of MSysDb
+// The other accounts of the default workgroup follow from the owner by fixed xor patterns.
+constexpr uint16_t kEngineSidXor = 0x0102;  // owns the containers and system tables
+constexpr uint16_t kUsersSidXor = 0x0100;
+constexpr uint16_t kAdminsSidXor = 0x0105;
+QByteArray sid(uint16_t xorWith) {
+  const uint16_t v = kCarriedOwner ^ xorWith;
+  const char bytes[2] = {char(v >> 8), char(v & 0xFF)};
+  return QByteArray(bytes, 2);
+}
+double carriedCreated() {
+  double d;
+  std::memcpy(&d, &kCarriedCreatedBits, 8);
+  return d;
+}
 
 void put16(uint8_t* p, uint32_t v) {
   p[0] = uint8_t(v);
@@ -254,6 +275,7 @@ struct Col {
   int varIndex = 0;
   bool longValue = false;
   bool compressed = false;
+  uint8_t extraFlags = 0;  // flag bits Jet sets on particular catalog columns
 };
 
 struct IndexDef {
@@ -262,6 +284,8 @@ struct IndexDef {
   uint32_t rootPage = 0;
   uint32_t mapPointer = 0;
   uint8_t flags = 0;
+  int number = 0;        // the logical index's number (its order of creation)
+  bool primary = false;  // the table's primary key
 };
 
 struct Table {
@@ -327,7 +351,8 @@ struct JetWriter::Impl {
   QFile file;
   WriterOptions options;
   double created = 0;
-  uint32_t nextPage = 3;  // 0 header, 1 global usage map, 2 the catalog's table definition
+  // 0 header, 1 global usage map, 2 to 5 the system tables' definitions.
+  uint32_t nextPage = 6;
   std::vector<Table> tables;
   bool finished = false;
 
@@ -335,10 +360,6 @@ struct JetWriter::Impl {
   std::array<uint8_t, kPage> page{};
   int pageRows = 0;
   int pageFree = 0;
-  std::array<uint8_t, kPage> lval{};
-  uint32_t lvalPage = 0;
-  int lvalRows = 0;
-  int lvalFree = 0;
   Bytes row, fixedArea, varArea, scratch;
 
   void writePage(uint32_t number, const uint8_t* data) {
@@ -378,29 +399,36 @@ struct JetWriter::Impl {
     return pageRows++;
   }
 
-  // LVAL pages: like data pages but "LVAL" where the table's page would be.
-  void startLval() {
-    lval.fill(0);
-    lval[0] = 0x01;
-    lval[1] = 0x01;
-    std::memcpy(&lval[4], "LVAL", 4);
-    lvalRows = 0;
-    lvalFree = kPage - kDataHeader;
-    lvalPage = nextPage++;
+  // LVAL pages: like data pages but "LVAL" where the table's page would be. Each long-value
+  // column fills pages of its own, as the engine never mixes two columns on one page.
+  struct LvalPage {
+    std::array<uint8_t, kPage> p{};
+    uint32_t number = 0;
+    int rows = 0;
+  };
+  std::vector<LvalPage> lvals;  // per long-value column of the table being filled
+
+  static int lvalFree(const LvalPage& l, int rows) {
+    const int end =
+        rows == 0 ? kPage : (l.p[kDataHeader + 2 * (rows - 1)] | l.p[kDataHeader + 2 * (rows - 1) + 1] << 8);
+    return end - (kDataHeader + 2 * rows);
   }
-  void flushLval() {
-    if (lvalPage == 0) return;
-    put16(&lval[2], lvalFree);
-    put16(&lval[12], lvalRows);
-    writePage(lvalPage, lval.data());
-    lvalPage = 0;
+  void flushLval(LvalPage& l) {
+    if (l.number == 0) return;
+    put16(&l.p[2], uint32_t(lvalFree(l, l.rows)));
+    put16(&l.p[12], uint32_t(l.rows));
+    writePage(l.number, l.p.data());
+    l.number = 0;
+  }
+  void flushLvals() {
+    for (LvalPage& l : lvals) flushLval(l);
   }
   static void noteLvPage(std::vector<uint32_t>& pages, uint32_t p) {
     if (pages.empty() || pages.back() != p) pages.push_back(p);
   }
   // The 12-byte reference of a memo/OLE value: length with flags in its top bits (80 inline,
   // 40 one LVAL row, 00 a chain of LVAL rows), the row pointer, 4 unused bytes.
-  void putLongValue(const Bytes& data, bool allowInline, std::vector<uint32_t>& pages, Bytes* out) {
+  void putLongValue(const Bytes& data, bool allowInline, LvalPage& l, std::vector<uint32_t>& pages, Bytes* out) {
     const size_t len = data.size();
     if (len >= (1u << 30)) throw JetError("valor longo demais");
     const size_t at = out->size();
@@ -411,25 +439,29 @@ struct JetWriter::Impl {
       return;
     }
     if (len <= size_t(kLvalRowMax)) {
-      if (lvalPage == 0 || int(len) + 2 > lvalFree || lvalRows == kMaxRowsPerPage) {
-        flushLval();
-        startLval();
+      // The new offset takes 2 bytes, and 4 stay free between the offsets and the rows.
+      if (l.number == 0 || lvalFree(l, l.rows) - 2 - 4 < int(len) || l.rows == kMaxRowsPerPage) {
+        flushLval(l);
+        l.p.fill(0);
+        l.p[0] = 0x01;
+        l.p[1] = 0x01;
+        std::memcpy(&l.p[4], "LVAL", 4);
+        l.rows = 0;
+        l.number = nextPage++;
       }
-      const int end = lvalRows == 0
-                          ? kPage
-                          : (lval[kDataHeader + 2 * (lvalRows - 1)] | lval[kDataHeader + 2 * (lvalRows - 1) + 1] << 8);
+      const int end =
+          l.rows == 0 ? kPage : (l.p[kDataHeader + 2 * (l.rows - 1)] | l.p[kDataHeader + 2 * (l.rows - 1) + 1] << 8);
       const int start = end - int(len);
-      if (len) std::memcpy(&lval[start], data.data(), len);
-      put16(&lval[kDataHeader + 2 * lvalRows], start);
-      lvalFree -= int(len) + 2;
+      if (len) std::memcpy(&l.p[start], data.data(), len);
+      put16(&l.p[kDataHeader + 2 * l.rows], uint32_t(start));
       put32(&(*out)[at], uint32_t(len) | 0x40000000u);
-      put32(&(*out)[at + 4], lvalPage << 8 | uint32_t(lvalRows));
-      ++lvalRows;
-      noteLvPage(pages, lvalPage);
+      put32(&(*out)[at + 4], l.number << 8 | uint32_t(l.rows));
+      ++l.rows;
+      noteLvPage(pages, l.number);
       return;
     }
-    // A chain: every piece on a page of its own, pages taken in a row so each piece knows the
-    // next one's address before it is written.
+    // A chain: every piece fills a page of its own from 0x14, pages taken in a row so each piece
+    // knows the next one's address before it is written.
     const size_t pieces = (len + kLvalChunk - 1) / kLvalChunk;
     const uint32_t first = nextPage;
     nextPage += uint32_t(pieces);
@@ -442,11 +474,11 @@ struct JetWriter::Impl {
       p[1] = 0x01;
       std::memcpy(&p[4], "LVAL", 4);
       const int start = kPage - n - 4;
-      put16(&p[2], start - kDataHeader - 2);
+      put16(&p[2], uint32_t(start - kDataHeader - 2));
       put16(&p[12], 1);
-      put16(&p[kDataHeader], start);
+      put16(&p[kDataHeader], uint32_t(start));
       put32(&p[start], k + 1 < pieces ? (first + uint32_t(k) + 1) << 8 : 0);
-      std::memcpy(&p[start + 4], data.data() + off, n);
+      std::memcpy(&p[start + 4], data.data() + off, size_t(n));
       writePage(first + uint32_t(k), p.data());
       pages.push_back(first + uint32_t(k));
     }
@@ -509,7 +541,7 @@ struct JetWriter::Impl {
       const Col& c = t.cols[size_t(i)];
       const Value& v = values[size_t(i)];
       if (!c.fixed) varOffsets.push_back(uint16_t(varStart + int(varArea.size())));
-      std::vector<uint32_t>* lvPages = c.longValue ? &t.lvPages[size_t(lv++)] : nullptr;
+      const int lvIndex = c.longValue ? lv++ : -1;
       if (v.isNull()) continue;
       uint8_t* f = fixedArea.data() + c.fixedOffset;
       bool present = true;
@@ -552,14 +584,21 @@ struct JetWriter::Impl {
         case ColumnType::Single:
         case ColumnType::Double: {
           double x;
-          // Access keeps no infinities or NaN; a Single must fit a float.
+          // Access keeps no infinities or NaN; a Single must round to a finite float. A value a
+          // little past the largest float as decimal text ("3.4028235E38", how a FLOAT at its
+          // limit is printed) rounds to that float, as the declaration holds it.
           if (!asDouble(v, &x) || !std::isfinite(x)) refuse(t, c, "número inválido");
-          if (c.def.type == ColumnType::Single && std::fabs(x) > double(std::numeric_limits<float>::max()))
+          constexpr double kFloatMax = double(std::numeric_limits<float>::max());
+          // Halfway between the largest float and 2^128: from here on a float rounds to infinity.
+          constexpr double kSingleLimit = kFloatMax + 0x1p103;
+          if (c.def.type == ColumnType::Single && std::fabs(x) >= kSingleLimit)
             refuse(t, c, "número fora da faixa de Single");
           if (c.def.type == ColumnType::Double) {
             putDouble(f, x);
           } else {
-            const float fl = float(x);
+            const float fl = std::fabs(x) > kFloatMax
+                                 ? std::copysign(std::numeric_limits<float>::max(), float(x > 0 ? 1 : -1))
+                                 : float(x);
             uint32_t u;
             std::memcpy(&u, &fl, 4);
             put32(f, u);
@@ -598,7 +637,7 @@ struct JetWriter::Impl {
           auto s = std::get_if<QString>(&v.variant());
           if (!s) refuse(t, c, "texto esperado");
           if (s->size() > c.def.length) refuse(t, c, "texto mais longo que a coluna");
-          encodeText(*s, true, &varArea);
+          encodeText(*s, c.compressed, &varArea);
           break;
         }
         case ColumnType::Binary: {
@@ -612,8 +651,8 @@ struct JetWriter::Impl {
           auto s = std::get_if<QString>(&v.variant());
           if (!s) refuse(t, c, "texto esperado");
           scratch.clear();
-          encodeText(*s, s->size() <= kMemoCompressMax, &scratch);
-          putLongValue(scratch, allowInline, *lvPages, &varArea);
+          encodeText(*s, c.compressed && s->size() <= kMemoCompressMax, &scratch);
+          putLongValue(scratch, allowInline, lvals[size_t(lvIndex)], t.lvPages[size_t(lvIndex)], &varArea);
           break;
         }
         case ColumnType::Ole: {
@@ -621,7 +660,7 @@ struct JetWriter::Impl {
           if (!b) refuse(t, c, "bytes esperados");
           scratch.clear();
           scratch.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
-          putLongValue(scratch, allowInline, *lvPages, &varArea);
+          putLongValue(scratch, allowInline, lvals[size_t(lvIndex)], t.lvPages[size_t(lvIndex)], &varArea);
           break;
         }
       }
@@ -646,10 +685,12 @@ struct JetWriter::Impl {
                          .arg(values.size())
                          .arg(t.cols.size())
                          .toStdString());
+    if (lvals.size() < t.lvPages.size()) lvals.resize(t.lvPages.size());
     encodeRow(t, values, true);
     // A row with many inline long values may not fit a page: store them on LVAL pages instead.
-    if (row.size() > size_t(kLvalRowMax)) encodeRow(t, values, false);
-    if (row.size() > size_t(kLvalRowMax))
+    constexpr size_t kDataRowMax = kPage - kDataHeader - 2;
+    if (row.size() > kDataRowMax) encodeRow(t, values, false);
+    if (row.size() > kDataRowMax)
       throw JetError(QStringLiteral("%1: linha maior que uma página").arg(t.name).toStdString());
     ++t.rows;
     return placeRow(t, row);
@@ -658,7 +699,7 @@ struct JetWriter::Impl {
   void closeTable() {
     if (tables.empty()) return;
     flushDataPage(tables.back());
-    flushLval();
+    flushLvals();
   }
 
   Table makeTable(const QString& name, const std::vector<ColumnDef>& columns, bool system) {
@@ -691,12 +732,14 @@ struct JetWriter::Impl {
         case ColumnType::Double: c.code = 0x07, c.fixed = true, c.size = 8; break;
         case ColumnType::DateTime: c.code = 0x08, c.fixed = true, c.size = 8; break;
         case ColumnType::Binary: c.code = 0x09, c.size = d.length; break;
-        case ColumnType::Text: c.code = 0x0A, c.size = 2 * d.length, c.compressed = true; break;
+        case ColumnType::Text: c.code = 0x0A, c.size = 2 * d.length, c.compressed = !system; break;
         case ColumnType::Ole: c.code = 0x0B, c.longValue = true; break;
-        case ColumnType::Memo: c.code = 0x0C, c.longValue = true, c.compressed = true; break;
+        case ColumnType::Memo: c.code = 0x0C, c.longValue = true, c.compressed = !system; break;
         case ColumnType::Numeric: c.code = 0x10, c.fixed = true, c.size = 17; break;
       }
-      if ((d.type == ColumnType::Text || d.type == ColumnType::Binary) && (d.length < 1 || d.length > 255))
+      // The catalog's own byte columns (owners, SIDs) hold up to 510 bytes.
+      const int maxLength = d.type == ColumnType::Binary && system ? 510 : 255;
+      if ((d.type == ColumnType::Text || d.type == ColumnType::Binary) && (d.length < 1 || d.length > maxLength))
         throw JetError(("tamanho inválido da coluna " + d.name).toStdString());
       if (d.type == ColumnType::Numeric &&
           (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision))
@@ -799,7 +842,8 @@ struct JetWriter::Impl {
     b.u32(kMagicTable);
     b.u32(t.rows);
     b.u32(0);  // next autonumber
-    b.zeros(16);
+    b.u8(1);   // autonumber increment
+    b.zeros(15);
     b.u8(t.system ? 0x53 : 0x4E);
     b.u16(uint32_t(t.cols.size()));
     b.u16(uint32_t(t.varCount));
@@ -809,7 +853,7 @@ struct JetWriter::Impl {
     b.u32(owned);
     b.u32(freeMap);
     for (size_t i = 0; i < t.indexes.size(); ++i) {
-      b.u32(kMagicIndex);
+      b.u32(0);
       b.u32(t.rows);
       b.u32(0);
     }
@@ -820,18 +864,17 @@ struct JetWriter::Impl {
       b.u16(uint32_t(i));
       b.u16(c.fixed ? 0 : uint32_t(c.varIndex));
       b.u16(uint32_t(i));
-      if (c.def.type == ColumnType::Text || c.def.type == ColumnType::Memo) {
-        b.u16(0x0409);  // "General" sort order, version 0
-        b.u16(0);
-      } else if (c.def.type == ColumnType::Numeric) {
+      if (c.def.type == ColumnType::Numeric) {
         b.u8(uint32_t(c.def.precision));
         b.u8(uint32_t(c.def.scale));
         b.u16(0);
       } else {
-        b.u32(0);
+        // The "General" sort order, version 0: Jet writes it on every column, texts or not.
+        b.u16(0x0409);
+        b.u16(0);
       }
-      // Flags: 01 fixed length, 02 always set by Access.
-      b.u8(c.fixed ? 0x03 : 0x02);
+      // Flags: 01 fixed length, 02 always set by Jet, 10 on the system tables' columns.
+      b.u8((c.fixed ? 0x03 : 0x02) | (t.system ? 0x10 : 0x00) | c.extraFlags);
       b.u8(c.compressed ? 0x01 : 0x00);
       b.u32(0);
       b.u16(c.fixed ? uint32_t(c.fixedOffset) : 0);
@@ -860,21 +903,27 @@ struct JetWriter::Impl {
       b.u8(ix.flags);
       b.zeros(5);
     }
-    for (size_t i = 0; i < t.indexes.size(); ++i) {
+    // Logical indexes, in the order of their names, each naming its real index.
+    std::vector<size_t> logical(t.indexes.size());
+    for (size_t i = 0; i < logical.size(); ++i) logical[i] = i;
+    std::sort(logical.begin(), logical.end(),
+              [&](size_t x, size_t y) { return t.indexes[x].name < t.indexes[y].name; });
+    for (size_t i : logical) {
+      const IndexDef& ix = t.indexes[i];
       b.u32(kMagicTable);
-      b.u32(uint32_t(i));
+      b.u32(uint32_t(ix.number));
       b.u32(uint32_t(i));
       b.u8(0);
       b.u32(0xFFFFFFFF);  // not a foreign key
       b.u32(0);
-      b.u8(0);
-      b.u8(0);
-      b.u8(0);  // an ordinary index
+      b.u8(4);  // what Jet writes in the two cascade bytes of an index that is no relation
+      b.u8(4);
+      b.u8(ix.primary ? 1 : 0);
       b.u32(0);
     }
-    for (const IndexDef& ix : t.indexes) {
-      b.u16(uint32_t(2 * ix.name.size()));
-      b.ucs2(ix.name);
+    for (size_t i : logical) {
+      b.u16(uint32_t(2 * t.indexes[i].name.size()));
+      b.ucs2(t.indexes[i].name);
     }
     int lv = 0;
     for (size_t i = 0; i < t.cols.size(); ++i) {
@@ -956,6 +1005,8 @@ struct JetWriter::Impl {
     p[1] = 0x01;
     std::memcpy(&p[4], "Standard Jet DB", 15);
     put32(&p[0x14], 1);  // Jet 4
+    // Fixed words at the start of the masked region, the same in every Jet 4 file.
+    for (uint32_t i = 0; i < 6; ++i) put32(&p[0x18 + 4 * i], i == 0 ? 0x100 : i == 1 ? 0x101 : i);
     put16(&p[0x3C], 1252);
     put32(&p[0x3E], 0);  // no page encoding
     // The password as UCS-2, XOR the mask from the creation date; an empty password leaves
@@ -966,9 +1017,15 @@ struct JetWriter::Impl {
       const uint8_t byte = ch < options.password.size() ? uint8_t(options.password[ch].unicode() >> (8 * (i % 2))) : 0;
       p[kPasswordOffset + i] = byte ^ mask[size_t(i % 4)];
     }
+    put32(&p[0x6A], kCarriedBuild);
     put16(&p[0x6E], 0x0409);  // default sort order: "General"
     putDouble(&p[kCreatedOffset], created);
     rc4(kHeaderKey, 4, &p[kHeaderMaskStart], kHeaderMaskLength);
+    // After the masked region: a number and the engine's version text "4.0".
+    put32(&p[0x98], 0x654);
+    std::memcpy(&p[0x9C], "4.0", 4);
+    // The page's last 512 bytes: 256 words, 0x0101 and then 0x0100.
+    for (int i = 0; i < 256; ++i) put16(&p[0xE00 + 2 * i], i == 0 ? 0x0101 : 0x0100);
     writePage(0, p.data());
   }
 };
@@ -978,7 +1035,7 @@ struct JetWriter::Impl {
 JetWriter::JetWriter(const QString& path, const WriterOptions& options) : d(new Impl) {
   d->options = options;
   if (options.password.size() > 20) throw JetError("senha com mais de 20 caracteres");
-  d->created = toJetDate(options.created);
+  d->created = carriedCreated();
   // A new file of the user's alone: a link planted at its name is replaced, never followed.
   const int fd = PrivateFile::create(path);
   if (fd < 0)
@@ -1016,80 +1073,89 @@ void JetWriter::finish() {
   w.finished = true;
 
   using T = ColumnType;
-  // The system tables of an empty Access 2000 database.
+  // The system tables the engine creates in an empty database, with Jet 4's columns in Jet 4's
+  // order; their definitions sit on the pages reserved for them (2 to 5), which are their Ids.
   Table objects = w.makeTable(QStringLiteral("MSysObjects"),
                               {{"Id", T::Long},
                                {"ParentId", T::Long},
-                               {"Name", T::Text, 128},
+                               {"Name", T::Text, 255},
                                {"Type", T::Integer},
                                {"DateCreate", T::DateTime},
                                {"DateUpdate", T::DateTime},
-                               {"Owner", T::Binary, 255},
+                               {"Owner", T::Binary, 510},
                                {"Flags", T::Long},
                                {"Database", T::Memo},
                                {"Connect", T::Memo},
                                {"ForeignName", T::Text, 255},
-                               {"RmtInfoShort", T::Binary, 255},
+                               {"RmtInfoShort", T::Binary, 510},
                                {"RmtInfoLong", T::Ole},
                                {"Lv", T::Ole},
                                {"LvProp", T::Ole},
                                {"LvModule", T::Ole},
                                {"LvExtra", T::Ole}},
                               true);
+  objects.cols[6].extraFlags = 0x20;  // as Jet marks the SID columns
   objects.tdefPage = 2;
   std::vector<Table> system;
   system.push_back(w.makeTable(
       QStringLiteral("MSysACEs"),
-      {{"ACM", T::Long}, {"FInheritable", T::Boolean}, {"ObjectId", T::Long}, {"SID", T::Binary, 128}}, true));
+      {{"ObjectId", T::Long}, {"SID", T::Binary, 510}, {"ACM", T::Long}, {"FInheritable", T::Boolean}}, true));
+  system.back().cols[1].extraFlags = 0x20;
   system.push_back(w.makeTable(QStringLiteral("MSysQueries"),
-                               {{"Attribute", T::Byte},
+                               {{"ObjectId", T::Long},
+                                {"Attribute", T::Byte},
+                                {"Order", T::Binary, 510},
+                                {"Name1", T::Text, 255},
+                                {"Name2", T::Text, 255},
                                 {"Expression", T::Memo},
                                 {"Flag", T::Integer},
-                                {"LvExtra", T::Ole},
-                                {"Name1", T::Memo},
-                                {"Name2", T::Memo},
-                                {"ObjectId", T::Long},
-                                {"Order", T::Binary, 255}},
+                                {"LvExtra", T::Long}},
                                true));
   system.push_back(w.makeTable(QStringLiteral("MSysRelationships"),
-                               {{"ccolumn", T::Long},
+                               {{"szRelationship", T::Text, 255},
                                 {"grbit", T::Long},
+                                {"ccolumn", T::Long},
                                 {"icolumn", T::Long},
-                                {"szColumn", T::Text, 64},
-                                {"szObject", T::Text, 64},
-                                {"szReferencedColumn", T::Text, 64},
-                                {"szReferencedObject", T::Text, 64},
-                                {"szRelationship", T::Text, 64}},
+                                {"szObject", T::Text, 255},
+                                {"szColumn", T::Text, 255},
+                                {"szReferencedObject", T::Text, 255},
+                                {"szReferencedColumn", T::Text, 255}},
                                true));
-  system.push_back(w.makeTable(QStringLiteral("MSysAccessObjects"), {{"Data", T::Binary, 255}, {"ID", T::Long}}, true));
-  for (Table& t : system) t.tdefPage = w.nextPage++;
+  for (size_t i = 0; i < system.size(); ++i) system[i].tdefPage = uint32_t(3 + i);
 
-  // Catalog rows: the containers, the database object, then every table under "Tables".
-  const QDateTime now = w.options.created;
+  // Catalog rows: the containers, the database object, the system tables, then every table
+  // under "Tables". The engine's own objects belong to its account, the database object and the
+  // user's tables to the creator.
+  const double dbCreated = w.created;
+  const QDateTime tablesCreated = w.options.created;
   struct Obj {
     int32_t id, parent;
     QString name;
     int type;
     uint32_t flags;
+    uint16_t ownerXor;
+    bool user;
   };
-  std::vector<Obj> objs = {{kTablesId, kRootParent, "Tables", 3, 0},
-                           {kDatabasesId, kRootParent, "Databases", 3, 0},
-                           {kRelationshipsId, kRootParent, "Relationships", 3, 0},
-                           {kMsysDbId, kDatabasesId, "MSysDb", 2, 0},
-                           {2, kTablesId, "MSysObjects", 1, kSystemFlags}};
-  for (const Table& t : system) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, kSystemFlags});
-  for (const Table& t : w.tables) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, 0});
+  std::vector<Obj> objs = {{kTablesId, kRootParent, "Tables", 3, kSystemFlags, kEngineSidXor, false},
+                           {kDatabasesId, kRootParent, "Databases", 3, kSystemFlags, kEngineSidXor, false},
+                           {kRelationshipsId, kRootParent, "Relationships", 3, kSystemFlags, kEngineSidXor, false},
+                           {kMsysDbId, kDatabasesId, "MSysDb", 2, kSystemFlags, 0, false},
+                           {2, kTablesId, "MSysObjects", 1, kSystemFlags, kEngineSidXor, false}};
+  for (const Table& t : system)
+    objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, kSystemFlags, kEngineSidXor, false});
+  for (const Table& t : w.tables) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, 0, 0, true});
   std::vector<Impl::Entry> byId, byParentName;
   w.startDataPage(objects.tdefPage);
   std::vector<std::pair<size_t, int>> placed;  // catalog row -> (data page index, row)
   for (const Obj& o : objs) {
+    const Value created = o.user ? Value(tablesCreated) : Value(dbCreated);
     const std::vector<Value> v = {Value(qint64(o.id)),
                                   Value(qint64(o.parent)),
                                   Value(o.name),
                                   Value(qint64(o.type)),
-                                  Value(now),
-                                  Value(now),
-                                  Value(kAdminSid),
+                                  created,
+                                  created,
+                                  Value(sid(o.ownerXor)),
                                   Value(qint64(int32_t(o.flags))),
                                   {},
                                   {},
@@ -1105,7 +1171,7 @@ void JetWriter::finish() {
     placed.push_back({objects.dataPages.size(), r});
   }
   w.flushDataPage(objects);
-  w.flushLval();
+  w.flushLvals();
   for (size_t i = 0; i < objs.size(); ++i) {
     const uint32_t ptr = objects.dataPages[placed[i].first] << 8 | uint32_t(placed[i].second);
     Impl::Entry a;
@@ -1119,31 +1185,66 @@ void JetWriter::finish() {
     b.pointer = ptr;
     byParentName.push_back(b);
   }
-  // The catalog's indexes, through which strict readers find the tables.
-  const uint32_t idLeaf = w.writeLeaf(objects.tdefPage, byId);
+  // The catalog's indexes, through which strict readers find the tables: 80 marks a Jet 4
+  // index, 01 a unique one, 02 one that skips nulls, 08 one that allows repeated keys.
   const uint32_t nameLeaf = w.writeLeaf(objects.tdefPage, byParentName);
-  objects.indexes = {{"Id", {0}, idLeaf, 0, 0x01}, {"ParentIdName", {1, 2}, nameLeaf, 0, 0x01}};
+  const uint32_t idLeaf = w.writeLeaf(objects.tdefPage, byId);
+  objects.indexes = {{"ParentIdName", {1, 2}, nameLeaf, 0, 0x81, 0, false}, {"Id", {0}, idLeaf, 0, 0x81, 1, true}};
 
-  // Permissions: every object gives the Admin account full access (DAO's dbSecFullAccess), and
-  // the containers pass it on to what they hold.
+  // Permissions as the engine grants them in a new database: its own objects readable by the
+  // creator and the Users group, the containers passing full rights on to what they hold, and
+  // each user table fully open to the creator and to Users.
+  struct Ace {
+    int32_t object;
+    uint16_t sidXor;
+    uint32_t acm;
+    bool inheritable;
+  };
+  std::vector<Ace> aceRows = {{2, 0, 0x60000, false},
+                              {3, 0, 0x60000, false},
+                              {4, 0, 0x60000, false},
+                              {5, 0, 0xE0000, false},
+                              {kTablesId, kAdminsSidXor, 0xF00FE, true},
+                              {kTablesId, 0, 0x60001, false},
+                              {kRelationshipsId, kAdminsSidXor, 0xF00FE, true},
+                              {kRelationshipsId, 0, 0x60001, false},
+                              {kDatabasesId, 0, 0x60000, false},
+                              {kMsysDbId, 0, 0x6000E, false},
+                              {kMsysDbId, kUsersSidXor, 0xE, false},
+                              {4, kUsersSidXor, 0x14, false},
+                              {5, kUsersSidXor, 0x14, false},
+                              {2, kUsersSidXor, 0x14, false},
+                              {kTablesId, kUsersSidXor, 0xFFEFF, true},
+                              {kRelationshipsId, kUsersSidXor, 0xFFFFF, true}};
+  for (const Table& t : w.tables) {
+    aceRows.push_back({int32_t(t.tdefPage), 0, 0xFFEFF, false});
+    aceRows.push_back({int32_t(t.tdefPage), kUsersSidXor, 0xFFEFF, false});
+  }
   Table& aces = system[0];
   w.startDataPage(aces.tdefPage);
   std::vector<std::pair<size_t, int>> acePlaced;
-  for (const Obj& o : objs) {
-    const std::vector<Value> v = {Value(qint64(0xFFFFF)), Value(qint64(o.type == 3)), Value(qint64(o.id)),
-                                  Value(kAdminSid)};
+  for (const Ace& a : aceRows) {
+    const std::vector<Value> v = {Value(qint64(a.object)), Value(sid(a.sidXor)), Value(qint64(a.acm)),
+                                  Value(qint64(a.inheritable))};
     const int r = w.appendTo(aces, v);
     acePlaced.push_back({aces.dataPages.size(), r});
   }
   w.flushDataPage(aces);
   std::vector<Impl::Entry> byObject;
-  for (size_t i = 0; i < objs.size(); ++i) {
+  for (size_t i = 0; i < aceRows.size(); ++i) {
     Impl::Entry e;
-    intKey(objs[i].id, &e.key);
+    intKey(aceRows[i].object, &e.key);
     e.pointer = aces.dataPages[acePlaced[i].first] << 8 | uint32_t(acePlaced[i].second);
     byObject.push_back(e);
   }
-  aces.indexes = {{"ObjectId", {2}, w.writeLeaf(aces.tdefPage, byObject), 0, 0x00}};
+  aces.indexes = {{"ObjectId", {0}, w.writeLeaf(aces.tdefPage, byObject), 0, 0x88, 0, false}};
+  // The empty tables' indexes: one empty leaf each.
+  Table& queries = system[1];
+  queries.indexes = {{"ObjectIdAttribute", {0, 1, 2}, w.writeLeaf(queries.tdefPage, {}), 0, 0x81, 0, true}};
+  Table& relations = system[2];
+  for (const auto& [name, column] : {std::pair{"szRelationship", 0}, {"szObject", 4}, {"szReferencedObject", 6}})
+    relations.indexes.push_back(
+        {name, {column}, w.writeLeaf(relations.tdefPage, {}), 0, 0x82, int(relations.indexes.size()), false});
 
   // Usage maps: pages each table owns (none has free space to offer), each long-value column's
   // pages, each index's pages.
@@ -1176,30 +1277,22 @@ void JetWriter::finish() {
     w.writeTableDefinition(*all[i], w.tableDefinition(*all[i], ptr[maps[i].owned], ptr[maps[i].free], lv));
   }
 
-  // Page 1: the global map of free pages, none here. It lists usage-map pages that cover every
-  // page of the file, so no page of ours is taken for free.
-  const uint32_t coverPages = (w.nextPage + 4 + kPagesPerMapPage - 1) / kPagesPerMapPage;
-  if (coverPages > uint32_t(kMapPagesPerRow)) throw JetError("arquivo grande demais");
-  Bytes global;
-  global.u8(1);
-  global.zeros(4 * kMapPagesPerRow);
+  // Page 1: the global map of free pages, as two inline maps of the first 512 pages. Our pages
+  // are all in use; the bits past the end of the file mark pages still to be had.
   std::array<uint8_t, kPage> p{};
-  for (uint32_t m = 0; m < coverPages; ++m) {
-    p.fill(0);
-    p[0] = 0x05;
-    p[1] = 0x01;
-    const uint32_t at = w.nextPage++;
-    w.writePage(at, p.data());
-    put32(&global[1 + 4 * m], at);
-  }
-  p.fill(0);
   p[0] = 0x01;
   p[1] = 0x01;
-  const int start = kPage - int(global.size());
-  std::memcpy(&p[start], global.data(), global.size());
-  put16(&p[2], start - kDataHeader - 2);
-  put16(&p[12], 1);
-  put16(&p[kDataHeader], start);
+  put32(&p[4], 1);
+  constexpr int kMapRow = 1 + 4 + kInlineMapBytes;
+  for (int r = 0; r < 2; ++r) {
+    const int start = kPage - kMapRow * (r + 1);
+    put16(&p[kDataHeader + 2 * r], uint32_t(start));
+    if (r == 0)
+      for (uint32_t page = w.nextPage; page < uint32_t(kInlineMapBytes * 8); ++page)
+        p[size_t(start + 5) + page / 8] |= uint8_t(1 << (page % 8));
+  }
+  put16(&p[2], uint32_t(kPage - kDataHeader - 2 * (kMapRow + 2)));
+  put16(&p[12], 2);
   w.writePage(1, p.data());
   w.writeHeader();
   if (!w.file.flush()) throw JetWriteError("gravação falhou: " + w.file.errorString().toStdString());

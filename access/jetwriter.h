@@ -94,7 +94,8 @@ class Value {
 struct WriterOptions {
   // Empty: a database without password. Up to 20 characters.
   QString password = QStringLiteral("wupo4836");
-  // Creation date stored in the header (and the key of the password's mask); fixed in tests.
+  // When the user's tables were made (their catalog rows); fixed in tests. The header keeps the
+  // engine's creation date, carried with the SIDs it belongs to (access/README.md).
   QDateTime created = QDateTime::currentDateTime();
 };
 

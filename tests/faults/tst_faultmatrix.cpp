@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -23,6 +25,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "access/jetwriter.h"
 #include "base/appfolder.h"
 #include "base/settings.h"
 #include "gui/main/principal.h"
@@ -38,6 +41,7 @@
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
+#include "support/accessdb.h"
 #include "support/cannedserver.h"
 #include "support/formdriver.h"
 #include "support/intakesupport.h"
@@ -328,6 +332,7 @@ class TstFaultMatrix : public QObject {
   void engineLockFolderTakenByAnotherUser();
   void accessKeyOutOfTheProcessList();
   void serverBusy();
+  void floatAtTheLimitOfItsRange();
 
  private:
   QString registry() const { return app_->file(QStringLiteral("diziz.db")); }
@@ -1441,6 +1446,31 @@ void TstFaultMatrix::serverBusy() {
   }
   QVERIFY(listed);
   QCOMPARE(grid->rowCount(), rows);
+}
+
+// A FLOAT at either end of its range, as the export tool prints it ("3.4028235e+38", a little
+// past the largest float in decimal), reaches both working databases: no row is lost.
+void TstFaultMatrix::floatAtTheLimitOfItsRange() {
+  const QString exportFile = workFile(QStringLiteral("medidas.txt"),
+                                      "INSERT INTO MEDIDAS (ID, F) VALUES (1, 3.4028235e+38)\r\n"
+                                      "INSERT INTO MEDIDAS (ID, F) VALUES (2, -3.4028235e+38)\r\n");
+  DbConnection db(work_.filePath(QStringLiteral("medidas.db")), true,
+                  QStringLiteral("CREATE TABLE MEDIDAS (ID INTEGER, F FLOAT)"));
+  const QString mdb = work_.filePath(QStringLiteral("medidas.mdb"));
+  Intake::Outcome outcome;
+  {
+    jet::JetWriter access(mdb);
+    Intake::loadTable(db, QStringLiteral("MEDIDAS"), exportFile, outcome, &access);
+    access.finish();
+  }
+  QCOMPARE(outcome.failedStatements, 0);
+  QCOMPARE(outcome.tables.value(0).lost, 0);
+  QCOMPARE(db.query(QStringLiteral("SELECT F FROM MEDIDAS")).size(), 2);
+  const QJsonArray rows = mdbReaderDump(mdb, {"MEDIDAS"})["data"].toObject()["MEDIDAS"].toObject()["rows"].toArray();
+  QCOMPARE(rows.size(), 2);
+  const float max = std::numeric_limits<float>::max();
+  QCOMPARE(float(rows[0].toArray()[1].toDouble()), max);
+  QCOMPARE(float(rows[1].toArray()[1].toDouble()), -max);
 }
 
 QTEST_MAIN(TstFaultMatrix)
