@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSqlDriver>
 #include <QSqlRecord>
 #include <QStorageInfo>
@@ -56,8 +57,45 @@ QString Intake::structureFile(const QString& tempDir, const QString& table) {
 Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) {}
 
 Intake::~Intake() {
-  stopProcesses();
-  stopLoader();
+  // The program or the window going away mid-run: nothing of the declaration may stay behind.
+  if (running_) cancel();
+  else {
+    stopProcesses();
+    stopLoader();
+  }
+}
+
+QString Intake::lockFile(const QString& tempDir) { return tempDir + QStringLiteral("/preparacao.lock"); }
+
+namespace {
+void removeWorkDb(const QString& workDb) {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(workDb + QLatin1String(suffix));
+}
+}  // namespace
+
+QStringList Intake::removeLeftovers(const Settings& s) {
+  QStringList removed;
+  // Another program on this data folder may be preparing right now: its files are not leftovers.
+  QLockFile lock(lockFile(s.tempDir));
+  if (QFileInfo::exists(s.tempDir) && !lock.tryLock(0)) return removed;
+  auto drop = [&removed](const QString& path) {
+    const QFileInfo fi(path);
+    if (!fi.isFile() && !fi.isSymLink()) return;
+    if (QFile::remove(path)) removed << path;
+  };
+  // Only names an intake writes: whatever else the folders hold is not ours to touch.
+  for (const QString& t : s.tables) {
+    drop(exportFile(s.tempDir, t));
+    drop(structureFile(s.tempDir, t));
+  }
+  drop(s.tempDir + QStringLiteral("/declaracao.gdb"));
+  const QString part = s.accessDb + QStringLiteral(".parcial");
+  // A working database whose load never ended holds part of a declaration and is of no use.
+  const bool unfinished = !removed.isEmpty() || QFileInfo::exists(part) || QFileInfo::exists(s.workDb + "-journal");
+  drop(part);
+  if (unfinished)
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) drop(s.workDb + QLatin1String(suffix));
+  return removed;
 }
 
 void Intake::stopProcesses() {
@@ -66,6 +104,7 @@ void Intake::stopProcesses() {
 }
 
 void Intake::cancel() {
+  const bool wasRunning = running_;
   ++generation_;
   stopProcesses();
   stopLoader();
@@ -73,6 +112,9 @@ void Intake::cancel() {
   dropAccess();
   running_ = false;
   dropCopy();
+  // The working database was being rebuilt: what it holds is part of a declaration.
+  if (wasRunning) removeWorkDb(settings_.workDb);
+  lock_.reset();
 }
 
 void Intake::dropAccess() {
@@ -139,8 +181,11 @@ void Intake::start(const QString& gdbPath) {
     fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
     return;
   }
+  // Held while the run lasts: a program started meanwhile on this folder leaves its files alone.
+  lock_ = std::make_unique<QLockFile>(lockFile(s.tempDir));
+  if (!lock_->tryLock(0)) lock_.reset();
   // The working database starts as a fresh copy of the template.
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(s.workDb + QLatin1String(suffix));
+  removeWorkDb(s.workDb);
   if (QFile::exists(s.workDb) || !QFile::copy(s.templatePath, s.workDb)) {
     fail(QStringLiteral("Não foi possível preparar o banco de dados de trabalho:\r\n%1")
              .arg(QDir::toNativeSeparators(s.workDb)));
@@ -431,6 +476,7 @@ void Intake::done() {
   dropAccess();
   running_ = false;
   dropCopy();
+  lock_.reset();
   ++generation_;
   emit finished(outcome_);
 }
