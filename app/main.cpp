@@ -11,6 +11,7 @@
 #include "gui/widgets/interaction.h"
 #include "gui/widgets/portuguese.h"
 #include "registry/session.h"
+#include "transmission/intake.h"
 #include "transmission/transmissions.h"
 
 namespace {
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   InitSettingsPath();
+  // A run that ended during a preparation (closed, killed, power lost) left a copy of a declaration behind.
+  Intake::removeLeftovers(Intake::defaultSettings());
   Session::current().restoreLastSelection();
   Migracao::instalar();
   Forms::get<Abertura>()->show();

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSqlDriver>
 #include <QSqlRecord>
 #include <QStorageInfo>
@@ -83,8 +84,45 @@ QString Intake::structureFile(const QString& tempDir, const QString& table) {
 Intake::Intake(QObject* parent) : QObject(parent), settings_(defaultSettings()) {}
 
 Intake::~Intake() {
-  stopProcesses();
-  stopLoader();
+  // The program or the window going away mid-run: nothing of the declaration may stay behind.
+  if (running_) cancel();
+  else {
+    stopProcesses();
+    stopLoader();
+  }
+}
+
+QString Intake::lockFile(const QString& tempDir) { return tempDir + QStringLiteral("/preparacao.lock"); }
+
+namespace {
+void removeWorkDb(const QString& workDb) {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(workDb + QLatin1String(suffix));
+}
+}  // namespace
+
+QStringList Intake::removeLeftovers(const Settings& s) {
+  QStringList removed;
+  // Another program on this data folder may be preparing right now: its files are not leftovers.
+  QLockFile lock(lockFile(s.tempDir));
+  if (QFileInfo::exists(s.tempDir) && !lock.tryLock(0)) return removed;
+  auto drop = [&removed](const QString& path) {
+    const QFileInfo fi(path);
+    if (!fi.isFile() && !fi.isSymLink()) return;
+    if (QFile::remove(path)) removed << path;
+  };
+  // Only names an intake writes: whatever else the folders hold is not ours to touch.
+  for (const QString& t : s.tables) {
+    drop(exportFile(s.tempDir, t));
+    drop(structureFile(s.tempDir, t));
+  }
+  drop(s.tempDir + QStringLiteral("/declaracao.gdb"));
+  const QString part = s.accessDb + QStringLiteral(".parcial");
+  // A working database whose load never ended holds part of a declaration and is of no use.
+  const bool unfinished = !removed.isEmpty() || QFileInfo::exists(part) || QFileInfo::exists(s.workDb + "-journal");
+  drop(part);
+  if (unfinished)
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) drop(s.workDb + QLatin1String(suffix));
+  return removed;
 }
 
 void Intake::stopProcesses() {
@@ -99,16 +137,21 @@ void Intake::cancel() {
   stopLoader();
   db_.reset();
   dropAccess();
-  // A run stopped halfway leaves neither working database, never one without the other.
-  if (wasRunning) dropWork();
+  // A run stopped halfway leaves neither working database, never one without the other: what a
+  // half-rebuilt one holds is part of a declaration.
+  if (wasRunning) {
+    workMade_ = false;
+    removeWorkDb(settings_.workDb);
+  }
   running_ = false;
   dropCopy();
+  lock_.reset();
 }
 
 void Intake::dropWork() {
   if (!workMade_) return;
   workMade_ = false;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(settings_.workDb + QLatin1String(suffix));
+  removeWorkDb(settings_.workDb);
 }
 
 void Intake::dropAccess() {
@@ -179,9 +222,12 @@ void Intake::start(const QString& gdbPath) {
     fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
     return;
   }
+  // Held while the run lasts: a program started meanwhile on this folder leaves its files alone.
+  lock_ = std::make_unique<QLockFile>(lockFile(s.tempDir));
+  if (!lock_->tryLock(0)) lock_.reset();
   // The working database starts as a fresh copy of the template, a new file of the user's alone
   // (a link planted at its name or its journal's is removed, never followed).
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(s.workDb + QLatin1String(suffix));
+  removeWorkDb(s.workDb);
   QString why;
   bool full = false;
   if (!PrivateFile::copy(s.templatePath, s.workDb, &why, &full)) {
@@ -472,6 +518,7 @@ void Intake::done() {
   if (!outcome_.error.isEmpty()) dropWork();
   running_ = false;
   dropCopy();
+  lock_.reset();
   ++generation_;
   emit finished(outcome_);
 }

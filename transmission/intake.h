@@ -14,6 +14,7 @@
 #include "transmission/declarationstructure.h"
 
 class DbConnection;
+class QLockFile;
 class ProcessRunner;
 struct ProcessResult;
 namespace jet {
@@ -50,6 +51,12 @@ class Intake : public QObject {
   static QString exportFile(const QString& tempDir, const QString& table);
   // "<temp>/estrutura<TABLE>.txt": the table's structure as the export tool describes it.
   static QString structureFile(const QString& tempDir, const QString& table);
+  // "<temp>/preparacao.lock": held by the program whose intake is running.
+  static QString lockFile(const QString& tempDir);
+  // At start: removes what an intake that never ended left (its exports, its copy of the
+  // declaration, a half-written zide.mdb, a half-loaded zide.db), unless an intake of another
+  // program is running on the same folders. Only the names an intake writes; what was removed.
+  static QStringList removeLeftovers(const Settings& s);
   // Tables the reference list needs: without them the intake cannot go on.
   static bool essential(const QString& table);
 
@@ -170,4 +177,5 @@ class Intake : public QObject {
   QSet<QString> unread_;                         // tables not to load: missing or lost
   std::unique_ptr<QThread> loader_;              // the loading, once every export is done
   std::atomic<bool> stop_{false};
+  std::unique_ptr<QLockFile> lock_;  // preparacao.lock while running
 };

@@ -1,5 +1,7 @@
 #include "transmission/simplesanswer.h"
 
+#include <QRegularExpression>
+
 namespace {
 struct Refusal {
   const char* marker;
@@ -24,4 +26,12 @@ QStringList SimplesRefusalMessages(const QString& answer) {
   for (const Refusal& r : kRefusals)
     if (answer.contains(QLatin1String(r.marker), Qt::CaseSensitive)) found << QString::fromUtf8(r.message);
   return found;
+}
+
+QString SimplesReference(const QByteArray& content, const QDateTime& serverDate) {
+  // A month/year standing alone: no digit or slash glued before it, no digit after it.
+  static const QRegularExpression period(QStringLiteral("(?<![0-9/])(0[1-9]|1[0-2])/((?:19|20)[0-9]{2})(?![0-9])"));
+  const auto m = period.match(QString::fromLatin1(content));
+  if (m.hasMatch()) return m.captured(0);
+  return serverDate.isValid() ? serverDate.toString(QStringLiteral("MM/yyyy")) : QString();
 }

@@ -17,6 +17,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -116,8 +117,14 @@ Principal::Principal() {
   PathMDB_ = makeLabel(frmImportacao_, "PathMDB", QString());
   PathMDB_->hide();
 
+  // The buttons stay at the foot of the frame: what a click on a transmission shows takes room from
+  // the list above them, never moves them while the user aims at them.
   auto* listLay = new QVBoxLayout(frmImportacao_);
   listLay->addWidget(grid_, 1);
+  listLay->addWidget(labelOK_);
+  listLay->addWidget(detApuracao_);
+  listLay->addWidget(tvwPessoa_);
+  listLay->addWidget(PathMDB_);
   auto* listButtons = new QHBoxLayout;
   listButtons->addWidget(cmdImpressao_);
   listButtons->addWidget(Command3_);
@@ -125,10 +132,6 @@ Principal::Principal() {
   listButtons->addWidget(lblAtualizado_);
   listButtons->addWidget(lblnovaatualizacao_);
   listLay->addLayout(listButtons);
-  listLay->addWidget(labelOK_);
-  listLay->addWidget(detApuracao_);
-  listLay->addWidget(tvwPessoa_);
-  listLay->addWidget(PathMDB_);
   frmImportacao_->hide();
 
   lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
@@ -194,11 +197,14 @@ void Principal::buildMenus() {
     connect(a, &QAction::triggered, this, slot);
     return a;
   };
-  QMenu* arquivo = menuBar()->addMenu(QStringLiteral("Arquivo"));
+  // The menus open from the keyboard too: Alt and the underlined letter, or F10 for the first one.
+  QMenu* arquivo = menuBar()->addMenu(QStringLiteral("&Arquivo"));
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, this, [this, arquivo] { menuBar()->setActiveAction(arquivo->menuAction()); });
   arquivo->setObjectName(QStringLiteral("mnArquivo"));
   add(arquivo, "mnSair", QStringLiteral("Sair"), {}, [] { Forms::endProgram(); });
 
-  QMenu* contrib = menuBar()->addMenu(QStringLiteral("Contribuinte"));
+  QMenu* contrib = menuBar()->addMenu(QStringLiteral("&Contribuinte"));
   contrib->setObjectName(QStringLiteral("mnContribuinte"));
   add(contrib, "mnContribuinteNovo", QStringLiteral("Novo"), QKeySequence(Qt::Key_F2),
       [this] { mnContribuinteNovo_Click(); });
@@ -218,7 +224,7 @@ void Principal::buildMenus() {
   });
 
   // The proof of what was sent stays on this computer, whatever the server lists.
-  QMenu* transmissao = menuBar()->addMenu(QStringLiteral("Transmissão"));
+  QMenu* transmissao = menuBar()->addMenu(QStringLiteral("&Transmissão"));
   transmissao->setObjectName(QStringLiteral("mnTransmissao"));
   add(transmissao, "mnEnvios", QStringLiteral("Envios"), QKeySequence(Qt::Key_F9), [] {
     FrmEnvios* f = Forms::get<FrmEnvios>();
@@ -226,7 +232,7 @@ void Principal::buildMenus() {
     f->activateWindow();
   });
 
-  QMenu* ajuda = menuBar()->addMenu(QStringLiteral("Ajuda"));
+  QMenu* ajuda = menuBar()->addMenu(QStringLiteral("A&juda"));
   ajuda->setObjectName(QStringLiteral("mnAjuda"));
   add(ajuda, "mnSAjuda", QStringLiteral("Ajuda"), QKeySequence(Qt::Key_F1), [this] {
     MsgBox(this, QStringLiteral("Para maiores infomações acesse: ") + Zide::kWebSite, QMessageBox::Information,
@@ -255,6 +261,7 @@ void Principal::showTaxpayer() {
     grid_->clearSelection();
     tvwPessoa_->hide();
     detApuracao_->hide();
+    labelOK_->hide();
   }
   IESel_->setText(t.ie);
   RSSel_->setText(t.razaoSocial);
@@ -318,6 +325,9 @@ void Principal::Command1_Click() {
     return;
   }
   chosen->show();
+  // Pressed again while the window is open: it comes forward, never stays under a disabled main window.
+  chosen->raise();
+  chosen->activateWindow();
   const QString anoTrabalho = Session::current().workingYear();
   if (!chosen->windowTitle().contains(anoTrabalho))
     chosen->setWindowTitle(chosen->windowTitle() + QStringLiteral(" - Ano trabalho: ") + anoTrabalho);
@@ -429,6 +439,7 @@ void Principal::RecebeDadosServer() {
   }
   tvwPessoa_->hide();
   detApuracao_->hide();
+  labelOK_->hide();  // it spoke of a row of the list just replaced
 }
 
 void Principal::RecebeDadosProtocolo() {

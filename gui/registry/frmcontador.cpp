@@ -140,6 +140,8 @@ FrmContador::FrmContador() {
   });
 
   load();
+  // Typing goes to the first field that can be filled in.
+  (txtCNPJCPF_->isEnabled() ? txtCNPJCPF_ : txtCRC_)->setFocus();
 }
 
 FrmContador::~FrmContador() { delete leaveHook_; }
@@ -256,6 +258,8 @@ void FrmContador::btnOK_Click() {
     return;
   }
 
+  // The main window's first-start hint moves on to the next step.
+  Session::current().releaseMainWindow();
   close();
   MsgBox(Forms::find<Principal>(), QStringLiteral("Contador cadastrado com sucesso"), QMessageBox::Information,
          kMsgTitle);

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -24,6 +25,7 @@
 
 namespace {
 constexpr int kProgressStep = 2;  // 100 / 47, rounded half to even
+constexpr int kReferencesShown = 15;
 const QString kRegime = QStringLiteral("Débito e Crédito");
 
 // The reference grid keeps its header in row 0, as the send code counts rows, but the header is
@@ -140,6 +142,10 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   middle->addLayout(lists, 2);
   middle->addWidget(Frame1_, 5);
   layOut(Label1_, Label2_, middle);
+  // The keyboard goes as the eye does: the lists, the references, then "&Enviar".
+  setTabOrder(file_, GridRefencias_);
+  setTabOrder(GridRefencias_, cmdUpload_);
+  setTabOrder(cmdUpload_, Command2_);
 
   connect(Command1_, &QPushButton::clicked, this, &FrmUpload::Command1_Click);
 
@@ -155,6 +161,20 @@ FrmUpload::FrmUpload() : intake_(new Intake(this)) {
   Form_Load();
   grid->keepHeaderOut();
   setFolder(startFolder());
+  fitReferences();
+}
+
+void FrmUpload::fitReferences() {
+  // Rows of text height, and a window tall enough for a year and a quarter of monthly references
+  // without scrolling; never smaller than the size the window always had.
+  GridRefencias_->verticalHeader()->setMinimumSectionSize(1);
+  GridRefencias_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  layout()->activate();
+  const int rows = 1 + kReferencesShown;
+  const int wanted = rows * GridRefencias_->verticalHeader()->defaultSectionSize() + 2 * GridRefencias_->frameWidth() +
+                     GridRefencias_->horizontalScrollBar()->sizeHint().height();
+  const int grow = wanted - GridRefencias_->height();
+  if (grow > 0) resize(width(), height() + grow);
 }
 
 FrmUpload::~FrmUpload() = default;
@@ -359,17 +379,7 @@ void FrmUpload::cmdUpload_Click() {
   if (!again.isEmpty()) {
     QStringList months;
     for (const ReferenceRow& r : again) months << ReferenceMonth(r.text);
-    const QString text =
-        again.size() == 1
-            ? QStringLiteral("A referência %1 já consta na lista de transmissões.\r\n\r\nDeseja enviá-la novamente?")
-                  .arg(months.first())
-            : QStringLiteral(
-                  "As referências %1 já constam na lista de transmissões.\r\n\r\nDeseja enviá-las "
-                  "novamente?")
-                  .arg(months.join(QStringLiteral(", ")));
-    const auto answer = Interaction::current().question(this, QMessageBox::Question, kMsgTitle, text,
-                                                        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    if (!sendAgain(months)) {
       notResent = again;
       for (const ReferenceRow& r : again) {
         walk.gias.removeAll(r.key);

@@ -62,6 +62,7 @@ class FrmUpload : public TransmissionWindow {
  private:
   void Form_Load();
   void buildGrid();
+  void fitReferences();
   void advanceProgress();
   void intakeDone(const Intake::Outcome& outcome);
   void clearReferences();

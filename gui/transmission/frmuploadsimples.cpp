@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -50,7 +51,10 @@ void FrmUploadSimples::file_Click() {
     giveMainWindowBack();
   } else {
     setSendable(false);
-    MsgBox(this, QStringLiteral("Arquivo Inválido"), QMessageBox::NoIcon, kAppTitle, QMessageBox::Ok);
+    MsgBox(this,
+           QStringLiteral("Arquivo Inválido\r\n\r\nEscolha o PDF da declaração, baixado do site PGDAS "
+                          "(DeclaraçãoDASN-_____.pdf)."),
+           QMessageBox::Warning, kAppTitle, QMessageBox::Ok);
   }
 }
 
@@ -59,10 +63,18 @@ void FrmUploadSimples::cmdUpload_Click() {
   if (!certificateAccepted()) return;
   if (!fileChosen()) return;
   const Session& session = Session::current();
+  const QString path = txtUploadFile_->text();
+  // The month this document will be recorded under: already listed, it goes again only when asked.
+  QFile file(path);
+  const QString reference =
+      file.open(QIODevice::ReadOnly) ? SimplesReference(file.readAll(), session.serverDate()) : QString();
+  file.close();
+  bool listed = false;
+  for (const QString& t : session.transmittedReferences()) listed = listed || QString(t).remove(' ') == reference;
+  if (!reference.isEmpty() && listed && !sendAgain({reference})) return;
   const QString url =
       uploadUrl(QStringLiteral(" /client/xt_upload_simples.php?contador=") + session.accountantDocument() +
                 QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias="));
-  const QString path = txtUploadFile_->text();
   attempt_.tipo = QStringLiteral("SIMPLES");
   attempt_.arquivo = QFileInfo(path).fileName();
   // The PDF names no reference: any new row of the list confirms it.

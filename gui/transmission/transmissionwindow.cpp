@@ -45,6 +45,8 @@ void rememberFolder(const QString& folder) { WriteUserSetting(kLastFolderKey, fo
 class JumpList : public QListWidget {
  public:
   using QListWidget::QListWidget;
+  // Whether a name is being typed: a blank then belongs to the name, it does not choose.
+  bool typing() const { return typed_.isValid() && typed_.elapsed() <= QApplication::keyboardInputInterval(); }
   void keyboardSearch(const QString& search) override {
     if (search.isEmpty()) return;
     if (!typed_.isValid() || typed_.elapsed() > QApplication::keyboardInputInterval()) prefix_.clear();
@@ -136,7 +138,6 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   file_->setObjectName(QStringLiteral("file"));
   file_->installEventFilter(this);
   txtCaminho_->installEventFilter(this);
-  file_->viewport()->installEventFilter(this);
 
   ProgressBar1_ = new QProgressBar(this);
   ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
@@ -162,12 +163,8 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   // The drive list follows the folder, so it always names the drive being looked at.
   connect(dir_, &QListWidget::itemActivated, this,
           [this](QListWidgetItem* item) { setFolder(item->data(kDirPathRole).toString()); });
-  connect(file_, &QListWidget::currentRowChanged, this, [this](int row) {
-    if (row < 0) return;
-    rememberFolder(dirPath_);
-    file_Click();
-  });
-  // A click on the file already chosen chooses it again (a new try of the same file).
+  // Moving through the list only highlights; a click, Enter or Space chooses (a click on the file
+  // already chosen chooses it again: a new try of the same file).
   connect(file_, &QListWidget::itemClicked, this, &TransmissionWindow::fileListClicked);
   connect(cmdUpload_, &QPushButton::clicked, this, &TransmissionWindow::pressEnviar);
   connect(Command2_, &QPushButton::clicked, this, &TransmissionWindow::Command2_Click);
@@ -228,12 +225,13 @@ void TransmissionWindow::showEvent(QShowEvent* e) {
 }
 
 bool TransmissionWindow::eventFilter(QObject* watched, QEvent* e) {
-  // Enter on a file chooses it, also when it is the one already chosen.
-  if (watched == file_->viewport() && e->type() == QEvent::MouseButtonPress) rowAtPress_ = file_->currentRow();
+  // Enter or Space on a file chooses it, also when it is the one already chosen.
   if (watched == file_ && e->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(e)->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && file_->currentRow() >= 0) {
-      file_Click();
+    const auto* k = static_cast<QKeyEvent*>(e);
+    const bool enter = k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
+    const bool space = k->key() == Qt::Key_Space && !static_cast<JumpList*>(file_)->typing();
+    if ((enter || space) && (k->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && file_->currentRow() >= 0) {
+      chooseCurrentFile();
       return true;
     }
   }
@@ -250,9 +248,21 @@ bool TransmissionWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void TransmissionWindow::fileListClicked(QListWidgetItem* item) {
-  const int before = rowAtPress_;
-  rowAtPress_ = -1;
-  if (item && file_->row(item) == before) file_Click();
+  if (!item) return;
+  // The second click of a double click is the same choice, not a new try.
+  const int row = file_->row(item);
+  if (row == lastClickRow_ && lastClick_.isValid() && lastClick_.elapsed() < QApplication::doubleClickInterval())
+    return;
+  lastClickRow_ = row;
+  lastClick_.start();
+  chooseCurrentFile();
+}
+
+void TransmissionWindow::chooseCurrentFile() {
+  if (file_->currentRow() < 0) return;
+  file_->setCurrentRow(file_->currentRow(), QItemSelectionModel::ClearAndSelect);
+  rememberFolder(dirPath_);
+  file_Click();
 }
 
 void TransmissionWindow::txtCaminho_Enter() {
@@ -373,9 +383,8 @@ void TransmissionWindow::fillFiles() {
 bool TransmissionWindow::chooseFile(const QString& name) {
   const auto found = file_->findItems(name, Qt::MatchExactly);
   if (found.isEmpty()) return false;
-  const int row = file_->row(found.first());
-  if (row == file_->currentRow()) file_Click();  // choosing it again starts over too
-  else file_->setCurrentRow(row);
+  file_->setCurrentRow(file_->row(found.first()));
+  chooseCurrentFile();  // choosing it again starts over too
   return true;
 }
 
@@ -425,6 +434,17 @@ bool TransmissionWindow::certificateAccepted() {
   cert_.SelecionarCertificado(this, Session::current().serverDate());
   certificadoOk = cert_.certificadoOk;
   return certificadoOk && !conectado;
+}
+
+bool TransmissionWindow::sendAgain(const QStringList& months) {
+  const QString text =
+      months.size() == 1
+          ? QStringLiteral("A referência %1 já consta na lista de transmissões.\r\n\r\nDeseja enviá-la novamente?")
+                .arg(months.first())
+          : QStringLiteral("As referências %1 já constam na lista de transmissões.\r\n\r\nDeseja enviá-las novamente?")
+                .arg(months.join(QStringLiteral(", ")));
+  return Interaction::current().question(this, QMessageBox::Question, kMsgTitle, text,
+                                         QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool TransmissionWindow::fileChosen() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -99,6 +100,9 @@ class TransmissionWindow : public FormBase<QWidget> {
   // Step one of every press of "&Enviar": the certificate, then nothing more while a connection
   // is up. True when the press may go on.
   bool certificateAccepted();
+  // Months the list of transmissions already shows go again only when the user says so ("Não" is
+  // the default).
+  bool sendAgain(const QStringList& months);
   // "No File Chosen" when no declaration has been chosen.
   bool fileChosen();
   // The upload address: "http://host:port" + target, host and port read afresh from the settings.
@@ -156,6 +160,8 @@ class TransmissionWindow : public FormBase<QWidget> {
   // window closes only when every reference sent is in the list.
   void conclude(bool answered, int httpStatus, const QByteArray& answer, const QString& failure);
   void fileListClicked(QListWidgetItem* item);
+  // The highlighted file becomes the chosen one, and its preparation starts.
+  void chooseCurrentFile();
   void fillDrives();
   void fillDirs();
   void fillFiles();
@@ -168,7 +174,8 @@ class TransmissionWindow : public FormBase<QWidget> {
   bool busy_ = false;
   bool handedOver_ = false;  // the whole request reached the socket
   Verdict::Result lastVerdict_;
-  int rowAtPress_ = -1;             // the file list's chosen row when the mouse went down on it
+  int lastClickRow_ = -1;  // the file list's row clicked last, and when
+  QElapsedTimer lastClick_;
   bool companyStale_ = false;       // the company changed while the window was hidden
   QString companyIe_, companyKey_;  // the company the window's contents belong to
 };

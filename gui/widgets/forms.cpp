@@ -24,6 +24,11 @@ void attachToMainWindow(QWidget* w) {
   if (!m || m == w || !w->isWindow()) return;
   // Only the window system's tie: a widget parent would disable the child whenever the main window
   // is disabled, which is exactly while the child is open.
+  // The X11 window managers honour the tie only for dialogs: a plain window could go under a
+  // greyed-out main window and leave nothing to click. The type is set before the first show.
+  if (w->windowType() == Qt::Window && !w->isVisible())
+    w->setWindowFlags((w->windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog | Qt::WindowMinMaxButtonsHint |
+                      Qt::WindowCloseButtonHint);
   m->winId();
   w->winId();
   if (w->windowHandle() && m->windowHandle()) w->windowHandle()->setTransientParent(m->windowHandle());

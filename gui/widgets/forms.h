@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QWidget>
 #include <typeindex>
@@ -83,7 +84,14 @@ class FormBase : public Base {
     centred_ = true;
     Forms::attachToMainWindow(this);
     const QRect area = owner->frameGeometry();
-    this->move(area.center() - QPoint(this->width() / 2, this->height() / 2));
+    QPoint at = area.center() - QPoint(this->width() / 2, this->height() / 2);
+    // A window taller than the main one never starts with its title bar above the screen.
+    if (const QScreen* screen = owner->screen()) {
+      const QRect room = screen->availableGeometry();
+      at.setX(qMax(at.x(), room.left()));
+      at.setY(qMax(at.y(), room.top()));
+    }
+    this->move(at);
   }
   void closeEvent(QCloseEvent* e) override {
     Base::closeEvent(e);

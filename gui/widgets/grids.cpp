@@ -36,6 +36,8 @@ void SetUpGrid(QTableWidget* grid, const QList<GridColumn>& columns, QAbstractIt
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(mode);
   grid->setWordWrap(false);
+  // Tab goes on to the next control: moving the current cell would change the selection the user made.
+  grid->setTabKeyNavigation(false);
   for (int c = 0; c < n; ++c) {
     const GridColumn& col = columns[c];
     auto* item = new QTableWidgetItem(col.header);

@@ -2,13 +2,29 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
 #include <QTreeView>
 
 #include "gui/registry/certificatedialog.h"
 
 namespace {
+// The file list writes its dates in the system's language, which on a machine set to C or English
+// is not the program's.
+class PortugueseDates final : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role == Qt::DisplayRole && index.column() == 3)
+      if (const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel()))
+        return QLocale(QLocale::Portuguese, QLocale::Brazil)
+            .toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+    return QIdentityProxyModel::data(index, role);
+  }
+};
+
 class DesktopInteraction final : public Interaction {
  public:
   QMessageBox::StandardButton message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
@@ -30,6 +46,7 @@ class DesktopInteraction final : public Interaction {
   QString openFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter) override {
     QFileDialog dialog(parent, caption, dir, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);
+    ShowDatesInPortuguese(&dialog);
     FitFileDialogColumns(&dialog);
     if (dialog.exec() != QDialog::Accepted) return QString();
     return dialog.selectedFiles().value(0);
@@ -81,3 +98,5 @@ void FitFileDialogColumns(QFileDialog* dialog) {
     header->setSectionResizeMode(0, QHeaderView::Stretch);
   }
 }
+
+void ShowDatesInPortuguese(QFileDialog* dialog) { dialog->setProxyModel(new PortugueseDates(dialog)); }

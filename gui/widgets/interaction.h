@@ -67,3 +67,5 @@ QMessageBox::StandardButton MsgBox(QWidget* parent, const QString& text, QMessag
 // column, they ran past its right edge and "Data de modificação" showed cut off. The name column
 // takes what the others leave. Nothing to do for a dialog of the desktop's own.
 void FitFileDialogColumns(QFileDialog* dialog);
+// The dates of the file list in Brazilian Portuguese, whatever the system's language.
+void ShowDatesInPortuguese(QFileDialog* dialog);

@@ -71,7 +71,9 @@ class TstIntake : public QObject {
   void companyNotInTheDeclaration();
   void fileNames_data();
   void fileNames();
-  void arrowKeysStartAnIntakePerDeclaration();
+  void keysInTheFileList_data();
+  void fifteenReferencesAtTheDefaultSize();
+  void keysInTheFileList();
   void folderAndDriveLists();
   void exportsRunInParallelAndAreAwaited();
   void blankLinesAndAnEmptyFirstLine();
@@ -335,7 +337,16 @@ void TstIntake::fileNames() {
   }
 }
 
-void TstIntake::arrowKeysStartAnIntakePerDeclaration() {
+void TstIntake::keysInTheFileList_data() {
+  QTest::addColumn<int>("key");
+  QTest::newRow("Enter") << int(Qt::Key_Return);
+  QTest::newRow("Space") << int(Qt::Key_Space);
+}
+
+// Moving through the file list (arrow keys, or Tab into a list with nothing current) only
+// highlights: no message and no intake for a file passed over. Enter or Space chooses.
+void TstIntake::keysInTheFileList() {
+  QFETCH(int, key);
   const QString other = declaration("outra3.gdb", {"--company", kIeA, "--references", "1"});
   FrmUpload* f = openWindow(kIeA);
   const QString folder = app_->file("setas");
@@ -347,20 +358,42 @@ void TstIntake::arrowKeysStartAnIntakePerDeclaration() {
   }
   QVERIFY(QFile::copy(other, folder + "/c.gdb"));
   f->setFolder(folder);
+  f->show();
+  QVERIFY(QTest::qWaitForWindowActive(f));
   auto* list = child<QListWidget>(f, "file");
   QCOMPARE(list->count(), 3);
   QSignalSpy done(f, &FrmUpload::intakeFinished);
-  list->setFocus();
-  list->setCurrentRow(0);
+  child<QWidget>(f, "dir")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), list);
+  for (int i = 0; i < 3; ++i) QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Up);
+  QCOMPARE(list->currentItem()->text(), QString("b.txt"));
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join(" | ")));
+  QVERIFY(!f->isPreparing());
+  QVERIFY(child<QLineEdit>(f, "txtUploadFile")->text().isEmpty());
+  // The highlighted name is refused when chosen, and the choice starts an intake.
+  QTest::keyClick(list, Qt::Key(key));
+  QCOMPARE(rec_->texts(), QStringList{kBadName});
   QTest::keyClick(list, Qt::Key_Down);
-  QTest::keyClick(list, Qt::Key_Down);
-  // a.gdb started, b.txt refused, c.gdb started over; only the last intake ends.
-  QCOMPARE(rec_->texts(), (QStringList{kCloseZide, kBadName, kCloseZide}));
-  QVERIFY(done.wait(120000));
-  QTest::qWait(200);
-  QCOMPARE(done.count(), 1);
+  QCOMPARE(rec_->texts(), QStringList{kBadName});
+  QTest::keyClick(list, Qt::Key(key));
+  QCOMPARE(rec_->texts(), (QStringList{kBadName, kCloseZide}));
+  QVERIFY(done.count() || done.wait(120000));
   QCOMPARE(dataRows(f), 1);
   QVERIFY(child<QLineEdit>(f, "txtUploadFile")->text().endsWith("/c.gdb"));
+}
+
+// The window opens tall enough for fifteen monthly references, each row whole in the grid.
+void TstIntake::fifteenReferencesAtTheDefaultSize() {
+  FrmUpload* f = openWindow(kIeA);
+  QVERIFY(QTest::qWaitForWindowExposed(f));
+  QVERIFY(intake(f, declaration("quinze.gdb", {"--company", kIeA, "--references", "15", "--first", "2025-01"})));
+  QCOMPARE(dataRows(f), 15);
+  QCoreApplication::processEvents();
+  auto* grid = child<QTableWidget>(f, "GridRefencias");
+  for (int r = 0; r <= 15; ++r)
+    QVERIFY2(grid->viewport()->rect().contains(grid->visualItemRect(grid->item(r, 1))), qPrintable(QString::number(r)));
 }
 
 void TstIntake::folderAndDriveLists() {

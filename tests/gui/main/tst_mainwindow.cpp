@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTreeView>
 #include <QWindow>
 #include <QtTest>
@@ -79,6 +80,11 @@ class TstMainWindow : public QObject {
   void guidanceForANewUser();
   void gridHeadersShowWholeAndStayPlain();
   void fileDialogColumnTitlesShowWhole();
+  void menusFromTheKeyboard_data();
+  void menusFromTheKeyboard();
+  void clickedTransmissionMovesNoButton();
+  void secondPressBringsTheWindowForward_data();
+  void secondPressBringsTheWindowForward();
 };
 
 void TstMainWindow::cleanup() {
@@ -562,8 +568,104 @@ void TstMainWindow::fileDialogColumnTitlesShowWhole() {
     QVERIFY2(header->sectionViewportPosition(i) + header->sectionSize(i) <= view->viewport()->width(),
              qPrintable(title));
   }
+  // The dates in the program's language, whatever the system's (the tests run under C).
+  QTemporaryDir dir;
+  QFile file(dir.filePath("declaracao.pdf"));
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  const QDateTime when(QDate(2026, 12, 9), QTime(14, 30));
+  QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+  file.close();
+  ShowDatesInPortuguese(&dialog);
+  dialog.setDirectory(dir.path());
+  // The list fills in the background: the root is read afresh each time.
+  QTRY_COMPARE(view->model()->index(0, 0, view->rootIndex()).data().toString(), QString("declaracao.pdf"));
+  QTRY_COMPARE(view->model()->index(0, 3, view->rootIndex()).data().toString(), QString("09/12/2026 14:30"));
   dialog.close();
   QLocale::setDefault(QLocale::c());
+}
+
+void TstMainWindow::menusFromTheKeyboard_data() {
+  // clang-format off
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("modifiers");
+  QTest::addColumn<QString>("menu");
+  QTest::newRow("Alt+A")  << int(Qt::Key_A)   << int(Qt::AltModifier) << "mnArquivo";
+  QTest::newRow("Alt+C")  << int(Qt::Key_C)   << int(Qt::AltModifier) << "mnContribuinte";
+  QTest::newRow("Alt+J")  << int(Qt::Key_J)   << int(Qt::AltModifier) << "mnAjuda";
+  QTest::newRow("F10")    << int(Qt::Key_F10) << int(Qt::NoModifier)  << "mnArquivo";
+  // clang-format on
+}
+
+// The menus open from the keyboard; their captions read as always.
+void TstMainWindow::menusFromTheKeyboard() {
+  QFETCH(int, key);
+  QFETCH(int, modifiers);
+  QFETCH(QString, menu);
+  TestAppFolder app;
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  QVERIFY(QTest::qWaitForWindowActive(p));
+  auto* m = p->findChild<QMenu*>(menu);
+  QVERIFY(m);
+  QCOMPARE(m->title().remove('&'), QString(menu == "mnArquivo" ? "Arquivo"
+                                           : menu == "mnAjuda" ? "Ajuda"
+                                                               : "Contribuinte"));
+  QTest::keyClick(p, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+  QTRY_COMPARE(QApplication::activePopupWidget(), m);
+  QTest::keyClick(m, Qt::Key_Escape);
+}
+
+// A click on a transmission shows its status line under the list; the buttons below stay where
+// the user aims, and the line goes with the company.
+void TstMainWindow::clickedTransmissionMovesNoButton() {
+  TestAppFolder app;
+  Recorder rec;
+  Principal* p = Forms::get<Principal>();
+  p->resize(820, 560);
+  p->show();
+  QVERIFY(QTest::qWaitForWindowExposed(p));
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  auto* grid = p->findChild<QTableWidget*>("GridTransmissoes");
+  for (int i = 0; i < 3; ++i) AppendGridRow(grid, {"01/2026", "02/02/2026 09:00:00", "2026000001", "1", "0"});
+  auto* button = p->findChild<QPushButton*>("cmd_Impressao");
+  auto* status = p->findChild<QLabel*>("labelOK");
+  QCoreApplication::processEvents();
+  const QPoint before = button->mapTo(p, QPoint());
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(grid->item(2, 1)).center());
+  QCoreApplication::processEvents();
+  QVERIFY(status->isVisible());
+  QCOMPARE(button->mapTo(p, QPoint()), before);
+  p->setSelectedTaxpayer("0623079040162", "Outra", "CH2");
+  QVERIFY(status->isHidden());
+}
+
+void TstMainWindow::secondPressBringsTheWindowForward_data() {
+  QTest::addColumn<QString>("optante");
+  QTest::newRow("ZIDE") << "0";
+  QTest::newRow("Simples") << "-1";
+}
+
+// "Escolher arquivo para transmitir" pressed again while the transmission window is open brings
+// it forward, above the main window it belongs to.
+void TstMainWindow::secondPressBringsTheWindowForward() {
+  QFETCH(QString, optante);
+  TestAppFolder app;
+  Recorder rec;
+  addAccountant();
+  addTaxpayer("0623079040081", optante);
+  Principal* p = Forms::get<Principal>();
+  p->show();
+  p->setSelectedTaxpayer("0623079040081", "Empresa", "CH");
+  p->Command1_Click();
+  QWidget* w = optante == "0" ? static_cast<QWidget*>(Forms::find<FrmUpload>()) : Forms::find<FrmUploadSimples>();
+  QVERIFY(w && QTest::qWaitForWindowExposed(w));
+  // The main window given back (references listed), then clicked: it is the active one.
+  p->setEnabled(true);
+  p->activateWindow();
+  QTRY_COMPARE(QApplication::activeWindow(), p);
+  QTest::mouseClick(p->findChild<QPushButton*>("Command1"), Qt::LeftButton);
+  QTRY_COMPARE(QApplication::activeWindow(), w);
+  QVERIFY(w->windowHandle()->transientParent() == p->windowHandle());
 }
 
 int main(int argc, char** argv) {

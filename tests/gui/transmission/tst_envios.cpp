@@ -114,7 +114,7 @@ void TstEnvios::windowFilterDetailsExport() {
   // Where an accountant looks: Transmissão › Envios.
   QAction* menu = p->findChild<QAction*>("mnEnvios");
   QVERIFY(menu);
-  QCOMPARE(p->findChild<QMenu*>("mnTransmissao")->title(), QString("Transmissão"));
+  QCOMPARE(p->findChild<QMenu*>("mnTransmissao")->title(), QString("&Transmissão"));
   menu->trigger();
   FrmEnvios* w = Forms::find<FrmEnvios>();
   QVERIFY(w && w->isVisible());

@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QListWidget>
+#include <QLockFile>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -233,6 +234,10 @@ class TstTransmit : public QObject {
   void noSendWithoutAccountantOrKey();
   void sameFileAgainAndFolders();
   void closingTheMainWindowClosesTheOthers();
+  void closingDuringAPreparation_data();
+  void closingDuringAPreparation();
+  void startingOverLeftovers_data();
+  void startingOverLeftovers();
 
  private:
   // One more company stored, and a company chosen as the selection window does.
@@ -249,7 +254,8 @@ class TstTransmit : public QObject {
   W* openTransmission();
   // The declaration taken in by the ZIDE window; false when its references were not listed.
   bool takeIn(FrmUpload* f);
-  bool press(TransmissionWindow* f, bool withCertificate = true);
+  // "&Enviar" pressed by a click, or by `how` (keys).
+  bool press(TransmissionWindow* f, bool withCertificate = true, const std::function<void()>& how = {});
   QString folderWith(const QString& name, const QByteArray& bytes);
 
   FirebirdLock lock_;
@@ -302,12 +308,18 @@ void TstTransmit::cleanup() {
 }
 
 void TstTransmit::registerAccountant() {
+  auto* hint = child<QLabel>(p_, "lblOrientacao");
+  QCOMPARE(hint->text(), QString("Cadastre o contador: Contribuinte › Contador (F6)"));
   FrmContador* f = Forms::get<FrmContador>();
   f->show();
+  // Typing goes straight into the first field.
+  QVERIFY(QTest::qWaitForWindowActive(f));
+  QCOMPARE(QApplication::focusWidget(), child<QWidget>(f, "txtCNPJCPF"));
   fillAccountant(f, true, kAccountant, "Escritório Contábil Teste", "contato@escritorio.com.br");
   click(f, "btnOK");
   QCOMPARE(rec_->lastText(), QString("Contador cadastrado com sucesso"));
   settle();
+  QCOMPARE(hint->text(), QString("Cadastre uma empresa: Contribuinte › Novo (F2)"));
 }
 
 void TstTransmit::createCompany(const QString& ie, const QString& razao, const QString& cnpj,
@@ -397,11 +409,12 @@ bool TstTransmit::takeIn(FrmUpload* f) {
   return table(f, "GridRefencias")->rowCount() == 5;
 }
 
-bool TstTransmit::press(TransmissionWindow* f, bool withCertificate) {
+bool TstTransmit::press(TransmissionWindow* f, bool withCertificate, const std::function<void()>& how) {
   if (withCertificate) rec_->certificates.enqueue(accountantCert_.der);
   QPointer<TransmissionWindow> w(f);
   QSignalSpy finished(f, &TransmissionWindow::uploadFinished);
-  click(f, "cmdUpload");
+  if (how) how();
+  else click(f, "cmdUpload");
   if (!w) return true;
   // Nothing sent: the press ended at once.
   if (f->uploader()->state() == Uploader::State::Idle && finished.isEmpty()) return false;
@@ -747,6 +760,21 @@ void TstTransmit::simplesDeclarationEndToEnd() {
   p_->cmd_Impressao_Click();
   QCOMPARE(rec_->openedUrls.value(0).toString(),
            QString("http://127.0.0.1/protocoloDown.php?IE=%1&key=%2&ref=10/2026").arg(kIeSimples, kKeySimples));
+
+  // The same period again goes only when the user says so; Enter ("Não") sends nothing.
+  const QString again = "A referência 10/2026 já consta na lista de transmissões.\r\n\r\nDeseja enviá-la novamente?";
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    w = openTransmission<FrmUploadSimples>();
+    w->setPauses({5, 5, 20});
+    QVERIFY(w->chooseFile("DeclaracaoDASN-2026.pdf"));
+    rec_->clear();
+    if (answer == QMessageBox::Yes) rec_->answers.enqueue(answer);
+    QCOMPARE(press(w), answer == QMessageBox::Yes);
+    QCOMPARE(rec_->texts().value(0), again);
+    QCOMPARE(rec_->messages.value(0).defaultButton, QMessageBox::No);
+    settle();
+  }
+  QCOMPARE(listed(p_, 0), (QStringList{"10/2026", "10/2026"}));
 }
 
 void TstTransmit::simplesRefusals_data() {
@@ -882,15 +910,26 @@ void TstTransmit::simplesFileChoice() {
     QVERIFY(f.open(QIODevice::WriteOnly));
   }
   w->setFolder(folder);
+  // Passing over the names with the keyboard chooses none of them.
+  rec_->clear();
+  auto* files = child<QListWidget>(w, "file");
+  files->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < 3; ++i) QTest::keyClick(files, Qt::Key_Down);
+  QCOMPARE(files->currentItem()->text(), QString("nota.txt"));
+  QVERIFY2(rec_->messages.isEmpty(), qPrintable(rec_->texts().join('|')));
+  QVERIFY(child<QLineEdit>(w, "txtUploadFile")->text().isEmpty());
   p_->setEnabled(false);
   QVERIFY(w->chooseFile("declaracao.PDF"));
   QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
   QVERIFY(p_->isEnabled());
   QCOMPARE(child<QLineEdit>(w, "txtUploadFile")->text(), folder + "/declaracao.PDF");
   rec_->clear();
-  QVERIFY(w->chooseFile("nota.txt"));
-  QCOMPARE(rec_->texts(), QStringList{"Arquivo Inválido"});
+  QTest::keyClick(files, Qt::Key_Down);
+  QTest::keyClick(files, Qt::Key_Return);
+  QCOMPARE(rec_->texts(), QStringList{"Arquivo Inválido\r\n\r\nEscolha o PDF da declaração, baixado do site PGDAS "
+                                      "(DeclaraçãoDASN-_____.pdf)."});
   QCOMPARE(rec_->messages[0].title, QString("ZIDE"));
+  QCOMPARE(rec_->messages[0].icon, QMessageBox::Warning);
   QVERIFY(!child<QPushButton>(w, "cmdUpload")->isEnabled());
   QVERIFY(w->chooseFile("arquivopdf"));
   QVERIFY(child<QPushButton>(w, "cmdUpload")->isEnabled());
@@ -960,6 +999,9 @@ void TstTransmit::gridByRealInput_data() {
   QTest::newRow("click on the header")   << "header"           << QStringList{"3"}      << QString()  << QStringList();
   QTest::newRow("drag from the header")  << "drag header"      << QStringList{"3"}      << kDownward  << QStringList{"11/2024", "12/2024"};
   QTest::newRow("Up on the first row")   << "up first"         << QStringList()         << kUpward    << QStringList();
+  QTest::newRow("Tab to Enviar, Enter")  << "tab enter"        << QStringList{"3"}      << QString()  << QStringList();
+  QTest::newRow("Shift+Tab, back, Tab")  << "backtab"          << QStringList{"3", "4"} << kDownward  << QStringList{"12/2024"};
+  QTest::newRow("Enter in the grid")     << "enter"            << QStringList{"3", "4"} << kUpward    << QStringList{"12/2024"};
   // clang-format on
 }
 
@@ -973,7 +1015,7 @@ void TstTransmit::gridByRealInput() {
   storeAccountantAndCompany(kIeZide, kKeyZide, false);
   FrmUpload* f = openTransmission<FrmUpload>();
   QVERIFY(f && takeIn(f));
-  QVERIFY(QTest::qWaitForWindowExposed(f));
+  QVERIFY(QTest::qWaitForWindowActive(f));
   QTableWidget* g = table(f, "GridRefencias");
   QWidget* vp = g->viewport();
   auto click = [&](int row, Qt::KeyboardModifiers m = Qt::NoModifier) {
@@ -1003,6 +1045,16 @@ void TstTransmit::gridByRealInput() {
   else if (gesture == "header") click(3), click(0), click(0, Qt::ShiftModifier);
   else if (gesture == "drag header") drag(0, 3);
   else if (gesture == "up first") click(1), key(Qt::Key_Up, Qt::NoModifier), key(Qt::Key_Up, Qt::ShiftModifier);
+  else if (gesture == "tab enter") click(3), key(Qt::Key_Tab, Qt::NoModifier);
+  else if (gesture == "backtab") click(2), click(4, Qt::ShiftModifier), key(Qt::Key_Backtab, Qt::ShiftModifier);
+  else if (gesture == "enter") click(4), click(2, Qt::ShiftModifier);
+  // Tab and Shift+Tab leave the grid for the next control in either direction.
+  if (gesture == "tab enter") QCOMPARE(QApplication::focusWidget(), child<QWidget>(f, "cmdUpload"));
+  if (gesture == "backtab") {
+    QCOMPARE(QApplication::focusWidget(), child<QWidget>(f, "file"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), g);
+  }
   QVERIFY(g->currentRow() >= 1);
   for (int c = 0; c < g->columnCount(); ++c) QVERIFY(!g->item(0, c)->isSelected());
   if (gesture == "shift-click down") {
@@ -1016,7 +1068,10 @@ void TstTransmit::gridByRealInput() {
 
   rec_->clear();
   QPointer<FrmUpload> alive(f);
-  const bool sent = press(f);
+  std::function<void()> how;
+  if (gesture == "tab enter" || gesture == "enter")
+    how = [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); };
+  const bool sent = press(f, true, how);
   QCOMPARE(sent, !gias.isEmpty());
   QStringList expected;
   if (!message.isEmpty()) expected << message;
@@ -1519,6 +1574,84 @@ void TstTransmit::closingTheMainWindowClosesTheOthers() {
   Forms::resetProgramEnded();
   p_ = Forms::get<Principal>();
   p_->show();
+}
+
+void TstTransmit::closingDuringAPreparation_data() {
+  QTest::addColumn<QString>("closed");
+  QTest::newRow("the main window") << "Principal";
+  QTest::newRow("the ZIDE window") << "frmUpload";
+}
+
+// Closing during the preparation of a large declaration stops it and leaves nothing of the
+// declaration in the data folder; the user's own file stays.
+void TstTransmit::closingDuringAPreparation() {
+  QFETCH(QString, closed);
+  const QString big = shared_.filePath("GRANDE.GDB");
+  if (!QFile::exists(big))
+    QVERIFY(makeDeclaration(big, {"--company", kIeZide + "," + kCnpjZide + ",Empresa", "--references", "4", "--first",
+                                  "2024-11", "--total-rows", "600000", "--quiet"}));
+  storeAccountantAndCompany(kIeZide, kKeyZide, false);
+  QPointer<FrmUpload> f = openTransmission<FrmUpload>();
+  QVERIFY(f);
+  const QString folder = app_->file("grande");
+  QDir().mkpath(folder);
+  QVERIFY(QFile::copy(big, folder + "/ZIDE.GDB"));
+  f->setFolder(folder);
+  QSignalSpy loading(f->findChild<Intake*>(), &Intake::loadingStarted);
+  QVERIFY(f->chooseFile("ZIDE.GDB"));
+  QVERIFY(loading.wait(120000));
+  QTest::qWait(300);
+  const QDir temp(app_->file("temp"));
+  QVERIFY(f->isPreparing());
+  QVERIFY(temp.exists("declaracao.gdb"));
+  QVERIFY(QFile::exists(app_->file("zide.mdb.parcial")));
+
+  if (closed == "Principal") {
+    Forms::resetProgramEnded();
+    p_->close();
+    QTRY_VERIFY_WITH_TIMEOUT(Forms::programEnded(), 5000);
+  } else {
+    f->close();
+  }
+  settle();
+  QVERIFY(!f);
+  QCOMPARE(temp.entryList(QDir::Files | QDir::Hidden), QStringList());
+  for (const char* name : {"zide.mdb.parcial", "zide.mdb", "zide.db", "zide.db-journal"})
+    QVERIFY2(!QFile::exists(app_->file(name)), name);
+  QVERIFY(QFile::exists(folder + "/ZIDE.GDB"));
+  if (closed == "Principal") {
+    Forms::resetProgramEnded();
+    p_ = Forms::get<Principal>();
+    p_->show();
+  }
+}
+
+void TstTransmit::startingOverLeftovers_data() {
+  QTest::addColumn<bool>("otherProgramPreparing");
+  QTest::newRow("an unfinished run") << false;
+  QTest::newRow("another program preparing") << true;
+}
+
+// At start the program removes what a preparation that never ended left in the data folder, and
+// nothing else; files of a preparation still running in another program stay.
+void TstTransmit::startingOverLeftovers() {
+  QFETCH(bool, otherProgramPreparing);
+  const QStringList leftovers = {
+      "temp/exportTAB03003.txt", "temp/estruturaTAB03003.txt", "temp/declaracao.gdb", "zide.mdb.parcial", "zide.db",
+      "zide.db-journal"};
+  const QStringList users = {"temp/planilha.xlsx", "temp/exportacao.txt", "ZIDE.GDB", "diziz.ini"};
+  QDir().mkpath(app_->file("temp"));
+  for (const QString& name : leftovers + users)
+    if (name != "diziz.ini") app_->write(name, "dados da empresa");
+  QLockFile other(app_->file("temp/preparacao.lock"));
+  if (otherProgramPreparing) QVERIFY(other.tryLock(0));
+  qputenv("ZIDE_QUIT_WHEN_SHOWN", "1");
+  const RunResult run = runProgram(builtProgram("zide"), {});
+  qunsetenv("ZIDE_QUIT_WHEN_SHOWN");
+  QVERIFY2(run.exitCode == 0, run.err.constData());
+  for (const QString& name : leftovers)
+    QVERIFY2(QFile::exists(app_->file(name)) == otherProgramPreparing, qPrintable(name));
+  for (const QString& name : users) QVERIFY2(QFile::exists(app_->file(name)), qPrintable(name));
 }
 
 QTEST_MAIN(TstTransmit)
