@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A fresh, empty application folder for one test: ZIDE_HOME and the settings path point at it.
@@ -23,3 +24,5 @@ class TestAppFolder {
 QString testData(const QString& relative);
 // Path of a built program (zide-sandbox, fbexport, ...).
 QString builtProgram(const QString& name);
+// Splits CSV text (";" fields, quotes doubled, CR LF lines) the way a spreadsheet does.
+QList<QStringList> readCsv(QString csv);

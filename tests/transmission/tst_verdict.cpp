@@ -192,19 +192,7 @@ void TstVerdict::journal() {
 
   // The CSV read back field by field with the quoting rules of RFC 4180.
   const QString csv = DeliveryReport::Csv(DeliveryStore::list(db, "0623079040081"));
-  QList<QStringList> records{{}};
-  QString field;
-  bool quoted = false;
-  for (qsizetype i = 0; i < csv.size(); ++i) {
-    const QChar c = csv[i];
-    if (quoted && c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') field += c, ++i;
-    else if (c == '"') quoted = !quoted;
-    else if (!quoted && c == ';') records.last() << field, field.clear();
-    else if (!quoted && c == '\r' && csv.mid(i, 2) == "\r\n")
-      records.last() << field, field.clear(), records << QStringList(), ++i;
-    else field += c;
-  }
-  records.removeLast();
+  const QList<QStringList> records = readCsv(csv);
   QCOMPARE(records.size(), 2);
   QCOMPARE(records[0].size(), records[1].size());
   // A name that a spreadsheet would run as a formula is kept as text.

@@ -44,25 +44,6 @@ DeliveryStore::Delivery delivery(int minute, const QString& ie, const QString& n
   return d;
 }
 
-// Splits CSV text (";" fields, quotes doubled, CR LF lines) the way a spreadsheet does.
-QList<QStringList> readCsv(QString csv) {
-  if (csv.startsWith(QChar(0xFEFF))) csv.remove(0, 1);
-  QList<QStringList> records{{}};
-  QString field;
-  bool quoted = false;
-  for (qsizetype i = 0; i < csv.size(); ++i) {
-    const QChar c = csv[i];
-    if (quoted && c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') field += c, ++i;
-    else if (c == '"') quoted = !quoted;
-    else if (!quoted && c == ';') records.last() << field, field.clear();
-    else if (!quoted && c == '\r' && csv.mid(i, 2) == "\r\n")
-      records.last() << field, field.clear(), records << QStringList(), ++i;
-    else field += c;
-  }
-  records.removeLast();
-  return records;
-}
-
 QByteArray cli(const QString& home, const QStringList& args, int* status) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
