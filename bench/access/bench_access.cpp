@@ -28,14 +28,6 @@ namespace {
 using jet::ColumnType;
 using T = jet::ColumnType;
 
-long peakKb() {
-  QFile f("/proc/self/status");
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : f.readAll().split('\n'))
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
-  return -1;
-}
-
 struct Shape {
   QString name;
   std::vector<jet::ColumnDef> cols;
@@ -220,7 +212,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", e.what());
       return 1;
     }
-    std::printf("%lld %ld\n", t.elapsed(), peakKb());
+    std::printf("%lld %lld\n", t.elapsed(), BenchPeakKb());
     return 0;
   }
 

@@ -28,14 +28,6 @@ double median(QList<double> v) {
   return v.isEmpty() ? 0 : v[v.size() / 2];
 }
 
-qint64 peakKb() {
-  QFile f(QStringLiteral("/proc/self/status"));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : f.readAll().split('\n'))
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-  return -1;
-}
-
 // The child: "<ms> <peak KiB> <rows kept> <rows left out>".
 int copyOnce(const QString& workDb, const QString& target, const QString& ie) {
   QElapsedTimer t;
@@ -45,7 +37,7 @@ int copyOnce(const QString& workDb, const QString& target, const QString& ie) {
     QTextStream(stderr) << r.error << Qt::endl;
     return 1;
   }
-  out << t.nsecsElapsed() / 1e6 << ' ' << peakKb() << ' ' << r.kept() << ' ' << r.leftOut() << Qt::endl;
+  out << t.nsecsElapsed() / 1e6 << ' ' << BenchPeakKb() << ' ' << r.kept() << ' ' << r.leftOut() << Qt::endl;
   return 0;
 }
 }  // namespace

@@ -74,15 +74,6 @@ bool freshCopy(const QString& from, const QString& to) {
   return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::WriteOwner);
 }
 
-// Peak resident memory of this process, in KiB.
-qint64 peakKb() {
-  QFile f(QStringLiteral("/proc/self/status"));
-  if (!f.open(QIODevice::ReadOnly)) return -1;
-  for (const QByteArray& line : f.readAll().split('\n'))
-    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-  return -1;
-}
-
 // One conversion of the exports in `exports`, run as a child: "sqlite", "access" or "ambos".
 // Prints "<ms> <peak KiB> <rows>".
 int phase(const QString& which, const QString& exports, const QString& work) {
@@ -122,7 +113,7 @@ int phase(const QString& which, const QString& exports, const QString& work) {
       if (o.failedStatements) return 1;
     }
   }
-  out << t.nsecsElapsed() / 1e6 << ' ' << peakKb() << ' ' << rows << Qt::endl;
+  out << t.nsecsElapsed() / 1e6 << ' ' << BenchPeakKb() << ' ' << rows << Qt::endl;
   return 0;
 }
 
@@ -156,7 +147,7 @@ int wholeIntake(const QString& gdb, const QString& dir) {
   }
   struct rusage children {};
   getrusage(RUSAGE_CHILDREN, &children);
-  out << ms << ' ' << exportPhase << ' ' << peakKb() << ' ' << children.ru_maxrss << ' ' << result.loadedStatements
+  out << ms << ' ' << exportPhase << ' ' << BenchPeakKb() << ' ' << children.ru_maxrss << ' ' << result.loadedStatements
       << Qt::endl;
   return 0;
 }
