@@ -219,7 +219,10 @@ void perform(CURL* h, Exchange& ex) {
 // waits, instead of paying for a new thread and handle every time.
 class SoapWorker {
  public:
-  SoapWorker() : thread_([this] { run(); }) {}
+  // curl (and OpenSSL under it) is set up here, before the thread exists: its clean-up at exit is
+  // then registered before this object's destructor and runs after the worker has been joined.
+  // Set up on the worker instead, it ran first and left the worker's per-thread state behind.
+  SoapWorker() : ready_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK), thread_([this] { run(); }) {}
   ~SoapWorker() {
     {
       std::lock_guard lock(mutex_);
@@ -275,8 +278,7 @@ class SoapWorker {
   static constexpr int kDirectWaitMs = 15;
 
   void run() {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    CURL* h = ready ? curl_easy_init() : nullptr;
+    CURL* h = ready_ ? curl_easy_init() : nullptr;
     std::unique_lock lock(mutex_);
     for (;;) {
       wake_.wait(lock, [this] { return stop_ || job_; });
@@ -301,7 +303,8 @@ class SoapWorker {
   bool stop_ = false;
   bool busy_ = false;  // the calling thread's own flag
   QEventLoop* loop_ = nullptr;
-  std::thread thread_;
+  const bool ready_;
+  std::thread thread_;  // last: started once every member above exists
 };
 
 void performWaiting(Exchange& ex) {
