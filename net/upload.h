@@ -17,7 +17,7 @@ class QTcpSocket;
 // The multipart upload of a declaration: one HTTP/1.0 POST written by hand on a plain TCP connection.
 
 // The whole file, or an empty content with *error set (the system's description of the failure).
-// The windows use ReadFileBytes (net/uploadui.h), which also shows the failure.
+// The windows use ReadFileBytes (gui/transmission/uploadui.h), which also shows the failure.
 QByteArray TryReadFileBytes(const QString& path, QString* error);
 
 // n characters, each one of the 62 ASCII letters and digits.
