@@ -624,6 +624,256 @@ bool wrongOds(IStatus* status) {
   return false;
 }
 
+// One export through the engine: what it holds open and the steps it takes, in the order run() calls
+// them. `stage` names the step a failure is reported in; `out` is the file being written, discarded
+// on failure.
+struct EngineExport {
+  const Args& args;
+  IMaster* master = fb_get_master_interface();
+  IUtil* util = master->getUtilInterface();
+  ThrowStatusWrapper st{master->getStatus()};
+  IProvider* prov = master->getDispatcher();
+  IAttachment* att = nullptr;
+  ITransaction* tra = nullptr;
+  std::string stage;
+  Out* out = nullptr;
+
+  explicit EngineExport(const Args& a) : args(a), stage("abrir o arquivo " + a.database) {}
+
+  void run(const std::string& dbPath) {
+    attach(dbPath);
+    stage = "ler a tabela " + args.table;
+    startTransaction();
+    const std::string table = findTable();
+    std::vector<std::string> computed;
+    const std::vector<ods::Column> stored = storedColumns(table, &computed);
+    noteComputed(table, computed);
+    if (stored.empty()) fail(2, "a tabela " + table + " não tem colunas guardadas no arquivo");
+    if (args.structure || !args.structureOutput.empty()) {
+      out = new Out(args.structure ? args.output : args.structureOutput);
+      for (const ods::Column& c : stored) putStructure(*out, c);
+      closeOut();
+      if (args.structure) {
+        end();
+        return;
+      }
+    }
+    out = new Out(args.output);
+    writeRows(table, stored);
+    end();
+    closeOut();
+  }
+
+  void attach(const std::string& dbPath) {
+    IXpbBuilder* dpb = util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
+    dpb->insertString(&st, isc_dpb_user_name, args.user.c_str());
+    dpb->insertString(&st, isc_dpb_password, args.password.c_str());
+    dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1252");
+    dpb->insertTag(&st, isc_dpb_utf8_filename);
+    dpb->insertInt(&st, isc_dpb_no_garbage_collect, 1);
+    att = prov->attachDatabase(&st, dbPath.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
+    dpb->dispose();
+  }
+
+  void startTransaction() {
+    IXpbBuilder* tpb = util->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0);
+    tpb->insertTag(&st, isc_tpb_read);
+    tpb->insertTag(&st, isc_tpb_read_committed);
+    tpb->insertTag(&st, isc_tpb_rec_version);
+    tra = att->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st));
+    tpb->dispose();
+  }
+
+  void end() {
+    tra->commit(&st);
+    tra = nullptr;
+    att->detach(&st);
+    att = nullptr;
+  }
+
+  void closeOut() {
+    out->close();
+    delete out;
+    out = nullptr;
+  }
+
+  // Runs a query and hands each fetched row to `each` with the output layout.
+  template <class F>
+  void forEachRow(const char* query, F each) {
+    IStatement* stmt = att->prepare(&st, tra, 0, query, 3, IStatement::PREPARE_PREFETCH_METADATA);
+    IMessageMetadata* meta = stmt->getOutputMetadata(&st);
+    std::vector<unsigned char> row(meta->getMessageLength(&st));
+    IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
+    while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) each(meta, row);
+    cur->close(&st);
+    meta->release();
+    stmt->free(&st);
+  }
+
+  // Which user table the name means (the engine keeps names in upper case): the name as given or in
+  // upper case, the former when both exist. The names are compared here, so no statement carries
+  // the argument.
+  std::string findTable() {
+    std::string upper = args.table;
+    for (char& c : upper)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    std::string table;
+    forEachRow("select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0",
+               [&](IMessageMetadata* meta, const std::vector<unsigned char>& row) {
+                 if (*reinterpret_cast<const short*>(row.data() + meta->getNullOffset(&st, 0))) return;
+                 const unsigned char* p = row.data() + meta->getOffset(&st, 0);
+                 const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
+                 const std::string name(reinterpret_cast<const char*>(p + 2), len);
+                 if ((name == args.table || name == upper) && name > table) table = name;
+               });
+    if (table.empty()) {
+      tra->rollback(&st);
+      att->detach(&st);
+      fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
+    }
+    return table;
+  }
+
+  // The same columns our reader lists: RDB$RELATION_FIELDS in position order with their domains in
+  // RDB$FIELDS and the character set names. Computed columns are left out (named in `computed`):
+  // the file keeps no value for them, so neither reader can give one.
+  std::vector<ods::Column> storedColumns(const std::string& table, std::vector<std::string>* computed) {
+    std::string tlit;
+    for (char c : table) {
+      tlit += c;
+      if (c == '\'') tlit += '\'';
+    }
+    const std::string query =
+        "select trim(rf.rdb$field_name), f.rdb$field_type, f.rdb$field_sub_type, f.rdb$field_length, "
+        "f.rdb$character_length, f.rdb$field_scale, f.rdb$field_precision, trim(cs.rdb$character_set_name), "
+        "rf.rdb$null_flag, f.rdb$null_flag, f.rdb$character_set_id, "
+        "iif(f.rdb$computed_blr is null, 0, 1) "
+        "from rdb$relation_fields rf join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
+        "left join rdb$character_sets cs on cs.rdb$character_set_id = f.rdb$character_set_id "
+        "where trim(rf.rdb$relation_name) = '" +
+        tlit + "' order by rf.rdb$field_position, rf.rdb$field_id";
+    std::vector<ods::Column> stored;
+    forEachRow(query.c_str(), [&](IMessageMetadata* meta, const std::vector<unsigned char>& row) {
+      auto isNull = [&](unsigned i) {
+        return *reinterpret_cast<const short*>(row.data() + meta->getNullOffset(&st, i)) != 0;
+      };
+      auto text = [&](unsigned i) -> std::string {
+        if (isNull(i)) return {};
+        const unsigned char* p = row.data() + meta->getOffset(&st, i);
+        if (meta->getType(&st, i) == SQL_VARYING)
+          return std::string(reinterpret_cast<const char*>(p + 2), *reinterpret_cast<const unsigned short*>(p));
+        return rtrim(std::string(reinterpret_cast<const char*>(p), meta->getLength(&st, i)));
+      };
+      auto number = [&](unsigned i) -> std::optional<int> {
+        if (isNull(i)) return std::nullopt;
+        const unsigned char* p = row.data() + meta->getOffset(&st, i);
+        switch (meta->getType(&st, i)) {
+          case SQL_SHORT: return *reinterpret_cast<const short*>(p);
+          case SQL_LONG: return *reinterpret_cast<const int*>(p);
+          default: return static_cast<int>(*reinterpret_cast<const long long*>(p));
+        }
+      };
+      ods::Column c;
+      c.name = text(0);
+      c.fieldType = number(1).value_or(0);
+      c.subType = number(2).value_or(0);
+      c.length = number(3).value_or(0);
+      c.charLength = number(4);
+      c.scale = number(5).value_or(0);
+      c.precision = number(6).value_or(0);
+      c.charset = text(7);
+      c.notNull = number(8).value_or(0) != 0 || number(9).value_or(0) != 0;
+      if (number(11).value_or(0)) computed->push_back(c.name);
+      else stored.push_back(std::move(c));
+    });
+    return stored;
+  }
+
+  // Every row of the table as one INSERT line into `out`.
+  void writeRows(const std::string& table, const std::vector<ods::Column>& stored) {
+    std::string select = "select ";
+    for (size_t i = 0; i < stored.size(); ++i) select += (i ? ", " : "") + quotedIdentifier(stored[i].name);
+    select += " from " + quotedIdentifier(table);
+    std::vector<Column> cols;
+    std::string head;
+    forEachRow(select.c_str(), [&](IMessageMetadata* meta, const std::vector<unsigned char>& row) {
+      if (cols.empty()) head = insertHead(table, meta, &cols);
+      out->put(head);
+      for (unsigned i = 0; i < cols.size(); ++i) {
+        if (i) out->put(", ", 2);
+        if (*reinterpret_cast<const short*>(row.data() + cols[i].nullOffset)) out->put("NULL", 4);
+        else putValue(table, cols[i], row.data() + cols[i].offset);
+      }
+      out->put(");\r\n", 4);
+    });
+  }
+
+  // "INSERT INTO table (columns) VALUES (" and where each column's value sits in a fetched row.
+  std::string insertHead(const std::string& table, IMessageMetadata* meta, std::vector<Column>* cols) {
+    const unsigned count = meta->getCount(&st);
+    cols->resize(count);
+    std::string head = "INSERT INTO " + identifier(table) + " (";
+    for (unsigned i = 0; i < count; ++i) {
+      Column& c = (*cols)[i];
+      c.name = rtrim(meta->getField(&st, i));
+      c.type = meta->getType(&st, i);
+      c.subType = static_cast<unsigned>(meta->getSubType(&st, i));
+      c.length = meta->getLength(&st, i);
+      c.scale = meta->getScale(&st, i);
+      c.offset = meta->getOffset(&st, i);
+      c.nullOffset = meta->getNullOffset(&st, i);
+      if (i) head += ", ";
+      head += identifier(c.name);
+    }
+    return head + ") VALUES (";
+  }
+
+  void putValue(const std::string& table, const Column& c, const unsigned char* p) {
+    switch (c.type) {
+      case SQL_VARYING: {
+        const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
+        putString(*out, reinterpret_cast<const char*>(p + 2), len);
+        break;
+      }
+      case SQL_TEXT: putString(*out, reinterpret_cast<const char*>(p), c.length); break;
+      case SQL_SHORT: putScaled(*out, *reinterpret_cast<const ISC_SHORT*>(p), c.scale); break;
+      case SQL_LONG: putScaled(*out, *reinterpret_cast<const ISC_LONG*>(p), c.scale); break;
+      case SQL_INT64: putScaled(*out, *reinterpret_cast<const ISC_INT64*>(p), c.scale); break;
+      case SQL_FLOAT: putFloat(*out, *reinterpret_cast<const float*>(p)); break;
+      case SQL_DOUBLE:
+      case SQL_D_FLOAT: putFloat(*out, *reinterpret_cast<const double*>(p)); break;
+      case SQL_TYPE_DATE:
+        out->put('\'');
+        out->put(dateText(util, *reinterpret_cast<const ISC_DATE*>(p)));
+        out->put(" 00:00:00'");
+        break;
+      case SQL_TYPE_TIME:
+        out->put('\'');
+        out->put(timeText(util, *reinterpret_cast<const ISC_TIME*>(p)));
+        out->put('\'');
+        break;
+      case SQL_TIMESTAMP: {
+        const auto* ts = reinterpret_cast<const ISC_TIMESTAMP*>(p);
+        out->put('\'');
+        out->put(dateText(util, ts->timestamp_date));
+        out->put(' ');
+        out->put(timeText(util, ts->timestamp_time));
+        out->put('\'');
+        break;
+      }
+      case SQL_BOOLEAN: out->put(*p ? '1' : '0'); break;
+      case SQL_BLOB:
+        putBlob(*out, att, tra, st, reinterpret_cast<ISC_QUAD*>(const_cast<unsigned char*>(p)), c.subType == 1);
+        break;
+      case SQL_NULL: out->put("NULL", 4); break;
+      default:
+        out->discard();
+        fail(2, "a coluna " + c.name + " da tabela " + table + " tem um tipo que não é exportado (" +
+                    std::to_string(c.type) + ")");
+    }
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -667,246 +917,22 @@ int main(int argc, char** argv) {
     dbPath = g_copy;
   }
 
-  IMaster* master = fb_get_master_interface();
-  IUtil* util = master->getUtilInterface();
-  IStatus* status = master->getStatus();
-  ThrowStatusWrapper st(status);
-  IProvider* prov = master->getDispatcher();
-  IAttachment* att = nullptr;
-  ITransaction* tra = nullptr;
-  IResultSet* rs = nullptr;
-  std::string stage = "abrir o arquivo " + args.database;
-  Out* out = nullptr;
+  EngineExport ex(args);
   try {
-    IXpbBuilder* dpb = util->getXpbBuilder(&st, IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&st, isc_dpb_user_name, args.user.c_str());
-    dpb->insertString(&st, isc_dpb_password, args.password.c_str());
-    dpb->insertString(&st, isc_dpb_lc_ctype, "WIN1252");
-    dpb->insertTag(&st, isc_dpb_utf8_filename);
-    dpb->insertInt(&st, isc_dpb_no_garbage_collect, 1);
-    att = prov->attachDatabase(&st, dbPath.c_str(), dpb->getBufferLength(&st), dpb->getBuffer(&st));
-    dpb->dispose();
-
-    stage = "ler a tabela " + args.table;
-    IXpbBuilder* tpb = util->getXpbBuilder(&st, IXpbBuilder::TPB, nullptr, 0);
-    tpb->insertTag(&st, isc_tpb_read);
-    tpb->insertTag(&st, isc_tpb_read_committed);
-    tpb->insertTag(&st, isc_tpb_rec_version);
-    tra = att->startTransaction(&st, tpb->getBufferLength(&st), tpb->getBuffer(&st));
-    tpb->dispose();
-
-    // Which user table the name means (the engine keeps names in upper case): the name as given or in
-    // upper case, the former when both exist. The names are compared here, so no statement carries
-    // the argument.
-    std::string upper = args.table;
-    for (char& c : upper)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    std::string table;
-    {
-      IStatement* stmt = att->prepare(
-          &st, tra, 0, "select trim(rdb$relation_name) from rdb$relations where coalesce(rdb$system_flag, 0) = 0", 3,
-          IStatement::PREPARE_PREFETCH_METADATA);
-      IMessageMetadata* meta = stmt->getOutputMetadata(&st);
-      std::vector<unsigned char> row(meta->getMessageLength(&st));
-      IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
-      while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
-        if (*reinterpret_cast<short*>(row.data() + meta->getNullOffset(&st, 0))) continue;
-        const unsigned char* p = row.data() + meta->getOffset(&st, 0);
-        const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
-        const std::string name(reinterpret_cast<const char*>(p + 2), len);
-        if ((name == args.table || name == upper) && name > table) table = name;
-      }
-      cur->close(&st);
-      meta->release();
-      stmt->free(&st);
-    }
-    if (table.empty()) {
-      tra->rollback(&st);
-      att->detach(&st);
-      fail(2, "a tabela " + args.table + " não existe no arquivo " + args.database);
-    }
-
-    // The same columns our reader lists: RDB$RELATION_FIELDS in position order with their
-    // domains in RDB$FIELDS and the character set names. Computed columns are left out: the file
-    // keeps no value for them, so neither reader can give one.
-    std::vector<ods::Column> stored;
-    std::vector<std::string> computed;
-    {
-      std::string tlit;
-      for (char c : table) {
-        tlit += c;
-        if (c == '\'') tlit += '\'';
-      }
-      const std::string query =
-          "select trim(rf.rdb$field_name), f.rdb$field_type, f.rdb$field_sub_type, f.rdb$field_length, "
-          "f.rdb$character_length, f.rdb$field_scale, f.rdb$field_precision, trim(cs.rdb$character_set_name), "
-          "rf.rdb$null_flag, f.rdb$null_flag, f.rdb$character_set_id, "
-          "iif(f.rdb$computed_blr is null, 0, 1) "
-          "from rdb$relation_fields rf join rdb$fields f on f.rdb$field_name = rf.rdb$field_source "
-          "left join rdb$character_sets cs on cs.rdb$character_set_id = f.rdb$character_set_id "
-          "where trim(rf.rdb$relation_name) = '" +
-          tlit + "' order by rf.rdb$field_position, rf.rdb$field_id";
-      IStatement* stmt = att->prepare(&st, tra, 0, query.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
-      IMessageMetadata* meta = stmt->getOutputMetadata(&st);
-      std::vector<unsigned char> row(meta->getMessageLength(&st));
-      auto isNull = [&](unsigned i) {
-        return *reinterpret_cast<const short*>(row.data() + meta->getNullOffset(&st, i)) != 0;
-      };
-      auto text = [&](unsigned i) -> std::string {
-        if (isNull(i)) return {};
-        const unsigned char* p = row.data() + meta->getOffset(&st, i);
-        if (meta->getType(&st, i) == SQL_VARYING)
-          return std::string(reinterpret_cast<const char*>(p + 2), *reinterpret_cast<const unsigned short*>(p));
-        return rtrim(std::string(reinterpret_cast<const char*>(p), meta->getLength(&st, i)));
-      };
-      auto number = [&](unsigned i) -> std::optional<int> {
-        if (isNull(i)) return std::nullopt;
-        const unsigned char* p = row.data() + meta->getOffset(&st, i);
-        switch (meta->getType(&st, i)) {
-          case SQL_SHORT: return *reinterpret_cast<const short*>(p);
-          case SQL_LONG: return *reinterpret_cast<const int*>(p);
-          default: return static_cast<int>(*reinterpret_cast<const long long*>(p));
-        }
-      };
-      IResultSet* cur = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
-      while (cur->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
-        ods::Column c;
-        c.name = text(0);
-        c.fieldType = number(1).value_or(0);
-        c.subType = number(2).value_or(0);
-        c.length = number(3).value_or(0);
-        c.charLength = number(4);
-        c.scale = number(5).value_or(0);
-        c.precision = number(6).value_or(0);
-        c.charset = text(7);
-        c.notNull = number(8).value_or(0) != 0 || number(9).value_or(0) != 0;
-        if (number(11).value_or(0)) computed.push_back(c.name);
-        else stored.push_back(std::move(c));
-      }
-      cur->close(&st);
-      meta->release();
-      stmt->free(&st);
-    }
-    noteComputed(table, computed);
-    if (stored.empty()) fail(2, "a tabela " + table + " não tem colunas guardadas no arquivo");
-    if (args.structure || !args.structureOutput.empty()) {
-      out = new Out(args.structure ? args.output : args.structureOutput);
-      for (const ods::Column& c : stored) putStructure(*out, c);
-      out->close();
-      delete out;
-      out = nullptr;
-      if (args.structure) {
-        tra->commit(&st);
-        att->detach(&st);
-        prov->release();
-        if (!g_copy.empty()) unlink(g_copy.c_str());
-        return 0;
-      }
-    }
-
-    std::string select = "select ";
-    for (size_t i = 0; i < stored.size(); ++i) select += (i ? ", " : "") + quotedIdentifier(stored[i].name);
-    select += " from " + quotedIdentifier(table);
-    IStatement* stmt = att->prepare(&st, tra, 0, select.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
-    IMessageMetadata* meta = stmt->getOutputMetadata(&st);
-    const unsigned count = meta->getCount(&st);
-    std::vector<Column> cols(count);
-    std::string head = "INSERT INTO " + identifier(table) + " (";
-    for (unsigned i = 0; i < count; ++i) {
-      Column& c = cols[i];
-      c.name = rtrim(meta->getField(&st, i));
-      c.type = meta->getType(&st, i);
-      c.subType = static_cast<unsigned>(meta->getSubType(&st, i));
-      c.length = meta->getLength(&st, i);
-      c.scale = meta->getScale(&st, i);
-      c.offset = meta->getOffset(&st, i);
-      c.nullOffset = meta->getNullOffset(&st, i);
-      if (i) head += ", ";
-      head += identifier(c.name);
-    }
-    head += ") VALUES (";
-    std::vector<unsigned char> row(meta->getMessageLength(&st));
-
-    out = new Out(args.output);
-    rs = stmt->openCursor(&st, tra, nullptr, nullptr, meta, 0);
-    while (rs->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
-      out->put(head);
-      for (unsigned i = 0; i < count; ++i) {
-        const Column& c = cols[i];
-        if (i) out->put(", ", 2);
-        if (*reinterpret_cast<const short*>(row.data() + c.nullOffset)) {
-          out->put("NULL", 4);
-          continue;
-        }
-        const unsigned char* p = row.data() + c.offset;
-        switch (c.type) {
-          case SQL_VARYING: {
-            const unsigned short len = *reinterpret_cast<const unsigned short*>(p);
-            putString(*out, reinterpret_cast<const char*>(p + 2), len);
-            break;
-          }
-          case SQL_TEXT: putString(*out, reinterpret_cast<const char*>(p), c.length); break;
-          case SQL_SHORT: putScaled(*out, *reinterpret_cast<const ISC_SHORT*>(p), c.scale); break;
-          case SQL_LONG: putScaled(*out, *reinterpret_cast<const ISC_LONG*>(p), c.scale); break;
-          case SQL_INT64: putScaled(*out, *reinterpret_cast<const ISC_INT64*>(p), c.scale); break;
-          case SQL_FLOAT: putFloat(*out, *reinterpret_cast<const float*>(p)); break;
-          case SQL_DOUBLE:
-          case SQL_D_FLOAT: putFloat(*out, *reinterpret_cast<const double*>(p)); break;
-          case SQL_TYPE_DATE:
-            out->put('\'');
-            out->put(dateText(util, *reinterpret_cast<const ISC_DATE*>(p)));
-            out->put(" 00:00:00'");
-            break;
-          case SQL_TYPE_TIME:
-            out->put('\'');
-            out->put(timeText(util, *reinterpret_cast<const ISC_TIME*>(p)));
-            out->put('\'');
-            break;
-          case SQL_TIMESTAMP: {
-            const auto* ts = reinterpret_cast<const ISC_TIMESTAMP*>(p);
-            out->put('\'');
-            out->put(dateText(util, ts->timestamp_date));
-            out->put(' ');
-            out->put(timeText(util, ts->timestamp_time));
-            out->put('\'');
-            break;
-          }
-          case SQL_BOOLEAN: out->put(*p ? '1' : '0'); break;
-          case SQL_BLOB:
-            putBlob(*out, att, tra, st, reinterpret_cast<ISC_QUAD*>(const_cast<unsigned char*>(p)), c.subType == 1);
-            break;
-          case SQL_NULL: out->put("NULL", 4); break;
-          default:
-            out->discard();
-            fail(2, "a coluna " + c.name + " da tabela " + table + " tem um tipo que não é exportado (" +
-                        std::to_string(c.type) + ")");
-        }
-      }
-      out->put(");\r\n", 4);
-    }
-    rs->close(&st);
-    rs = nullptr;
-    meta->release();
-    stmt->free(&st);
-    tra->commit(&st);
-    tra = nullptr;
-    att->detach(&st);
-    att = nullptr;
-    out->close();
-    delete out;
+    ex.run(dbPath);
   } catch (const FbException& e) {
     // A version the engine refuses is read by our own reader instead.
-    if (!att && args.reader == Args::Reader::Automatic && wrongOds(e.getStatus())) {
+    if (!ex.att && args.reader == Args::Reader::Automatic && wrongOds(e.getStatus())) {
       if (!g_copy.empty()) unlink(g_copy.c_str());
       g_copy.clear();
       runOwn(args);
       return 0;
     }
-    const std::string why = statusText(util, e.getStatus());
-    if (out) out->discard();
-    fail(2, "falha ao " + stage + ": " + why);
+    const std::string why = statusText(ex.util, e.getStatus());
+    if (ex.out) ex.out->discard();
+    fail(2, "falha ao " + ex.stage + ": " + why);
   }
-  prov->release();
+  ex.prov->release();
   if (!g_copy.empty()) unlink(g_copy.c_str());
   return 0;
 }
