@@ -525,6 +525,139 @@ struct JetWriter::Impl {
     return true;
   }
 
+  // A Single or a Double column's value.
+  static void encodeFloating(const Table& t, const Col& c, const Value& v, uint8_t* f) {
+    double x;
+    // Access keeps no infinities or NaN; a Single must round to a finite float. A value a
+    // little past the largest float as decimal text ("3.4028235E38", how a FLOAT at its
+    // limit is printed) rounds to that float, as the declaration holds it.
+    if (!asDouble(v, &x) || !std::isfinite(x)) refuse(t, c, "número inválido");
+    constexpr double kFloatMax = double(std::numeric_limits<float>::max());
+    // Halfway between the largest float and 2^128: from here on a float rounds to infinity.
+    constexpr double kSingleLimit = kFloatMax + 0x1p103;
+    if (c.def.type == ColumnType::Single && std::fabs(x) >= kSingleLimit)
+      refuse(t, c, "número fora da faixa de Single");
+    if (c.def.type == ColumnType::Double) {
+      putDouble(f, x);
+    } else {
+      const float fl =
+          std::fabs(x) > kFloatMax ? std::copysign(std::numeric_limits<float>::max(), float(x > 0 ? 1 : -1)) : float(x);
+      uint32_t u;
+      std::memcpy(&u, &fl, 4);
+      put32(f, u);
+    }
+  }
+
+  // A fixed-size column's value into its place `f` in the fixed area; false for a Yes/No column
+  // that is No (its value is its bit in the null mask).
+  bool encodeFixed(const Table& t, const Col& c, const Value& v, uint8_t* f) {
+    bool present = true;
+    switch (c.def.type) {
+      case ColumnType::Boolean: {
+        qint64 b;
+        if (!asInt(v, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), &b))
+          refuse(t, c, "valor lógico inválido");
+        present = b != 0;
+        break;
+      }
+      case ColumnType::Byte:
+      case ColumnType::Integer:
+      case ColumnType::Long: {
+        const qint64 lo = c.def.type == ColumnType::Byte ? 0 : c.def.type == ColumnType::Integer ? -32768 : INT32_MIN;
+        const qint64 hi = c.def.type == ColumnType::Byte ? 255 : c.def.type == ColumnType::Integer ? 32767 : INT32_MAX;
+        qint64 x;
+        if (!asInt(v, lo, hi, &x)) refuse(t, c, "inteiro fora da faixa");
+        for (int b = 0; b < c.size; ++b) f[b] = uint8_t(uint64_t(x) >> (8 * b));
+        break;
+      }
+      case ColumnType::Currency: {
+        // Currency: a 64-bit count of ten-thousandths.
+        Decimal d;
+        Int128 u;
+        double x;
+        if (asDecimal(v, &d)) {
+          if (!rescale(d, 4, &u) || u < INT64_MIN || u > INT64_MAX)
+            refuse(t, c, "moeda fora da faixa ou com mais de 4 casas");
+        } else if (asDouble(v, &x) && std::isfinite(x) && std::fabs(x) < 9.2e14) {
+          u = Int128(std::llround(x * 10000));
+        } else {
+          refuse(t, c, "moeda inválida");
+        }
+        put64(f, uint64_t(int64_t(u)));
+        break;
+      }
+      case ColumnType::Single:
+      case ColumnType::Double: encodeFloating(t, c, v, f); break;
+      case ColumnType::DateTime: {
+        double x;
+        if (auto dt = std::get_if<QDateTime>(&v.variant())) {
+          if (!dt->isValid()) refuse(t, c, "data inválida");
+          x = toJetDate(*dt);
+        } else if (auto text = std::get_if<QString>(&v.variant())) {
+          QDate day;
+          QTime clock;
+          if (!parseDateText(*text, &day, &clock)) refuse(t, c, "data inválida");
+          x = toJetDate(day, clock);
+        } else if (!asDouble(v, &x)) {
+          refuse(t, c, "data inválida");
+        }
+        putDouble(f, x);
+        break;
+      }
+      case ColumnType::Numeric: {
+        // Numeric: sign byte (80 negative), then the 128-bit magnitude as four 32-bit
+        // little-endian words, most significant word first.
+        Decimal d;
+        Int128 u;
+        if (!asDecimal(v, &d) || !rescale(d, c.def.scale, &u)) refuse(t, c, "decimal inválido ou com casas demais");
+        UInt128 mag = u < 0 ? -static_cast<UInt128>(u) : static_cast<UInt128>(u);
+        if (mag >= static_cast<UInt128>(pow10(c.def.precision))) refuse(t, c, "decimal com dígitos demais");
+        f[0] = u < 0 ? 0x80 : 0x00;
+        for (int w = 0; w < 4; ++w) put32(f + 1 + 4 * (3 - w), uint32_t(mag >> (32 * w)));
+        break;
+      }
+      default: break;
+    }
+    return present;
+  }
+
+  // A variable column's value onto the variable area; long values go inline or to their pages.
+  void encodeVariable(Table& t, const Col& c, const Value& v, int lvIndex, bool allowInline) {
+    switch (c.def.type) {
+      case ColumnType::Text: {
+        auto s = std::get_if<QString>(&v.variant());
+        if (!s) refuse(t, c, "texto esperado");
+        if (s->size() > c.def.length) refuse(t, c, "texto mais longo que a coluna");
+        encodeText(*s, c.compressed, &varArea);
+        break;
+      }
+      case ColumnType::Binary: {
+        auto b = std::get_if<QByteArray>(&v.variant());
+        if (!b) refuse(t, c, "bytes esperados");
+        if (b->size() > c.def.length) refuse(t, c, "bytes demais para a coluna");
+        varArea.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
+        break;
+      }
+      case ColumnType::Memo: {
+        auto s = std::get_if<QString>(&v.variant());
+        if (!s) refuse(t, c, "texto esperado");
+        scratch.clear();
+        encodeText(*s, c.compressed && s->size() <= kMemoCompressMax, &scratch);
+        putLongValue(scratch, allowInline, lvals[size_t(lvIndex)], t.lvPages[size_t(lvIndex)], &varArea);
+        break;
+      }
+      case ColumnType::Ole: {
+        auto b = std::get_if<QByteArray>(&v.variant());
+        if (!b) refuse(t, c, "bytes esperados");
+        scratch.clear();
+        scratch.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
+        putLongValue(scratch, allowInline, lvals[size_t(lvIndex)], t.lvPages[size_t(lvIndex)], &varArea);
+        break;
+      }
+      default: break;
+    }
+  }
+
   // Jet 4 row: column count, the fixed area (every fixed column, null or not), the variable
   // data, then backwards: end of data, the offsets of the variable columns in reverse, their
   // count, and the null mask (1 = present; a Yes/No column's value is its bit).
@@ -543,127 +676,9 @@ struct JetWriter::Impl {
       if (!c.fixed) varOffsets.push_back(uint16_t(varStart + int(varArea.size())));
       const int lvIndex = c.longValue ? lv++ : -1;
       if (v.isNull()) continue;
-      uint8_t* f = fixedArea.data() + c.fixedOffset;
       bool present = true;
-      switch (c.def.type) {
-        case ColumnType::Boolean: {
-          qint64 b;
-          if (!asInt(v, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), &b))
-            refuse(t, c, "valor lógico inválido");
-          present = b != 0;
-          break;
-        }
-        case ColumnType::Byte:
-        case ColumnType::Integer:
-        case ColumnType::Long: {
-          const qint64 lo = c.def.type == ColumnType::Byte ? 0 : c.def.type == ColumnType::Integer ? -32768 : INT32_MIN;
-          const qint64 hi = c.def.type == ColumnType::Byte      ? 255
-                            : c.def.type == ColumnType::Integer ? 32767
-                                                                : INT32_MAX;
-          qint64 x;
-          if (!asInt(v, lo, hi, &x)) refuse(t, c, "inteiro fora da faixa");
-          for (int b = 0; b < c.size; ++b) f[b] = uint8_t(uint64_t(x) >> (8 * b));
-          break;
-        }
-        case ColumnType::Currency: {
-          // Currency: a 64-bit count of ten-thousandths.
-          Decimal d;
-          Int128 u;
-          double x;
-          if (asDecimal(v, &d)) {
-            if (!rescale(d, 4, &u) || u < INT64_MIN || u > INT64_MAX)
-              refuse(t, c, "moeda fora da faixa ou com mais de 4 casas");
-          } else if (asDouble(v, &x) && std::isfinite(x) && std::fabs(x) < 9.2e14) {
-            u = Int128(std::llround(x * 10000));
-          } else {
-            refuse(t, c, "moeda inválida");
-          }
-          put64(f, uint64_t(int64_t(u)));
-          break;
-        }
-        case ColumnType::Single:
-        case ColumnType::Double: {
-          double x;
-          // Access keeps no infinities or NaN; a Single must round to a finite float. A value a
-          // little past the largest float as decimal text ("3.4028235E38", how a FLOAT at its
-          // limit is printed) rounds to that float, as the declaration holds it.
-          if (!asDouble(v, &x) || !std::isfinite(x)) refuse(t, c, "número inválido");
-          constexpr double kFloatMax = double(std::numeric_limits<float>::max());
-          // Halfway between the largest float and 2^128: from here on a float rounds to infinity.
-          constexpr double kSingleLimit = kFloatMax + 0x1p103;
-          if (c.def.type == ColumnType::Single && std::fabs(x) >= kSingleLimit)
-            refuse(t, c, "número fora da faixa de Single");
-          if (c.def.type == ColumnType::Double) {
-            putDouble(f, x);
-          } else {
-            const float fl = std::fabs(x) > kFloatMax
-                                 ? std::copysign(std::numeric_limits<float>::max(), float(x > 0 ? 1 : -1))
-                                 : float(x);
-            uint32_t u;
-            std::memcpy(&u, &fl, 4);
-            put32(f, u);
-          }
-          break;
-        }
-        case ColumnType::DateTime: {
-          double x;
-          if (auto dt = std::get_if<QDateTime>(&v.variant())) {
-            if (!dt->isValid()) refuse(t, c, "data inválida");
-            x = toJetDate(*dt);
-          } else if (auto text = std::get_if<QString>(&v.variant())) {
-            QDate day;
-            QTime clock;
-            if (!parseDateText(*text, &day, &clock)) refuse(t, c, "data inválida");
-            x = toJetDate(day, clock);
-          } else if (!asDouble(v, &x)) {
-            refuse(t, c, "data inválida");
-          }
-          putDouble(f, x);
-          break;
-        }
-        case ColumnType::Numeric: {
-          // Numeric: sign byte (80 negative), then the 128-bit magnitude as four 32-bit
-          // little-endian words, most significant word first.
-          Decimal d;
-          Int128 u;
-          if (!asDecimal(v, &d) || !rescale(d, c.def.scale, &u)) refuse(t, c, "decimal inválido ou com casas demais");
-          UInt128 mag = u < 0 ? -static_cast<UInt128>(u) : static_cast<UInt128>(u);
-          if (mag >= static_cast<UInt128>(pow10(c.def.precision))) refuse(t, c, "decimal com dígitos demais");
-          f[0] = u < 0 ? 0x80 : 0x00;
-          for (int w = 0; w < 4; ++w) put32(f + 1 + 4 * (3 - w), uint32_t(mag >> (32 * w)));
-          break;
-        }
-        case ColumnType::Text: {
-          auto s = std::get_if<QString>(&v.variant());
-          if (!s) refuse(t, c, "texto esperado");
-          if (s->size() > c.def.length) refuse(t, c, "texto mais longo que a coluna");
-          encodeText(*s, c.compressed, &varArea);
-          break;
-        }
-        case ColumnType::Binary: {
-          auto b = std::get_if<QByteArray>(&v.variant());
-          if (!b) refuse(t, c, "bytes esperados");
-          if (b->size() > c.def.length) refuse(t, c, "bytes demais para a coluna");
-          varArea.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
-          break;
-        }
-        case ColumnType::Memo: {
-          auto s = std::get_if<QString>(&v.variant());
-          if (!s) refuse(t, c, "texto esperado");
-          scratch.clear();
-          encodeText(*s, c.compressed && s->size() <= kMemoCompressMax, &scratch);
-          putLongValue(scratch, allowInline, lvals[size_t(lvIndex)], t.lvPages[size_t(lvIndex)], &varArea);
-          break;
-        }
-        case ColumnType::Ole: {
-          auto b = std::get_if<QByteArray>(&v.variant());
-          if (!b) refuse(t, c, "bytes esperados");
-          scratch.clear();
-          scratch.append(reinterpret_cast<const uint8_t*>(b->constData()), size_t(b->size()));
-          putLongValue(scratch, allowInline, lvals[size_t(lvIndex)], t.lvPages[size_t(lvIndex)], &varArea);
-          break;
-        }
-      }
+      if (c.fixed) present = encodeFixed(t, c, v, fixedArea.data() + c.fixedOffset);
+      else encodeVariable(t, c, v, lvIndex, allowInline);
       if (present) mask[size_t(i / 8)] |= uint8_t(1 << (i % 8));
     }
     row.clear();
@@ -1028,6 +1043,245 @@ struct JetWriter::Impl {
     for (int i = 0; i < 256; ++i) put16(&p[0xE00 + 2 * i], i == 0 ? 0x0101 : 0x0100);
     writePage(0, p.data());
   }
+
+  // What finish() writes after the last table, in its order.
+
+  // The system tables the engine creates in an empty database, with Jet 4's columns in Jet 4's
+  // order; their definitions sit on the pages reserved for them (2 to 5), which are their Ids.
+  Table catalogTable() {
+    using T = ColumnType;
+    Table objects = makeTable(QStringLiteral("MSysObjects"),
+                              {{"Id", T::Long},
+                               {"ParentId", T::Long},
+                               {"Name", T::Text, 255},
+                               {"Type", T::Integer},
+                               {"DateCreate", T::DateTime},
+                               {"DateUpdate", T::DateTime},
+                               {"Owner", T::Binary, 510},
+                               {"Flags", T::Long},
+                               {"Database", T::Memo},
+                               {"Connect", T::Memo},
+                               {"ForeignName", T::Text, 255},
+                               {"RmtInfoShort", T::Binary, 510},
+                               {"RmtInfoLong", T::Ole},
+                               {"Lv", T::Ole},
+                               {"LvProp", T::Ole},
+                               {"LvModule", T::Ole},
+                               {"LvExtra", T::Ole}},
+                              true);
+    objects.cols[6].extraFlags = 0x20;  // as Jet marks the SID columns
+    objects.tdefPage = 2;
+    return objects;
+  }
+
+  // The other three, on the pages after the catalog's.
+  std::vector<Table> systemTables() {
+    using T = ColumnType;
+    std::vector<Table> system;
+    system.push_back(makeTable(
+        QStringLiteral("MSysACEs"),
+        {{"ObjectId", T::Long}, {"SID", T::Binary, 510}, {"ACM", T::Long}, {"FInheritable", T::Boolean}}, true));
+    system.back().cols[1].extraFlags = 0x20;
+    system.push_back(makeTable(QStringLiteral("MSysQueries"),
+                               {{"ObjectId", T::Long},
+                                {"Attribute", T::Byte},
+                                {"Order", T::Binary, 510},
+                                {"Name1", T::Text, 255},
+                                {"Name2", T::Text, 255},
+                                {"Expression", T::Memo},
+                                {"Flag", T::Integer},
+                                {"LvExtra", T::Long}},
+                               true));
+    system.push_back(makeTable(QStringLiteral("MSysRelationships"),
+                               {{"szRelationship", T::Text, 255},
+                                {"grbit", T::Long},
+                                {"ccolumn", T::Long},
+                                {"icolumn", T::Long},
+                                {"szObject", T::Text, 255},
+                                {"szColumn", T::Text, 255},
+                                {"szReferencedObject", T::Text, 255},
+                                {"szReferencedColumn", T::Text, 255}},
+                               true));
+    for (size_t i = 0; i < system.size(); ++i) system[i].tdefPage = uint32_t(3 + i);
+    return system;
+  }
+
+  // Catalog rows: the containers, the database object, the system tables, then every table
+  // under "Tables". The engine's own objects belong to its account, the database object and the
+  // user's tables to the creator.
+  void writeCatalog(Table& objects, const std::vector<Table>& system) {
+    const double dbCreated = created;
+    const QDateTime tablesCreated = options.created;
+    struct Obj {
+      int32_t id, parent;
+      QString name;
+      int type;
+      uint32_t flags;
+      uint16_t ownerXor;
+      bool user;
+    };
+    std::vector<Obj> objs = {{kTablesId, kRootParent, "Tables", 3, kSystemFlags, kEngineSidXor, false},
+                             {kDatabasesId, kRootParent, "Databases", 3, kSystemFlags, kEngineSidXor, false},
+                             {kRelationshipsId, kRootParent, "Relationships", 3, kSystemFlags, kEngineSidXor, false},
+                             {kMsysDbId, kDatabasesId, "MSysDb", 2, kSystemFlags, 0, false},
+                             {2, kTablesId, "MSysObjects", 1, kSystemFlags, kEngineSidXor, false}};
+    for (const Table& t : system)
+      objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, kSystemFlags, kEngineSidXor, false});
+    for (const Table& t : tables) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, 0, 0, true});
+    std::vector<Impl::Entry> byId, byParentName;
+    startDataPage(objects.tdefPage);
+    std::vector<std::pair<size_t, int>> placed;  // catalog row -> (data page index, row)
+    for (const Obj& o : objs) {
+      const Value when = o.user ? Value(tablesCreated) : Value(dbCreated);
+      const std::vector<Value> v = {Value(qint64(o.id)),
+                                    Value(qint64(o.parent)),
+                                    Value(o.name),
+                                    Value(qint64(o.type)),
+                                    when,
+                                    when,
+                                    Value(sid(o.ownerXor)),
+                                    Value(qint64(int32_t(o.flags))),
+                                    {},
+                                    {},
+                                    {},
+                                    {},
+                                    {},
+                                    {},
+                                    {},
+                                    {},
+                                    {}};
+      const int r = appendTo(objects, v);
+      // The row sits on the page being filled, which becomes the next entry of dataPages.
+      placed.push_back({objects.dataPages.size(), r});
+    }
+    flushDataPage(objects);
+    flushLvals();
+    for (size_t i = 0; i < objs.size(); ++i) {
+      const uint32_t ptr = objects.dataPages[placed[i].first] << 8 | uint32_t(placed[i].second);
+      Impl::Entry a;
+      intKey(objs[i].id, &a.key);
+      a.pointer = ptr;
+      byId.push_back(a);
+      Impl::Entry b;
+      intKey(objs[i].parent, &b.key);
+      b.key.u8(0x7F);
+      nameKeyCodes(objs[i].name, &b.key);
+      b.pointer = ptr;
+      byParentName.push_back(b);
+    }
+    // The catalog's indexes, through which strict readers find the tables: 80 marks a Jet 4
+    // index, 01 a unique one, 02 one that skips nulls, 08 one that allows repeated keys.
+    const uint32_t nameLeaf = writeLeaf(objects.tdefPage, byParentName);
+    const uint32_t idLeaf = writeLeaf(objects.tdefPage, byId);
+    objects.indexes = {{"ParentIdName", {1, 2}, nameLeaf, 0, 0x81, 0, false}, {"Id", {0}, idLeaf, 0, 0x81, 1, true}};
+  }
+
+  // Permissions as the engine grants them in a new database: its own objects readable by the
+  // creator and the Users group, the containers passing full rights on to what they hold, and
+  // each user table fully open to the creator and to Users.
+  // The empty system tables get one empty leaf per index.
+  void writePermissions(std::vector<Table>& system) {
+    struct Ace {
+      int32_t object;
+      uint16_t sidXor;
+      uint32_t acm;
+      bool inheritable;
+    };
+    std::vector<Ace> aceRows = {{2, 0, 0x60000, false},
+                                {3, 0, 0x60000, false},
+                                {4, 0, 0x60000, false},
+                                {5, 0, 0xE0000, false},
+                                {kTablesId, kAdminsSidXor, 0xF00FE, true},
+                                {kTablesId, 0, 0x60001, false},
+                                {kRelationshipsId, kAdminsSidXor, 0xF00FE, true},
+                                {kRelationshipsId, 0, 0x60001, false},
+                                {kDatabasesId, 0, 0x60000, false},
+                                {kMsysDbId, 0, 0x6000E, false},
+                                {kMsysDbId, kUsersSidXor, 0xE, false},
+                                {4, kUsersSidXor, 0x14, false},
+                                {5, kUsersSidXor, 0x14, false},
+                                {2, kUsersSidXor, 0x14, false},
+                                {kTablesId, kUsersSidXor, 0xFFEFF, true},
+                                {kRelationshipsId, kUsersSidXor, 0xFFFFF, true}};
+    for (const Table& t : tables) {
+      aceRows.push_back({int32_t(t.tdefPage), 0, 0xFFEFF, false});
+      aceRows.push_back({int32_t(t.tdefPage), kUsersSidXor, 0xFFEFF, false});
+    }
+    Table& aces = system[0];
+    startDataPage(aces.tdefPage);
+    std::vector<std::pair<size_t, int>> acePlaced;
+    for (const Ace& a : aceRows) {
+      const std::vector<Value> v = {Value(qint64(a.object)), Value(sid(a.sidXor)), Value(qint64(a.acm)),
+                                    Value(qint64(a.inheritable))};
+      const int r = appendTo(aces, v);
+      acePlaced.push_back({aces.dataPages.size(), r});
+    }
+    flushDataPage(aces);
+    std::vector<Impl::Entry> byObject;
+    for (size_t i = 0; i < aceRows.size(); ++i) {
+      Impl::Entry e;
+      intKey(aceRows[i].object, &e.key);
+      e.pointer = aces.dataPages[acePlaced[i].first] << 8 | uint32_t(acePlaced[i].second);
+      byObject.push_back(e);
+    }
+    aces.indexes = {{"ObjectId", {0}, writeLeaf(aces.tdefPage, byObject), 0, 0x88, 0, false}};
+    // The empty tables' indexes: one empty leaf each.
+    Table& queries = system[1];
+    queries.indexes = {{"ObjectIdAttribute", {0, 1, 2}, writeLeaf(queries.tdefPage, {}), 0, 0x81, 0, true}};
+    Table& relations = system[2];
+    for (const auto& [name, column] : {std::pair{"szRelationship", 0}, {"szObject", 4}, {"szReferencedObject", 6}})
+      relations.indexes.push_back(
+          {name, {column}, writeLeaf(relations.tdefPage, {}), 0, 0x82, int(relations.indexes.size()), false});
+  }
+
+  // Usage maps: pages each table owns (none has free space to offer), each long-value column's
+  // pages, each index's pages.
+  void writeUsageMaps(const std::vector<Table*>& all) {
+    struct Maps {
+      size_t owned, free;
+      std::vector<std::pair<size_t, size_t>> lv;
+    };
+    std::vector<Maps> maps;
+    for (Table* t : all) {
+      Maps m;
+      m.owned = addMap(t->dataPages);
+      m.free = addMap({});
+      for (const auto& pages : t->lvPages) m.lv.push_back({addMap(pages), addMap({})});
+      maps.push_back(m);
+    }
+    std::vector<size_t> indexMaps;
+    for (Table* t : all)
+      for (const IndexDef& ix : t->indexes) indexMaps.push_back(addMap({ix.rootPage}));
+    const std::vector<uint32_t> ptr = writeMapRows();
+    size_t k = 0;
+    for (Table* t : all)
+      for (IndexDef& ix : t->indexes) ix.mapPointer = ptr[indexMaps[k++]];
+    for (size_t i = 0; i < all.size(); ++i) {
+      std::vector<std::pair<uint32_t, uint32_t>> lv;
+      for (const auto& [o, f] : maps[i].lv) lv.push_back({ptr[o], ptr[f]});
+      writeTableDefinition(*all[i], tableDefinition(*all[i], ptr[maps[i].owned], ptr[maps[i].free], lv));
+    }
+  }
+
+  // Page 1: the global map of free pages, as two inline maps of the first 512 pages. Our pages
+  // are all in use; the bits past the end of the file mark pages still to be had.
+  void writeGlobalMap() {
+    std::array<uint8_t, kPage> p{};
+    p[0] = 0x01;
+    p[1] = 0x01;
+    put32(&p[4], 1);
+    constexpr int kMapRow = 1 + 4 + kInlineMapBytes;
+    for (int r = 0; r < 2; ++r) {
+      const int start = kPage - kMapRow * (r + 1);
+      put16(&p[kDataHeader + 2 * r], uint32_t(start));
+      if (r == 0)
+        for (uint32_t n = nextPage; n < uint32_t(kInlineMapBytes * 8); ++n)
+          p[size_t(start + 5) + n / 8] |= uint8_t(1 << (n % 8));
+    }
+    put16(&p[2], uint32_t(kPage - kDataHeader - 2 * (kMapRow + 2)));
+    put16(&p[12], 2);
+    writePage(1, p.data());
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -1071,229 +1325,15 @@ void JetWriter::finish() {
   Impl& w = *d;
   w.closeTable();
   w.finished = true;
-
-  using T = ColumnType;
-  // The system tables the engine creates in an empty database, with Jet 4's columns in Jet 4's
-  // order; their definitions sit on the pages reserved for them (2 to 5), which are their Ids.
-  Table objects = w.makeTable(QStringLiteral("MSysObjects"),
-                              {{"Id", T::Long},
-                               {"ParentId", T::Long},
-                               {"Name", T::Text, 255},
-                               {"Type", T::Integer},
-                               {"DateCreate", T::DateTime},
-                               {"DateUpdate", T::DateTime},
-                               {"Owner", T::Binary, 510},
-                               {"Flags", T::Long},
-                               {"Database", T::Memo},
-                               {"Connect", T::Memo},
-                               {"ForeignName", T::Text, 255},
-                               {"RmtInfoShort", T::Binary, 510},
-                               {"RmtInfoLong", T::Ole},
-                               {"Lv", T::Ole},
-                               {"LvProp", T::Ole},
-                               {"LvModule", T::Ole},
-                               {"LvExtra", T::Ole}},
-                              true);
-  objects.cols[6].extraFlags = 0x20;  // as Jet marks the SID columns
-  objects.tdefPage = 2;
-  std::vector<Table> system;
-  system.push_back(w.makeTable(
-      QStringLiteral("MSysACEs"),
-      {{"ObjectId", T::Long}, {"SID", T::Binary, 510}, {"ACM", T::Long}, {"FInheritable", T::Boolean}}, true));
-  system.back().cols[1].extraFlags = 0x20;
-  system.push_back(w.makeTable(QStringLiteral("MSysQueries"),
-                               {{"ObjectId", T::Long},
-                                {"Attribute", T::Byte},
-                                {"Order", T::Binary, 510},
-                                {"Name1", T::Text, 255},
-                                {"Name2", T::Text, 255},
-                                {"Expression", T::Memo},
-                                {"Flag", T::Integer},
-                                {"LvExtra", T::Long}},
-                               true));
-  system.push_back(w.makeTable(QStringLiteral("MSysRelationships"),
-                               {{"szRelationship", T::Text, 255},
-                                {"grbit", T::Long},
-                                {"ccolumn", T::Long},
-                                {"icolumn", T::Long},
-                                {"szObject", T::Text, 255},
-                                {"szColumn", T::Text, 255},
-                                {"szReferencedObject", T::Text, 255},
-                                {"szReferencedColumn", T::Text, 255}},
-                               true));
-  for (size_t i = 0; i < system.size(); ++i) system[i].tdefPage = uint32_t(3 + i);
-
-  // Catalog rows: the containers, the database object, the system tables, then every table
-  // under "Tables". The engine's own objects belong to its account, the database object and the
-  // user's tables to the creator.
-  const double dbCreated = w.created;
-  const QDateTime tablesCreated = w.options.created;
-  struct Obj {
-    int32_t id, parent;
-    QString name;
-    int type;
-    uint32_t flags;
-    uint16_t ownerXor;
-    bool user;
-  };
-  std::vector<Obj> objs = {{kTablesId, kRootParent, "Tables", 3, kSystemFlags, kEngineSidXor, false},
-                           {kDatabasesId, kRootParent, "Databases", 3, kSystemFlags, kEngineSidXor, false},
-                           {kRelationshipsId, kRootParent, "Relationships", 3, kSystemFlags, kEngineSidXor, false},
-                           {kMsysDbId, kDatabasesId, "MSysDb", 2, kSystemFlags, 0, false},
-                           {2, kTablesId, "MSysObjects", 1, kSystemFlags, kEngineSidXor, false}};
-  for (const Table& t : system)
-    objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, kSystemFlags, kEngineSidXor, false});
-  for (const Table& t : w.tables) objs.push_back({int32_t(t.tdefPage), kTablesId, t.name, 1, 0, 0, true});
-  std::vector<Impl::Entry> byId, byParentName;
-  w.startDataPage(objects.tdefPage);
-  std::vector<std::pair<size_t, int>> placed;  // catalog row -> (data page index, row)
-  for (const Obj& o : objs) {
-    const Value created = o.user ? Value(tablesCreated) : Value(dbCreated);
-    const std::vector<Value> v = {Value(qint64(o.id)),
-                                  Value(qint64(o.parent)),
-                                  Value(o.name),
-                                  Value(qint64(o.type)),
-                                  created,
-                                  created,
-                                  Value(sid(o.ownerXor)),
-                                  Value(qint64(int32_t(o.flags))),
-                                  {},
-                                  {},
-                                  {},
-                                  {},
-                                  {},
-                                  {},
-                                  {},
-                                  {},
-                                  {}};
-    const int r = w.appendTo(objects, v);
-    // The row sits on the page being filled, which becomes the next entry of dataPages.
-    placed.push_back({objects.dataPages.size(), r});
-  }
-  w.flushDataPage(objects);
-  w.flushLvals();
-  for (size_t i = 0; i < objs.size(); ++i) {
-    const uint32_t ptr = objects.dataPages[placed[i].first] << 8 | uint32_t(placed[i].second);
-    Impl::Entry a;
-    intKey(objs[i].id, &a.key);
-    a.pointer = ptr;
-    byId.push_back(a);
-    Impl::Entry b;
-    intKey(objs[i].parent, &b.key);
-    b.key.u8(0x7F);
-    nameKeyCodes(objs[i].name, &b.key);
-    b.pointer = ptr;
-    byParentName.push_back(b);
-  }
-  // The catalog's indexes, through which strict readers find the tables: 80 marks a Jet 4
-  // index, 01 a unique one, 02 one that skips nulls, 08 one that allows repeated keys.
-  const uint32_t nameLeaf = w.writeLeaf(objects.tdefPage, byParentName);
-  const uint32_t idLeaf = w.writeLeaf(objects.tdefPage, byId);
-  objects.indexes = {{"ParentIdName", {1, 2}, nameLeaf, 0, 0x81, 0, false}, {"Id", {0}, idLeaf, 0, 0x81, 1, true}};
-
-  // Permissions as the engine grants them in a new database: its own objects readable by the
-  // creator and the Users group, the containers passing full rights on to what they hold, and
-  // each user table fully open to the creator and to Users.
-  struct Ace {
-    int32_t object;
-    uint16_t sidXor;
-    uint32_t acm;
-    bool inheritable;
-  };
-  std::vector<Ace> aceRows = {{2, 0, 0x60000, false},
-                              {3, 0, 0x60000, false},
-                              {4, 0, 0x60000, false},
-                              {5, 0, 0xE0000, false},
-                              {kTablesId, kAdminsSidXor, 0xF00FE, true},
-                              {kTablesId, 0, 0x60001, false},
-                              {kRelationshipsId, kAdminsSidXor, 0xF00FE, true},
-                              {kRelationshipsId, 0, 0x60001, false},
-                              {kDatabasesId, 0, 0x60000, false},
-                              {kMsysDbId, 0, 0x6000E, false},
-                              {kMsysDbId, kUsersSidXor, 0xE, false},
-                              {4, kUsersSidXor, 0x14, false},
-                              {5, kUsersSidXor, 0x14, false},
-                              {2, kUsersSidXor, 0x14, false},
-                              {kTablesId, kUsersSidXor, 0xFFEFF, true},
-                              {kRelationshipsId, kUsersSidXor, 0xFFFFF, true}};
-  for (const Table& t : w.tables) {
-    aceRows.push_back({int32_t(t.tdefPage), 0, 0xFFEFF, false});
-    aceRows.push_back({int32_t(t.tdefPage), kUsersSidXor, 0xFFEFF, false});
-  }
-  Table& aces = system[0];
-  w.startDataPage(aces.tdefPage);
-  std::vector<std::pair<size_t, int>> acePlaced;
-  for (const Ace& a : aceRows) {
-    const std::vector<Value> v = {Value(qint64(a.object)), Value(sid(a.sidXor)), Value(qint64(a.acm)),
-                                  Value(qint64(a.inheritable))};
-    const int r = w.appendTo(aces, v);
-    acePlaced.push_back({aces.dataPages.size(), r});
-  }
-  w.flushDataPage(aces);
-  std::vector<Impl::Entry> byObject;
-  for (size_t i = 0; i < aceRows.size(); ++i) {
-    Impl::Entry e;
-    intKey(aceRows[i].object, &e.key);
-    e.pointer = aces.dataPages[acePlaced[i].first] << 8 | uint32_t(acePlaced[i].second);
-    byObject.push_back(e);
-  }
-  aces.indexes = {{"ObjectId", {0}, w.writeLeaf(aces.tdefPage, byObject), 0, 0x88, 0, false}};
-  // The empty tables' indexes: one empty leaf each.
-  Table& queries = system[1];
-  queries.indexes = {{"ObjectIdAttribute", {0, 1, 2}, w.writeLeaf(queries.tdefPage, {}), 0, 0x81, 0, true}};
-  Table& relations = system[2];
-  for (const auto& [name, column] : {std::pair{"szRelationship", 0}, {"szObject", 4}, {"szReferencedObject", 6}})
-    relations.indexes.push_back(
-        {name, {column}, w.writeLeaf(relations.tdefPage, {}), 0, 0x82, int(relations.indexes.size()), false});
-
-  // Usage maps: pages each table owns (none has free space to offer), each long-value column's
-  // pages, each index's pages.
-  struct Maps {
-    size_t owned, free;
-    std::vector<std::pair<size_t, size_t>> lv;
-  };
-  std::vector<Table*> all;
-  all.push_back(&objects);
+  Table objects = w.catalogTable();
+  std::vector<Table> system = w.systemTables();
+  w.writeCatalog(objects, system);
+  w.writePermissions(system);
+  std::vector<Table*> all{&objects};
   for (Table& t : system) all.push_back(&t);
   for (Table& t : w.tables) all.push_back(&t);
-  std::vector<Maps> maps;
-  for (Table* t : all) {
-    Maps m;
-    m.owned = w.addMap(t->dataPages);
-    m.free = w.addMap({});
-    for (const auto& pages : t->lvPages) m.lv.push_back({w.addMap(pages), w.addMap({})});
-    maps.push_back(m);
-  }
-  std::vector<size_t> indexMaps;
-  for (Table* t : all)
-    for (const IndexDef& ix : t->indexes) indexMaps.push_back(w.addMap({ix.rootPage}));
-  const std::vector<uint32_t> ptr = w.writeMapRows();
-  size_t k = 0;
-  for (Table* t : all)
-    for (IndexDef& ix : t->indexes) ix.mapPointer = ptr[indexMaps[k++]];
-  for (size_t i = 0; i < all.size(); ++i) {
-    std::vector<std::pair<uint32_t, uint32_t>> lv;
-    for (const auto& [o, f] : maps[i].lv) lv.push_back({ptr[o], ptr[f]});
-    w.writeTableDefinition(*all[i], w.tableDefinition(*all[i], ptr[maps[i].owned], ptr[maps[i].free], lv));
-  }
-
-  // Page 1: the global map of free pages, as two inline maps of the first 512 pages. Our pages
-  // are all in use; the bits past the end of the file mark pages still to be had.
-  std::array<uint8_t, kPage> p{};
-  p[0] = 0x01;
-  p[1] = 0x01;
-  put32(&p[4], 1);
-  constexpr int kMapRow = 1 + 4 + kInlineMapBytes;
-  for (int r = 0; r < 2; ++r) {
-    const int start = kPage - kMapRow * (r + 1);
-    put16(&p[kDataHeader + 2 * r], uint32_t(start));
-    if (r == 0)
-      for (uint32_t page = w.nextPage; page < uint32_t(kInlineMapBytes * 8); ++page)
-        p[size_t(start + 5) + page / 8] |= uint8_t(1 << (page % 8));
-  }
-  put16(&p[2], uint32_t(kPage - kDataHeader - 2 * (kMapRow + 2)));
-  put16(&p[12], 2);
-  w.writePage(1, p.data());
+  w.writeUsageMaps(all);
+  w.writeGlobalMap();
   w.writeHeader();
   if (!w.file.flush()) throw JetWriteError("gravação falhou: " + w.file.errorString().toStdString());
   w.file.close();
