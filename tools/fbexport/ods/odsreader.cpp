@@ -566,10 +566,15 @@ std::string Database::blob(const Table& table, const uint8_t id[8]) { return rea
 void Database::loadCatalog() {
   if (catalogLoaded_) return;
   catalogLoaded_ = true;
-  const OdsTraits& t = *traits_;
+  loadPageLists();
+  loadFormatsAndCharsets();
+  loadTables(loadDomains());
+}
 
-  // RDB$PAGES: first the inventory pages (so transaction states can be read), then the pointer
-  // pages of every relation, seen through those states.
+// RDB$PAGES: first the inventory pages (so transaction states can be read), then the pointer
+// pages of every relation, seen through those states.
+void Database::loadPageLists() {
+  const OdsTraits& t = *traits_;
   std::map<int, std::map<int, uint32_t>> pointers;
   std::map<int, uint32_t> tips;
   auto readPages = [&](bool tipsOnly) {
@@ -601,8 +606,11 @@ void Database::loadCatalog() {
     }
     pointerPages_[rel] = list;
   }
+}
 
-  // RDB$FORMATS: which blob describes each format of each user table.
+// RDB$FORMATS: which blob describes each format of each user table.
+void Database::loadFormatsAndCharsets() {
+  const OdsTraits& t = *traits_;
   std::map<std::pair<int, int>, std::array<uint8_t, 8>> formatBlobs;
   scanRelation(8, [&](const std::vector<uint8_t>& image, int) {
     SysRecord r{image, t.formats};
@@ -620,13 +628,17 @@ void Database::loadCatalog() {
     SysRecord r{image, t.characterSets};
     if (auto id = r.integer(sysf::kCsId)) charsets_[*id] = r.text(sysf::kCsName);
   });
+}
 
-  // RDB$FIELDS: the domains behind the columns.
-  struct Domain {
-    int type = 0, subType = 0, length = 0, scale = 0, precision = 0;
-    std::optional<int> charLength, charsetId;
-    bool notNull = false, computed = false;
-  };
+// RDB$FIELDS: the domains behind the columns.
+struct Database::Domain {
+  int type = 0, subType = 0, length = 0, scale = 0, precision = 0;
+  std::optional<int> charLength, charsetId;
+  bool notNull = false, computed = false;
+};
+
+std::map<std::string, Database::Domain> Database::loadDomains() {
+  const OdsTraits& t = *traits_;
   std::map<std::string, Domain> domains;
   scanRelation(2, [&](const std::vector<uint8_t>& image, int) {
     SysRecord r{image, t.fields};
@@ -642,8 +654,12 @@ void Database::loadCatalog() {
     d.computed = r.hasBlob(sysf::kComputedBlr);
     domains[r.text(sysf::kFieldName)] = d;
   });
+  return domains;
+}
 
-  // RDB$RELATIONS: the tables; RDB$RELATION_FIELDS: their columns.
+// RDB$RELATIONS: the tables; RDB$RELATION_FIELDS: their columns.
+void Database::loadTables(const std::map<std::string, Domain>& domains) {
+  const OdsTraits& t = *traits_;
   std::map<std::string, size_t> byName;
   std::map<size_t, std::vector<Column>> computed;
   scanRelation(6, [&](const std::vector<uint8_t>& image, int) {

@@ -141,6 +141,12 @@ class Database {
   const Format& format(int relationId, int number);
   std::string readBlob(int relationId, const uint8_t id[8]);
   void loadCatalog();
+  // The steps of loadCatalog, in its order.
+  void loadPageLists();
+  void loadFormatsAndCharsets();
+  struct Domain;
+  std::map<std::string, Domain> loadDomains();
+  void loadTables(const std::map<std::string, Domain>& domains);
 
   std::unique_ptr<ByteSource> src_;
   std::unique_ptr<PageCache> cache_;
