@@ -39,14 +39,6 @@ QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
           {QStringLiteral("thisCont_email"), soapValue(d.email)}};
 }
 
-void InserirContador(DbConnection& db, const ContadorDados& d) {
-  db.exec(QStringLiteral("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
-                         "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
-                         "cont_num_telefone, cont_num_cep, cont_email) values (?,?,?,?,?,?,?,?,?,?,?,?)"),
-          {d.cpfCnpj, d.crc, d.razaoNome, d.endereco, d.numero, d.complemento, d.bairro, d.cidade, d.estado, d.telefone,
-           d.cep, d.email});
-}
-
 QString ContadorDocumentoSaida(const QString& maskedText, bool cpf) {
   if (cpf) return CPFValida(maskedText) ? QString() : QStringLiteral("Documento CPF Informado incorretamente");
   return CNPJValida(maskedText) ? QString() : QStringLiteral("Documento CNPJ Informado incorretamente");

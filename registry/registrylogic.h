@@ -5,9 +5,7 @@
 
 #include "net/soap.h"
 
-class DbConnection;
-
-// The checks and statements of the accountant and taxpayer windows, without the windows.
+// The checks of the accountant and taxpayer windows, without the windows (the stores hold the statements).
 // Values are the texts the controls show; masked boxes give punctuation and the "_" prompts.
 
 namespace Masks {
@@ -44,8 +42,6 @@ struct ContadorDados {
 // The twelve parameters of "Transferencia.contador", in order, apostrophes doubled (the request
 // builder writes "&", "<" and ">" as entities).
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d);
-// Inserts the accountant row, the values bound.
-void InserirContador(DbConnection& db, const ContadorDados& d);
 // Leaving the document box: the message for erroMsg, empty when the document passes.
 QString ContadorDocumentoSaida(const QString& maskedText, bool cpf);
 // The document check of OK: like the leave check, and the document must also be complete.

@@ -36,6 +36,7 @@
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
+#include "registry/accountantstore.h"
 #include "registry/certsources.h"
 #include "registry/localdb.h"
 #include "registry/registrystage.h"
@@ -296,8 +297,8 @@ void Principal::Command1_Click() {
   QWidget* chosen = nullptr;
   try {
     LocalDatabase::Connection db;
-    const auto contador = db.query(QStringLiteral("SELECT * FROM  tblContador"));
-    if (contador.isEmpty()) {
+    const std::optional<ContadorDados> contador = AccountantStore::find(db);
+    if (!contador) {
       MsgBox(this, QStringLiteral("É necessário informar os dados do contador para envio da declaração"),
              QMessageBox::NoIcon, kMsgTitle);
       FrmContador* f = Forms::get<FrmContador>();
@@ -306,7 +307,7 @@ void Principal::Command1_Click() {
       f->setFocus();
       return;
     }
-    Session::current().setAccountantDocument(contador.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
+    Session::current().setAccountantDocument(contador->cpfCnpj);
     const std::optional<TaxpayerStore::Regime> regime = TaxpayerStore::regime(db, selectedIE());
     MsgBox(this, QStringLiteral("O Certificado que será solicitado durante a transmissão é do contador responsável"),
            QMessageBox::Information, QStringLiteral("Informação"));
@@ -337,9 +338,7 @@ void Principal::mnContribuinteNovo_Click() {
   setEnabled(false);
   try {
     LocalDatabase::Connection db;
-    const auto rows = db.query(QStringLiteral("select count(0) as total from tblContador"));
-    const int total = rows.isEmpty() ? 0 : rows.first().value(QStringLiteral("total")).toInt();
-    if (total == 0) {
+    if (!AccountantStore::exists(db)) {
       MsgBox(this, QStringLiteral("É necessário cadastrar um contador antes de Cadastrar seu(s) Contribuinte(s)."));
       Forms::get<FrmContador>()->show();
     } else {
@@ -531,8 +530,7 @@ bool Principal::AvisoValidadeCertificado() {
   QString documento;
   try {
     LocalDatabase::Connection db;
-    const auto rows = db.query(QStringLiteral("SELECT cont_cpf_cnpj FROM tblContador"));
-    if (!rows.isEmpty()) documento = rows.first().value(0).toString();
+    if (const std::optional<ContadorDados> contador = AccountantStore::find(db)) documento = contador->cpfCnpj;
   } catch (const DbError&) {
     return false;  // the registry's own failure shows where the registry is used
   }

@@ -5,8 +5,8 @@
 
 #include "gui/widgets/interaction.h"
 #include "net/enc64.h"
+#include "registry/accountantstore.h"
 #include "registry/certificates.h"
-#include "registry/localdb.h"
 #include "registry/registrylogic.h"
 #include "validation/validators.h"
 
@@ -50,9 +50,8 @@ bool contem(const QString& bruto, const QString& documento) {
 
 void CertificadoDigital::DadosContador() {
   LocalDatabase::Connection db;
-  const QList<QSqlRecord> rows = db.query(QStringLiteral("SELECT * FROM tblContador"));
-  docContador =
-      rows.isEmpty() ? QString() : semPontuacao(rows.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
+  const std::optional<ContadorDados> contador = AccountantStore::find(db);
+  docContador = contador ? semPontuacao(contador->cpfCnpj) : QString();
 }
 
 std::optional<CertificadoEscolhido> CertificadoDigital::Escolher(QWidget* parent) {

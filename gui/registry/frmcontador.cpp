@@ -7,14 +7,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSqlError>
 #include <QVBoxLayout>
 
 #include "gui/main/principal.h"
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/interaction.h"
 #include "gui/widgets/maskedbox.h"
-#include "registry/localdb.h"
+#include "registry/accountantstore.h"
 #include "registry/session.h"
 
 namespace {
@@ -148,42 +147,39 @@ FrmContador::~FrmContador() { delete leaveHook_; }
 
 void FrmContador::load() {
   Session::current().releaseMainWindow();
-  QList<QSqlRecord> rows;
+  std::optional<ContadorDados> stored;
   try {
     LocalDatabase::Connection db;
-    rows = db.query(QStringLiteral("SELECT * FROM tblContador"));
+    stored = AccountantStore::find(db);
   } catch (const DbError& e) {
     // The window stays empty and usable; the report says why nothing was read.
     ErrorReport::show(this, e);
     return;
   }
-  if (rows.isEmpty()) return;
-  const QSqlRecord& r = rows.first();
-  auto field = [&r](const char* name) { return r.value(QString::fromLatin1(name)).toString(); };
-  const QString doc = field("cont_cpf_cnpj");
+  if (!stored) return;
+  const ContadorDados& d = *stored;
   // A stored length of exactly 14 ("###.###.###-##") marks a CPF.
-  if (doc.size() == 14) opt_fisica_->setChecked(true);
+  if (d.cpfCnpj.size() == 14) opt_fisica_->setChecked(true);
   else opt_juridica_->setChecked(true);
-  txtCNPJCPF_->setText(doc);
+  txtCNPJCPF_->setText(d.cpfCnpj);
   // The document of a stored accountant cannot be changed, only removed.
   txtCNPJCPF_->setEnabled(false);
   opt_fisica_->setEnabled(false);
   opt_juridica_->setEnabled(false);
-  txtCRC_->setText(field("cont_num_crc"));
-  txtRazaoSocial_->setText(field("cont_razao_nome"));
-  txtLogradouro_->setText(field("cont_nom_endereco"));
-  txtNumero_->setText(field("cont_num_predial"));
-  txtComplemento_->setText(field("cont_dsc_complemento"));
-  txtBairro_->setText(field("cont_nom_bairro"));
-  txtCidade_->setText(field("cont_nom_cidade"));
-  txtUF_->setText(field("cont_nom_estado"));
-  const QString telefone = field("cont_num_telefone");
+  txtCRC_->setText(d.crc);
+  txtRazaoSocial_->setText(d.razaoNome);
+  txtLogradouro_->setText(d.endereco);
+  txtNumero_->setText(d.numero);
+  txtComplemento_->setText(d.complemento);
+  txtBairro_->setText(d.bairro);
+  txtCidade_->setText(d.cidade);
+  txtUF_->setText(d.estado);
   int digitos = 0;
-  for (const QChar ch : telefone) digitos += ch.isDigit() ? 1 : 0;
+  for (const QChar ch : d.telefone) digitos += ch.isDigit() ? 1 : 0;
   SetMask(txtTelefone_, digitos > 10 ? Masks::kCelular : Masks::kTelefone);
-  txtTelefone_->setText(telefone);
-  txtEmail_->setText(field("cont_email"));
-  txtCEP_->setText(field("cont_num_cep"));
+  txtTelefone_->setText(d.telefone);
+  txtEmail_->setText(d.email);
+  txtCEP_->setText(d.cep);
 }
 
 bool FrmContador::cpfMode() const { return txtCNPJCPF_->inputMask() == Masks::kCpf; }
@@ -240,19 +236,8 @@ void FrmContador::btnOK_Click() {
       return;
     }
 
-    {
-      LocalDatabase::Connection db;
-      // Replace the row as one step: a failed insert must not leave the accountant deleted.
-      db.db().transaction();
-      try {
-        db.exec(QStringLiteral("delete from tblContador"));
-        InserirContador(db, d);
-      } catch (...) {
-        db.db().rollback();
-        throw;
-      }
-      if (!db.db().commit()) throw DbError(-1, QStringLiteral("SQLite"), db.db().lastError().text());
-    }
+    LocalDatabase::Connection db;
+    AccountantStore::replace(db, d);
   } catch (const std::exception&) {
     MsgBox(this, FalhaConexaoTexto(1), QMessageBox::Critical, kMsgTitle);
     return;
@@ -274,7 +259,7 @@ void FrmContador::Command2_Click() {
     return;
   try {
     LocalDatabase::Connection db;
-    db.exec(QStringLiteral("delete from tblContador"));
+    AccountantStore::remove(db);
   } catch (const DbError&) {
     MsgBox(this, QStringLiteral("Não foi possível excluir o contador. Tente novamente mais tarde."),
            QMessageBox::NoIcon, kMsgTitle);

@@ -9,7 +9,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// frmContador: the one accountant of this installation, kept in tblContador and announced to the
+// frmContador: the one accountant of this installation, kept by AccountantStore and announced to the
 // municipality's server with "Transferencia.contador".
 class FrmContador : public FormBase<QWidget> {
   Q_OBJECT
