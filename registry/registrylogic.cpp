@@ -105,13 +105,20 @@ QString FalhaConexaoTexto(int codigo) {
 
 // ---- Taxpayers ----
 
+QString EmpresaCampoErro(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
+                         bool checkIeDigits) {
+  if (!MaskCompleto(ie, 13)) return QStringLiteral("Inscrição Estadual preenchida incorretamente");
+  if (checkIeDigits && !IEValida(ie, kUfServida)) return QStringLiteral("Inscrição Estadual inválida");
+  if (razaoSocial.isEmpty()) return QStringLiteral("Razão Social preenchida incorretamente");
+  if (!MaskCompleto(cnpj, 18)) return QStringLiteral("CNPJ preenchido incorretamente");
+  if (!CNPJValida(cnpj)) return QStringLiteral("CNPJ preenchido é inválido");
+  if (!MaskCompleto(cnae, 9)) return QStringLiteral("CNAE preenchido incorretamente");
+  return QString();
+}
+
 QString ContribuinteCampoErro(const ContribuinteDados& d, bool update) {
-  if (!MaskCompleto(d.ie, 13)) return QStringLiteral("Inscrição Estadual preenchida incorretamente");
-  if (update && !IEValida(d.ie, kUfServida)) return QStringLiteral("Inscrição Estadual inválida");
-  if (d.razaoSocial.isEmpty()) return QStringLiteral("Razão Social preenchida incorretamente");
-  if (!MaskCompleto(d.cnpj, 18)) return QStringLiteral("CNPJ preenchido incorretamente");
-  if (!CNPJValida(d.cnpj)) return QStringLiteral("CNPJ preenchido é inválido");
-  if (!MaskCompleto(d.cnae, 9)) return QStringLiteral("CNAE preenchido incorretamente");
+  const QString erro = EmpresaCampoErro(d.ie, d.razaoSocial, d.cnpj, d.cnae, update);
+  if (!erro.isEmpty()) return erro;
   if (d.chave.isEmpty()) return QStringLiteral("Chave não informada");
   return QString();
 }
