@@ -105,8 +105,8 @@ QString FalhaConexaoTexto(int codigo) {
 
 // ---- Taxpayers ----
 
-QString EmpresaCampoErro(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
-                         bool checkIeDigits) {
+QString companyFieldError(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
+                          bool checkIeDigits) {
   if (!MaskCompleto(ie, 13)) return QStringLiteral("Inscrição Estadual preenchida incorretamente");
   if (checkIeDigits && !IEValida(ie, kUfServida)) return QStringLiteral("Inscrição Estadual inválida");
   if (razaoSocial.isEmpty()) return QStringLiteral("Razão Social preenchida incorretamente");
@@ -117,7 +117,7 @@ QString EmpresaCampoErro(const QString& ie, const QString& razaoSocial, const QS
 }
 
 QString ContribuinteCampoErro(const ContribuinteDados& d, bool update) {
-  const QString erro = EmpresaCampoErro(d.ie, d.razaoSocial, d.cnpj, d.cnae, update);
+  const QString erro = companyFieldError(d.ie, d.razaoSocial, d.cnpj, d.cnae, update);
   if (!erro.isEmpty()) return erro;
   if (d.chave.isEmpty()) return QStringLiteral("Chave não informada");
   return QString();

@@ -77,8 +77,8 @@ struct ContribuinteDados {
 
 // The company fields every taxpayer check starts with (IE, name, CNPJ, CNAE), also run before a key is
 // asked: the text of the first failing check, or empty. checkIeDigits adds the IE check-digit test.
-QString EmpresaCampoErro(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
-                         bool checkIeDigits = false);
+QString companyFieldError(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
+                          bool checkIeDigits = false);
 // Steps 2 to 6 of OK in the creation (update=false) and update windows: the text of the first
 // failing check, or empty. The IE check-digit test runs only in the update window.
 QString ContribuinteCampoErro(const ContribuinteDados& d, bool update);

@@ -78,7 +78,7 @@ std::optional<ChaveObtida> CertificadoDigital::SelecionarCertificado(QWidget* wi
   try {
     DadosContador();
 
-    const QString campo = EmpresaCampoErro(empresa.ie, empresa.razaoSocial, empresa.cnpj, empresa.cnae);
+    const QString campo = companyFieldError(empresa.ie, empresa.razaoSocial, empresa.cnpj, empresa.cnae);
     if (!campo.isEmpty()) {
       erro(campo);
       return std::nullopt;
