@@ -68,7 +68,33 @@ Principal::Principal() {
 
   auto* picture = makeLabel(top, "Picture1", QString());
   picture->setPixmap(brasao(96));
+  QGroupBox* sel = buildSelectedTaxpayer(top);
+  buildTransmissionsFrame(top);
 
+  lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
+  lblOrientacao_->setStyleSheet(QStringLiteral("QLabel { color: #1a4f8b; font-size: 13pt; padding: 12px 4px; }"));
+  lblOrientacao_->setWordWrap(true);
+  lblOrientacao_->hide();
+
+  auto* head = new QHBoxLayout;
+  head->addWidget(picture, 0, Qt::AlignTop);
+  head->addWidget(sel, 1, Qt::AlignTop);
+  auto* topLay = new QVBoxLayout(top);
+  topLay->addLayout(head);
+  topLay->addWidget(lblOrientacao_);
+  topLay->addWidget(Command1_, 0, Qt::AlignLeft);
+  topLay->addWidget(frmImportacao_, 1);
+  topLay->addStretch(0);  // takes the room while no taxpayer is selected
+  auto* lay = new QVBoxLayout(central);
+  lay->addWidget(top);
+
+  buildGrid();
+  buildMenus();
+  resize(820, 560);
+  connectControls();
+}
+
+QGroupBox* Principal::buildSelectedTaxpayer(QWidget* top) {
   auto* sel = new QGroupBox(QStringLiteral("Contribuinte Selecionado"), top);
   sel->setObjectName(QStringLiteral("GIASelecionada"));
   auto* label1 = makeLabel(sel, "Label1", QStringLiteral("Razão Social"));
@@ -91,7 +117,10 @@ Principal::Principal() {
   selLay->addWidget(IESel_, 1, 1);
   selLay->addWidget(lblChave_, 2, 1);
   selLay->setColumnStretch(1, 1);
+  return sel;
+}
 
+void Principal::buildTransmissionsFrame(QWidget* top) {
   frmImportacao_ = new QGroupBox(QStringLiteral("Transmissões Realizadas"), top);
   frmImportacao_->setObjectName(QStringLiteral("frmImportacao"));
   grid_ = new QTableWidget(frmImportacao_);
@@ -134,28 +163,9 @@ Principal::Principal() {
   listButtons->addWidget(lblnovaatualizacao_);
   listLay->addLayout(listButtons);
   frmImportacao_->hide();
+}
 
-  lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
-  lblOrientacao_->setStyleSheet(QStringLiteral("QLabel { color: #1a4f8b; font-size: 13pt; padding: 12px 4px; }"));
-  lblOrientacao_->setWordWrap(true);
-  lblOrientacao_->hide();
-
-  auto* head = new QHBoxLayout;
-  head->addWidget(picture, 0, Qt::AlignTop);
-  head->addWidget(sel, 1, Qt::AlignTop);
-  auto* topLay = new QVBoxLayout(top);
-  topLay->addLayout(head);
-  topLay->addWidget(lblOrientacao_);
-  topLay->addWidget(Command1_, 0, Qt::AlignLeft);
-  topLay->addWidget(frmImportacao_, 1);
-  topLay->addStretch(0);  // takes the room while no taxpayer is selected
-  auto* lay = new QVBoxLayout(central);
-  lay->addWidget(top);
-
-  buildGrid();
-  buildMenus();
-  resize(820, 560);
-
+void Principal::connectControls() {
   connect(Command1_, &QPushButton::clicked, this, &Principal::Command1_Click);
   connect(Command3_, &QPushButton::clicked, this, &Principal::RecebeDadosServer);
   connect(cmdImpressao_, &QPushButton::clicked, this, &Principal::cmd_Impressao_Click);

@@ -30,8 +30,23 @@ FrmContador::FrmContador() {
 
   auto* frame = new QGroupBox(QStringLiteral("Dados do Contador"), this);
   frame->setObjectName(QStringLiteral("Frame1"));
+  QWidget* tipo = buildPersonType(frame);
+  buildFields(frame);
+  layOutFrame(frame, tipo);
 
-  auto* tipo = new QWidget(frame);
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(frame);
+  lay->addLayout(buildButtons());
+  resize(620, 420);
+  connectControls();
+
+  load();
+  // Typing goes to the first field that can be filled in.
+  (txtCNPJCPF_->isEnabled() ? txtCNPJCPF_ : txtCRC_)->setFocus();
+}
+
+QWidget* FrmContador::buildPersonType(QWidget* parent) {
+  auto* tipo = new QWidget(parent);
   opt_fisica_ = new QRadioButton(QStringLiteral("Física"), tipo);
   opt_fisica_->setObjectName(QStringLiteral("opt_fisica"));
   opt_juridica_ = new QRadioButton(QStringLiteral("Jurídica"), tipo);
@@ -42,26 +57,32 @@ FrmContador::FrmContador() {
   tipoLay->addWidget(opt_fisica_);
   tipoLay->addWidget(opt_juridica_);
   tipoLay->addStretch();
+  return tipo;
+}
 
-  txtCNPJCPF_ = NewMaskedBox(frame, QStringLiteral("txtCNPJCPF"), Masks::kCnpj);
-  txtCRC_ = textBox(frame, "txtCRC");
-  txtRazaoSocial_ = textBox(frame, "txtRazaoSocial");
-  txtLogradouro_ = textBox(frame, "txtLogradouro");
-  txtNumero_ = textBox(frame, "txtNumero");
-  txtComplemento_ = textBox(frame, "txtComplemento");
-  txtBairro_ = textBox(frame, "txtBairro");
-  txtCidade_ = textBox(frame, "txtCidade");
-  txtUF_ = textBox(frame, "txtUF");
-  auto* telefone = new MaskedBox(frame, QStringLiteral("txtTelefone"), Masks::kTelefone);
+void FrmContador::buildFields(QWidget* parent) {
+  txtCNPJCPF_ = NewMaskedBox(parent, QStringLiteral("txtCNPJCPF"), Masks::kCnpj);
+  txtCRC_ = textBox(parent, "txtCRC");
+  txtRazaoSocial_ = textBox(parent, "txtRazaoSocial");
+  txtLogradouro_ = textBox(parent, "txtLogradouro");
+  txtNumero_ = textBox(parent, "txtNumero");
+  txtComplemento_ = textBox(parent, "txtComplemento");
+  txtBairro_ = textBox(parent, "txtBairro");
+  txtCidade_ = textBox(parent, "txtCidade");
+  txtUF_ = textBox(parent, "txtUF");
+  auto* telefone = new MaskedBox(parent, QStringLiteral("txtTelefone"), Masks::kTelefone);
   telefone->setLongerMask(Masks::kCelular);
   txtTelefone_ = telefone;
-  txtCEP_ = NewMaskedBox(frame, QStringLiteral("txtCEP"), Masks::kCep);
-  txtEmail_ = textBox(frame, "txtEmail");
+  txtCEP_ = NewMaskedBox(parent, QStringLiteral("txtCEP"), Masks::kCep);
+  txtEmail_ = textBox(parent, "txtEmail");
 
-  erroMsg_ = new QLabel(frame);
+  erroMsg_ = new QLabel(parent);
   erroMsg_->setObjectName(QStringLiteral("erroMsg"));
   erroMsg_->setStyleSheet(QStringLiteral("QLabel { color: rgb(192, 0, 0); font-weight: bold; }"));
   erroMsg_->setWordWrap(true);
+}
+
+void FrmContador::layOutFrame(QGroupBox* frame, QWidget* tipo) {
   auto* label11 = new QLabel(QStringLiteral("Atenção: Para a transmissão dos documentos será utilizado o certificado "
                                             "dos dados cadastrados do contador responsável."),
                              frame);
@@ -101,7 +122,9 @@ FrmContador::FrmContador() {
   grid->addWidget(label11, row++, 0, 1, 4);
   grid->setColumnStretch(1, 3);
   grid->setColumnStretch(3, 1);
+}
 
+QHBoxLayout* FrmContador::buildButtons() {
   btnOK_ = new QPushButton(QStringLiteral("OK"), this);
   btnOK_->setObjectName(QStringLiteral("btnOK"));
   btnOK_->setDefault(true);
@@ -114,12 +137,10 @@ FrmContador::FrmContador() {
   buttons->addStretch();
   buttons->addWidget(btnOK_);
   buttons->addWidget(Command1_);
+  return buttons;
+}
 
-  auto* lay = new QVBoxLayout(this);
-  lay->addWidget(frame);
-  lay->addLayout(buttons);
-  resize(620, 420);
-
+void FrmContador::connectControls() {
   connect(opt_fisica_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) SetMask(txtCNPJCPF_, Masks::kCpf);
   });
@@ -137,10 +158,6 @@ FrmContador::FrmContador() {
     txtUF_->setText(t.toUpper());
     txtUF_->setCursorPosition(at);
   });
-
-  load();
-  // Typing goes to the first field that can be filled in.
-  (txtCNPJCPF_->isEnabled() ? txtCNPJCPF_ : txtCRC_)->setFocus();
 }
 
 FrmContador::~FrmContador() { delete leaveHook_; }
