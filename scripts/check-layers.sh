@@ -69,16 +69,18 @@ while IFS= read -r hit; do
         fi ;;
       gui)
         [ "$target" = app ] && broken "$where" "gui/ não inclui app/ (a raiz de composição)" ;;
+      tools)
+        [[ $target == gui || $target == app ]] && broken "$where" "tools/ não inclui gui/ nem app/ (programas sem janelas)" ;;
     esac
   elif [[ $text =~ \#[[:space:]]*include[[:space:]]*\<([^\>]+)\> ]]; then
     header=${BASH_REMATCH[1]}
     case $layer in
-      base | access | validation | net | registry | transmission)
+      base | access | validation | net | registry | transmission | tools)
         if is_widgets "$header"; then broken "$where" "$layer/ não inclui Qt Widgets nem Qt Gui (só gui/ e app/)"; fi ;;
     esac
   fi
 done < <(git grep --untracked -nE '^[[:space:]]*#[[:space:]]*include' -- \
-  base validation net registry transmission access gui app | grep -E '^[^:]+\.(h|cpp):' || true)
+  base validation net registry transmission access gui app tools | grep -E '^[^:]+\.(h|cpp):' || true)
 
 if [ "$seen" -eq 0 ]; then
   echo "check-layers: nenhuma inclusão lida (git grep falhou?)" >&2
