@@ -5,9 +5,11 @@
 #include <QSqlRecord>
 
 #include "base/appfolder.h"
+#include "registry/accountantstore.h"
 #include "registry/deliverystore.h"
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
+#include "registry/taxpayerstore.h"
 
 namespace Migracao {
 namespace {
@@ -16,16 +18,11 @@ namespace {
 const QString kCriaMarca =
     QStringLiteral("CREATE TABLE IF NOT EXISTS tblMigracao (arquivo TEXT, resposta TEXT, data TEXT)");
 
-const QStringList kColunasContador = {
-    QStringLiteral("cont_cpf_cnpj"),     QStringLiteral("cont_num_crc"),     QStringLiteral("cont_razao_nome"),
-    QStringLiteral("cont_nom_endereco"), QStringLiteral("cont_num_predial"), QStringLiteral("cont_dsc_complemento"),
-    QStringLiteral("cont_nom_bairro"),   QStringLiteral("cont_nom_cidade"),  QStringLiteral("cont_nom_estado"),
-    QStringLiteral("cont_num_telefone"), QStringLiteral("cont_num_cep"),     QStringLiteral("cont_email")};
 const QStringList kColunasContribuinte = {QStringLiteral("IE"),   QStringLiteral("RazaoSocial"), QStringLiteral("Cnpj"),
                                           QStringLiteral("Cnae"), QStringLiteral("Chave"),       QStringLiteral("CCM")};
 
-// Access keeps an absent text as Null; so does the copy.
-QVariant texto(const QString& v) { return v.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(v); }
+// Access keeps an absent text as Null; so does the copy (the stores bind a null QString as Null).
+QString texto(const QString& v) { return v.isEmpty() ? QString() : v; }
 
 int total(DbConnection& db, const QString& table) {
   return db.query(QStringLiteral("select count(0) as total from ") + table).first().value(0).toInt();
@@ -45,16 +42,15 @@ bool deveOferecer() {
   if (!QFileInfo(arquivoAnterior()).isFile()) return false;
   LocalDatabase::Connection db;
   db.exec(kCriaMarca);
-  return total(db, QStringLiteral("tblMigracao")) == 0 && total(db, QStringLiteral("tblContador")) == 0 &&
-         total(db, QStringLiteral("tblContribuinte")) == 0;
+  return total(db, QStringLiteral("tblMigracao")) == 0 && !AccountantStore::exists(db) && TaxpayerStore::count(db) == 0;
 }
 
 Resultado trazer(const QString& mdbPath) {
-  const AccessTable contador = ReadAccessTable(mdbPath, QStringLiteral("tblContador"));
+  const AccessTable contador = ReadAccessTable(mdbPath, AccountantStore::kTable);
   const AccessTable contribuintes = ReadAccessTable(mdbPath, QStringLiteral("tblContribuinte"));
-  for (const QString& c : kColunasContador)
+  for (const QString& c : AccountantStore::columns())
     if (!contador.columns.contains(c, Qt::CaseInsensitive))
-      throw AccessError(QStringLiteral("tblContador sem a coluna %1").arg(c));
+      throw AccessError(QStringLiteral("%1 sem a coluna %2").arg(AccountantStore::kTable, c));
   for (const QString& c : kColunasContribuinte + QStringList{QStringLiteral("OptanteSimples")})
     if (!contribuintes.columns.contains(c, Qt::CaseInsensitive))
       throw AccessError(QStringLiteral("tblContribuinte sem a coluna %1").arg(c));
@@ -65,21 +61,15 @@ Resultado trazer(const QString& mdbPath) {
   try {
     // The registry keeps at most one accountant.
     if (!contador.rows.isEmpty()) {
-      QVariantList v;
-      for (const QString& c : kColunasContador) v << texto(contador.value(0, c));
-      db.exec(QStringLiteral("insert into tblContador (") + kColunasContador.join(QStringLiteral(", ")) +
-                  QStringLiteral(") values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-              v);
+      AccountantStore::insert(
+          db, AccountantStore::fromColumns([&](const QString& c) { return texto(contador.value(0, c)); }));
       r.contadores = 1;
     }
     for (int i = 0; i < contribuintes.rows.size(); ++i) {
-      QVariantList v;
-      for (const QString& c : kColunasContribuinte) v << texto(contribuintes.value(i, c));
-      // Access's yes is -1, as the windows expect it.
-      v << (contribuintes.value(i, QStringLiteral("OptanteSimples")) == QLatin1String("1") ? -1 : 0);
-      db.exec(QStringLiteral("insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave, CCM, OptanteSimples) "
-                             "values (?, ?, ?, ?, ?, ?, ?)"),
-              v);
+      auto value = [&](const char* c) { return texto(contribuintes.value(i, QString::fromLatin1(c))); };
+      // Access's yes is 1; the store keeps it as the windows expect it.
+      TaxpayerStore::insert(db, {value("IE"), value("RazaoSocial"), value("Cnpj"), value("Cnae"), value("Chave"),
+                                 value("CCM"), value("OptanteSimples") == QLatin1String("1")});
       ++r.contribuintes;
     }
     DeliveryStore::ensure(db);

@@ -39,14 +39,6 @@ QList<SoapParam> ContadorSoapParams(const ContadorDados& d) {
           {QStringLiteral("thisCont_email"), soapValue(d.email)}};
 }
 
-void InserirContador(DbConnection& db, const ContadorDados& d) {
-  db.exec(QStringLiteral("Insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome, cont_nom_endereco, "
-                         "cont_num_predial, cont_dsc_complemento, cont_nom_bairro, cont_nom_cidade, cont_nom_estado, "
-                         "cont_num_telefone, cont_num_cep, cont_email) values (?,?,?,?,?,?,?,?,?,?,?,?)"),
-          {d.cpfCnpj, d.crc, d.razaoNome, d.endereco, d.numero, d.complemento, d.bairro, d.cidade, d.estado, d.telefone,
-           d.cep, d.email});
-}
-
 QString ContadorDocumentoSaida(const QString& maskedText, bool cpf) {
   if (cpf) return CPFValida(maskedText) ? QString() : QStringLiteral("Documento CPF Informado incorretamente");
   return CNPJValida(maskedText) ? QString() : QStringLiteral("Documento CNPJ Informado incorretamente");
@@ -113,13 +105,20 @@ QString FalhaConexaoTexto(int codigo) {
 
 // ---- Taxpayers ----
 
+QString companyFieldError(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
+                          bool checkIeDigits) {
+  if (!MaskCompleto(ie, 13)) return QStringLiteral("Inscrição Estadual preenchida incorretamente");
+  if (checkIeDigits && !IEValida(ie, kUfServida)) return QStringLiteral("Inscrição Estadual inválida");
+  if (razaoSocial.isEmpty()) return QStringLiteral("Razão Social preenchida incorretamente");
+  if (!MaskCompleto(cnpj, 18)) return QStringLiteral("CNPJ preenchido incorretamente");
+  if (!CNPJValida(cnpj)) return QStringLiteral("CNPJ preenchido é inválido");
+  if (!MaskCompleto(cnae, 9)) return QStringLiteral("CNAE preenchido incorretamente");
+  return QString();
+}
+
 QString ContribuinteCampoErro(const ContribuinteDados& d, bool update) {
-  if (!MaskCompleto(d.ie, 13)) return QStringLiteral("Inscrição Estadual preenchida incorretamente");
-  if (update && !IEValida(d.ie, kUfServida)) return QStringLiteral("Inscrição Estadual inválida");
-  if (d.razaoSocial.isEmpty()) return QStringLiteral("Razão Social preenchida incorretamente");
-  if (!MaskCompleto(d.cnpj, 18)) return QStringLiteral("CNPJ preenchido incorretamente");
-  if (!CNPJValida(d.cnpj)) return QStringLiteral("CNPJ preenchido é inválido");
-  if (!MaskCompleto(d.cnae, 9)) return QStringLiteral("CNAE preenchido incorretamente");
+  const QString erro = companyFieldError(d.ie, d.razaoSocial, d.cnpj, d.cnae, update);
+  if (!erro.isEmpty()) return erro;
   if (d.chave.isEmpty()) return QStringLiteral("Chave não informada");
   return QString();
 }

@@ -5,9 +5,7 @@
 
 #include "net/soap.h"
 
-class DbConnection;
-
-// The checks and statements of the accountant and taxpayer windows, without the windows.
+// The checks of the accountant and taxpayer windows, without the windows (the stores hold the statements).
 // Values are the texts the controls show; masked boxes give punctuation and the "_" prompts.
 
 namespace Masks {
@@ -44,8 +42,6 @@ struct ContadorDados {
 // The twelve parameters of "Transferencia.contador", in order, apostrophes doubled (the request
 // builder writes "&", "<" and ">" as entities).
 QList<SoapParam> ContadorSoapParams(const ContadorDados& d);
-// Inserts the accountant row, the values bound.
-void InserirContador(DbConnection& db, const ContadorDados& d);
 // Leaving the document box: the message for erroMsg, empty when the document passes.
 QString ContadorDocumentoSaida(const QString& maskedText, bool cpf);
 // The document check of OK: like the leave check, and the document must also be complete.
@@ -79,6 +75,10 @@ struct ContribuinteDados {
   bool optanteSimples = false;
 };
 
+// The company fields every taxpayer check starts with (IE, name, CNPJ, CNAE), also run before a key is
+// asked: the text of the first failing check, or empty. checkIeDigits adds the IE check-digit test.
+QString companyFieldError(const QString& ie, const QString& razaoSocial, const QString& cnpj, const QString& cnae,
+                          bool checkIeDigits = false);
 // Steps 2 to 6 of OK in the creation (update=false) and update windows: the text of the first
 // failing check, or empty. The IE check-digit test runs only in the update window.
 QString ContribuinteCampoErro(const ContribuinteDados& d, bool update);

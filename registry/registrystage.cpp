@@ -1,34 +1,21 @@
 #include "registry/registrystage.h"
 
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QUuid>
 
+#include "registry/accountantstore.h"
 #include "registry/localdb.h"
+#include "registry/taxpayerstore.h"
 
 RegistryStage ReadRegistryStage() {
   const QString file = LocalDatabase::path();
   if (!QFileInfo(file).isFile()) return RegistryStage::SemContador;
-  const QString name = QStringLiteral("estagio-") + QUuid::createUuid().toString(QUuid::Id128);
-  RegistryStage stage = RegistryStage::Pronto;
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(file);
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-    if (db.open()) {
-      auto count = [&db](const char* table) {
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("select count(*) from ") + QLatin1String(table)) || !q.next()) return -1;
-        return q.value(0).toInt();
-      };
-      const int contadores = count("tblContador");
-      const int contribuintes = count("tblContribuinte");
-      if (contadores == 0) stage = RegistryStage::SemContador;
-      else if (contadores > 0 && contribuintes == 0) stage = RegistryStage::SemContribuinte;
-    }
-    db.close();
+  try {
+    // The file as it is: no schema and no first-use offer, which LocalDatabase::Connection would run.
+    DbConnection db(file);
+    if (!AccountantStore::exists(db)) return RegistryStage::SemContador;
+    if (TaxpayerStore::count(db) == 0) return RegistryStage::SemContribuinte;
+  } catch (const DbError&) {
+    // An unreadable registry gives no guidance; its failure shows where the registry is used.
   }
-  QSqlDatabase::removeDatabase(name);
-  return stage;
+  return RegistryStage::Pronto;
 }

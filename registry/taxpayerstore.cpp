@@ -40,6 +40,11 @@ std::optional<Regime> regime(DbConnection& db, const QString& ie) {
   return !simples.isNull() && simples.toInt() == 0 ? Regime::DebitoCredito : Regime::SimplesNacional;
 }
 
+int count(DbConnection& db) {
+  const auto rows = db.query(QStringLiteral("select count(0) from tblContribuinte"));
+  return rows.isEmpty() ? 0 : rows.first().value(0).toInt();
+}
+
 QList<ContribuinteDados> all(DbConnection& db) {
   QList<ContribuinteDados> out;
   for (const QSqlRecord& r : db.query(QStringLiteral("Select * From tblContribuinte"))) out.append(fromRecord(r));

@@ -18,6 +18,8 @@ std::optional<ContribuinteDados> find(DbConnection& db, const QString& ie);
 // regime; yes or no value at all is the Simples Nacional. nullopt when there is no such row.
 enum class Regime { DebitoCredito, SimplesNacional };
 std::optional<Regime> regime(DbConnection& db, const QString& ie);
+// The number of rows.
+int count(DbConnection& db);
 // Every row, in the order the table returns them.
 QList<ContribuinteDados> all(DbConnection& db);
 // Stores the seven columns; OptanteSimples as the table's yes (-1) or no (0).

@@ -27,6 +27,7 @@ normal() {
 start=$SECONDS
 for s in $steps; do
   case $s in
+    0) step "camadas" scripts/check-layers.sh ;;&
     0) step "formatação" scripts/format.sh --check ;;
     1) step "compilação e testes" normal ;;
     2) step "sanitizadores (ASan+UBSan)" scripts/sanitize.sh ;;

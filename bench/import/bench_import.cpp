@@ -13,6 +13,7 @@
 #include "gui/registry/importarempresas.h"
 #include "registry/certificates.h"
 #include "registry/localdb.h"
+#include "registry/taxpayerstore.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testcerts.h"
@@ -120,9 +121,10 @@ int main(int argc, char** argv) {
     DbConnection db(other.filePath(QStringLiteral("diziz.db")), true, LocalDatabase::schema());
     t.restart();
     for (int i = 0; i < sample; ++i) {
-      db.query(QStringLiteral("select * from tblContribuinte where IE = '") + empresas[i].ie + QStringLiteral("'"));
-      db.exec(QStringLiteral("insert into tblContribuinte (IE, RazaoSocial, Cnpj, Cnae, Chave) values ('") +
-              empresas[i].ie + QStringLiteral("','x','y','z','k')"));
+      // The statements the import runs: the look-up, then the insert.
+      TaxpayerStore::exists(db, empresas[i].ie);
+      TaxpayerStore::insert(db, {empresas[i].ie, QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z"),
+                                 QStringLiteral("k"), QString(), false});
     }
   }
   const double insertMs = ms(t) / std::max(1, sample);

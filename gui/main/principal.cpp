@@ -36,6 +36,7 @@
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
+#include "registry/accountantstore.h"
 #include "registry/certsources.h"
 #include "registry/localdb.h"
 #include "registry/registrystage.h"
@@ -67,7 +68,33 @@ Principal::Principal() {
 
   auto* picture = makeLabel(top, "Picture1", QString());
   picture->setPixmap(brasao(96));
+  QGroupBox* sel = buildSelectedTaxpayer(top);
+  buildTransmissionsFrame(top);
 
+  lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
+  lblOrientacao_->setStyleSheet(QStringLiteral("QLabel { color: #1a4f8b; font-size: 13pt; padding: 12px 4px; }"));
+  lblOrientacao_->setWordWrap(true);
+  lblOrientacao_->hide();
+
+  auto* head = new QHBoxLayout;
+  head->addWidget(picture, 0, Qt::AlignTop);
+  head->addWidget(sel, 1, Qt::AlignTop);
+  auto* topLay = new QVBoxLayout(top);
+  topLay->addLayout(head);
+  topLay->addWidget(lblOrientacao_);
+  topLay->addWidget(Command1_, 0, Qt::AlignLeft);
+  topLay->addWidget(frmImportacao_, 1);
+  topLay->addStretch(0);  // takes the room while no taxpayer is selected
+  auto* lay = new QVBoxLayout(central);
+  lay->addWidget(top);
+
+  buildGrid();
+  buildMenus();
+  resize(820, 560);
+  connectControls();
+}
+
+QGroupBox* Principal::buildSelectedTaxpayer(QWidget* top) {
   auto* sel = new QGroupBox(QStringLiteral("Contribuinte Selecionado"), top);
   sel->setObjectName(QStringLiteral("GIASelecionada"));
   auto* label1 = makeLabel(sel, "Label1", QStringLiteral("Razão Social"));
@@ -90,7 +117,10 @@ Principal::Principal() {
   selLay->addWidget(IESel_, 1, 1);
   selLay->addWidget(lblChave_, 2, 1);
   selLay->setColumnStretch(1, 1);
+  return sel;
+}
 
+void Principal::buildTransmissionsFrame(QWidget* top) {
   frmImportacao_ = new QGroupBox(QStringLiteral("Transmissões Realizadas"), top);
   frmImportacao_->setObjectName(QStringLiteral("frmImportacao"));
   grid_ = new QTableWidget(frmImportacao_);
@@ -133,28 +163,9 @@ Principal::Principal() {
   listButtons->addWidget(lblnovaatualizacao_);
   listLay->addLayout(listButtons);
   frmImportacao_->hide();
+}
 
-  lblOrientacao_ = makeLabel(top, "lblOrientacao", QString());
-  lblOrientacao_->setStyleSheet(QStringLiteral("QLabel { color: #1a4f8b; font-size: 13pt; padding: 12px 4px; }"));
-  lblOrientacao_->setWordWrap(true);
-  lblOrientacao_->hide();
-
-  auto* head = new QHBoxLayout;
-  head->addWidget(picture, 0, Qt::AlignTop);
-  head->addWidget(sel, 1, Qt::AlignTop);
-  auto* topLay = new QVBoxLayout(top);
-  topLay->addLayout(head);
-  topLay->addWidget(lblOrientacao_);
-  topLay->addWidget(Command1_, 0, Qt::AlignLeft);
-  topLay->addWidget(frmImportacao_, 1);
-  topLay->addStretch(0);  // takes the room while no taxpayer is selected
-  auto* lay = new QVBoxLayout(central);
-  lay->addWidget(top);
-
-  buildGrid();
-  buildMenus();
-  resize(820, 560);
-
+void Principal::connectControls() {
   connect(Command1_, &QPushButton::clicked, this, &Principal::Command1_Click);
   connect(Command3_, &QPushButton::clicked, this, &Principal::RecebeDadosServer);
   connect(cmdImpressao_, &QPushButton::clicked, this, &Principal::cmd_Impressao_Click);
@@ -296,8 +307,8 @@ void Principal::Command1_Click() {
   QWidget* chosen = nullptr;
   try {
     LocalDatabase::Connection db;
-    const auto contador = db.query(QStringLiteral("SELECT * FROM  tblContador"));
-    if (contador.isEmpty()) {
+    const std::optional<ContadorDados> contador = AccountantStore::find(db);
+    if (!contador) {
       MsgBox(this, QStringLiteral("É necessário informar os dados do contador para envio da declaração"),
              QMessageBox::NoIcon, kMsgTitle);
       FrmContador* f = Forms::get<FrmContador>();
@@ -306,7 +317,7 @@ void Principal::Command1_Click() {
       f->setFocus();
       return;
     }
-    Session::current().setAccountantDocument(contador.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
+    Session::current().setAccountantDocument(contador->cpfCnpj);
     const std::optional<TaxpayerStore::Regime> regime = TaxpayerStore::regime(db, selectedIE());
     MsgBox(this, QStringLiteral("O Certificado que será solicitado durante a transmissão é do contador responsável"),
            QMessageBox::Information, QStringLiteral("Informação"));
@@ -337,9 +348,7 @@ void Principal::mnContribuinteNovo_Click() {
   setEnabled(false);
   try {
     LocalDatabase::Connection db;
-    const auto rows = db.query(QStringLiteral("select count(0) as total from tblContador"));
-    const int total = rows.isEmpty() ? 0 : rows.first().value(QStringLiteral("total")).toInt();
-    if (total == 0) {
+    if (!AccountantStore::exists(db)) {
       MsgBox(this, QStringLiteral("É necessário cadastrar um contador antes de Cadastrar seu(s) Contribuinte(s)."));
       Forms::get<FrmContador>()->show();
     } else {
@@ -531,8 +540,7 @@ bool Principal::AvisoValidadeCertificado() {
   QString documento;
   try {
     LocalDatabase::Connection db;
-    const auto rows = db.query(QStringLiteral("SELECT cont_cpf_cnpj FROM tblContador"));
-    if (!rows.isEmpty()) documento = rows.first().value(0).toString();
+    if (const std::optional<ContadorDados> contador = AccountantStore::find(db)) documento = contador->cpfCnpj;
   } catch (const DbError&) {
     return false;  // the registry's own failure shows where the registry is used
   }

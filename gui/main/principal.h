@@ -59,6 +59,11 @@ class Principal : public FormBase<QMainWindow> {
   void updateGuidance();
   void showTaxpayer();
   void showSelectionFrame();
+  // The constructor's parts: the selected taxpayer's box, the frame of the transmissions (list,
+  // buttons, details), and the signals of the controls and of the session.
+  QGroupBox* buildSelectedTaxpayer(QWidget* top);
+  void buildTransmissionsFrame(QWidget* top);
+  void connectControls();
   void buildGrid();
   // Shows a refresh's list and message.
   void present(const Refresh::Result& r);

@@ -5,10 +5,9 @@
 
 #include "gui/widgets/interaction.h"
 #include "net/enc64.h"
+#include "registry/accountantstore.h"
 #include "registry/certificates.h"
-#include "registry/localdb.h"
 #include "registry/registrylogic.h"
-#include "validation/validators.h"
 
 namespace {
 
@@ -22,12 +21,6 @@ QString semPontuacao(QString s) {
   s.remove(QLatin1Char('/'));
   s.remove(QLatin1Char('-'));
   return s;
-}
-
-bool completo(const QString& masked, int length) {
-  QString s = masked;
-  s.remove(QLatin1Char('_'));
-  return s.size() == length;
 }
 
 // The Base64 export as the certificate component gives it: lines of 64 characters with CR LF.
@@ -50,9 +43,8 @@ bool contem(const QString& bruto, const QString& documento) {
 
 void CertificadoDigital::DadosContador() {
   LocalDatabase::Connection db;
-  const QList<QSqlRecord> rows = db.query(QStringLiteral("SELECT * FROM tblContador"));
-  docContador =
-      rows.isEmpty() ? QString() : semPontuacao(rows.first().value(QStringLiteral("cont_cpf_cnpj")).toString());
+  const std::optional<ContadorDados> contador = AccountantStore::find(db);
+  docContador = contador ? semPontuacao(contador->cpfCnpj) : QString();
 }
 
 std::optional<CertificadoEscolhido> CertificadoDigital::Escolher(QWidget* parent) {
@@ -86,24 +78,9 @@ std::optional<ChaveObtida> CertificadoDigital::SelecionarCertificado(QWidget* wi
   try {
     DadosContador();
 
-    if (!completo(empresa.ie, 13)) {
-      erro(QStringLiteral("Inscrição Estadual preenchida incorretamente"));
-      return std::nullopt;
-    }
-    if (empresa.razaoSocial.isEmpty()) {
-      erro(QStringLiteral("Razão Social preenchida incorretamente"));
-      return std::nullopt;
-    }
-    if (!completo(empresa.cnpj, 18)) {
-      erro(QStringLiteral("CNPJ preenchido incorretamente"));
-      return std::nullopt;
-    }
-    if (!CNPJValida(empresa.cnpj)) {
-      erro(QStringLiteral("CNPJ preenchido é inválido"));
-      return std::nullopt;
-    }
-    if (!completo(empresa.cnae, 9)) {
-      erro(QStringLiteral("CNAE preenchido incorretamente"));
+    const QString campo = companyFieldError(empresa.ie, empresa.razaoSocial, empresa.cnpj, empresa.cnae);
+    if (!campo.isEmpty()) {
+      erro(campo);
       return std::nullopt;
     }
 

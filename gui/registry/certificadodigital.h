@@ -27,7 +27,7 @@ class CertificadoDigital {
   // A certificate was accepted (cleared when a transmission window refuses one).
   bool certificadoOk = false;
 
-  // Reads the stored accountant ("SELECT * FROM tblContador") into docContador. Throws DbError.
+  // Reads the stored accountant's document into docContador. Throws DbError.
   void DadosContador();
 
   // Dialog with the copy's title and prompt (every source listed), Base64 export decoded back,

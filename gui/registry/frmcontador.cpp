@@ -7,14 +7,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSqlError>
 #include <QVBoxLayout>
 
 #include "gui/main/principal.h"
 #include "gui/widgets/errorreportbox.h"
 #include "gui/widgets/interaction.h"
 #include "gui/widgets/maskedbox.h"
-#include "registry/localdb.h"
+#include "registry/accountantstore.h"
 #include "registry/session.h"
 
 namespace {
@@ -31,8 +30,23 @@ FrmContador::FrmContador() {
 
   auto* frame = new QGroupBox(QStringLiteral("Dados do Contador"), this);
   frame->setObjectName(QStringLiteral("Frame1"));
+  QWidget* tipo = buildPersonType(frame);
+  buildFields(frame);
+  layOutFrame(frame, tipo);
 
-  auto* tipo = new QWidget(frame);
+  auto* lay = new QVBoxLayout(this);
+  lay->addWidget(frame);
+  lay->addLayout(buildButtons());
+  resize(620, 420);
+  connectControls();
+
+  load();
+  // Typing goes to the first field that can be filled in.
+  (txtCNPJCPF_->isEnabled() ? txtCNPJCPF_ : txtCRC_)->setFocus();
+}
+
+QWidget* FrmContador::buildPersonType(QWidget* parent) {
+  auto* tipo = new QWidget(parent);
   opt_fisica_ = new QRadioButton(QStringLiteral("Física"), tipo);
   opt_fisica_->setObjectName(QStringLiteral("opt_fisica"));
   opt_juridica_ = new QRadioButton(QStringLiteral("Jurídica"), tipo);
@@ -43,26 +57,32 @@ FrmContador::FrmContador() {
   tipoLay->addWidget(opt_fisica_);
   tipoLay->addWidget(opt_juridica_);
   tipoLay->addStretch();
+  return tipo;
+}
 
-  txtCNPJCPF_ = NewMaskedBox(frame, QStringLiteral("txtCNPJCPF"), Masks::kCnpj);
-  txtCRC_ = textBox(frame, "txtCRC");
-  txtRazaoSocial_ = textBox(frame, "txtRazaoSocial");
-  txtLogradouro_ = textBox(frame, "txtLogradouro");
-  txtNumero_ = textBox(frame, "txtNumero");
-  txtComplemento_ = textBox(frame, "txtComplemento");
-  txtBairro_ = textBox(frame, "txtBairro");
-  txtCidade_ = textBox(frame, "txtCidade");
-  txtUF_ = textBox(frame, "txtUF");
-  auto* telefone = new MaskedBox(frame, QStringLiteral("txtTelefone"), Masks::kTelefone);
+void FrmContador::buildFields(QWidget* parent) {
+  txtCNPJCPF_ = NewMaskedBox(parent, QStringLiteral("txtCNPJCPF"), Masks::kCnpj);
+  txtCRC_ = textBox(parent, "txtCRC");
+  txtRazaoSocial_ = textBox(parent, "txtRazaoSocial");
+  txtLogradouro_ = textBox(parent, "txtLogradouro");
+  txtNumero_ = textBox(parent, "txtNumero");
+  txtComplemento_ = textBox(parent, "txtComplemento");
+  txtBairro_ = textBox(parent, "txtBairro");
+  txtCidade_ = textBox(parent, "txtCidade");
+  txtUF_ = textBox(parent, "txtUF");
+  auto* telefone = new MaskedBox(parent, QStringLiteral("txtTelefone"), Masks::kTelefone);
   telefone->setLongerMask(Masks::kCelular);
   txtTelefone_ = telefone;
-  txtCEP_ = NewMaskedBox(frame, QStringLiteral("txtCEP"), Masks::kCep);
-  txtEmail_ = textBox(frame, "txtEmail");
+  txtCEP_ = NewMaskedBox(parent, QStringLiteral("txtCEP"), Masks::kCep);
+  txtEmail_ = textBox(parent, "txtEmail");
 
-  erroMsg_ = new QLabel(frame);
+  erroMsg_ = new QLabel(parent);
   erroMsg_->setObjectName(QStringLiteral("erroMsg"));
   erroMsg_->setStyleSheet(QStringLiteral("QLabel { color: rgb(192, 0, 0); font-weight: bold; }"));
   erroMsg_->setWordWrap(true);
+}
+
+void FrmContador::layOutFrame(QGroupBox* frame, QWidget* tipo) {
   auto* label11 = new QLabel(QStringLiteral("Atenção: Para a transmissão dos documentos será utilizado o certificado "
                                             "dos dados cadastrados do contador responsável."),
                              frame);
@@ -102,7 +122,9 @@ FrmContador::FrmContador() {
   grid->addWidget(label11, row++, 0, 1, 4);
   grid->setColumnStretch(1, 3);
   grid->setColumnStretch(3, 1);
+}
 
+QHBoxLayout* FrmContador::buildButtons() {
   btnOK_ = new QPushButton(QStringLiteral("OK"), this);
   btnOK_->setObjectName(QStringLiteral("btnOK"));
   btnOK_->setDefault(true);
@@ -115,12 +137,10 @@ FrmContador::FrmContador() {
   buttons->addStretch();
   buttons->addWidget(btnOK_);
   buttons->addWidget(Command1_);
+  return buttons;
+}
 
-  auto* lay = new QVBoxLayout(this);
-  lay->addWidget(frame);
-  lay->addLayout(buttons);
-  resize(620, 420);
-
+void FrmContador::connectControls() {
   connect(opt_fisica_, &QRadioButton::toggled, this, [this](bool on) {
     if (on) SetMask(txtCNPJCPF_, Masks::kCpf);
   });
@@ -138,52 +158,45 @@ FrmContador::FrmContador() {
     txtUF_->setText(t.toUpper());
     txtUF_->setCursorPosition(at);
   });
-
-  load();
-  // Typing goes to the first field that can be filled in.
-  (txtCNPJCPF_->isEnabled() ? txtCNPJCPF_ : txtCRC_)->setFocus();
 }
 
 FrmContador::~FrmContador() { delete leaveHook_; }
 
 void FrmContador::load() {
   Session::current().releaseMainWindow();
-  QList<QSqlRecord> rows;
+  std::optional<ContadorDados> stored;
   try {
     LocalDatabase::Connection db;
-    rows = db.query(QStringLiteral("SELECT * FROM tblContador"));
+    stored = AccountantStore::find(db);
   } catch (const DbError& e) {
     // The window stays empty and usable; the report says why nothing was read.
     ErrorReport::show(this, e);
     return;
   }
-  if (rows.isEmpty()) return;
-  const QSqlRecord& r = rows.first();
-  auto field = [&r](const char* name) { return r.value(QString::fromLatin1(name)).toString(); };
-  const QString doc = field("cont_cpf_cnpj");
+  if (!stored) return;
+  const ContadorDados& d = *stored;
   // A stored length of exactly 14 ("###.###.###-##") marks a CPF.
-  if (doc.size() == 14) opt_fisica_->setChecked(true);
+  if (d.cpfCnpj.size() == 14) opt_fisica_->setChecked(true);
   else opt_juridica_->setChecked(true);
-  txtCNPJCPF_->setText(doc);
+  txtCNPJCPF_->setText(d.cpfCnpj);
   // The document of a stored accountant cannot be changed, only removed.
   txtCNPJCPF_->setEnabled(false);
   opt_fisica_->setEnabled(false);
   opt_juridica_->setEnabled(false);
-  txtCRC_->setText(field("cont_num_crc"));
-  txtRazaoSocial_->setText(field("cont_razao_nome"));
-  txtLogradouro_->setText(field("cont_nom_endereco"));
-  txtNumero_->setText(field("cont_num_predial"));
-  txtComplemento_->setText(field("cont_dsc_complemento"));
-  txtBairro_->setText(field("cont_nom_bairro"));
-  txtCidade_->setText(field("cont_nom_cidade"));
-  txtUF_->setText(field("cont_nom_estado"));
-  const QString telefone = field("cont_num_telefone");
+  txtCRC_->setText(d.crc);
+  txtRazaoSocial_->setText(d.razaoNome);
+  txtLogradouro_->setText(d.endereco);
+  txtNumero_->setText(d.numero);
+  txtComplemento_->setText(d.complemento);
+  txtBairro_->setText(d.bairro);
+  txtCidade_->setText(d.cidade);
+  txtUF_->setText(d.estado);
   int digitos = 0;
-  for (const QChar ch : telefone) digitos += ch.isDigit() ? 1 : 0;
+  for (const QChar ch : d.telefone) digitos += ch.isDigit() ? 1 : 0;
   SetMask(txtTelefone_, digitos > 10 ? Masks::kCelular : Masks::kTelefone);
-  txtTelefone_->setText(telefone);
-  txtEmail_->setText(field("cont_email"));
-  txtCEP_->setText(field("cont_num_cep"));
+  txtTelefone_->setText(d.telefone);
+  txtEmail_->setText(d.email);
+  txtCEP_->setText(d.cep);
 }
 
 bool FrmContador::cpfMode() const { return txtCNPJCPF_->inputMask() == Masks::kCpf; }
@@ -240,19 +253,8 @@ void FrmContador::btnOK_Click() {
       return;
     }
 
-    {
-      LocalDatabase::Connection db;
-      // Replace the row as one step: a failed insert must not leave the accountant deleted.
-      db.db().transaction();
-      try {
-        db.exec(QStringLiteral("delete from tblContador"));
-        InserirContador(db, d);
-      } catch (...) {
-        db.db().rollback();
-        throw;
-      }
-      if (!db.db().commit()) throw DbError(-1, QStringLiteral("SQLite"), db.db().lastError().text());
-    }
+    LocalDatabase::Connection db;
+    AccountantStore::replace(db, d);
   } catch (const std::exception&) {
     MsgBox(this, FalhaConexaoTexto(1), QMessageBox::Critical, kMsgTitle);
     return;
@@ -274,7 +276,7 @@ void FrmContador::Command2_Click() {
     return;
   try {
     LocalDatabase::Connection db;
-    db.exec(QStringLiteral("delete from tblContador"));
+    AccountantStore::remove(db);
   } catch (const DbError&) {
     MsgBox(this, QStringLiteral("Não foi possível excluir o contador. Tente novamente mais tarde."),
            QMessageBox::NoIcon, kMsgTitle);

@@ -4,12 +4,14 @@
 #include "gui/widgets/forms.h"
 #include "registry/registrylogic.h"
 
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// frmContador: the one accountant of this installation, kept in tblContador and announced to the
+// frmContador: the one accountant of this installation, kept by AccountantStore and announced to the
 // municipality's server with "Transferencia.contador".
 class FrmContador : public FormBase<QWidget> {
   Q_OBJECT
@@ -29,6 +31,12 @@ class FrmContador : public FormBase<QWidget> {
   void Command2_Click();  // Remover
 
  private:
+  // The constructor's parts, in the order the window is put together.
+  QWidget* buildPersonType(QWidget* parent);
+  void buildFields(QWidget* parent);
+  void layOutFrame(QGroupBox* frame, QWidget* tipo);
+  QHBoxLayout* buildButtons();
+  void connectControls();
   void load();
 
   QRadioButton* opt_fisica_;

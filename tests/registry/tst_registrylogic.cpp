@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "registry/accountantstore.h"
 #include "registry/localdb.h"
 #include "registry/registrylogic.h"
 #include "registry/taxpayerstore.h"
@@ -50,7 +51,7 @@ class TstRegistryLogic : public QObject {
   void stateList();
   void connectionFailureText();
   void soapParametersInOrderWithApostrophesDoubled();
-  void accountantStatementKeepsApostrophes();
+  void accountantStoreKeepsEveryColumn();
   void taxpayerFieldChecks_data();
   void taxpayerFieldChecks();
   void taxpayerStatementsWithApostrophes();
@@ -243,25 +244,35 @@ void TstRegistryLogic::soapParametersInOrderWithApostrophesDoubled() {
   QCOMPARE(params[11].value, QString("maria@contab.com.br"));
 }
 
-void TstRegistryLogic::accountantStatementKeepsApostrophes() {
+void TstRegistryLogic::accountantStoreKeepsEveryColumn() {
   TestAppFolder app;
   ContadorDados d = complete();
   d.razaoNome = "Joana D'Arc";
   d.complemento = "'";
   d.email = "o'neil@contab.com.br";
+  d.crc.clear();  // going on without the CRC
   LocalDatabase::Connection db;
-  InserirContador(db, d);
+  AccountantStore::insert(db, d);
   const auto rows = db.query("SELECT * FROM tblContador");
   QCOMPARE(rows.size(), 1);
-  QCOMPARE(rows[0].value("cont_cpf_cnpj").toString(), QString("123.456.789-09"));
-  QCOMPARE(rows[0].value("cont_num_crc").toString(), QString("MG-012345/O"));
-  QCOMPARE(rows[0].value("cont_razao_nome").toString(), QString("Joana D'Arc"));
-  QCOMPARE(rows[0].value("cont_nom_endereco").toString(), QString("Rua Direita"));
-  QCOMPARE(rows[0].value("cont_num_predial").toString(), QString("10"));
-  QCOMPARE(rows[0].value("cont_dsc_complemento").toString(), QString("'"));
-  QCOMPARE(rows[0].value("cont_nom_bairro").toString(), QString("Centro"));
-  QCOMPARE(rows[0].value("cont_num_cep").toString(), QString("35000-000"));
-  QCOMPARE(rows[0].value("cont_email").toString(), QString("o'neil@contab.com.br"));
+  const QList<std::pair<const char*, QString>> stored = {
+      {"cont_cpf_cnpj", "123.456.789-09"},     {"cont_razao_nome", "Joana D'Arc"},
+      {"cont_nom_endereco", "Rua Direita"},    {"cont_num_predial", "10"},
+      {"cont_dsc_complemento", "'"},           {"cont_nom_bairro", "Centro"},
+      {"cont_nom_cidade", "Tavarel"},          {"cont_nom_estado", "MG"},
+      {"cont_num_telefone", "(31) 3456-7800"}, {"cont_num_cep", "35000-000"},
+      {"cont_email", "o'neil@contab.com.br"}};
+  for (const auto& [column, value] : stored) QCOMPARE(rows[0].value(column).toString(), value);
+  QVERIFY(rows[0].value("cont_num_crc").isNull());
+
+  // Read back field by field, as the window and the certificate routine see it.
+  auto fields = [](const ContadorDados& c) {
+    return QStringList{c.cpfCnpj, c.crc,    c.razaoNome, c.endereco, c.numero, c.complemento,
+                       c.bairro,  c.cidade, c.estado,    c.telefone, c.cep,    c.email};
+  };
+  const std::optional<ContadorDados> back = AccountantStore::find(db);
+  QVERIFY(back);
+  QCOMPARE(fields(*back), fields(d));
 }
 
 void TstRegistryLogic::taxpayerFieldChecks_data() {

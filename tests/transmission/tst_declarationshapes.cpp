@@ -18,12 +18,16 @@
 #include "gui/transmission/frmupload.h"
 #include "registry/localdb.h"
 #include "support/accessdb.h"
+#include "support/formdriver.h"
 #include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"
 
 namespace {
+using FormDriver::child;
+using FormDriver::settle;
+
 const QString kIe = "0011111110011";
 
 bool isql(const QString& script) {
@@ -104,16 +108,6 @@ QString asIsql(const QVariant& v, const QString& type) {
   if (type == "TIME") return s + ".0000";
   if (type == "BOOLEAN") return v.toInt() ? "TRUE" : "FALSE";
   return s;
-}
-
-void settle() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  QCoreApplication::processEvents();
-}
-
-template <class T>
-T* child(QWidget* w, const char* name) {
-  return w->findChild<T*>(QString::fromLatin1(name));
 }
 
 int dataRows(FrmUpload* f) { return child<QTableWidget>(f, "GridRefencias")->rowCount() - 1; }

@@ -18,27 +18,21 @@
 #include "gui/transmission/frmupload.h"
 #include "registry/localdb.h"
 #include "support/accessdb.h"
+#include "support/formdriver.h"
 #include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
 #include "transmission/intake.h"
 
 namespace {
+using FormDriver::child;
+using FormDriver::settle;
+
 const QString kIeA = "0011111110011";
 const QString kIeB = "0022222220022";
 const QString kCloseZide = "Por favor, se o programa ZIDE-MG estiver aberto queira por gentileza fechá-lo.";
 const QString kNoCompany = "Erro: Arquivo não contém informações da empresa selecionada";
 const QString kBadName = "Arquivo inválido.\r\n\r\nO arquivos que esperamos deve ser ZIDE.GDB";
-
-void settle() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  QCoreApplication::processEvents();
-}
-
-template <class T>
-T* child(QWidget* w, const char* name) {
-  return w->findChild<T*>(QString::fromLatin1(name));
-}
 
 QStringList gridRow(FrmUpload* f, int row) {
   auto* g = child<QTableWidget>(f, "GridRefencias");

@@ -26,15 +26,13 @@
 #include "gui/widgets/portuguese.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
+#include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/shownwhole.h"
 #include "support/testenv.h"
 
 namespace {
-void settle() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  QCoreApplication::processEvents();
-}
+using FormDriver::settle;
 
 void addAccountant() {
   LocalDatabase::Connection db;

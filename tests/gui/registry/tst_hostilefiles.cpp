@@ -11,6 +11,7 @@
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
 #include "registry/migration.h"
+#include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
 #include "transmission/processrunner.h"
@@ -20,13 +21,10 @@
 // works, and a registry left byte for byte as it was. Plus the helper's output format and the
 // limits the helper runs under.
 namespace {
+using FormDriver::settle;
+
 const QString kInvalid =
     QStringLiteral("Erro: Arquivo inválido, você deve selecionar um arquivo conforme o manual indicar");
-
-void settle() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  QCoreApplication::processEvents();
-}
 
 QByteArray bytesOf(const QString& path) {
   QFile f(path);

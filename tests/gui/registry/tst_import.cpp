@@ -15,6 +15,7 @@
 #include "registry/importaccess.h"
 #include "registry/localdb.h"
 #include "support/cannedserver.h"
+#include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/testcerts.h"
@@ -22,6 +23,8 @@
 
 // The NovaGIA import window on the sample export files, with the sandbox (or a scripted server) as peer.
 namespace {
+using FormDriver::settle;
+
 const QString kInvalid =
     QStringLiteral("Erro: Arquivo inválido, você deve selecionar um arquivo conforme o manual indicar");
 const QString kDone = QStringLiteral("Importação Concluída");
@@ -30,11 +33,6 @@ const QString kDone = QStringLiteral("Importação Concluída");
 const QString kIe1 = QStringLiteral("0908301661392"), kCnpj1 = QStringLiteral("52.601.815/0001-20");
 const QString kIe2 = QStringLiteral("0603082462862"), kCnpj2 = QStringLiteral("09.139.099/0001-81");
 const QString kIe3 = QStringLiteral("0819093786577"), kCnpj3 = QStringLiteral("82.199.351/0001-38");
-
-void settle() {
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  QCoreApplication::processEvents();
-}
 }  // namespace
 
 class TstImport : public QObject {
