@@ -54,6 +54,8 @@ class TstEnviar : public QObject {
   void refusals();
   void passwordFile_data();
   void passwordFile();
+  void simplesNacional_data();
+  void simplesNacional();
 
  private:
   RunResult enviar(const QStringList& args) const;
@@ -261,6 +263,39 @@ void TstEnviar::passwordFile() {
                               app_->file("contador.pfx"), "--senha-arquivo", app_->file("senha.txt")});
   QVERIFY2(r.exitCode == status, r.out + r.err);
   QCOMPARE(recorded().size(), status == 0 ? 1 : 0);
+}
+
+void TstEnviar::simplesNacional_data() {
+  QTest::addColumn<QByteArray>("text");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QString>("veredito");
+  // clang-format off
+  QTest::newRow("accepted") << QByteArray("Declaracao Simples Nacional 10/2025") << 0 << "registrado";
+  QTest::newRow("receipt")  << QByteArray("Recibo de entrega 10/2025")           << 1 << "recusado";
+  // clang-format on
+}
+
+void TstEnviar::simplesNacional() {
+  QFETCH(QByteArray, text);
+  QFETCH(int, status);
+  QFETCH(QString, veredito);
+  SandboxServer simples({"--contribuinte", "0623079040162:SIMP5678:11444777000161:S", "--ano-trabalho", "2025/2026"});
+  QVERIFY2(simples.isRunning(), qPrintable(simples.log()));
+  app_->writeSettings("127.0.0.1", QString::number(simples.port()));
+  {
+    LocalDatabase::Connection db;
+    db.exec("Insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values (?,?,?,?,?,?,-1)",
+            {"0623079040162", "Simples", "11444777000161", "4711-3/02", "SIMP5678", "77"});
+  }
+  app_->write("DeclaracaoDASN.pdf", PgdasPdf(text));
+  const RunResult r = enviar({"--simples", app_->file("DeclaracaoDASN.pdf"), "--ie", "0623079040162"});
+  QVERIFY2(r.exitCode == status, r.out + r.err);
+  const QList<DeliveryStore::Delivery> rows = journal();
+  QCOMPARE(rows.size(), 1);
+  QCOMPARE(rows[0].tipo, QString("SIMPLES"));
+  QCOMPARE(rows[0].veredito, veredito);
+  // A refusal quotes the window's own message for the marker.
+  QCOMPARE(QString::fromUtf8(r.out).contains("(Recibo) não é correto"), status != 0);
 }
 
 QTEST_MAIN(TstEnviar)
