@@ -155,6 +155,8 @@ int main(int argc, char** argv) {
       << "zide-cli enviar: " << total << " s no total, conversão " << conversion << " s, " << perCompany
       << " s por empresa depois dela\n"
       << "curl (um envio do mesmo arquivo): " << curl << " s\n"
-      << "trabalho do programa: " << 100.0 * (perCompany - curl) / perCompany << "% do total\n";
+      << "por empresa: " << perCompany / curl
+      << " x o envio do curl; trabalho do programa além dele: " << qMax(0.0, 100.0 * (perCompany - curl) / perCompany)
+      << "% do total\n";
   return confirmed == companies ? 0 : 1;
 }
