@@ -557,3 +557,11 @@ ImportResult importFile(const QString& path, const QString& password) {
 }
 
 }  // namespace CertificateStore
+
+bool AcceptedForTransmission(const QByteArray& der, const QDateTime& validTo, const QString& docContador,
+                             const QDateTime& serverDate) {
+  // An empty document would be found in any certificate; a server date never received counts as the
+  // earliest moment.
+  const bool owned = !docContador.isEmpty() && QString::fromLatin1(der).contains(docContador, Qt::CaseSensitive);
+  return owned && !(serverDate.isValid() && serverDate > validTo);
+}

@@ -72,6 +72,14 @@ QList<CertificateInfo> ParseCertificates(const QByteArray& bytes);
 // after the colon of the common name. Digits only; empty when none is found.
 QString HolderDocument(const QByteArray& der);
 
+// The transmissions' test of the accountant's certificate: the accountant's document digits occur in
+// its DER bytes, and the server's date (when known) is not after the end of its validity.
+bool AcceptedForTransmission(const QByteArray& der, const QDateTime& validTo, const QString& docContador,
+                             const QDateTime& serverDate);
+inline const QString kCertificadoInvalidoTexto = QStringLiteral(
+    "O Certificado escolhido é inválido. Verifique a validade e se o mesmo confere com os dados informados no "
+    "cadastro do contador.");
+
 // The CRL distribution-point URLs of a DER certificate, in order. Returns false and the OpenSSL
 // error code when the extension is present but cannot be decoded; a certificate without the
 // extension gives true and no URLs.

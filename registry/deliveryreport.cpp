@@ -29,6 +29,7 @@ const Field kFields[] = {
      [](const DeliveryStore::Delivery& d) { return d.httpStatus ? QString::number(d.httpStatus) : QString(); }},
     {"Veredito", "veredito", [](const DeliveryStore::Delivery& d) { return d.veredito; }},
     {"Protocolos", "protocolos", [](const DeliveryStore::Delivery& d) { return d.protocolos; }},
+    {"Linhas por tabela", "tabelas", [](const DeliveryStore::Delivery& d) { return d.tabelas; }},
     {"Resposta", "resposta", [](const DeliveryStore::Delivery& d) { return AnswerText(d); }},
 };
 

@@ -25,11 +25,13 @@ struct Delivery {
   QByteArray resposta;  // the answer's first bytes (kAnswerLimit)
   QString veredito;     // "registrado", "recusado", ...
   QString protocolos;   // the protocols confirmed, "N, M"
+  QString tabelas;      // rows kept and left out per table of the company's copy (CompanyCopySummary)
 };
 
 constexpr qsizetype kAnswerLimit = 4096;
 
-// The table, when the registry does not have it yet (a fresh file, or one from before the journal).
+// The table, when the registry does not have it yet (a fresh file, or one from before the journal),
+// and the columns added since (a journal from before them keeps its rows).
 void ensure(DbConnection& db);
 // Adds the row (the answer cut to kAnswerLimit) and returns its id.
 qint64 add(DbConnection& db, const Delivery& d);

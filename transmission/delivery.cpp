@@ -46,6 +46,7 @@ Outcome Conclude(DbConnection& db, const Attempt& a, bool handedOver, bool answe
   d.resposta = answer.left(DeliveryStore::kAnswerLimit);
   d.veredito = Verdict::OutcomeName(o.verdict.outcome);
   d.protocolos = o.verdict.protocols();
+  d.tabelas = a.tabelas;
   try {
     o.journalId = DeliveryStore::add(db, d);
   } catch (const DbError& e) { o.journalError = e; }

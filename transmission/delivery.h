@@ -27,6 +27,7 @@ struct Attempt {
   QDateTime startedAt;                       // local clock
   std::optional<QDateTime> serverStartedAt;  // the server's clock, when known
   QList<Transmissions::Row> before;          // the list of transmissions before the send
+  QString tabelas;                           // the company's copy: rows kept and left out per table
 };
 
 // Size and SHA-256 of exactly the bytes that go as the file: the first `size` bytes of the open

@@ -123,13 +123,10 @@ bool CertificadoDigital::SelecionarCertificado(QWidget* window, const QDateTime&
   try {
     const std::optional<CertificadoEscolhido> c = Escolher(window);
     if (!c) return certificadoOk;
-    // DataServidor "not after" valid-to; a server date never received counts as the earliest moment.
-    if (!contem(c->bruto, docContador) || (DataServidor.isValid() && DataServidor > c->validoAte)) {
+    if (!AcceptedForTransmission(c->der, c->validoAte, docContador, DataServidor)) {
       certificadoOk = false;
-      MsgBox(window,
-             QStringLiteral("O Certificado escolhido é inválido. Verifique a validade e se o mesmo confere com os "
-                            "dados informados no cadastro do contador."),
-             QMessageBox::Critical, QStringLiteral("DUZO - Zaruvo r Azurera - RO - Certificado Inválido"));
+      MsgBox(window, kCertificadoInvalidoTexto, QMessageBox::Critical,
+             QStringLiteral("DUZO - Zaruvo r Azurera - RO - Certificado Inválido"));
       return certificadoOk;
     }
     certificadoOk = true;

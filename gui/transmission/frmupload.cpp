@@ -21,6 +21,7 @@
 #include "gui/widgets/interaction.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
+#include "transmission/companyupload.h"
 #include "transmission/referencelist.h"
 
 namespace {
@@ -390,9 +391,7 @@ void FrmUpload::cmdUpload_Click() {
   giaCerta = qint16(walk.gias.size());
   if (giaCerta == 0) return;
 
-  const QString url = uploadUrl(QStringLiteral(" /client_zide/xt_upload.php?contador=") + session.accountantDocument() +
-                                QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias=") +
-                                walk.gias.join(QLatin1Char(',')));
+  const QString url = CompanyUpload::ZideUrl(session.accountantDocument(), session.taxpayer().chave, walk.gias);
   attempt_.tipo = QStringLiteral("ZIDE");
   attempt_.references = Verdict::FromRows(walk.accepted);
   verdictExtra_ = LeftOutSummary(walk.refused, notResent, anoTrabalho);
@@ -402,17 +401,10 @@ void FrmUpload::cmdUpload_Click() {
   const QString declaration = QFileInfo(txtUploadFile_->text()).fileName();
   attempt_.arquivo = declaration;
   const QString label = QStringLiteral("de trabalho preparado a partir de ") + declaration;
-  const Intake::Settings& work = intake_->settings();
-  lastCopy_ = CompanyCopyReport();
-  // zide.mdb and zide.db come whole from one intake: without zide.mdb (gone, emptied) the working
-  // declaration is not whole, and the send refuses it with its own message.
-  if (QFileInfo(work.accessDb).size() <= 0) {
-    sendUpload(url, work.accessDb, declaration, label);
-    return;
-  }
-  const QString copy = QFileInfo(work.accessDb).dir().filePath(QStringLiteral("zide_envio.mdb"));
-  lastCopy_ = WriteCompanyCopy(work.workDb, copy, session.taxpayer().ie, work.tables);
-  if (!lastCopy_.ok()) {
+  const CompanyUpload::Copy copy = CompanyUpload::WriteCopy(intake_->settings(), session.taxpayer().ie);
+  lastCopy_ = copy.report;
+  attempt_.tabelas = CompanyUpload::CopySummary(lastCopy_);
+  if (!copy.ok()) {
     MsgBox(this,
            QStringLiteral("A declaração não foi enviada: não foi possível separar os dados da empresa selecionada "
                           "do arquivo de trabalho.\r\n\r\n%1\r\n\r\nEscolha o arquivo da declaração de novo.")
@@ -420,7 +412,7 @@ void FrmUpload::cmdUpload_Click() {
            QMessageBox::Critical, kMsgTitle);
     return;
   }
-  sendUpload(url, copy, declaration, label);
+  sendUpload(url, copy.path, declaration, label);
 }
 
 void FrmUpload::uploadFailed(int, const QString& description) {

@@ -17,6 +17,7 @@
 #include "gui/widgets/grids.h"
 #include "gui/widgets/interaction.h"
 #include "registry/session.h"
+#include "transmission/companyupload.h"
 #include "transmission/simplesanswer.h"
 
 FrmUploadSimples::FrmUploadSimples() {
@@ -72,9 +73,7 @@ void FrmUploadSimples::cmdUpload_Click() {
   bool listed = false;
   for (const QString& t : session.transmittedReferences()) listed = listed || QString(t).remove(' ') == reference;
   if (!reference.isEmpty() && listed && !sendAgain({reference})) return;
-  const QString url =
-      uploadUrl(QStringLiteral(" /client/xt_upload_simples.php?contador=") + session.accountantDocument() +
-                QStringLiteral("&chave=") + session.taxpayer().chave + QStringLiteral("&gias="));
+  const QString url = CompanyUpload::SimplesUrl(session.accountantDocument(), session.taxpayer().chave);
   attempt_.tipo = QStringLiteral("SIMPLES");
   attempt_.arquivo = QFileInfo(path).fileName();
   // The PDF names no reference: any new row of the list confirms it.

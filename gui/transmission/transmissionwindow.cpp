@@ -32,6 +32,7 @@
 #include "net/urlhelper.h"
 #include "registry/localdb.h"
 #include "registry/session.h"
+#include "transmission/companyupload.h"
 
 namespace {
 constexpr int kDirPathRole = Qt::UserRole;
@@ -453,32 +454,22 @@ bool TransmissionWindow::fileChosen() {
   return false;
 }
 
-QString TransmissionWindow::uploadUrl(const QString& target) {
-  // An unknown protocolo gives a scheme the upload refuses, never a silent plain-text send.
-  return ConfiguredScheme().value_or(QStringLiteral("invalido")) + QStringLiteral("://") +
-         ReadSetting(QStringLiteral("servidor"), QStringLiteral("host")) + QLatin1Char(':') +
-         ReadSetting(QStringLiteral("servidor"), QStringLiteral("port")) + target;
-}
-
 bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPath, const QString& fileName,
                                     const QString& fileLabel, int pauseBeforeMs, int pauseAfterMs) {
   txtUrl_->setText(url);
-  const UrlParts parts = SplitUrl(url);
-  // The same address rule as the SOAP exchange: nothing leaves the machine for a bad one.
-  QString addressError;
-  const auto target = ResolveUploadTarget(parts, &addressError);
-  if (!target) {
-    MsgBox(this, addressError, QMessageBox::Critical, QStringLiteral("ERROR"));
+  const Session& session = Session::current();
+  attempt_.ie = session.taxpayer().ie;
+  attempt_.razaoSocial = session.taxpayer().razaoSocial;
+  attempt_.contador = session.accountantDocument();
+  CompanyUpload::Opened opened = CompanyUpload::Open(url, contentPath, fileName, &attempt_);
+  if (opened.status == CompanyUpload::OpenStatus::BadAddress) {
+    MsgBox(this, opened.error, QMessageBox::Critical, QStringLiteral("ERROR"));
     return false;
   }
-  // A declaration that cannot be read, or holds nothing, would reach the server as an empty part.
-  // The file is read while it goes out, so a large one never sits whole in memory.
-  QString readError;
-  std::optional<UploadRequest> request =
-      OpenUploadRequest(contentPath, parts, txtName_->text(), fileName, txtMIMEType_->text(), &readError);
-  if (!request || request->fileSize == 0) {
-    const QString why = readError.isEmpty() ? QStringLiteral("está vazio")
-                                            : QStringLiteral("não pôde ser lido (") + readError + QLatin1Char(')');
+  if (opened.status == CompanyUpload::OpenStatus::Empty || opened.status == CompanyUpload::OpenStatus::Unreadable) {
+    const QString why = opened.status == CompanyUpload::OpenStatus::Empty
+                            ? QStringLiteral("está vazio")
+                            : QStringLiteral("não pôde ser lido (") + opened.error + QLatin1Char(')');
     MsgBox(this,
            QStringLiteral("A declaração não foi enviada: o arquivo %1 %2.\r\n\r\nEscolha o arquivo da declaração de "
                           "novo.")
@@ -486,29 +477,26 @@ bool TransmissionWindow::sendUpload(const QString& url, const QString& contentPa
            QMessageBox::Critical, kMsgTitle);
     return false;
   }
-  txtResponse_->clear();
-  handedOver_ = false;
-  const Session& session = Session::current();
-  attempt_.ie = session.taxpayer().ie;
-  attempt_.razaoSocial = session.taxpayer().razaoSocial;
-  attempt_.contador = session.accountantDocument();
-  attempt_.startedAt = QDateTime::currentDateTime();
-  attempt_.serverStartedAt = session.serverNow();
-  attempt_.before = session.transmissionRows();
-  if (!Delivery::Fingerprint(request->file.get(), request->fileSize, &attempt_)) {
+  if (opened.status == CompanyUpload::OpenStatus::FingerprintFailed) {
     MsgBox(this,
            QStringLiteral("A declaração não foi enviada: o arquivo %1 não pôde ser lido (%2).\r\n\r\nEscolha o "
                           "arquivo da declaração de novo.")
-               .arg(fileLabel, request->file->errorString()),
+               .arg(fileLabel, opened.error),
            QMessageBox::Critical, kMsgTitle);
     return false;
   }
+  UploadRequest* request = &*opened.request;
+  txtResponse_->clear();
+  handedOver_ = false;
+  attempt_.startedAt = QDateTime::currentDateTime();
+  attempt_.serverStartedAt = session.serverNow();
+  attempt_.before = session.transmissionRows();
   txtRequest_->setPlainText(QString::fromLatin1(
       request->head + request->file->peek(qMax<qint64>(0, kRequestBoxLimit - request->head.size()))));
   // The connection comes first; the pauses wrap the moment the request is handed over.
   QPointer<TransmissionWindow> self(this);
   uploader_->setHandOverDelayMs(pauseBeforeMs);
-  const bool sent = uploader_->send(*target, std::move(*request));
+  const bool sent = uploader_->send(*opened.target, std::move(*request));
   if (!self || closing_) return false;
   if (sent && pauseAfterMs > 0) pause(pauseAfterMs);
   return sent;
@@ -535,9 +523,7 @@ void TransmissionWindow::takeFailure(int number, const QString& description) {
     uploadFailed(number, description);
     return;
   }
-  conclude(false, 0, {},
-           number == 10060 ? QStringLiteral("o servidor não respondeu")
-                           : QStringLiteral("a conexão terminou sem resposta do servidor"));
+  conclude(false, 0, {}, CompanyUpload::FailureAfterHandOver(number));
 }
 
 void TransmissionWindow::conclude(bool answered, int httpStatus, const QByteArray& answer, const QString& failure) {

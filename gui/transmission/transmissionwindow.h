@@ -105,8 +105,6 @@ class TransmissionWindow : public FormBase<QWidget> {
   bool sendAgain(const QStringList& months);
   // "No File Chosen" when no declaration has been chosen.
   bool fileChosen();
-  // The upload address: "http://host:port" + target, host and port read afresh from the settings.
-  static QString uploadUrl(const QString& target);
   // Splits the URL into txtUrl, reads the content, composes and sends the request. pauseBefore
   // (after the connection is up) and pauseAfter wrap the hand-over to the socket. False when nothing was sent ("Invalid
   // Host", "Invalid Port", a connection that failed: the failure has been reported through uploadFailed).

@@ -27,6 +27,14 @@ void TestAppFolder::writeSettings(const QString& host, const QString& port) cons
 
 QString testData(const QString& relative) { return QString::fromLocal8Bit(qgetenv("ZIDE_TEST_DATA")) + '/' + relative; }
 
+QByteArray PgdasPdf(const QByteArray& text) {
+  return "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+         "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> endobj\n"
+         "4 0 obj << /Producer (PGDAS-D) >> endobj\n% " +
+         text + "\ntrailer << /Root 1 0 R /Info 4 0 R >>\n%%EOF\n";
+}
+
 QString builtProgram(const QString& name) {
   const QByteArray bin = qgetenv("ZIDE_BIN");
   return (bin.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(bin)) + '/' + name;

@@ -22,6 +22,8 @@ class TestAppFolder {
 
 // Path of a file in tests/data.
 QString testData(const QString& relative);
+// A one-page PDF as PGDAS hands it out: one revision, one %%EOF, the period in its text.
+QByteArray PgdasPdf(const QByteArray& text);
 // Path of a built program (zide-sandbox, fbexport, ...).
 QString builtProgram(const QString& name);
 // Splits CSV text (";" fields, quotes doubled, CR LF lines) the way a spreadsheet does.

@@ -1,19 +1,18 @@
 // zide-cli declaracao ARQUIVO.GDB [--ie IE] [--saida ARQUIVO.mdb] [--formato texto|json]: the ZIDE
 // window's intake without windows.
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <cstdio>
 
 #include "commands.h"
 #include "registry/localdb.h"
 #include "transmission/intake.h"
 #include "transmission/referencelist.h"
+#include "workset.h"
 
 namespace {
 
@@ -69,26 +68,13 @@ int run(CommandArgs args) {
     put(stderr, QStringLiteral("zide-cli: o arquivo %1 não foi encontrado.\n").arg(gdb));
     return kExitIo;
   }
-  // The working files live apart from the application folder's, which a window may be using.
-  QTemporaryDir work;
-  if (!work.isValid()) {
+  WorkSet work;
+  if (!work.takeIn(gdb)) {
     put(stderr, QStringLiteral("zide-cli: não foi possível criar uma pasta temporária.\n"));
     return kExitIo;
   }
-  Intake::Settings s = Intake::defaultSettings();
-  s.workDb = work.filePath(QStringLiteral("zide.db"));
-  s.accessDb = work.filePath(QStringLiteral("zide.mdb"));
-  s.tempDir = work.filePath(QStringLiteral("temp"));
-  Intake intake;
-  intake.setSettings(s);
-  Intake::Outcome outcome;
-  QEventLoop loop;
-  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
-    outcome = o;
-    loop.quit();
-  });
-  intake.start(gdb);
-  loop.exec();
+  const Intake::Settings& s = work.settings;
+  const Intake::Outcome& outcome = work.outcome;
   if (!outcome.error.isEmpty()) {
     QString text = outcome.error;
     if (!outcome.details.isEmpty()) text += QStringLiteral("\r\n\r\nDetalhes: ") + outcome.details;

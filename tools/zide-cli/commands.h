@@ -29,3 +29,4 @@ extern const Command kTransmissoes;
 extern const Command kCertificados;
 extern const Command kDeclaracao;
 extern const Command kEnvios;
+extern const Command kEnviar;

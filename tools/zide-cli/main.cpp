@@ -17,7 +17,7 @@
 namespace {
 
 const Command* const kCommands[] = {
-    &kValidar, &kTransmissoes, &kCertificados, &kDeclaracao, &kEnvios,
+    &kValidar, &kTransmissoes, &kCertificados, &kDeclaracao, &kEnvios, &kEnviar,
 };
 
 void printGeneralUsage(std::FILE* to) {

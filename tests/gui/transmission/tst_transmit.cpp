@@ -68,14 +68,7 @@ const QString kModificado =
     "você decidir imprimir e salvar o resultado da impressão em PDF continuará dando erro, a maneira correta para "
     "isto é Salvar o arquivo.";
 
-// A one-page PDF as PGDAS hands it out: one revision, one %%EOF, the period in its text.
-QByteArray pdf(const QByteArray& text) {
-  return "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
-         "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
-         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] >> endobj\n"
-         "4 0 obj << /Producer (PGDAS-D) >> endobj\n% " +
-         text + "\ntrailer << /Root 1 0 R /Info 4 0 R >>\n%%EOF\n";
-}
+QByteArray pdf(const QByteArray& text) { return PgdasPdf(text); }
 
 QString sha1(const QString& path) {
   QFile f(path);
@@ -1338,6 +1331,8 @@ void TstTransmit::zideVerdicts() {
   QStringList confirmed;
   for (const QString& r : lastRecorded(sandbox, 2)) confirmed << r.section('=', 1);
   QCOMPARE(row.protocolos, verdict == "recusado" ? QString() : confirmed.join(", "));
+  // The window's copy, table by table, as the command line's rows keep it.
+  QVERIFY2(row.tabelas.contains("TAB03002: 1 mantidas, 0 fora"), qPrintable(row.tabelas));
   settle();
   QCOMPARE(bool(alive), kind != "all");
   if (alive) QVERIFY(f->isVisible());
