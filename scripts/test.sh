@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # What CI runs (.ci/run): installs what is missing, then
-#   0. the layout of every C++ file against .clang-format   (scripts/format.sh --check)
+#   0. every #include against the layers' direction         (scripts/check-layers.sh)
+#      and the layout of every C++ file against .clang-format (scripts/format.sh --check)
 #   1. the normal build and the whole test suite            (build/)
-#   2. the same suite built with ASan+UBSan                 (build-asan/, scripts/sanitize.sh)
+#   2. the same suite, less the slow journeys, with ASan+UBSan (build-asan/, scripts/sanitize.sh)
 #   3. every fuzz target for a fixed number of inputs       (build-fuzz/, scripts/fuzz.sh)
 # and says how long each step took. ZIDE_CI_STEPS picks steps (default "0 1 2 3").
 # Root rights are used only to install missing packages (through sudo when called by an ordinary user);

@@ -16,7 +16,9 @@
 #include <QTextStream>
 
 #include "../benchhelp.h"
+#include "registry/accountantstore.h"
 #include "registry/localdb.h"
+#include "registry/taxpayerstore.h"
 #include "transmission/companycopy.h"
 #include "transmission/intake.h"
 #include "transmission/referencelist.h"
@@ -50,11 +52,13 @@ bool prepareFolder(const QTemporaryDir& dir, quint16 port, int companies) {
             dir.filePath("certificados/contador.pem"), "-days", "30", "-subj", "/CN=ESCRITORIO:52601815000120"}))
     return false;
   LocalDatabase::Connection db;
-  db.exec("insert into tblContador (cont_cpf_cnpj, cont_num_crc, cont_razao_nome) values (?, '1', 'Escritório')",
-          {"52.601.815/0001-20"});
+  ContadorDados office;
+  office.cpfCnpj = "52.601.815/0001-20";
+  office.crc = "1";
+  office.razaoNome = "Escritório";
+  AccountantStore::insert(db, office);
   for (int i = 0; i < companies; ++i)
-    db.exec("insert into tblContribuinte (IE,RazaoSocial,Cnpj,Cnae,Chave,CCM,OptanteSimples) values (?,?,?,?,?,?,0)",
-            {ieOf(i), QString("Empresa %1").arg(i), "11222333000181", "4711-3/02", keyOf(i), "77"});
+    TaxpayerStore::insert(db, {ieOf(i), QString("Empresa %1").arg(i), "11222333000181", "4711-3/02", keyOf(i), "77"});
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include "base/settings.h"
 #include "commands.h"
 #include "enviar.h"
+#include "registry/accountantstore.h"
 #include "registry/localdb.h"
 #include "registry/taxpayerstore.h"
 #include "transmission/referencelist.h"
@@ -37,8 +38,7 @@ QString digitsOf(QString s) { return s.remove(QRegularExpression(QStringLiteral(
 bool loadCompanies(const EnviarOptions& o, QList<ContribuinteDados>* out, QString* accountant) {
   try {
     LocalDatabase::Connection db;
-    const auto contador = db.query(QStringLiteral("SELECT cont_cpf_cnpj FROM tblContador"));
-    if (!contador.isEmpty()) *accountant = contador.first().value(0).toString();
+    if (const auto contador = AccountantStore::find(db)) *accountant = contador->cpfCnpj;
     for (const ContribuinteDados& c : TaxpayerStore::all(db))
       if (o.todasEmpresas ? !c.chave.trimmed().isEmpty() && !c.optanteSimples : digitsOf(c.ie) == digitsOf(o.ie))
         out->append(c);
