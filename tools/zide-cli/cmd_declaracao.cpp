@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <optional>
 
 #include "commands.h"
 #include "registry/localdb.h"
@@ -27,9 +28,13 @@ QString lostText(const Intake::TableResult& t) {
   return QStringLiteral("%1 não carregado(s): %2").arg(t.lost).arg(why.join(QStringLiteral("; ")));
 }
 
-int run(CommandArgs args) {
+struct Options {
   QString gdb, ie, saida, format = QStringLiteral("texto");
   bool withIe = false;
+};
+
+// The command line into `o`; an exit status when the command ends here (help or a usage error).
+std::optional<int> parseOptions(CommandArgs args, Options* o) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
     if (isHelpRequest(a)) {
@@ -42,34 +47,86 @@ int run(CommandArgs args) {
       return true;
     };
     if (a == "--ie") {
-      if (!value(&ie)) return usageError(kDeclaracao, "falta o valor de --ie.");
-      withIe = true;
+      if (!value(&o->ie)) return usageError(kDeclaracao, "falta o valor de --ie.");
+      o->withIe = true;
     } else if (a == "--saida") {
-      if (!value(&saida) || saida.isEmpty()) return usageError(kDeclaracao, "falta o valor de --saida.");
+      if (!value(&o->saida) || o->saida.isEmpty()) return usageError(kDeclaracao, "falta o valor de --saida.");
     } else if (a == "--formato") {
-      if (!value(&format)) return usageError(kDeclaracao, "falta o valor de --formato.");
-      if (format != QLatin1String("texto") && format != QLatin1String("json"))
+      if (!value(&o->format)) return usageError(kDeclaracao, "falta o valor de --formato.");
+      if (o->format != QLatin1String("texto") && o->format != QLatin1String("json"))
         return usageError(kDeclaracao, "formato desconhecido (use texto ou json).");
     } else if (a.starts_with("-") && a.size() > 1) {
       return usageError(kDeclaracao, "opção desconhecida: " + std::string(a) + ".");
-    } else if (gdb.isEmpty()) {
-      gdb = QString::fromUtf8(args[i]);
+    } else if (o->gdb.isEmpty()) {
+      o->gdb = QString::fromUtf8(args[i]);
     } else {
       return usageError(kDeclaracao, "argumentos demais.");
     }
   }
-  if (gdb.isEmpty()) return usageError(kDeclaracao, "informe o arquivo da declaração (.GDB).");
+  if (o->gdb.isEmpty()) return usageError(kDeclaracao, "informe o arquivo da declaração (.GDB).");
+  return std::nullopt;
+}
+
+QString jsonReport(const Options& o, const Intake::Outcome& outcome, const QList<ListedReference>& refs) {
+  QJsonArray tables;
+  for (const Intake::TableResult& t : outcome.tables) {
+    QJsonObject reasons;
+    for (auto it = t.reasons.cbegin(); it != t.reasons.cend(); ++it) reasons[it.key()] = it.value();
+    tables.append(QJsonObject{{"tabela", t.table}, {"registros", t.rows}, {"perdidos", t.lost}, {"motivos", reasons}});
+  }
+  QJsonObject out{{"arquivo", o.gdb}, {"tabelas", tables}, {"perdidos", outcome.failedStatements}};
+  QJsonArray unread;
+  for (const auto& [table, reason] : outcome.lostTables)
+    unread.append(QJsonObject{{"tabela", table}, {"motivo", reason}});
+  out["tabelasPerdidas"] = unread;
+  if (o.withIe) {
+    QJsonArray list;
+    for (const ListedReference& r : refs)
+      list.append(QJsonObject{{"id", r.id}, {"referencia", r.referencia}, {"tipo", r.tipo}});
+    out["ie"] = o.ie;
+    out["referencias"] = list;
+  }
+  if (!o.saida.isEmpty()) out["saida"] = o.saida;
+  return QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented));
+}
+
+QString textReport(const Options& o, const Intake::Outcome& outcome, const QList<ListedReference>& refs) {
+  QString text = QStringLiteral("Tabela           Registros\n");
+  for (const Intake::TableResult& t : outcome.tables) {
+    text += t.table.leftJustified(16) + QLatin1Char(' ') + QString::number(t.rows).rightJustified(9);
+    if (t.lost > 0) text += QStringLiteral("   ") + lostText(t);
+    text += QLatin1Char('\n');
+  }
+  for (const auto& [table, reason] : outcome.lostTables)
+    text += table.leftJustified(16) + QStringLiteral("   não lida: ") + reason + QLatin1Char('\n');
+  if (outcome.failedStatements > 0)
+    text +=
+        QStringLiteral("\n%1 registro(s) da declaração não puderam ser carregados.\n").arg(outcome.failedStatements);
+  if (o.withIe) {
+    text += QStringLiteral("\nReferências da inscrição %1:\n").arg(o.ie);
+    if (refs.isEmpty()) text += QStringLiteral("Erro: Arquivo não contém informações da empresa selecionada\n");
+    else text += QStringLiteral("ID\tReferência\tTipo\n");
+    for (const ListedReference& r : refs)
+      text += r.id + QLatin1Char('\t') + r.referencia + QLatin1Char('\t') + r.tipo + QLatin1Char('\n');
+  }
+  if (!o.saida.isEmpty()) text += QStringLiteral("\nBanco de dados Access gravado em %1\n").arg(o.saida);
+  return text;
+}
+
+int run(CommandArgs args) {
+  Options o;
+  if (const std::optional<int> done = parseOptions(args, &o)) return *done;
 
   int argc = 1;
   char name[] = "zide-cli";
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
-  if (!QFileInfo(gdb).isFile()) {
-    put(stderr, QStringLiteral("zide-cli: o arquivo %1 não foi encontrado.\n").arg(gdb));
+  if (!QFileInfo(o.gdb).isFile()) {
+    put(stderr, QStringLiteral("zide-cli: o arquivo %1 não foi encontrado.\n").arg(o.gdb));
     return kExitIo;
   }
   WorkSet work;
-  if (!work.takeIn(gdb)) {
+  if (!work.takeIn(o.gdb)) {
     put(stderr, QStringLiteral("zide-cli: não foi possível criar uma pasta temporária.\n"));
     return kExitIo;
   }
@@ -84,67 +141,23 @@ int run(CommandArgs args) {
   }
 
   QList<ListedReference> refs;
-  if (withIe) {
+  if (o.withIe) {
     try {
       DbConnection db(s.workDb);
-      refs = ListReferences(db, ie);
+      refs = ListReferences(db, o.ie);
     } catch (const DbError& e) {
       put(stderr, QStringLiteral("zide-cli: %1\n").arg(e.description));
       return kExitIo;
     }
   }
-  if (!saida.isEmpty()) {
-    QFile::remove(saida);
-    if (!QFile::copy(s.accessDb, saida)) {
-      put(stderr, QStringLiteral("zide-cli: não foi possível gravar %1.\n").arg(saida));
+  if (!o.saida.isEmpty()) {
+    QFile::remove(o.saida);
+    if (!QFile::copy(s.accessDb, o.saida)) {
+      put(stderr, QStringLiteral("zide-cli: não foi possível gravar %1.\n").arg(o.saida));
       return kExitIo;
     }
   }
-
-  if (format == QLatin1String("json")) {
-    QJsonArray tables;
-    for (const Intake::TableResult& t : outcome.tables) {
-      QJsonObject reasons;
-      for (auto it = t.reasons.cbegin(); it != t.reasons.cend(); ++it) reasons[it.key()] = it.value();
-      tables.append(
-          QJsonObject{{"tabela", t.table}, {"registros", t.rows}, {"perdidos", t.lost}, {"motivos", reasons}});
-    }
-    QJsonObject out{{"arquivo", gdb}, {"tabelas", tables}, {"perdidos", outcome.failedStatements}};
-    QJsonArray unread;
-    for (const auto& [table, reason] : outcome.lostTables)
-      unread.append(QJsonObject{{"tabela", table}, {"motivo", reason}});
-    out["tabelasPerdidas"] = unread;
-    if (withIe) {
-      QJsonArray list;
-      for (const ListedReference& r : refs)
-        list.append(QJsonObject{{"id", r.id}, {"referencia", r.referencia}, {"tipo", r.tipo}});
-      out["ie"] = ie;
-      out["referencias"] = list;
-    }
-    if (!saida.isEmpty()) out["saida"] = saida;
-    put(stdout, QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented)));
-  } else {
-    QString text = QStringLiteral("Tabela           Registros\n");
-    for (const Intake::TableResult& t : outcome.tables) {
-      text += t.table.leftJustified(16) + QLatin1Char(' ') + QString::number(t.rows).rightJustified(9);
-      if (t.lost > 0) text += QStringLiteral("   ") + lostText(t);
-      text += QLatin1Char('\n');
-    }
-    for (const auto& [table, reason] : outcome.lostTables)
-      text += table.leftJustified(16) + QStringLiteral("   não lida: ") + reason + QLatin1Char('\n');
-    if (outcome.failedStatements > 0)
-      text +=
-          QStringLiteral("\n%1 registro(s) da declaração não puderam ser carregados.\n").arg(outcome.failedStatements);
-    if (withIe) {
-      text += QStringLiteral("\nReferências da inscrição %1:\n").arg(ie);
-      if (refs.isEmpty()) text += QStringLiteral("Erro: Arquivo não contém informações da empresa selecionada\n");
-      else text += QStringLiteral("ID\tReferência\tTipo\n");
-      for (const ListedReference& r : refs)
-        text += r.id + QLatin1Char('\t') + r.referencia + QLatin1Char('\t') + r.tipo + QLatin1Char('\n');
-    }
-    if (!saida.isEmpty()) text += QStringLiteral("\nBanco de dados Access gravado em %1\n").arg(saida);
-    put(stdout, text);
-  }
+  put(stdout, o.format == QLatin1String("json") ? jsonReport(o, outcome, refs) : textReport(o, outcome, refs));
   return outcome.failedStatements > 0 || !outcome.lostTables.isEmpty() ? kExitLost : kExitOk;
 }
 
