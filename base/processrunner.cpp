@@ -1,4 +1,4 @@
-#include "transmission/processrunner.h"
+#include "base/processrunner.h"
 
 #include <sys/prctl.h>
 #include <sys/resource.h>

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <stdexcept>
 
-#include "transmission/processrunner.h"
+#include "base/processrunner.h"
 
 // Reading Access (.mdb) files: NovaGIA exports and an earlier installation's registry. libmdb runs
 // in the shipped helper zide-mdbread, under a time and memory limit, never in this process: a

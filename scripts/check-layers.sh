@@ -12,12 +12,11 @@ if [ ! -d "$qtinc/QtCore" ]; then
   exit 2
 fi
 
-# Includes from registry/ into transmission/ that remain until the shared foundations (the process
-# runner, the server reply's fields, the refresh rows the session keeps) move below both folders.
+# Includes from registry/ into transmission/ that remain until the server reply's fields and the
+# refresh rows the session keeps move below both folders.
 # Any other one fails.
 known_up=(
   "registry/accesskey.cpp transmission/transmissions.h"
-  "registry/importaccess.h transmission/processrunner.h"
   "registry/session.h transmission/transmissions.h"
 )
 

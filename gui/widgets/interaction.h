@@ -13,7 +13,7 @@ class QWidget;
 // The one place where the program asks the person in front of it something or hands work to
 // the desktop: message boxes, file dialogs, passwords, the certificate dialog and the browser.
 // Tests install a recorder that answers as scripted, so no test waits on a dialog. Other programs
-// are run through the runner of transmission/processrunner.h, which tests replace the same way.
+// are run through the runner of base/processrunner.h, which tests replace the same way.
 class Interaction {
  public:
   virtual ~Interaction() = default;

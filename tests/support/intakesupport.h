@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "transmission/processrunner.h"
+#include "base/processrunner.h"
 
 // A Firebird lock folder of this test's own (set as FIREBIRD_LOCK for the test and its programs).
 class FirebirdLock {

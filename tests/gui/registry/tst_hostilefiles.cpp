@@ -14,7 +14,7 @@
 #include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
-#include "transmission/processrunner.h"
+#include "base/processrunner.h"
 
 // Damaged and malicious Access files (each once crashed, froze or overread the program in-process)
 // through the company import and the migration: the invalid-file message, a window that still
