@@ -125,6 +125,14 @@ void TransmissionWindow::layOut(QLabel* title, QLabel* text, QLayout* middle) {
 }
 
 TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
+  createControls();
+  connectControls();
+  connectUploader();
+  followCompany();
+  fillDrives();
+}
+
+void TransmissionWindow::createControls() {
   txtCaminho_ = new QLineEdit(this);
   txtCaminho_->setObjectName(QStringLiteral("txtCaminho"));
   txtCaminho_->setPlaceholderText(QStringLiteral("Digite ou cole o caminho da pasta e tecle Enter"));
@@ -159,7 +167,9 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   txtUrl_ = hiddenText(this, "txtUrl");
   txtRequest_ = hiddenBox(this, "txtRequest");
   txtResponse_ = hiddenBox(this, "txtResponse");
+}
 
+void TransmissionWindow::connectControls() {
   connect(Drive1_, &QComboBox::activated, this, [this] { Drive1_Change(); });
   // The drive list follows the folder, so it always names the drive being looked at.
   connect(dir_, &QListWidget::itemActivated, this,
@@ -169,8 +179,10 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   connect(file_, &QListWidget::itemClicked, this, &TransmissionWindow::fileListClicked);
   connect(cmdUpload_, &QPushButton::clicked, this, &TransmissionWindow::pressEnviar);
   connect(Command2_, &QPushButton::clicked, this, &TransmissionWindow::Command2_Click);
+}
 
-  // The socket's events.
+// The socket's events.
+void TransmissionWindow::connectUploader() {
   connect(uploader_, &Uploader::conectadoChanged, this, [this](bool on) { conectado = on; });
   connect(uploader_, &Uploader::progressChanged, this, [this](int percent, const QString& text) {
     totalEnvio = qint32(qMin<qint64>(uploader_->totalEnvio(), INT32_MAX));
@@ -188,9 +200,11 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
   });
   connect(uploader_, &Uploader::answerComplete, this, &TransmissionWindow::takeAnswer);
   connect(uploader_, &Uploader::errorOccurred, this, &TransmissionWindow::takeFailure);
+}
 
-  // The window's contents belong to one company: a change reaches it at once, or when it is
-  // shown again.
+// The window's contents belong to one company: a change reaches it at once, or when it is
+// shown again.
+void TransmissionWindow::followCompany() {
   const Session::Taxpayer& t = Session::current().taxpayer();
   companyIe_ = t.ie;
   companyKey_ = t.chave;
@@ -208,8 +222,6 @@ TransmissionWindow::TransmissionWindow() : uploader_(new Uploader(this)) {
     }
     taxpayerChanged();
   });
-
-  fillDrives();
 }
 
 void TransmissionWindow::showCompany() {

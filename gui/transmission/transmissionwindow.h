@@ -161,6 +161,11 @@ class TransmissionWindow : public FormBase<QWidget> {
   // The highlighted file becomes the chosen one, and its preparation starts.
   void chooseCurrentFile();
   void fillDrives();
+  // The constructor's steps.
+  void createControls();
+  void connectControls();
+  void connectUploader();
+  void followCompany();
   void fillDirs();
   void fillFiles();
 
