@@ -14,11 +14,11 @@
 #include "base/appfolder.h"
 #include "base/cp1252.h"
 #include "base/privatefile.h"
+#include "base/processrunner.h"
 #include "registry/localdb.h"
 #include "transmission/declarationfile.h"
 #include "transmission/insertparse.h"
 #include "transmission/intakefaults.h"
-#include "base/processrunner.h"
 
 const QString Intake::kTableList = QStringLiteral(
     "AUTOINCREMENTO,BLOQUEIOS,HEADERS,SETTINGS,TAB01001,TAB01002,TAB01003,TAB01003001,TAB01004,TAB01005,TAB01008,"

@@ -5,6 +5,7 @@
 #include <QTableWidget>
 #include <memory>
 
+#include "base/processrunner.h"
 #include "gui/registry/importarempresas.h"
 #include "gui/registry/migrationoffer.h"
 #include "gui/widgets/forms.h"
@@ -14,7 +15,6 @@
 #include "support/formdriver.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
-#include "base/processrunner.h"
 
 // Damaged and malicious Access files (each once crashed, froze or overread the program in-process)
 // through the company import and the migration: the invalid-file message, a window that still
