@@ -35,13 +35,7 @@ int run(CommandArgs args) {
       return usageError(kCertificados, "formato desconhecido (use texto ou json).");
   }
 
-  int argc = 1;
-  char name[] = "zide-cli";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
-  // The same data folder as the program's, so the same certificate folder.
-  QCoreApplication::setApplicationName(QStringLiteral("zide"));
-  QCoreApplication::setOrganizationName(QStringLiteral("Prefeitura Municipal de Tavarel"));
+  CliApp app;
 
   const CertificateListing all = CertificateSources::listAll();
   for (const SkippedSource& s : all.skipped)

@@ -117,10 +117,7 @@ int run(CommandArgs args) {
   Options o;
   if (const std::optional<int> done = parseOptions(args, &o)) return *done;
 
-  int argc = 1;
-  char name[] = "zide-cli";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  CliApp app;
   if (!QFileInfo(o.gdb).isFile()) {
     put(stderr, QStringLiteral("zide-cli: o arquivo %1 não foi encontrado.\n").arg(o.gdb));
     return kExitIo;

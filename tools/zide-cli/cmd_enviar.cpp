@@ -224,12 +224,7 @@ int finish(const Run& run) {
 int run(CommandArgs args) {
   Run run;
   if (const int status = ParseEnviar(args, &run.opts); status >= 0) return status;
-  int argc = 1;
-  char name[] = "zide-cli";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName(QStringLiteral("zide"));
-  QCoreApplication::setOrganizationName(QStringLiteral("Prefeitura Municipal de Tavarel"));
+  CliApp app;
   if (!QFileInfo(run.opts.file).isFile()) {
     put(stderr, QStringLiteral("zide-cli: o arquivo %1 não foi encontrado.\n").arg(run.opts.file));
     return kExitIo;

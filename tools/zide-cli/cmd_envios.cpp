@@ -32,10 +32,7 @@ int run(CommandArgs args) {
   if (format != QLatin1String("texto") && format != QLatin1String("json") && format != QLatin1String("csv"))
     return usageError(kEnvios, "formato desconhecido (use texto, json ou csv).");
 
-  int argc = 1;
-  char name[] = "zide-cli";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  CliApp app;
   QList<DeliveryStore::Delivery> rows;
   if (QFileInfo(LocalDatabase::path()).isFile()) {
     try {

@@ -79,10 +79,7 @@ int run(CommandArgs args) {
   }
   if (positional == 0) return usageError(kTransmissoes, "informe a inscrição estadual.");
 
-  int argc = 1;
-  char name[] = "zide-cli";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  CliApp app;
   // On a first use the data folder gets its default settings, as the window program gives it; without
   // it there are no settings and the exchange below fails as with a missing diziz.ini.
   if (QString error; !AppFolder::prepare(&error)) put(stderr, QStringLiteral("zide-cli: ") + error + QLatin1Char('\n'));

@@ -1,4 +1,5 @@
 #pragma once
+#include <QCoreApplication>
 #include <span>
 #include <string_view>
 
@@ -22,6 +23,19 @@ constexpr int kExitIo = 3;
 int usageError(const Command& command, std::string_view message);
 // True for -h, --help, --ajuda and ajuda.
 bool isHelpRequest(std::string_view arg);
+
+// The Qt application a command needs once its arguments are read, named as the window program so
+// that the folders Qt derives from the name (the certificate folder) are the program's own.
+class CliApp {
+ public:
+  CliApp();
+
+ private:
+  int argc_ = 1;
+  char name_[9] = "zide-cli";
+  char* argv_[2] = {name_, nullptr};
+  QCoreApplication app_;
+};
 
 // The commands (one source file each).
 extern const Command kValidar;

@@ -45,6 +45,11 @@ int printVersion(int argc, char** argv) {
 
 }  // namespace
 
+CliApp::CliApp() : app_(argc_, argv_) {
+  QCoreApplication::setApplicationName(QStringLiteral("zide"));
+  QCoreApplication::setOrganizationName(QStringLiteral("Prefeitura Municipal de Tavarel"));
+}
+
 bool isHelpRequest(std::string_view arg) {
   return arg == "-h" || arg == "--help" || arg == "--ajuda" || arg == "ajuda";
 }
