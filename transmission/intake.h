@@ -110,6 +110,8 @@ class Intake : public QObject {
   struct LoadControl {
     const std::atomic<bool>* stop = nullptr;
     std::function<void(int permille)> progress;
+    // Reports `done` of `size` bytes read; false once stopped.
+    bool keepGoing(qint64 done, qint64 size) const;
   };
   static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
                         jet::JetWriter* access = nullptr, const DeclarationTable* columns = nullptr,

@@ -347,7 +347,40 @@ QString takeBack(sqlite3* h, sqlite3_stmt* undo, const std::vector<std::pair<qin
   return QString();
 }
 
+// The statements from the line in `raw` to the end of the file.
+qint64 statementsLeft(LineReader& reader, QByteArray& raw) {
+  qint64 n = blank(raw.constBegin(), raw.constEnd()) ? 0 : 1;
+  while (reader.next(&raw))
+    if (!blank(raw.constBegin(), raw.constEnd())) ++n;
+  return n;
+}
+
+// zide.db's handle with a transaction open on the emptied table `name`; null, with why, when the
+// table cannot be loaded at all.
+sqlite3* beginTable(DbConnection& db, const QByteArray& name, QString* why) {
+  sqlite3* h = handleOf(db.db());
+  if (!h) {
+    *why = QStringLiteral("banco de dados de trabalho indisponível");
+    return nullptr;
+  }
+  // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
+  sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
+  if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *why = sqliteError(h);
+    return nullptr;
+  }
+  // The template is empty; this keeps the table to this declaration's rows whatever it held.
+  sqlite3_exec(h, ("delete from " + name).constData(), nullptr, nullptr, nullptr);
+  return h;
+}
+
 }  // namespace
+
+bool Intake::LoadControl::keepGoing(qint64 done, qint64 size) const {
+  if (stop && stop->load()) return false;
+  if (progress && size > 0) progress(int(done * 1000 / size));
+  return true;
+}
 
 std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QString& table, const QStringList& columns) {
   // The template keeps each column's declared type as written in the schema ("NUMERIC(15,2)").
@@ -367,35 +400,24 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
   AccessTable target(access, table, columns, columns ? std::vector<jet::ColumnDef>() : accessColumns(db, table));
   const QList<bool> exact = columns ? exactColumns(*columns) : QList<bool>();
   QFile f(exportPath);
-  if (!f.open(QIODevice::ReadOnly)) {
-    noteFailure(outcome, result, QStringLiteral("o arquivo de exportação não pôde ser lido"));
-    return;
-  }
+  if (!f.open(QIODevice::ReadOnly))
+    return noteFailure(outcome, result, QStringLiteral("o arquivo de exportação não pôde ser lido"));
   if (f.size() == 0) return;  // an empty table
   // One row at a time: memory stays the size of a row whatever the size of the table.
   LineReader reader(f);
   QByteArray raw;
   reader.next(&raw);
   // Nothing of the table loads: every statement in the file, this first line included, is lost.
-  const auto loseAll = [&](const QString& why) {
-    qint64 n = blank(raw.constBegin(), raw.constEnd()) ? 0 : 1;
-    while (reader.next(&raw))
-      if (!blank(raw.constBegin(), raw.constEnd())) ++n;
-    noteFailure(outcome, result, why, n);
-  };
+  const auto loseAll = [&](const QString& why) { noteFailure(outcome, result, why, statementsLeft(reader, raw)); };
   // A file that begins with an empty line loads nothing. (A first line that is only a line feed
   // and more text still counts as one of them.)
   if (raw.isEmpty() || raw.startsWith('\n'))
     return loseAll(QStringLiteral("o arquivo de exportação começa com uma linha vazia"));
-  sqlite3* h = handleOf(db.db());
-  if (!h) return loseAll(QStringLiteral("banco de dados de trabalho indisponível"));
-  const QString workFile = QString::fromUtf8(sqlite3_db_filename(h, "main"));
-  // zide.db is rebuilt from the template at every intake: nothing is gained by flushing each table to disk.
-  sqlite3_exec(h, "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
-  if (sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return loseAll(sqliteError(h));
-  // The template is empty; this keeps the table to this declaration's rows whatever it held.
   const QByteArray name = table.toUtf8();
-  sqlite3_exec(h, ("delete from " + name).constData(), nullptr, nullptr, nullptr);
+  QString unusable;
+  sqlite3* h = beginTable(db, name, &unusable);
+  if (!h) return loseAll(unusable);
+  const QString workFile = QString::fromUtf8(sqlite3_db_filename(h, "main"));
   // A row the Access table cannot keep leaves zide.db too, so the two hold the same rows.
   sqlite3_stmt* undo = nullptr;
   if (access) sqlite3_prepare_v2(h, ("delete from " + name + " where rowid = ?").constData(), -1, &undo, nullptr);
@@ -412,30 +434,22 @@ void Intake::loadTable(DbConnection& db, const QString& table, const QString& ex
     rollBack();
     writeFailed(outcome, workFile, why, full);
   };
-  qint64 loaded = 0;
-  qint64 seen = 0;
+  qint64 loaded = 0, seen = 0;
   for (bool more = true; more; more = reader.next(&raw)) {
-    if (control && (++seen & 1023) == 0) {
-      if (control->stop && control->stop->load()) {
-        // Cancelled: the table's rows so far go back out; the outcome is not used.
-        return rollBack();
-      }
-      if (control->progress && f.size() > 0) control->progress(int(reader.consumed() * 1000 / f.size()));
-    }
+    // Cancelled: the table's rows so far go back out; the outcome is not used.
+    if (control && (++seen & 1023) == 0 && !control->keepGoing(reader.consumed(), f.size())) return rollBack();
     const QString text = fromCp1252(raw);
     if (blank(raw.constBegin(), raw.constEnd())) continue;
     int rc = SQLITE_OK;
     const QString error = runLine(h, text.toUtf8(), name, exact, &rc);
-    if (writeFault(rc)) {
-      // Not this row's fault: the file cannot be written, and nothing of the table is kept.
-      return giveUp(error, (rc & 0xff) == SQLITE_FULL);
-    }
+    // A write fault is not this row's: the file cannot be written, and nothing of the table is kept.
+    if (writeFault(rc)) return giveUp(error, (rc & 0xff) == SQLITE_FULL);
     if (!error.isEmpty()) {
       noteFailure(outcome, result, error);
-      continue;
+    } else {
+      if (feed) feed->push(text, sqlite3_last_insert_rowid(h));
+      ++loaded;
     }
-    if (feed) feed->push(text, sqlite3_last_insert_rowid(h));
-    ++loaded;
   }
   if (feed) {
     const auto refused = feed->finish();
