@@ -4,10 +4,10 @@
 # findings (tests/fuzz/regression/<target>/). Stops at the first finding, which it leaves in
 # build-fuzz/fuzz-findings/<target>/.
 #
-#   scripts/fuzz.sh                        every target, 100000 inputs each, 20000 for the four
-#                                          that write files, 3000 declaration files for
-#                                          fuzz_odsreader, 400 for the one that starts a process
-#                                          per input (what CI runs, a few minutes)
+#   scripts/fuzz.sh                        every target, 100000 inputs each, 20000 for three
+#                                          that write files, 5000 for fuzz_importacao, 3000
+#                                          declaration files for fuzz_odsreader, 400 for the one
+#                                          that starts a process per input (what CI runs)
 #   scripts/fuzz.sh -r 0                   only replay the seeds and past findings
 #   scripts/fuzz.sh -t 3600 fuzz_soap      a longer run: one hour of one target
 #   scripts/fuzz.sh -r 500000 -j 2         more inputs, two targets at a time
@@ -63,9 +63,15 @@ run_one() {
   case $t in fuzz_odsreader) limit+=(-max_len=4194304) ;; esac
   [ "$seconds" -gt 0 ] && limit+=(-max_total_time="$seconds")
   # Each input of these goes through files and a database: fewer of them in the same time.
-  # fuzz_mdbread starts a helper process per input (up to its 2 s limit; about 4 a second): fewer still.
+  # fuzz_importacao imports a whole company file per input (about 50 a second, 7 minutes for
+  # 20000): fewer. fuzz_mdbread starts a helper process per input (up to its 2 s limit; about 4 a
+  # second): fewer still.
   if [ "$runs_given" = 0 ] && [ "$seconds" -eq 0 ]; then
-    case $t in fuzz_importacao | fuzz_intake | fuzz_certificado | fuzz_jetwriter) n_runs=20000 ;; fuzz_mdbread) n_runs=400 ;; esac
+    case $t in
+      fuzz_intake | fuzz_certificado | fuzz_jetwriter) n_runs=20000 ;;
+      fuzz_importacao) n_runs=5000 ;;
+      fuzz_mdbread) n_runs=400 ;;
+    esac
     # Each input is a whole declaration file of about a megabyte.
     case $t in fuzz_odsreader) n_runs=3000 ;; esac
   fi
