@@ -57,10 +57,13 @@ QString ReadSettingFrom(const QByteArray& contents, const QString& section, cons
   return QString();
 }
 
-QString ReadSetting(const QString& section, const QString& key) {
+namespace {
+thread_local const QByteArray* t_snapshot = nullptr;
+
+QByteArray readSettingsFile() {
   if (SettingsPath.isEmpty()) InitSettingsPath();
   QFile f(SettingsPath);
-  if (!f.open(QIODevice::ReadOnly)) return QString();
+  if (!f.open(QIODevice::ReadOnly)) return QByteArray();
   // Read as far as the file goes (up to the limit): asking for the limit at once would reserve
   // 64 MiB for every setting read, and every request reads several.
   QByteArray contents;
@@ -70,5 +73,15 @@ QString ReadSetting(const QString& section, const QString& key) {
     if (n <= 0) break;
     contents.append(block, qsizetype(n));
   }
-  return ReadSettingFrom(contents, section, key);
+  return contents;
 }
+}  // namespace
+
+QString ReadSetting(const QString& section, const QString& key) {
+  if (t_snapshot) return ReadSettingFrom(*t_snapshot, section, key);
+  return ReadSettingFrom(readSettingsFile(), section, key);
+}
+
+SettingsSnapshot::SettingsSnapshot() : contents_(readSettingsFile()), outer_(t_snapshot) { t_snapshot = &contents_; }
+
+SettingsSnapshot::~SettingsSnapshot() { t_snapshot = outer_; }

@@ -162,6 +162,7 @@ int ResolveUploadPort(const UrlParts& url, QString* error) {
 
 std::optional<UploadTarget> ResolveUploadTarget(const UrlParts& url, QString* error) {
   if (error) error->clear();
+  const SettingsSnapshot settings;
   if (!IsValidHost(url.Host)) {
     if (error) *error = QStringLiteral("Invalid Host");
     return std::nullopt;

@@ -1,4 +1,5 @@
 #include <QtTest>
+#include <thread>
 
 #include "base/appfolder.h"
 #include "base/settings.h"
@@ -111,6 +112,23 @@ void TstSettings::readAfreshEveryCall() {
   app.writeSettings("host-b", "2000");
   QCOMPARE(ReadSetting("servidor", "host"), QString("host-b"));
   QCOMPARE(ReadSetting("servidor", "port"), QString("2000"));
+
+  // A snapshot holds the file as it was (nested ones too) and lets go of it at its end; another
+  // thread keeps reading afresh meanwhile.
+  {
+    const SettingsSnapshot outer;
+    app.writeSettings("host-c", "3000");
+    QCOMPARE(ReadSetting("servidor", "host"), QString("host-b"));
+    {
+      const SettingsSnapshot inner;
+      QCOMPARE(ReadSetting("servidor", "port"), QString("3000"));
+    }
+    QCOMPARE(ReadSetting("servidor", "port"), QString("2000"));
+    QString elsewhere;
+    std::thread([&] { elsewhere = ReadSetting("servidor", "host"); }).join();
+    QCOMPARE(elsewhere, QString("host-c"));
+  }
+  QCOMPARE(ReadSetting("servidor", "host"), QString("host-c"));
 }
 
 void TstSettings::applicationFolderAndShippedFiles() {
