@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -9,11 +12,13 @@
 #include <QStringDecoder>
 #include <QUrl>
 #include <QXmlStreamReader>
-#include <condition_variable>
+
+#include <atomic>
 #include <mutex>
 #include <thread>
 
 #include "base/cp1252.h"
+#include "base/settings.h"
 #include "net/proxy.h"
 #include "net/urlhelper.h"
 #include "net/xmlread.h"
@@ -215,6 +220,39 @@ void perform(CURL* h, Exchange& ex) {
   }
 }
 
+// A counter one thread bumps and another waits to see change, on a bare futex: one system call to
+// wait and one to wake. Every wake-up between threads costs more than the exchange's own work on a
+// loaded machine (and more again under a hypervisor), so the hand-over makes no more of them than it
+// must; a mutex and condition variable made three or four per exchange.
+class Counter {
+ public:
+  quint32 value() const { return v_.load(std::memory_order_acquire); }
+  void bump() {
+    v_.fetch_add(1, std::memory_order_acq_rel);
+    syscall(SYS_futex, &v_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+  // Until the value differs from seen, or ms pass (negative: no limit). Whether it changed.
+  bool waitPast(quint32 seen, int ms) const {
+    QElapsedTimer clock;
+    clock.start();
+    while (value() == seen) {
+      timespec left{};
+      if (ms >= 0) {
+        const qint64 rest = ms - clock.elapsed();
+        if (rest <= 0) return false;
+        left.tv_sec = time_t(rest / 1000);
+        left.tv_nsec = long(rest % 1000) * 1000000L;
+      }
+      syscall(SYS_futex, &v_, FUTEX_WAIT_PRIVATE, seen, ms >= 0 ? &left : nullptr, nullptr, 0);
+    }
+    return true;
+  }
+
+ private:
+  static_assert(sizeof(std::atomic<quint32>) == sizeof(quint32) && std::atomic<quint32>::is_always_lock_free);
+  mutable std::atomic<quint32> v_{0};
+};
+
 // One thread and one curl handle for the program's life: each exchange hands its work over and
 // waits, instead of paying for a new thread and handle every time.
 class SoapWorker {
@@ -224,11 +262,8 @@ class SoapWorker {
   // Set up on the worker instead, it ran first and left the worker's per-thread state behind.
   SoapWorker() : ready_(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK), thread_([this] { run(); }) {}
   ~SoapWorker() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
+    stop_.store(true);
+    jobs_.bump();
     thread_.join();
   }
 
@@ -241,21 +276,21 @@ class SoapWorker {
       return;
     }
     busy_ = true;
-    {
-      std::lock_guard lock(mutex_);
-      job_ = &ex;
-      done_ = false;
-    }
-    wake_.notify_all();
-    std::unique_lock lock(mutex_);
-    if (!finished_.wait_for(lock, std::chrono::milliseconds(kDirectWaitMs), [this] { return done_; })) {
+    const quint32 seen = done_.value();
+    job_ = &ex;
+    jobs_.bump();
+    if (!done_.waitPast(seen, kDirectWaitMs)) {
       QEventLoop loop;
-      loop_ = &loop;
-      lock.unlock();
-      loop.exec(QEventLoop::ExcludeUserInputEvents);
-      lock.lock();
-      finished_.wait(lock, [this] { return done_; });
-      loop_ = nullptr;
+      {
+        std::lock_guard lock(loopMutex_);
+        if (done_.value() == seen) loop_ = &loop;
+      }
+      if (loop_) {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        std::lock_guard lock(loopMutex_);
+        loop_ = nullptr;
+      }
+      done_.waitPast(seen, -1);
     }
     busy_ = false;
   }
@@ -279,30 +314,27 @@ class SoapWorker {
 
   void run() {
     CURL* h = ready_ ? curl_easy_init() : nullptr;
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return stop_ || job_; });
-      if (stop_) break;
+    for (quint32 seen = 0;;) {
+      jobs_.waitPast(seen, -1);
+      seen = jobs_.value();
+      if (stop_.load()) break;
       Exchange* ex = job_;
-      job_ = nullptr;
-      lock.unlock();
       if (h) perform(h, *ex);
       else ex->code = CURLE_FAILED_INIT;
-      lock.lock();
-      done_ = true;
+      std::lock_guard lock(loopMutex_);
+      done_.bump();
       if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
-      finished_.notify_all();
     }
     if (h) curl_easy_cleanup(h);
   }
 
-  std::mutex mutex_;
-  std::condition_variable wake_, finished_;
+  Counter jobs_;  // bumped by the caller: job_ holds the next exchange, or stop_ is set
+  Counter done_;  // bumped by the worker when the exchange is done
   Exchange* job_ = nullptr;
-  bool done_ = false;
-  bool stop_ = false;
-  bool busy_ = false;  // the calling thread's own flag
-  QEventLoop* loop_ = nullptr;
+  std::atomic<bool> stop_{false};
+  bool busy_ = false;           // the calling thread's own flag
+  std::mutex loopMutex_;        // loop_ against the worker's end of an exchange
+  QEventLoop* loop_ = nullptr;  // the caller's loop while it waits for a slow exchange
   const bool ready_;
   std::thread thread_;  // last: started once every member above exists
 };
@@ -346,6 +378,8 @@ bool SendSoapRequest(const QString& operation, const QList<SoapParam>& params, Q
   if (responseText) responseText->clear();
   g_lastError.clear();
 
+  // One read of the settings file for the address, the port, the protocol and the proxy.
+  const SettingsSnapshot settings;
   QString error;
   const auto server = ConfiguredServer(&error);
   if (!server) {
