@@ -572,11 +572,11 @@ struct JetWriter::Impl {
       }
       case ColumnType::Currency: {
         // Currency: a 64-bit count of ten-thousandths.
-        Decimal d;
+        Decimal dec;
         Int128 u;
         double x;
-        if (asDecimal(v, &d)) {
-          if (!rescale(d, 4, &u) || u < INT64_MIN || u > INT64_MAX)
+        if (asDecimal(v, &dec)) {
+          if (!rescale(dec, 4, &u) || u < INT64_MIN || u > INT64_MAX)
             refuse(t, c, "moeda fora da faixa ou com mais de 4 casas");
         } else if (asDouble(v, &x) && std::isfinite(x) && std::fabs(x) < 9.2e14) {
           u = Int128(std::llround(x * 10000));
@@ -607,9 +607,9 @@ struct JetWriter::Impl {
       case ColumnType::Numeric: {
         // Numeric: sign byte (80 negative), then the 128-bit magnitude as four 32-bit
         // little-endian words, most significant word first.
-        Decimal d;
+        Decimal dec;
         Int128 u;
-        if (!asDecimal(v, &d) || !rescale(d, c.def.scale, &u)) refuse(t, c, "decimal inválido ou com casas demais");
+        if (!asDecimal(v, &dec) || !rescale(dec, c.def.scale, &u)) refuse(t, c, "decimal inválido ou com casas demais");
         UInt128 mag = u < 0 ? -static_cast<UInt128>(u) : static_cast<UInt128>(u);
         if (mag >= static_cast<UInt128>(pow10(c.def.precision))) refuse(t, c, "decimal com dígitos demais");
         f[0] = u < 0 ? 0x80 : 0x00;
@@ -729,15 +729,16 @@ struct JetWriter::Impl {
     Table t;
     t.name = name;
     t.system = system;
-    for (const ColumnDef& d : columns) {
-      if (d.name.isEmpty() || d.name.size() > 64) throw JetError(("nome de coluna inválido em " + name).toStdString());
+    for (const ColumnDef& def : columns) {
+      if (def.name.isEmpty() || def.name.size() > 64)
+        throw JetError(("nome de coluna inválido em " + name).toStdString());
       for (const Col& o : t.cols)
-        if (o.def.name.compare(d.name, Qt::CaseInsensitive) == 0)
-          throw JetError(("coluna repetida: " + d.name).toStdString());
+        if (o.def.name.compare(def.name, Qt::CaseInsensitive) == 0)
+          throw JetError(("coluna repetida: " + def.name).toStdString());
       Col c;
-      c.def = d;
+      c.def = def;
       // Column type codes of Jet.
-      switch (d.type) {
+      switch (def.type) {
         case ColumnType::Boolean: c.code = 0x01, c.fixed = true, c.size = 0; break;
         case ColumnType::Byte: c.code = 0x02, c.fixed = true, c.size = 1; break;
         case ColumnType::Integer: c.code = 0x03, c.fixed = true, c.size = 2; break;
@@ -746,19 +747,20 @@ struct JetWriter::Impl {
         case ColumnType::Single: c.code = 0x06, c.fixed = true, c.size = 4; break;
         case ColumnType::Double: c.code = 0x07, c.fixed = true, c.size = 8; break;
         case ColumnType::DateTime: c.code = 0x08, c.fixed = true, c.size = 8; break;
-        case ColumnType::Binary: c.code = 0x09, c.size = d.length; break;
-        case ColumnType::Text: c.code = 0x0A, c.size = 2 * d.length, c.compressed = !system; break;
+        case ColumnType::Binary: c.code = 0x09, c.size = def.length; break;
+        case ColumnType::Text: c.code = 0x0A, c.size = 2 * def.length, c.compressed = !system; break;
         case ColumnType::Ole: c.code = 0x0B, c.longValue = true; break;
         case ColumnType::Memo: c.code = 0x0C, c.longValue = true, c.compressed = !system; break;
         case ColumnType::Numeric: c.code = 0x10, c.fixed = true, c.size = 17; break;
       }
       // The catalog's own byte columns (owners, SIDs) hold up to 510 bytes.
-      const int maxLength = d.type == ColumnType::Binary && system ? 510 : 255;
-      if ((d.type == ColumnType::Text || d.type == ColumnType::Binary) && (d.length < 1 || d.length > maxLength))
-        throw JetError(("tamanho inválido da coluna " + d.name).toStdString());
-      if (d.type == ColumnType::Numeric &&
-          (d.precision < 1 || d.precision > 28 || d.scale < 0 || d.scale > d.precision))
-        throw JetError(("precisão inválida da coluna " + d.name).toStdString());
+      const int maxLength = def.type == ColumnType::Binary && system ? 510 : 255;
+      if ((def.type == ColumnType::Text || def.type == ColumnType::Binary) &&
+          (def.length < 1 || def.length > maxLength))
+        throw JetError(("tamanho inválido da coluna " + def.name).toStdString());
+      if (def.type == ColumnType::Numeric &&
+          (def.precision < 1 || def.precision > 28 || def.scale < 0 || def.scale > def.precision))
+        throw JetError(("precisão inválida da coluna " + def.name).toStdString());
       if (c.fixed) {
         c.fixedOffset = t.fixedSize;
         t.fixedSize += c.size;

@@ -753,7 +753,8 @@ const Database::Format& Database::format(int relationId, int number) {
     d.length = get16(p + at + 2);
     d.subType = static_cast<int16_t>(get16(p + at + 4));
     d.offset = get32(p + at + 8);
-    if (d.dtype != 0 && (d.offset > kMaxRecord || d.length > kMaxRecord || (d.dtype == kVarying && d.length < 2) ||
+    // length is 16 bits wide: never above kMaxRecord.
+    if (d.dtype != 0 && (d.offset > kMaxRecord || (d.dtype == kVarying && d.length < 2) ||
                          (fixedLength(d.dtype) && fixedLength(d.dtype) != d.length)))
       throw OdsError(where + ": descrição de campo inválida");
     return d;
