@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ (or the
-# folder given as first argument) and runs the whole test suite there. Any report fails the test
+# Builds everything but the benchmarks with clang, AddressSanitizer and UndefinedBehaviorSanitizer
+# into build-asan/ (or the folder given as first argument) and runs the whole test suite there. Any report fails the test
 # that caused it: UBSan aborts at the first finding, ASan and LeakSanitizer end the process with an
 # error status. Programs the tests start (zide-sandbox, fbexport, zide-cli) are built the same way
 # and inherit the options below.
@@ -9,8 +9,11 @@ cd "$(dirname "$0")/.."
 root=$PWD
 dir=${1:-build-asan}
 jobs=${ZIDE_JOBS:-$(nproc)}
-# -O1 keeps the instrumented suite quick without losing the line numbers of a report.
-cmake -S . -B "$dir" -DZIDE_SANITIZE=ON -DZIDE_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
+# -O1 keeps the instrumented suite quick without losing the line numbers of a report. clang, as
+# for the fuzzers: it compiles the instrumented code in half the time gcc takes, and the normal
+# build already covers gcc.
+CC=clang CXX=clang++ cmake -S . -B "$dir" -DZIDE_SANITIZE=ON -DZIDE_BENCH=OFF -DZIDE_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" >/dev/null
 cmake --build "$dir" -j"$jobs"
 
 # The system libraries (OpenSSL, Firebird) have no frame pointers: without the slow unwinder a leak's

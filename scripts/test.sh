@@ -3,8 +3,8 @@
 #   0. every #include against the layers' direction         (scripts/check-layers.sh)
 #      and the layout of every C++ file against .clang-format (scripts/format.sh --check)
 #   1. the normal build and the whole test suite            (build/)
-#   2. the same suite, less the slow journeys, with ASan+UBSan (build-asan/, scripts/sanitize.sh)
-#   3. every fuzz target for a fixed number of inputs       (build-fuzz/, scripts/fuzz.sh)
+#   2. the same suite, less the slow journeys, with ASan+UBSan (build-asan/, clang, scripts/sanitize.sh)
+#   3. every fuzz target for a fixed number of inputs, one per core (build-fuzz/, scripts/fuzz.sh)
 # and says how long each step took. ZIDE_CI_STEPS picks steps (default "0 1 2 3").
 # Root rights are used only to install missing packages (through sudo when called by an ordinary user);
 # the builds and the tests run as the caller, the same for root and for anyone else.
@@ -32,7 +32,7 @@ for s in $steps; do
     0) step "formatação" scripts/format.sh --check ;;
     1) step "compilação e testes" normal ;;
     2) step "sanitizadores (ASan+UBSan)" scripts/sanitize.sh ;;
-    3) step "fuzzers" scripts/fuzz.sh ;;
+    3) step "fuzzers" scripts/fuzz.sh -j "$(nproc)" ;;
   esac
 done
 printf '%s\n' "${times[@]}" "total: $((SECONDS - start)) s"
