@@ -1457,7 +1457,7 @@ void TstFaultMatrix::floatAtTheLimitOfItsRange() {
   DbConnection db(work_.filePath(QStringLiteral("medidas.db")), true,
                   QStringLiteral("CREATE TABLE MEDIDAS (ID INTEGER, F FLOAT)"));
   const QString mdb = work_.filePath(QStringLiteral("medidas.mdb"));
-  Intake::Outcome outcome;
+  Intake::Result outcome;
   {
     jet::JetWriter access(mdb);
     Intake::loadTable(db, QStringLiteral("MEDIDAS"), exportFile, outcome, &access);
