@@ -55,21 +55,6 @@ QStringList modesUnder(const QString& root) {
 
 QStringList exportsIn(const QString& tempDir) { return QDir(tempDir).entryList({"export*"}, QDir::Files); }
 
-// Runs one intake to its end (or two minutes).
-Intake::Result runIntake(Intake& intake, const QString& gdb) {
-  Intake::Result outcome;
-  outcome.error = "não terminou";
-  QEventLoop loop;
-  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Result& o) {
-    outcome = o;
-    loop.quit();
-  });
-  QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-  intake.start(gdb);
-  loop.exec();
-  return outcome;
-}
-
 }  // namespace
 
 // The folder rules seen from an installed tree (a copy of a small program that prints them), and

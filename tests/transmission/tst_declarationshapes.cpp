@@ -22,11 +22,14 @@
 #include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
+#include "support/uploadform.h"
 #include "transmission/intake.h"
 
 namespace {
 using FormDriver::child;
 using FormDriver::settle;
+using UploadForm::dataRows;
+using UploadForm::enviar;
 
 const QString kIe = "0011111110011";
 
@@ -110,8 +113,6 @@ QString asIsql(const QVariant& v, const QString& type) {
   return s;
 }
 
-int dataRows(FrmUpload* f) { return child<QTableWidget>(f, "GridRefencias")->rowCount() - 1; }
-bool enviar(FrmUpload* f) { return child<QPushButton>(f, "cmdUpload")->isEnabled(); }
 }  // namespace
 
 class TstDeclarationShapes : public QObject {
@@ -141,7 +142,6 @@ class TstDeclarationShapes : public QObject {
   void accessTakesTheDeclarationsTypes();
 
  private:
-  Intake::Result runIntake(const QString& gdb);
   FrmUpload* openWindow();
   bool choose(FrmUpload* f, const QString& gdb);
   void tempIsEmpty();
@@ -217,21 +217,6 @@ void TstDeclarationShapes::cleanup() {
   settle();
   rec_.reset();
   app_.reset();
-}
-
-Intake::Result TstDeclarationShapes::runIntake(const QString& gdb) {
-  Intake intake;
-  Intake::Result outcome;
-  outcome.error = "sem resposta";
-  QEventLoop loop;
-  connect(&intake, &Intake::finished, &loop, [&](const Intake::Result& o) {
-    outcome = o;
-    loop.quit();
-  });
-  QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-  intake.start(gdb);
-  loop.exec();
-  return outcome;
 }
 
 void TstDeclarationShapes::tempIsEmpty() {
