@@ -43,6 +43,7 @@
 #include "registry/session.h"
 #include "support/accessdb.h"
 #include "support/cannedserver.h"
+#include "support/dialogchooser.h"
 #include "support/formdriver.h"
 #include "support/intakesupport.h"
 #include "support/recorder.h"
@@ -241,26 +242,6 @@ QMap<QString, QByteArray> folderContents(const QString& path) {
     m.insert(n, bytesOf(QDir(path).filePath(n)));
   return m;
 }
-
-// The person at the screen choosing in the real certificate dialog: the row `pick` accepts, after
-// `whileOpen` has had its go (pulling a token out, say).
-class DialogChooser : public Recorder {
- public:
-  std::function<bool(const CertificateInfo&)> pick;
-  std::function<void(CertificateDialog&)> whileOpen;
-  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
-    certificateDialogs.append({title, prompt});
-    CertificateDialog dialog(parent, title, prompt);
-    auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("lstCertificados"));
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-      if (pick(dialog.certificates()[tree->topLevelItem(i)->data(0, Qt::UserRole).toInt()]))
-        tree->setCurrentItem(tree->topLevelItem(i));
-    if (whileOpen) whileOpen(dialog);
-    const QByteArray der = dialog.selectedDer();
-    if (der.isEmpty()) return std::nullopt;
-    return der;
-  }
-};
 
 // A browser's certificate database held by another program: the sqlite3 shell inside a read
 // transaction (as a running browser that reads it) or an exclusive one (as one that writes it).
