@@ -329,7 +329,7 @@ class TstFaultMatrix : public QObject {
   QTemporaryDir work_;         // declarations, certificates and other files the user picks
   QString declaration_;
   std::unique_ptr<TestAppFolder> app_;
-  std::unique_ptr<QTemporaryDir> store_;
+  std::unique_ptr<CertStoreFolder> store_;
   std::unique_ptr<Recorder> rec_;
 };
 
@@ -345,11 +345,8 @@ void TstFaultMatrix::initTestCase() {
 
 void TstFaultMatrix::init() {
   app_ = std::make_unique<TestAppFolder>();
-  store_ = std::make_unique<QTemporaryDir>();
-  qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
   // The certificate rows make their own tokens and browser databases; no other is read.
-  qputenv("ZIDE_PKCS11_MODULES", "");
-  qputenv("ZIDE_NSS_DBS", "");
+  store_ = std::make_unique<CertStoreFolder>();
   rec_ = std::make_unique<Recorder>();
   app_->write(QStringLiteral("info.dip"), "1.15.01");
   seedRegistry();
@@ -360,9 +357,6 @@ void TstFaultMatrix::cleanup() {
   settle();
   SetSoapInactivityTimeoutMs(60000);
   rec_.reset();
-  qunsetenv("ZIDE_CERTIFICADOS");
-  qunsetenv("ZIDE_PKCS11_MODULES");
-  qunsetenv("ZIDE_NSS_DBS");
   store_.reset();
   app_.reset();
 }

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <memory>
+
 #include "registry/certificates.h"
 #include "support/testcerts.h"
 #include "support/testenv.h"
@@ -22,25 +24,18 @@ class TstCertStore : public QObject {
  private:
   QString write(const QString& name, const QByteArray& bytes);
   QStringList storeFiles() const;
-  QTemporaryDir* store_ = nullptr;
-  QTemporaryDir* work_ = nullptr;
+  std::unique_ptr<CertStoreFolder> store_;
+  std::unique_ptr<QTemporaryDir> work_;
 };
 
 void TstCertStore::init() {
-  store_ = new QTemporaryDir;
-  work_ = new QTemporaryDir;
-  qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
-  // The store lists only the folder here: no token module, no browser database.
-  qputenv("ZIDE_PKCS11_MODULES", "");
-  qputenv("ZIDE_NSS_DBS", "");
+  store_ = std::make_unique<CertStoreFolder>();
+  work_ = std::make_unique<QTemporaryDir>();
 }
 
 void TstCertStore::cleanup() {
-  qunsetenv("ZIDE_CERTIFICADOS");
-  qunsetenv("ZIDE_PKCS11_MODULES");
-  qunsetenv("ZIDE_NSS_DBS");
-  delete store_;
-  delete work_;
+  store_.reset();
+  work_.reset();
 }
 
 QString TstCertStore::write(const QString& name, const QByteArray& bytes) {

@@ -20,23 +20,16 @@ class TstCertificateDialog : public QObject {
 
  private:
   QString write(const QString& name, const QByteArray& bytes);
-  std::unique_ptr<QTemporaryDir> store_;
+  std::unique_ptr<CertStoreFolder> store_;
   std::unique_ptr<QTemporaryDir> work_;
 };
 
 void TstCertificateDialog::init() {
-  store_ = std::make_unique<QTemporaryDir>();
+  store_ = std::make_unique<CertStoreFolder>();
   work_ = std::make_unique<QTemporaryDir>();
-  qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
-  // The dialog lists only the folder here: no token module, no browser database.
-  qputenv("ZIDE_PKCS11_MODULES", "");
-  qputenv("ZIDE_NSS_DBS", "");
 }
 
 void TstCertificateDialog::cleanup() {
-  qunsetenv("ZIDE_CERTIFICADOS");
-  qunsetenv("ZIDE_PKCS11_MODULES");
-  qunsetenv("ZIDE_NSS_DBS");
   store_.reset();
   work_.reset();
 }
