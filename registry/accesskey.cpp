@@ -1,7 +1,7 @@
 #include "registry/accesskey.h"
 
 #include "net/soap.h"
-#include "transmission/transmissions.h"
+#include "registry/serverreply.h"
 
 RespostaChave InterpretarRespostaChave(const QString& reply) {
   RespostaChave r;

@@ -11,8 +11,8 @@ QString linhaNaoImportada(const EmpresaNovaGIA& e, const QString& motivo) {
 }
 }  // namespace
 
-Relatorio Importar(const QList<EmpresaNovaGIA>& empresas, const CertificadoEscolhido& certificado, DbConnection& db) {
-  Relatorio rel;
+Result Importar(const QList<EmpresaNovaGIA>& empresas, const CertificadoEscolhido& certificado, DbConnection& db) {
+  Result rel;
   for (const EmpresaNovaGIA& e : empresas) {
     Linha linha{e, Desfecho::Importada, QString()};
     QString reply;
@@ -52,7 +52,7 @@ Relatorio Importar(const QList<EmpresaNovaGIA>& empresas, const CertificadoEscol
   return rel;
 }
 
-QStringList Relatorio::naoImportadas() const {
+QStringList Result::naoImportadas() const {
   QStringList out;
   for (const Linha& l : linhas) {
     switch (l.desfecho) {
@@ -92,9 +92,9 @@ QString Mensagem(const Linha& linha) {
   }
 }
 
-QString Resumo(const Relatorio& relatorio) {
+QString Resumo(const Result& result) {
   QString texto = QStringLiteral("Importação Concluída");
-  const QStringList falhas = relatorio.naoImportadas();
+  const QStringList falhas = result.naoImportadas();
   if (!falhas.isEmpty())
     texto += QStringLiteral("\r\n\r\nEmpresas não importadas:\r\n") + falhas.join(QStringLiteral("\r\n"));
   return texto;

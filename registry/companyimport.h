@@ -27,7 +27,7 @@ struct Linha {
   QString motivo;
 };
 
-struct Relatorio {
+struct Result {
   QList<Linha> linhas;  // in file order, up to the company that stopped the import
   bool interrompida() const { return !linhas.isEmpty() && linhas.last().desfecho == Desfecho::CertificadoExpirado; }
   // One line per company that did not come in and why, for the closing summary (the company that
@@ -37,11 +37,11 @@ struct Relatorio {
 
 // Asks each company's key with the certificate's validity as the limit and stores the company,
 // with the Simples Nacional flag the reply carries. Companies already stored are left alone.
-Relatorio Importar(const QList<EmpresaNovaGIA>& empresas, const CertificadoEscolhido& certificado, DbConnection& db);
+Result Importar(const QList<EmpresaNovaGIA>& empresas, const CertificadoEscolhido& certificado, DbConnection& db);
 
 // The message box a company's outcome gives while the report is shown; empty when it gives none.
 QString Mensagem(const Linha& linha);
 // The closing message: "Importação Concluída" and the companies that did not come in.
-QString Resumo(const Relatorio& relatorio);
+QString Resumo(const Result& result);
 
 }  // namespace CompanyImport

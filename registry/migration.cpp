@@ -45,7 +45,7 @@ bool deveOferecer() {
   return total(db, QStringLiteral("tblMigracao")) == 0 && !AccountantStore::exists(db) && TaxpayerStore::count(db) == 0;
 }
 
-Resultado trazer(const QString& mdbPath) {
+Result trazer(const QString& mdbPath) {
   const AccessTable contador = ReadAccessTable(mdbPath, AccountantStore::kTable);
   const AccessTable contribuintes = ReadAccessTable(mdbPath, QStringLiteral("tblContribuinte"));
   for (const QString& c : AccountantStore::columns())
@@ -56,7 +56,7 @@ Resultado trazer(const QString& mdbPath) {
       throw AccessError(QStringLiteral("tblContribuinte sem a coluna %1").arg(c));
 
   LocalDatabase::Connection db;
-  Resultado r;
+  Result r;
   if (!db.db().transaction()) throw DbError(-1, QStringLiteral("SQLite"), QStringLiteral("Transação recusada"));
   try {
     // The registry keeps at most one accountant.

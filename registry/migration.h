@@ -6,7 +6,7 @@
 // an accountant nor a taxpayer.
 namespace Migracao {
 
-struct Resultado {
+struct Result {
   int contadores = 0;
   int contribuintes = 0;
 };
@@ -16,7 +16,7 @@ QString arquivoAnterior();
 // diziz.mdb present, diziz.db empty, and the offer not made before.
 bool deveOferecer();
 // Copies the accountant and the taxpayers, all or nothing. Throws AccessError or DbError.
-Resultado trazer(const QString& mdbPath);
+Result trazer(const QString& mdbPath);
 // Remembers that the offer was made and how the user answered. Throws DbError.
 void marcar(const QString& resposta);
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "transmission/transmissions.h"
+#include "registry/serverreply.h"
 
 // What the windows share while the program runs: the selected taxpayer, the accountant's document,
 // what the server said last, the declaration file last chosen. Windows read and write it here and

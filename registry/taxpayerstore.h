@@ -7,7 +7,7 @@
 #include "registry/registrylogic.h"
 
 // Every statement on tblContribuinte, keyed by the IE, with the values bound. The windows, the
-// company import and the transmit button all go through here.
+// company import, the transmit button and zide-cli all go through here.
 namespace TaxpayerStore {
 
 // Whether a row with this IE exists.

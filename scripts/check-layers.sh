@@ -12,20 +12,6 @@ if [ ! -d "$qtinc/QtCore" ]; then
   exit 2
 fi
 
-# Includes from registry/ into transmission/ that remain until the server reply's fields and the
-# refresh rows the session keeps move below both folders.
-# Any other one fails.
-known_up=(
-  "registry/accesskey.cpp transmission/transmissions.h"
-  "registry/session.h transmission/transmissions.h"
-)
-
-is_known_up() {
-  local k
-  for k in "${known_up[@]}"; do [ "$k" = "$1" ] && return 0; done
-  return 1
-}
-
 # Whether <header> belongs to Qt Widgets or Qt Gui (neither is linked below gui/).
 is_widgets() {
   case $1 in
@@ -63,7 +49,7 @@ while IFS= read -r hit; do
       validation | net | registry | transmission)
         if [[ $target == gui || $target == app ]]; then
           broken "$where" "a lógica ($layer/) não inclui gui/ nem app/"
-        elif [[ $layer == registry && $target == transmission ]] && ! is_known_up "$file $header"; then
+        elif [[ $layer == registry && $target == transmission ]]; then
           broken "$where" "registry/ não inclui transmission/ (transmission/ é que usa registry/)"
         fi ;;
       gui)

@@ -9,19 +9,19 @@
 
 #include "transmission/declarationstructure.h"
 
-qint64 CompanyCopyReport::kept() const {
+qint64 CompanyCopyResult::kept() const {
   qint64 n = 0;
   for (const CompanyCopyTable& t : tables) n += t.kept;
   return n;
 }
 
-qint64 CompanyCopyReport::leftOut() const {
+qint64 CompanyCopyResult::leftOut() const {
   qint64 n = 0;
   for (const CompanyCopyTable& t : tables) n += t.leftOut;
   return n;
 }
 
-const CompanyCopyTable* CompanyCopyReport::find(const QString& table) const {
+const CompanyCopyTable* CompanyCopyResult::find(const QString& table) const {
   for (const CompanyCopyTable& t : tables)
     if (t.table.compare(table, Qt::CaseInsensitive) == 0) return &t;
   return nullptr;
@@ -179,7 +179,7 @@ jet::Value valueAt(sqlite3_stmt* s, int i) {
 }
 
 void writeCopy(sqlite3* h, jet::JetWriter& out, const QString& ie, const QStringList& names,
-               CompanyCopyReport& report) {
+               CompanyCopyResult& report) {
   QList<Table> tables = readTables(h, names);
   const QList<int> order = boundInOrder(tables);
   // The kept rows of each bound table, by rowid and key, in the connection's own temporary store:
@@ -227,9 +227,9 @@ void writeCopy(sqlite3* h, jet::JetWriter& out, const QString& ie, const QString
 
 }  // namespace
 
-CompanyCopyReport WriteCompanyCopy(const QString& workDb, const QString& target, const QString& ie,
+CompanyCopyResult WriteCompanyCopy(const QString& workDb, const QString& target, const QString& ie,
                                    const QStringList& tables, const jet::WriterOptions& options) {
-  CompanyCopyReport report;
+  CompanyCopyResult report;
   report.ie = ie;
   const QString part = target + QStringLiteral(".parcial");
   QFile::remove(target);

@@ -23,7 +23,7 @@ struct CompanyCopyTable {
 };
 
 // What went into a copy: plain values, to be shown or stored as they are.
-struct CompanyCopyReport {
+struct CompanyCopyResult {
   QString ie;
   QList<CompanyCopyTable> tables;  // in the order written
   QString error;                   // empty when the copy was written whole
@@ -37,6 +37,6 @@ struct CompanyCopyReport {
 // The declaration's tables as the working database (zide.db, which holds the same rows as
 // zide.mdb) has them, in `tables`' order, written into a new Access database at `target` with the
 // same column types and password as the intake's zide.mdb. The file takes its name only when
-// complete; on failure nothing is left at `target` and the report says why.
-CompanyCopyReport WriteCompanyCopy(const QString& workDb, const QString& target, const QString& ie,
+// complete; on failure nothing is left at `target` and the result says why.
+CompanyCopyResult WriteCompanyCopy(const QString& workDb, const QString& target, const QString& ie,
                                    const QStringList& tables, const jet::WriterOptions& options = {});

@@ -33,11 +33,11 @@ Copy WriteCopy(const Intake::Settings& work, const QString& ie) {
     return c;
   }
   c.path = QFileInfo(work.accessDb).dir().filePath(QStringLiteral("zide_envio.mdb"));
-  c.report = WriteCompanyCopy(work.workDb, c.path, ie, work.tables);
+  c.result = WriteCompanyCopy(work.workDb, c.path, ie, work.tables);
   return c;
 }
 
-QString CopySummary(const CompanyCopyReport& report) {
+QString CopySummary(const CompanyCopyResult& report) {
   QStringList parts;
   for (const CompanyCopyTable& t : report.tables)
     parts << QStringLiteral("%1: %2 mantidas, %3 fora").arg(t.table).arg(t.kept).arg(t.leftOut);

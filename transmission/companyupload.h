@@ -28,16 +28,16 @@ QString SimplesUrl(const QString& accountant, const QString& chave);
 
 // The company's part of the working declaration, written beside zide.mdb as zide_envio.mdb. A
 // working set without zide.mdb (gone, emptied) is not whole: `path` is then zide.mdb itself, which
-// the send refuses with its own message, and the report is empty.
+// the send refuses with its own message, and the result is empty.
 struct Copy {
   QString path;
-  CompanyCopyReport report;
-  bool ok() const { return report.ok(); }
+  CompanyCopyResult result;
+  bool ok() const { return result.ok(); }
 };
 Copy WriteCopy(const Intake::Settings& work, const QString& ie);
 
 // What the journal keeps of a copy: "TAB03002: 2 mantidas, 1 fora; ..." for every table.
-QString CopySummary(const CompanyCopyReport& report);
+QString CopySummary(const CompanyCopyResult& report);
 
 // The request, ready to go, or why not.
 enum class OpenStatus { Ok, BadAddress, Unreadable, Empty, FingerprintFailed };

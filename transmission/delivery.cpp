@@ -22,10 +22,10 @@ bool Fingerprint(QIODevice* file, qint64 size, Attempt* a) {
   return true;
 }
 
-Outcome Conclude(DbConnection& db, const Attempt& a, bool handedOver, bool answered, int httpStatus,
-                 const QByteArray& answer, const std::optional<QList<Transmissions::Row>>& after,
-                 const QString& failure) {
-  Outcome o;
+Result Conclude(DbConnection& db, const Attempt& a, bool handedOver, bool answered, int httpStatus,
+                const QByteArray& answer, const std::optional<QList<Transmissions::Row>>& after,
+                const QString& failure) {
+  Result o;
   o.verdict =
       Verdict::Judge(handedOver, answered, httpStatus, answer, a.references, a.before, after, a.serverStartedAt);
   if (o.verdict.reason.isEmpty()) o.verdict.reason = failure;
@@ -53,13 +53,13 @@ Outcome Conclude(DbConnection& db, const Attempt& a, bool handedOver, bool answe
   return o;
 }
 
-Outcome Conclude(const Attempt& a, bool handedOver, bool answered, int httpStatus, const QByteArray& answer,
-                 const std::optional<QList<Transmissions::Row>>& after, const QString& failure) {
+Result Conclude(const Attempt& a, bool handedOver, bool answered, int httpStatus, const QByteArray& answer,
+                const std::optional<QList<Transmissions::Row>>& after, const QString& failure) {
   try {
     LocalDatabase::Connection db;
     return Conclude(db, a, handedOver, answered, httpStatus, answer, after, failure);
   } catch (const DbError& e) {
-    Outcome o;
+    Result o;
     o.verdict =
         Verdict::Judge(handedOver, answered, httpStatus, answer, a.references, a.before, after, a.serverStartedAt);
     if (o.verdict.reason.isEmpty()) o.verdict.reason = failure;

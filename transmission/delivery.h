@@ -35,7 +35,7 @@ struct Attempt {
 // its start for the upload; false (and nothing set) when it cannot be read that far.
 bool Fingerprint(QIODevice* file, qint64 size, Attempt* a);
 
-struct Outcome {
+struct Result {
   Verdict::Result verdict;
   qint64 journalId = 0;
   std::optional<DbError> journalError;  // the row could not be written
@@ -43,11 +43,11 @@ struct Outcome {
 
 // Judges the attempt (Verdict::Judge) and adds its row to the journal. failure: why no answer came,
 // or why the request never went out whole (kept as the verdict's reason).
-Outcome Conclude(const Attempt& a, bool handedOver, bool answered, int httpStatus, const QByteArray& answer,
-                 const std::optional<QList<Transmissions::Row>>& after, const QString& failure = QString());
+Result Conclude(const Attempt& a, bool handedOver, bool answered, int httpStatus, const QByteArray& answer,
+                const std::optional<QList<Transmissions::Row>>& after, const QString& failure = QString());
 // The same on a given connection (tests, and callers that already hold one).
-Outcome Conclude(DbConnection& db, const Attempt& a, bool handedOver, bool answered, int httpStatus,
-                 const QByteArray& answer, const std::optional<QList<Transmissions::Row>>& after,
-                 const QString& failure = QString());
+Result Conclude(DbConnection& db, const Attempt& a, bool handedOver, bool answered, int httpStatus,
+                const QByteArray& answer, const std::optional<QList<Transmissions::Row>>& after,
+                const QString& failure = QString());
 
 }  // namespace Delivery

@@ -145,7 +145,7 @@ void Intake::start(const QString& gdbPath) {
   runner_ = &ProcessRunner::current();
   gdb_ = gdbPath;
   chosen_ = gdbPath;
-  outcome_ = Outcome();
+  result_ = Result();
   workMade_ = false;
   structures_.clear();
   unread_.clear();
@@ -254,12 +254,12 @@ void Intake::fail(const QString& message, const QString& details) {
   db_.reset();
   dropAccess();
   dropWork();
-  outcome_.error = message;
+  result_.error = message;
   // The engine names the file it read, our copy: the user knows his own file.
-  outcome_.details = details;
+  result_.details = details;
   if (!copy_.isEmpty()) {
-    outcome_.details.replace(copy_, chosen_);
-    outcome_.details.replace(QDir::toNativeSeparators(copy_), QDir::toNativeSeparators(chosen_));
+    result_.details.replace(copy_, chosen_);
+    result_.details.replace(QDir::toNativeSeparators(copy_), QDir::toNativeSeparators(chosen_));
   }
   // Late reports of this run's programs are ignored from here on; the failure is reported from
   // the event loop, so start() never emits before its caller is ready.
@@ -336,7 +336,7 @@ void Intake::tableLost(const QString& table, const QString& reason) {
     return;
   }
   // The rest of the declaration still loads; the user decides whether to send it without this table.
-  outcome_.lostTables.append({table, reason});
+  result_.lostTables.append({table, reason});
   unread_.insert(table);
   structures_.remove(table);
   tableDone();
@@ -427,8 +427,8 @@ void Intake::loadAll(quint64 gen) {
     loadAllTables(gen);
   } catch (const std::exception& e) {
     // Nothing may leave the thread; whatever stopped the loading ends the intake with its reason.
-    outcome_.error = QStringLiteral("Não foi possível carregar a declaração no banco de dados de trabalho.");
-    outcome_.details = QString::fromUtf8(e.what());
+    result_.error = QStringLiteral("Não foi possível carregar a declaração no banco de dados de trabalho.");
+    result_.details = QString::fromUtf8(e.what());
   }
 }
 
@@ -437,8 +437,8 @@ void Intake::loadAllTables(quint64 gen) {
   try {
     db = std::make_unique<DbConnection>(settings_.workDb);
   } catch (const DbError& e) {
-    outcome_.error = QStringLiteral("Não foi possível abrir o banco de dados de trabalho:\r\n%1\r\n\r\n%2")
-                         .arg(QDir::toNativeSeparators(settings_.workDb), e.description);
+    result_.error = QStringLiteral("Não foi possível abrir o banco de dados de trabalho:\r\n%1\r\n\r\n%2")
+                        .arg(QDir::toNativeSeparators(settings_.workDb), e.description);
     return;
   }
   int shown = -1;
@@ -458,36 +458,36 @@ void Intake::loadAllTables(quint64 gen) {
     });
     if (unread_.contains(table)) writeEmpty(*db, table);
     else loadDeclared(*db, table, control);
-    if (stop_ || !outcome_.error.isEmpty()) return;  // a failed write ends the intake
+    if (stop_ || !result_.error.isEmpty()) return;  // a failed write ends the intake
     post(gen, [this] { emit advanced(); });
   }
   db.reset();
-  if (access_ && outcome_.error.isEmpty()) {
+  if (access_ && result_.error.isEmpty()) {
     // Writing out the last pages of a large file takes a while too: here, off the window's thread.
     try {
       access_->finish();
       access_.reset();
-    } catch (const jet::JetError& e) { writeFailed(outcome_, settings_.accessDb, QString::fromUtf8(e.what())); }
+    } catch (const jet::JetError& e) { writeFailed(result_, settings_.accessDb, QString::fromUtf8(e.what())); }
   }
 }
 
 void Intake::done() {
   db_.reset();
-  if (outcome_.error.isEmpty() && !accessPart_.isEmpty()) {
+  if (result_.error.isEmpty() && !accessPart_.isEmpty()) {
     try {
       if (access_) access_->finish();  // the loader has done it, unless nothing was loaded
       access_.reset();
       if (!QFile::rename(accessPart_, settings_.accessDb))
-        outcome_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1")
-                             .arg(QDir::toNativeSeparators(settings_.accessDb));
-    } catch (const jet::JetError& e) { writeFailed(outcome_, settings_.accessDb, QString::fromUtf8(e.what())); }
+        result_.error = QStringLiteral("Não foi possível gravar o banco de dados da declaração:\r\n%1")
+                            .arg(QDir::toNativeSeparators(settings_.accessDb));
+    } catch (const jet::JetError& e) { writeFailed(result_, settings_.accessDb, QString::fromUtf8(e.what())); }
   }
   dropAccess();
   // Both working databases whole, or neither: a failed intake leaves no zide.db to disagree.
-  if (!outcome_.error.isEmpty()) dropWork();
+  if (!result_.error.isEmpty()) dropWork();
   running_ = false;
   dropCopy();
   lock_.reset();
   ++generation_;
-  emit finished(outcome_);
+  emit finished(result_);
 }

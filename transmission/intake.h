@@ -68,7 +68,7 @@ class Intake : public QObject {
     QMap<QString, int> reasons;  // why they were lost, with how many each
   };
 
-  struct Outcome {
+  struct Result {
     bool cancelled = false;
     // The first part failed (template, zide.db, the tool, the temp folder): what to tell the user.
     QString error;
@@ -113,7 +113,7 @@ class Intake : public QObject {
     // Reports `done` of `size` bytes read; false once stopped.
     bool keepGoing(qint64 done, qint64 size) const;
   };
-  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
+  static void loadTable(DbConnection& db, const QString& table, const QString& exportPath, Result& outcome,
                         jet::JetWriter* access = nullptr, const DeclarationTable* columns = nullptr,
                         const LoadControl* control = nullptr);
 
@@ -132,7 +132,7 @@ class Intake : public QObject {
   void loadingStarted();
   // How much of the table being loaded is in, 0 to 1000.
   void tableProgress(int permille);
-  void finished(const Intake::Outcome& outcome);
+  void finished(const Intake::Result& outcome);
 
  private:
   // Ends the run with a message for the user and the technical text (the engine's, the tool's).
@@ -174,7 +174,7 @@ class Intake : public QObject {
   std::unique_ptr<jet::JetWriter> access_;
   QString accessPart_;     // zide.mdb while it is written; renamed when complete
   bool workMade_ = false;  // zide.db is this run's
-  Outcome outcome_;
+  Result result_;
   QHash<QString, DeclarationTable> structures_;  // tables the declaration has, with their columns
   QSet<QString> unread_;                         // tables not to load: missing or lost
   std::unique_ptr<QThread> loader_;              // the loading, once every export is done

@@ -22,7 +22,7 @@
 #include "transmission/intake.h"
 #include "transmission/intakefaults.h"
 
-void writeFailed(Intake::Outcome& o, const QString& file, const QString& why, bool full) {
+void writeFailed(Intake::Result& o, const QString& file, const QString& why, bool full) {
   const QString folder = QFileInfo(file).absolutePath();
   o.error = full || PrivateFile::diskFull(folder)
                 ? diskFullMessage(folder)
@@ -40,7 +40,7 @@ bool writeFault(int rc) {
 
 namespace {
 
-void noteFailure(Intake::Outcome& o, Intake::TableResult& t, const QString& error, qint64 count = 1) {
+void noteFailure(Intake::Result& o, Intake::TableResult& t, const QString& error, qint64 count = 1) {
   if (count <= 0) return;
   if (o.failedStatements == 0) {
     o.firstFailedTable = t.table;
@@ -335,7 +335,7 @@ QString runLine(sqlite3* h, const QByteArray& line, const QByteArray& name, cons
 // The rows zide.mdb refused leave zide.db too, each noted with its reason. Stops at a write fault
 // (its code in `rc`, SQLite's words returned): then the caller rolls the table back.
 QString takeBack(sqlite3* h, sqlite3_stmt* undo, const std::vector<std::pair<qint64, QString>>& refused,
-                 Intake::Outcome& outcome, Intake::TableResult& result, qint64* loaded, int* rc) {
+                 Intake::Result& outcome, Intake::TableResult& result, qint64* loaded, int* rc) {
   for (const auto& [rowid, why] : refused) {
     sqlite3_bind_int64(undo, 1, rowid);
     *rc = sqlite3_step(undo);
@@ -393,7 +393,7 @@ std::vector<jet::ColumnDef> Intake::accessColumns(DbConnection& db, const QStrin
   return inOrder(known, columns);
 }
 
-void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Outcome& outcome,
+void Intake::loadTable(DbConnection& db, const QString& table, const QString& exportPath, Result& outcome,
                        jet::JetWriter* access, const DeclarationTable* columns, const LoadControl* control) {
   outcome.tables.append(TableResult{table, 0, 0, {}});
   TableResult& result = outcome.tables.last();
@@ -479,20 +479,20 @@ void Intake::loadDeclared(DbConnection& db, const QString& table, const LoadCont
   if (it != structures_.cend() && h && !replaceWorkingTable(h, table, *it, &error)) {
     QFile::remove(path);
     if (const int rc = sqlite3_extended_errcode(h); writeFault(rc)) {
-      writeFailed(outcome_, settings_.workDb, error, (rc & 0xff) == SQLITE_FULL);
+      writeFailed(result_, settings_.workDb, error, (rc & 0xff) == SQLITE_FULL);
       return;
     }
-    outcome_.lostTables.append({table, error});
+    result_.lostTables.append({table, error});
     writeEmpty(db, table);
     return;
   }
-  loadTable(db, table, path, outcome_, access_.get(), it != structures_.cend() ? &*it : nullptr, &control);
+  loadTable(db, table, path, result_, access_.get(), it != structures_.cend() ? &*it : nullptr, &control);
   QFile::remove(path);
-  if (stop_ || !outcome_.error.isEmpty()) return;
+  if (stop_ || !result_.error.isEmpty()) return;
   if (it != structures_.cend() && h && !trimFixedText(h, table, *it, &error)) {
     if (const int rc = sqlite3_extended_errcode(h); writeFault(rc))
-      writeFailed(outcome_, settings_.workDb, error, (rc & 0xff) == SQLITE_FULL);
-    else outcome_.lostTables.append({table, error});
+      writeFailed(result_, settings_.workDb, error, (rc & 0xff) == SQLITE_FULL);
+    else result_.lostTables.append({table, error});
   }
 }
 
@@ -501,5 +501,5 @@ void Intake::writeEmpty(DbConnection& db, const QString& table) {
   // is whole for whoever reads it.
   AccessTable target(access_.get(), table, nullptr, accessColumns(db, table));
   target.create();
-  if (!target.writeError().isEmpty()) writeFailed(outcome_, settings_.workDb, target.writeError());
+  if (!target.writeError().isEmpty()) writeFailed(result_, settings_.workDb, target.writeError());
 }

@@ -4,21 +4,13 @@
 #include <QString>
 #include <optional>
 
+#include "registry/serverreply.h"
+
 class QDomElement;
 
 // What the server tells about a taxpayer: its transmissions, date, working year and newest version.
 namespace Transmissions {
 
-struct Row {
-  QString referencia;
-  QString data;
-  QString protocolo;
-  QString status;
-  QString adicionado;
-};
-
-// The text without the blanks (spaces) at its ends.
-QString TrimBlanks(const QString& text);
 // The whole text, trimmed of blanks and without regard to case, is "CHAVE_INVALIDA".
 bool IsInvalidKey(const QString& listText);
 // "CHAVE_I" anywhere, case-sensitive: access refused.
@@ -28,20 +20,6 @@ bool IsAccessRefused(const QString& text);
 // nullopt when the text is not well-formed XML or declares a document type; another root element
 // gives no rows.
 std::optional<QList<Row>> ParseList(const QString& listText);
-
-// Characters from..to (1-based, inclusive) of text; what lies beyond the end is left out.
-QString Field(const QString& text, int from, int to);
-// The server's date, blanks around it ignored: "dd/MM/yyyy", "dd-MM-yyyy", "dd.MM.yyyy",
-// "yyyy-MM-dd", "yyyy/MM/dd" then " HH:mm:ss", or "yyyy-MM-ddTHH:mm:ss", each also without the
-// seconds; nullopt for anything else.
-std::optional<QDateTime> ParseServerDate(const QString& text);
-
-struct ServerFields {
-  QString date;     // 32-50
-  QString year;     // 59-67
-  QString version;  // 78-97
-};
-ServerFields FieldsOf(const QString& result);
 
 // The installed version file's whole text; nullopt when it is missing or unreadable.
 std::optional<QString> ReadVersionFile();

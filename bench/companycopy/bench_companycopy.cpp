@@ -32,7 +32,7 @@ double median(QList<double> v) {
 int copyOnce(const QString& workDb, const QString& target, const QString& ie) {
   QElapsedTimer t;
   t.start();
-  const CompanyCopyReport r = WriteCompanyCopy(workDb, target, ie, Intake::tables());
+  const CompanyCopyResult r = WriteCompanyCopy(workDb, target, ie, Intake::tables());
   if (!r.ok()) {
     QTextStream(stderr) << r.error << Qt::endl;
     return 1;
@@ -80,8 +80,8 @@ int main(int argc, char** argv) {
   Intake intake;
   intake.setSettings(s);
   QEventLoop loop;
-  Intake::Outcome outcome;
-  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
+  Intake::Result outcome;
+  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Result& o) {
     outcome = o;
     loop.quit();
   });

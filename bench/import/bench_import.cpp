@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QSqlRecord>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -136,7 +135,7 @@ int main(int argc, char** argv) {
   int stored = 0;
   {
     LocalDatabase::Connection db;
-    stored = db.query(QStringLiteral("select count(0) from tblContribuinte")).first().value(0).toInt();
+    stored = TaxpayerStore::count(db);
   }
 
   std::printf("empresas no arquivo: %lld (na grade: %d)\n", static_cast<long long>(empresas.size()), gridRows);

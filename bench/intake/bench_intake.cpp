@@ -79,7 +79,7 @@ bool freshCopy(const QString& from, const QString& to) {
 int phase(const QString& which, const QString& exports, const QString& work) {
   const QString templ = bin("zide_limpo.db");
   if (!freshCopy(templ, work + "/zide.db")) return 1;
-  Intake::Outcome o;
+  Intake::Result o;
   qint64 rows = 0;
   QElapsedTimer t;
   {
@@ -129,8 +129,8 @@ int wholeIntake(const QString& gdb, const QString& dir) {
   Intake in;
   in.setSettings(s);
   QEventLoop loop;
-  Intake::Outcome result;
-  QObject::connect(&in, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
+  Intake::Result result;
+  QObject::connect(&in, &Intake::finished, &loop, [&](const Intake::Result& o) {
     result = o;
     loop.quit();
   });

@@ -158,7 +158,7 @@ void ImportarEmpresas::Command1_Click() {
   if (!c) return;
   if (c->temCdp) certificado.ObterUrlsCDP(this, c->der);
 
-  const CompanyImport::Relatorio rel = CompanyImport::Importar(empresas, *c, *db);
+  const CompanyImport::Result rel = CompanyImport::Importar(empresas, *c, *db);
   db.reset();
   for (const CompanyImport::Linha& linha : rel.linhas) {
     if (linha.desfecho == CompanyImport::Desfecho::CertificadoExpirado) break;

@@ -31,7 +31,7 @@ void oferecer() {
     return;
   }
   try {
-    const Resultado r = trazer(arquivoAnterior());
+    const Result r = trazer(arquivoAnterior());
     MsgBox(nullptr,
            QStringLiteral("Cadastro da instalação anterior trazido: ") +
                contagem(r.contadores, "contador", "contadores") + QStringLiteral(" e ") +

@@ -253,8 +253,8 @@ void FrmUpload::stopWork() {
   emit intakeFinished();
 }
 
-void FrmUpload::intakeDone(const Intake::Outcome& outcome) {
-  lastOutcome_ = outcome;
+void FrmUpload::intakeDone(const Intake::Result& outcome) {
+  lastResult_ = outcome;
   Preparacao_->hide();
   ProgressoTabela_->hide();
   workReady_ = outcome.error.isEmpty();
@@ -402,7 +402,7 @@ void FrmUpload::cmdUpload_Click() {
   attempt_.arquivo = declaration;
   const QString label = QStringLiteral("de trabalho preparado a partir de ") + declaration;
   const CompanyUpload::Copy copy = CompanyUpload::WriteCopy(intake_->settings(), session.taxpayer().ie);
-  lastCopy_ = copy.report;
+  lastCopy_ = copy.result;
   attempt_.tabelas = CompanyUpload::CopySummary(lastCopy_);
   if (!copy.ok()) {
     MsgBox(this,

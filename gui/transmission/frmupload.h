@@ -42,11 +42,11 @@ class FrmUpload : public TransmissionWindow {
   // Whether an intake is running, and the last intake's counts (for the sending step and tests).
   bool isPreparing() const { return intake_->isRunning(); }
   void stopWork() override;
-  const Intake::Outcome& lastIntake() const { return lastOutcome_; }
+  const Intake::Result& lastIntake() const { return lastResult_; }
   // Declaration rows were lost in the last intake and the user did not accept sending without them.
   bool lostDataPending() const { return lostDataPending_; }
   // What the last press sent of the declaration: the company's rows kept and left out per table.
-  const CompanyCopyReport& lastCompanyCopy() const { return lastCopy_; }
+  const CompanyCopyResult& lastCompanyCopy() const { return lastCopy_; }
   // Time limit of each table's export (tests shorten it).
   void setExportTimeout(int ms) { exportTimeoutMs_ = ms; }
 
@@ -64,14 +64,14 @@ class FrmUpload : public TransmissionWindow {
   void buildGrid();
   void fitReferences();
   void advanceProgress();
-  void intakeDone(const Intake::Outcome& outcome);
+  void intakeDone(const Intake::Result& outcome);
   void clearReferences();
   // The rows of the selection, and whether it was made downwards.
   QList<ReferenceRow> selectedReferences(bool* downwards) const;
 
   Intake* intake_;
-  Intake::Outcome lastOutcome_;
-  CompanyCopyReport lastCopy_;
+  Intake::Result lastResult_;
+  CompanyCopyResult lastCopy_;
   bool lostDataPending_ = false;
   bool workReady_ = false;  // the working database holds the last chosen declaration
   int exportTimeoutMs_ = 0;

@@ -530,7 +530,7 @@ void TransmissionWindow::takeAnswer(const QByteArray& answer, int httpStatus) {
 
 void TransmissionWindow::takeFailure(int number, const QString& description) {
   if (!handedOver_) {
-    const Delivery::Outcome o = Delivery::Conclude(attempt_, false, false, 0, {}, std::nullopt, description);
+    const Delivery::Result o = Delivery::Conclude(attempt_, false, false, 0, {}, std::nullopt, description);
     if (o.journalError) ErrorReport::show(this, *o.journalError);
     uploadFailed(number, description);
     return;
@@ -557,7 +557,7 @@ void TransmissionWindow::conclude(bool answered, int httpStatus, const QByteArra
   if (!self) return;
   std::optional<QList<Transmissions::Row>> after;
   if (session.listSerial() != serial) after = session.transmissionRows();
-  const Delivery::Outcome o = Delivery::Conclude(attempt_, true, read, httpStatus, answer, after, failure);
+  const Delivery::Result o = Delivery::Conclude(attempt_, true, read, httpStatus, answer, after, failure);
   lastVerdict_ = o.verdict;
   if (o.journalError) ErrorReport::show(this, *o.journalError);
   if (!self) return;

@@ -43,6 +43,7 @@
 #include "registry/session.h"
 #include "support/accessdb.h"
 #include "support/cannedserver.h"
+#include "support/dialogchooser.h"
 #include "support/formdriver.h"
 #include "support/intakesupport.h"
 #include "support/recorder.h"
@@ -242,26 +243,6 @@ QMap<QString, QByteArray> folderContents(const QString& path) {
   return m;
 }
 
-// The person at the screen choosing in the real certificate dialog: the row `pick` accepts, after
-// `whileOpen` has had its go (pulling a token out, say).
-class DialogChooser : public Recorder {
- public:
-  std::function<bool(const CertificateInfo&)> pick;
-  std::function<void(CertificateDialog&)> whileOpen;
-  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
-    certificateDialogs.append({title, prompt});
-    CertificateDialog dialog(parent, title, prompt);
-    auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("lstCertificados"));
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-      if (pick(dialog.certificates()[tree->topLevelItem(i)->data(0, Qt::UserRole).toInt()]))
-        tree->setCurrentItem(tree->topLevelItem(i));
-    if (whileOpen) whileOpen(dialog);
-    const QByteArray der = dialog.selectedDer();
-    if (der.isEmpty()) return std::nullopt;
-    return der;
-  }
-};
-
 // A browser's certificate database held by another program: the sqlite3 shell inside a read
 // transaction (as a running browser that reads it) or an exclusive one (as one that writes it).
 class HeldDatabase {
@@ -348,7 +329,7 @@ class TstFaultMatrix : public QObject {
   QTemporaryDir work_;         // declarations, certificates and other files the user picks
   QString declaration_;
   std::unique_ptr<TestAppFolder> app_;
-  std::unique_ptr<QTemporaryDir> store_;
+  std::unique_ptr<CertStoreFolder> store_;
   std::unique_ptr<Recorder> rec_;
 };
 
@@ -364,11 +345,8 @@ void TstFaultMatrix::initTestCase() {
 
 void TstFaultMatrix::init() {
   app_ = std::make_unique<TestAppFolder>();
-  store_ = std::make_unique<QTemporaryDir>();
-  qputenv("ZIDE_CERTIFICADOS", store_->path().toLocal8Bit());
   // The certificate rows make their own tokens and browser databases; no other is read.
-  qputenv("ZIDE_PKCS11_MODULES", "");
-  qputenv("ZIDE_NSS_DBS", "");
+  store_ = std::make_unique<CertStoreFolder>();
   rec_ = std::make_unique<Recorder>();
   app_->write(QStringLiteral("info.dip"), "1.15.01");
   seedRegistry();
@@ -379,9 +357,6 @@ void TstFaultMatrix::cleanup() {
   settle();
   SetSoapInactivityTimeoutMs(60000);
   rec_.reset();
-  qunsetenv("ZIDE_CERTIFICADOS");
-  qunsetenv("ZIDE_PKCS11_MODULES");
-  qunsetenv("ZIDE_NSS_DBS");
   store_.reset();
   app_.reset();
 }
@@ -1457,7 +1432,7 @@ void TstFaultMatrix::floatAtTheLimitOfItsRange() {
   DbConnection db(work_.filePath(QStringLiteral("medidas.db")), true,
                   QStringLiteral("CREATE TABLE MEDIDAS (ID INTEGER, F FLOAT)"));
   const QString mdb = work_.filePath(QStringLiteral("medidas.mdb"));
-  Intake::Outcome outcome;
+  Intake::Result outcome;
   {
     jet::JetWriter access(mdb);
     Intake::loadTable(db, QStringLiteral("MEDIDAS"), exportFile, outcome, &access);

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1));
   }
-  Intake::Outcome outcome;
+  Intake::Result outcome;
   {
     // Into the Access file too, as the intake does: a row either reaches both or is counted lost.
     jet::JetWriter access(work->filePath(QStringLiteral("zide.mdb")));

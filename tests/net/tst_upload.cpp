@@ -36,7 +36,7 @@ QByteArray workingDatabase(const QString& path) {
 }
 
 // Sends one request the way a window does and waits for the end, whatever it is.
-struct Outcome {
+struct UploadResult {
   bool started = false;
   bool answered = false;
   int status = -1;
@@ -48,8 +48,8 @@ struct Outcome {
   int completes = 0;
 };
 
-Outcome upload(const QString& url, QByteArray content, const QString& fileName, int idleMs = 10000) {
-  Outcome o;
+UploadResult upload(const QString& url, QByteArray content, const QString& fileName, int idleMs = 10000) {
+  UploadResult o;
   const UrlParts parts = SplitUrl(url);
   QString portError;
   const int port = ResolveUploadPort(parts, &portError);
@@ -317,7 +317,7 @@ void TstUpload::zideUploadRecordsReferences() {
   QByteArray db = workingDatabase(app.file("zide.mdb"));
   // Large enough for several progress events.
   db.append(QByteArray(3 * 1024 * 1024, 'z'));
-  const Outcome o = upload(zideUrl(server.port(), "501,502"), db, QStringLiteral("ZIDE Março.GDB"));
+  const UploadResult o = upload(zideUrl(server.port(), "501,502"), db, QStringLiteral("ZIDE Março.GDB"));
   QVERIFY2(o.answered, qPrintable(o.error + "\n" + server.log()));
   QCOMPARE(o.status, 200);
   QCOMPARE(o.completes, 1);
@@ -341,7 +341,7 @@ void TstUpload::zideUploadRecordsReferences() {
            QStringLiteral("/client_zide/xt_upload.php?contador=11222333000181&chave=AB12CD34&gias=501,502"));
 
   // A key the server does not know records nothing.
-  const Outcome wrong = upload(zideUrl(server.port(), "501", "XXXX0000"), "x", "ZIDE.GDB");
+  const UploadResult wrong = upload(zideUrl(server.port(), "501", "XXXX0000"), "x", "ZIDE.GDB");
   QVERIFY(wrong.answered);
   QVERIFY(wrong.answer.contains("CHAVE_INVALIDA"));
   QCOMPARE(server.rows("SELECT * FROM transmissao").size(), 2);
@@ -353,7 +353,7 @@ void TstUpload::simplesUploadAndRefusals() {
   QVERIFY2(server.isRunning(), qPrintable(server.log()));
   app.writeSettings("127.0.0.1", QString::number(server.port()));
 
-  Outcome o = upload(simplesUrl(server.port()), pdf("Declaracao PA 04/2025"), "DeclaracaoDASN-2025.pdf");
+  UploadResult o = upload(simplesUrl(server.port()), pdf("Declaracao PA 04/2025"), "DeclaracaoDASN-2025.pdf");
   QVERIFY2(o.answered, qPrintable(o.error));
   QVERIFY(!o.answer.contains("ARQUIVO INVALIDO"));
   auto rows = server.rows("SELECT * FROM transmissao");
@@ -401,7 +401,7 @@ void TstUpload::faultsEndInReportableFailures() {
   app.writeSettings("127.0.0.1", QString::number(server.port()));
   QElapsedTimer clock;
   clock.start();
-  const Outcome o = upload(zideUrl(server.port(), "1"), QByteArray(size, 'x'), "ZIDE.GDB", 1500);
+  const UploadResult o = upload(zideUrl(server.port(), "1"), QByteArray(size, 'x'), "ZIDE.GDB", 1500);
   QVERIFY(clock.elapsed() < 20000);
   if (expectedError) {
     QVERIFY2(!o.answered, o.answer.constData());

@@ -55,21 +55,6 @@ QStringList modesUnder(const QString& root) {
 
 QStringList exportsIn(const QString& tempDir) { return QDir(tempDir).entryList({"export*"}, QDir::Files); }
 
-// Runs one intake to its end (or two minutes).
-Intake::Outcome runIntake(Intake& intake, const QString& gdb) {
-  Intake::Outcome outcome;
-  outcome.error = "não terminou";
-  QEventLoop loop;
-  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
-    outcome = o;
-    loop.quit();
-  });
-  QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-  intake.start(gdb);
-  loop.exec();
-  return outcome;
-}
-
 }  // namespace
 
 // The folder rules seen from an installed tree (a copy of a small program that prints them), and
@@ -229,7 +214,7 @@ void TstDataFolder::intakeLeavesOnlyPrivateFilesAndNoExports() {
   { LocalDatabase::Connection db; }  // the local database, as the first window that needs it makes it
 
   Intake intake;
-  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  const Intake::Result outcome = runIntake(intake, gdb_);
   QVERIFY2(outcome.ok(), qPrintable(outcome.error));
   QVERIFY(outcome.loadedStatements > 0);
   QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
@@ -246,7 +231,7 @@ void TstDataFolder::intakeLeavesOnlyPrivateFilesAndNoExports() {
   QStringList modes = modesUnder(AppFolder::path());
   QVERIFY(modes.contains("zide.db 600"));
   QVERIFY(modes.contains("zide.mdb 600"));
-  const Intake::Outcome failed = runIntake(intake, gdb_);
+  const Intake::Result failed = runIntake(intake, gdb_);
   QVERIFY2(failed.error.startsWith("Não foi possível ler a tabela TAB03003"), qPrintable(failed.error));
   QCOMPARE(exportsIn(AppFolder::file("temp")), QStringList());
   // A failed intake leaves neither working database, never one without the other.
@@ -270,7 +255,7 @@ void TstDataFolder::helperInTheDataFolderIsNeverRun() {
                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
   Intake intake;
   QCOMPARE(intake.settings().tool, QCoreApplication::applicationDirPath() + "/fbexport");
-  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  const Intake::Result outcome = runIntake(intake, gdb_);
   QVERIFY2(outcome.ok(), qPrintable(outcome.error));
   QVERIFY(!QFile::exists(marker));
 }
@@ -299,7 +284,7 @@ void TstDataFolder::plantedLinksAreNeverFollowed() {
   QVERIFY(AppFolder::prepare());
   WriteUserSetting("teste", "valor");
   Intake intake;
-  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  const Intake::Result outcome = runIntake(intake, gdb_);
   QVERIFY2(outcome.ok(), qPrintable(outcome.error + outcome.details));
   QCOMPARE(ReadUserSetting("teste"), QString("valor"));
 
@@ -368,7 +353,7 @@ void TstDataFolder::diskFullOrLockedWhileLoading() {
     QVERIFY(held->exec("BEGIN"));
     QVERIFY(held->exec("SELECT count(*) FROM sqlite_master") && held->next());
   });
-  const Intake::Outcome outcome = runIntake(intake, gdb_);
+  const Intake::Result outcome = runIntake(intake, gdb_);
   if (held) {
     held->exec("ROLLBACK");
     delete held;
@@ -426,7 +411,7 @@ void TstDataFolder::failedCommitEndsTheLoad() {
     QSqlQuery held(reader);
     QVERIFY(held.exec("BEGIN") && held.exec("SELECT count(*) FROM sqlite_master") && held.next());
     jet::JetWriter access(dir.filePath("zide.mdb"));
-    Intake::Outcome outcome;
+    Intake::Result outcome;
     Intake::loadTable(db, table, dir.filePath("export.txt"), outcome, &access);
     QVERIFY2(outcome.error.startsWith("Não foi possível gravar os bancos de dados de trabalho"),
              qPrintable(outcome.error));

@@ -1,5 +1,6 @@
 #include "support/intakesupport.h"
 
+#include <QEventLoop>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +12,25 @@ FirebirdLock::FirebirdLock() : old_(qgetenv("FIREBIRD_LOCK")) { qputenv("FIREBIR
 FirebirdLock::~FirebirdLock() {
   if (old_.isEmpty()) qunsetenv("FIREBIRD_LOCK");
   else qputenv("FIREBIRD_LOCK", old_);
+}
+
+Intake::Result runIntake(Intake& intake, const QString& gdb) {
+  Intake::Result result;
+  result.error = QStringLiteral("não terminou");
+  QEventLoop loop;
+  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Result& r) {
+    result = r;
+    loop.quit();
+  });
+  QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+  intake.start(gdb);
+  loop.exec();
+  return result;
+}
+
+Intake::Result runIntake(const QString& gdb) {
+  Intake intake;
+  return runIntake(intake, gdb);
 }
 
 RunResult runProgram(const QString& program, const QStringList& args, const QByteArray& input, int timeoutMs) {

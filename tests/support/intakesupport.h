@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/processrunner.h"
+#include "transmission/intake.h"
 
 // A Firebird lock folder of this test's own (set as FIREBIRD_LOCK for the test and its programs).
 class FirebirdLock {
@@ -23,6 +24,11 @@ class FirebirdLock {
 
 // Runs gdbfixture; fails the test (returns false) with its error output when it fails.
 bool makeDeclaration(const QString& path, const QStringList& args = {});
+
+// Runs one intake to its end; one still running after two minutes gives an error.
+Intake::Result runIntake(Intake& intake, const QString& gdb);
+// The same on an intake of its own, with the default settings.
+Intake::Result runIntake(const QString& gdb);
 
 struct RunResult {
   int exitCode = -1;

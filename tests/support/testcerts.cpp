@@ -259,3 +259,15 @@ bool MakeIcpChain(const QString& dir, const QString& holderName, const QString& 
   out->holderDer = readBytes(f("holder.der"));
   return !out->holderDer.isEmpty();
 }
+
+CertStoreFolder::CertStoreFolder() {
+  qputenv("ZIDE_CERTIFICADOS", dir_.path().toLocal8Bit());
+  qputenv("ZIDE_PKCS11_MODULES", "");
+  qputenv("ZIDE_NSS_DBS", "");
+}
+
+CertStoreFolder::~CertStoreFolder() {
+  qunsetenv("ZIDE_CERTIFICADOS");
+  qunsetenv("ZIDE_PKCS11_MODULES");
+  qunsetenv("ZIDE_NSS_DBS");
+}

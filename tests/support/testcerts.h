@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // Certificates made on the spot with OpenSSL, for the certificate and import tests.
 struct TestCertSpec {
@@ -53,6 +54,19 @@ class SoftHsm {
  private:
   QString dir_;
   QByteArray oldConf_;
+};
+
+// A certificate store folder of the test's own as the only source read: no token module, no browser
+// database. The variables are cleared when it goes.
+class CertStoreFolder {
+ public:
+  CertStoreFolder();
+  ~CertStoreFolder();
+  QString path() const { return dir_.path(); }
+  QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+ private:
+  QTemporaryDir dir_;
 };
 
 // An NSS database made by certutil in `dir` (created), holding these PEM certificates.

@@ -116,8 +116,8 @@ void TstCompanyCopy::initTestCase() {
   Intake intake;
   settings_ = Intake::defaultSettings();
   intake.setSettings(settings_);
-  std::optional<Intake::Outcome> outcome;
-  connect(&intake, &Intake::finished, this, [&](const Intake::Outcome& o) { outcome = o; });
+  std::optional<Intake::Result> outcome;
+  connect(&intake, &Intake::finished, this, [&](const Intake::Result& o) { outcome = o; });
   intake.start(gdb);
   QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 240000);
   QVERIFY2(outcome->ok() && outcome->failedStatements == 0 && outcome->lostTables.isEmpty(),
@@ -191,7 +191,7 @@ void TstCompanyCopy::eachCompanyGetsOnlyItsRows() {
   QFETCH(QString, gias);
   QFETCH(QString, othersGia);
   const QString copy = dir_.filePath(ie + ".mdb");
-  const CompanyCopyReport report = WriteCompanyCopy(settings_.workDb, copy, ie, settings_.tables);
+  const CompanyCopyResult report = WriteCompanyCopy(settings_.workDb, copy, ie, settings_.tables);
   QVERIFY2(report.ok(), qPrintable(report.error));
   QCOMPARE(report.ie, ie);
 
@@ -252,7 +252,7 @@ void TstCompanyCopy::failureLeavesNoFile() {
   f.close();
   for (const auto& [work, target] :
        {std::pair(junk, dir_.filePath("a.mdb")), std::pair(settings_.workDb, dir_.filePath("nao/existe/b.mdb"))}) {
-    const CompanyCopyReport r = WriteCompanyCopy(work, target, kIeA, settings_.tables);
+    const CompanyCopyResult r = WriteCompanyCopy(work, target, kIeA, settings_.tables);
     QVERIFY(!r.ok() && !r.error.isEmpty());
     QVERIFY(r.tables.isEmpty());
     QVERIFY(!QFile::exists(target) && !QFile::exists(target + ".parcial"));

@@ -22,11 +22,14 @@
 #include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
+#include "support/uploadform.h"
 #include "transmission/intake.h"
 
 namespace {
 using FormDriver::child;
 using FormDriver::settle;
+using UploadForm::dataRows;
+using UploadForm::enviar;
 
 const QString kIe = "0011111110011";
 
@@ -110,8 +113,6 @@ QString asIsql(const QVariant& v, const QString& type) {
   return s;
 }
 
-int dataRows(FrmUpload* f) { return child<QTableWidget>(f, "GridRefencias")->rowCount() - 1; }
-bool enviar(FrmUpload* f) { return child<QPushButton>(f, "cmdUpload")->isEnabled(); }
 }  // namespace
 
 class TstDeclarationShapes : public QObject {
@@ -141,7 +142,6 @@ class TstDeclarationShapes : public QObject {
   void accessTakesTheDeclarationsTypes();
 
  private:
-  Intake::Outcome runIntake(const QString& gdb);
   FrmUpload* openWindow();
   bool choose(FrmUpload* f, const QString& gdb);
   void tempIsEmpty();
@@ -219,21 +219,6 @@ void TstDeclarationShapes::cleanup() {
   app_.reset();
 }
 
-Intake::Outcome TstDeclarationShapes::runIntake(const QString& gdb) {
-  Intake intake;
-  Intake::Outcome outcome;
-  outcome.error = "sem resposta";
-  QEventLoop loop;
-  connect(&intake, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
-    outcome = o;
-    loop.quit();
-  });
-  QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-  intake.start(gdb);
-  loop.exec();
-  return outcome;
-}
-
 void TstDeclarationShapes::tempIsEmpty() {
   const QStringList left = QDir(app_->file("temp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
   QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
@@ -261,7 +246,7 @@ bool TstDeclarationShapes::choose(FrmUpload* f, const QString& gdb) {
 }
 
 void TstDeclarationShapes::everyValueAsTheEngineReadsIt() {
-  const Intake::Outcome o = runIntake(shapes_);
+  const Intake::Result o = runIntake(shapes_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   QCOMPARE(o.failedStatements, 0);
   QVERIFY(o.lostTables.isEmpty());
@@ -326,7 +311,7 @@ void TstDeclarationShapes::everyValueAsTheEngineReadsIt() {
 }
 
 void TstDeclarationShapes::dialectOne() {
-  const Intake::Outcome o = runIntake(dialect1_);
+  const Intake::Result o = runIntake(dialect1_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   QCOMPARE(o.failedStatements, 0);
   QCOMPARE(o.loadedStatements, 4);
@@ -408,7 +393,7 @@ void TstDeclarationShapes::oneTableLostNeedsConfirmation() {
 }
 
 void TstDeclarationShapes::emptyDeclaration() {
-  const Intake::Outcome o = runIntake(empty_);
+  const Intake::Result o = runIntake(empty_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   QCOMPARE(o.loadedStatements, 0);
   QCOMPARE(o.failedStatements, 0);
@@ -459,7 +444,7 @@ void TstDeclarationShapes::faults() {
   QVERIFY(out.open(QIODevice::WriteOnly));
   out.write(bytes);
   out.close();
-  const Intake::Outcome o = runIntake(gdb);
+  const Intake::Result o = runIntake(gdb);
   QVERIFY2(o.error.contains(message), qPrintable(o.error));
   QVERIFY(!o.ok());
   tempIsEmpty();
@@ -496,7 +481,7 @@ void TstDeclarationShapes::cancelInTheMiddle() {
 // through SQL (isql-fb cannot write one): the table loads whole, nothing is lost. A value that the
 // export cannot write is the scripted case above.
 void TstDeclarationShapes::columnTypeTheExportCannotWrite() {
-  const Intake::Outcome o = runIntake(array_);
+  const Intake::Result o = runIntake(array_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   QVERIFY(o.lostTables.isEmpty());
   QCOMPARE(o.failedStatements, 0);
@@ -517,7 +502,7 @@ void TstDeclarationShapes::rowAccessRefusesLeavesBoth() {
       file.write(
           "INSERT INTO TAB01001 (ID, SI) VALUES (4, 70000);\r\nINSERT INTO TAB01001 (ID, SI) VALUES (5, 7);\r\n");
   };
-  const Intake::Outcome o = runIntake(shapes_);
+  const Intake::Result o = runIntake(shapes_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   QCOMPARE(o.failedStatements, 1);
   QCOMPARE(o.firstFailedTable, QString("TAB01001"));
@@ -556,7 +541,7 @@ void TstDeclarationShapes::largeTableFollowedAndCancelled() {
   QVERIFY(!QFile::exists(app_->file("zide.mdb.parcial")));
 
   // Not cancelled, every row arrives, with its exact value.
-  const Intake::Outcome o = runIntake(large_);
+  const Intake::Result o = runIntake(large_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   DbConnection db(app_->file("zide.db"));
   const QSqlRecord r = db.query("SELECT count(*), max(VALOR), min(TEXTO) FROM TAB01002").first();
@@ -645,7 +630,7 @@ void TstDeclarationShapes::commandLineFollowsEachShape() {
 
 // The Access tables have the declaration's columns and types, read back by a reader that is not ours.
 void TstDeclarationShapes::accessTakesTheDeclarationsTypes() {
-  const Intake::Outcome o = runIntake(shapes_);
+  const Intake::Result o = runIntake(shapes_);
   QVERIFY2(o.ok(), qPrintable(o.error));
   const QJsonObject data = mdbReaderDump(app_->file("zide.mdb"), {"TAB01001", "TAB03002"})["data"].toObject();
   QHash<QString, QJsonObject> cols;

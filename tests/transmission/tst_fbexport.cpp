@@ -235,7 +235,7 @@ void TstFbexport::wholeDeclarationLoadsIntoTheTemplate() {
   QVERIFY(QFile::copy(builtProgram("zide_limpo.db"), work));
   QFile::setPermissions(work, QFile::permissions(work) | QFileDevice::WriteOwner);
   DbConnection db(work);
-  Intake::Outcome outcome;
+  Intake::Result outcome;
   for (const QString& t : Intake::tables()) {
     const QString out = dir_.filePath("export" + t + ".txt");
     const RunResult r = exportTable(gdb, t, out);

@@ -22,11 +22,14 @@
 #include "support/intakesupport.h"
 #include "support/recorder.h"
 #include "support/testenv.h"
+#include "support/uploadform.h"
 #include "transmission/intake.h"
 
 namespace {
 using FormDriver::child;
 using FormDriver::settle;
+using UploadForm::dataRows;
+using UploadForm::enviar;
 
 const QString kIeA = "0011111110011";
 const QString kIeB = "0022222220022";
@@ -40,10 +43,6 @@ QStringList gridRow(FrmUpload* f, int row) {
   for (int c = 0; c < g->columnCount(); ++c) cells << (g->item(row, c) ? g->item(row, c)->text() : QString());
   return cells;
 }
-
-int dataRows(FrmUpload* f) { return child<QTableWidget>(f, "GridRefencias")->rowCount() - 1; }
-
-bool enviar(FrmUpload* f) { return child<QPushButton>(f, "cmdUpload")->isEnabled(); }
 
 int rowsIn(const QString& db, const QString& table) {
   DbConnection c(db);

@@ -171,7 +171,7 @@ void TstVerdict::journal() {
   QVERIFY(!Delivery::Fingerprint(&buffer, 7, &a));
   QCOMPARE(a.sha256, QString("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
   const QByteArray longAnswer = "PROTOCOLO=101\r\n" + QByteArray(5000, 'x');
-  Delivery::Outcome o = Delivery::Conclude(a, true, true, 200, longAnswer, QList<Row>{row("01/2025", "101")});
+  Delivery::Result o = Delivery::Conclude(a, true, true, 200, longAnswer, QList<Row>{row("01/2025", "101")});
   QVERIFY(!o.journalError);
   a.ie = "0623079040162";
   a.tipo = "SIMPLES";

@@ -67,7 +67,7 @@ std::optional<int> parseOptions(CommandArgs args, Options* o) {
   return std::nullopt;
 }
 
-QString jsonReport(const Options& o, const Intake::Outcome& outcome, const QList<ListedReference>& refs) {
+QString jsonReport(const Options& o, const Intake::Result& outcome, const QList<ListedReference>& refs) {
   QJsonArray tables;
   for (const Intake::TableResult& t : outcome.tables) {
     QJsonObject reasons;
@@ -90,7 +90,7 @@ QString jsonReport(const Options& o, const Intake::Outcome& outcome, const QList
   return QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented));
 }
 
-QString textReport(const Options& o, const Intake::Outcome& outcome, const QList<ListedReference>& refs) {
+QString textReport(const Options& o, const Intake::Result& outcome, const QList<ListedReference>& refs) {
   QString text = QStringLiteral("Tabela           Registros\n");
   for (const Intake::TableResult& t : outcome.tables) {
     text += t.table.leftJustified(16) + QLatin1Char(' ') + QString::number(t.rows).rightJustified(9);
@@ -128,7 +128,7 @@ int run(CommandArgs args) {
     return kExitIo;
   }
   const Intake::Settings& s = work.settings;
-  const Intake::Outcome& outcome = work.outcome;
+  const Intake::Result& outcome = work.outcome;
   if (!outcome.error.isEmpty()) {
     QString text = outcome.error;
     if (!outcome.details.isEmpty()) text += QStringLiteral("\r\n\r\nDetalhes: ") + outcome.details;

@@ -114,7 +114,7 @@ void deliver(const ContribuinteDados& c, const Run& run, const QString& url, con
     if (s.rows) after = s.rows;
   }
   const bool read = x.answered && x.httpStatus != 0;
-  const Delivery::Outcome o = Delivery::Conclude(a, x.handedOver, read, x.httpStatus, x.answer, after, x.failure);
+  const Delivery::Result o = Delivery::Conclude(a, x.handedOver, read, x.httpStatus, x.answer, after, x.failure);
   r->takeVerdict(o.verdict);
   if (a.tipo == QLatin1String("SIMPLES") && read) {
     const QStringList markers = SimplesRefusalMessages(fromCp1252(x.answer));
@@ -149,14 +149,14 @@ void sendZide(Run& run, const ContribuinteDados& c, const WorkSet& work, Company
   const CompanyUpload::Copy copy = CompanyUpload::WriteCopy(work.settings, c.ie);
   if (!copy.ok()) {
     r->state = CompanyState::NotSent;
-    r->reason = copy.report.error;
+    r->reason = copy.result.error;
     return;
   }
   Delivery::Attempt a;
   a.tipo = QStringLiteral("ZIDE");
   a.arquivo = QFileInfo(run.opts.file).fileName();
   a.references = Verdict::FromRows(choice.accepted);
-  a.tabelas = CompanyUpload::CopySummary(copy.report);
+  a.tabelas = CompanyUpload::CopySummary(copy.result);
   deliver(c, run, CompanyUpload::ZideUrl(run.accountant, c.chave, choice.gias()), copy.path, a.arquivo, a, *s, r);
 }
 
@@ -204,7 +204,7 @@ int takeIn(const QString& gdb, WorkSet* work) {
     put(stderr, QStringLiteral("zide-cli: não foi possível ler a declaração: %1\n").arg(work->outcome.error));
     return kExitIo;
   }
-  const Intake::Outcome& o = work->outcome;
+  const Intake::Result& o = work->outcome;
   if (o.failedStatements > 0 || !o.lostTables.isEmpty()) {
     put(stderr, QStringLiteral("zide-cli: a declaração não foi lida inteira (%1 registro(s), %2 tabela(s) "
                                "perdidos); nada foi enviado. Veja zide-cli declaracao %3\n")

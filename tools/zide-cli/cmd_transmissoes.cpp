@@ -3,8 +3,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -13,6 +11,7 @@
 #include "base/settings.h"
 #include "commands.h"
 #include "registry/localdb.h"
+#include "registry/taxpayerstore.h"
 #include "transmission/refresh.h"
 #include "transmission/transmissions.h"
 
@@ -39,11 +38,8 @@ std::optional<QString> obterChave(const QString& ie, const std::optional<QString
   try {
     // Only read: an installation without a registry gets none made here.
     DbConnection db(LocalDatabase::path());
-    QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("select Chave from tblContribuinte where IE = ?"));
-    q.addBindValue(ie);
-    if (!q.exec()) throw DbError(-1, QStringLiteral("SQLite"), q.lastError().text());
-    const QString chave = q.next() ? q.value(0).toString().trimmed() : QString();
+    const std::optional<ContribuinteDados> stored = TaxpayerStore::find(db, ie);
+    const QString chave = stored ? stored->chave.trimmed() : QString();
     if (chave.isEmpty()) *erro = QStringLiteral("a inscrição %1 não tem chave de acesso no cadastro local.").arg(ie);
     return chave.isEmpty() ? std::nullopt : std::optional<QString>(chave);
   } catch (const DbError& e) {

@@ -11,7 +11,7 @@ bool WorkSet::takeIn(const QString& gdb) {
   Intake intake;
   intake.setSettings(settings);
   QEventLoop loop;
-  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Outcome& o) {
+  QObject::connect(&intake, &Intake::finished, &loop, [&](const Intake::Result& o) {
     outcome = o;
     loop.quit();
   });

@@ -9,7 +9,7 @@
 struct WorkSet {
   QTemporaryDir dir;
   Intake::Settings settings;
-  Intake::Outcome outcome;
+  Intake::Result outcome;
   // Runs the intake of `gdb` and waits for it; false when the folder could not be made (the
   // outcome's error says why the intake itself failed).
   bool takeIn(const QString& gdb);

@@ -15,6 +15,7 @@
 #include "registry/certsources.h"
 #include "registry/localdb.h"
 #include "support/cannedserver.h"
+#include "support/dialogchooser.h"
 #include "support/recorder.h"
 #include "support/sandbox.h"
 #include "support/shownwhole.h"
@@ -34,25 +35,6 @@ QString writeFile(const QString& path, const QByteArray& bytes) {
   f.write(bytes);
   return path;
 }
-
-// The person at the screen, choosing in the real dialog: the first row the test's rule picks.
-class DialogChooser : public Recorder {
- public:
-  std::function<bool(const CertificateInfo&)> pick;
-  std::function<void(CertificateDialog&)> whileOpen;  // e.g. pull the token out before OK
-  std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
-    certificateDialogs.append({title, prompt});
-    CertificateDialog dialog(parent, title, prompt);
-    auto* tree = dialog.findChild<QTreeWidget*>(QStringLiteral("lstCertificados"));
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-      if (pick(dialog.certificates()[tree->topLevelItem(i)->data(0, Qt::UserRole).toInt()]))
-        tree->setCurrentItem(tree->topLevelItem(i));
-    if (whileOpen) whileOpen(dialog);
-    const QByteArray der = dialog.selectedDer();
-    if (der.isEmpty()) return std::nullopt;
-    return der;
-  }
-};
 
 const SkippedSource* skippedAt(const CertificateListing& l, const QString& whereEndsWith) {
   for (const SkippedSource& s : l.skipped)

@@ -8,7 +8,8 @@
 #include "support/recorder.h"
 #include "support/testenv.h"
 
-// An earlier installation's diziz.mdb brought into diziz.db at the first use of the registry, once.
+// An earlier installation's diziz.mdb brought into diziz.db at the first use of the registry, once,
+// after the user says yes to the offer.
 class TstMigration : public QObject {
   Q_OBJECT
  private slots:
