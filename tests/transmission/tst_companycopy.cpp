@@ -164,7 +164,7 @@ void TstCompanyCopy::workingTypesReadBack() {
   QCOMPARE(int(got.type), int(want.type));
   if (want.type == jet::ColumnType::Text) QCOMPARE(got.length, want.length);
   if (want.type == jet::ColumnType::Numeric)
-    QCOMPARE(QPair(got.precision, got.scale), QPair(want.precision, want.scale));
+    QCOMPARE(std::pair(got.precision, got.scale), std::pair(want.precision, want.scale));
 }
 
 void TstCompanyCopy::eachCompanyGetsOnlyItsRows_data() {
