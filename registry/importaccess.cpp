@@ -3,20 +3,13 @@
 #include <QFileInfo>
 
 #include "base/appfolder.h"
+#include "base/sanitizer.h"
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZIDE_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZIDE_ASAN 1
-#endif
-#endif
-
 // Far above what reading a real export or registry takes (milliseconds, a few MiB).
 constexpr int kTimeoutMs = 20000;
-#ifdef ZIDE_ASAN
+#if ZIDE_ASAN
 // AddressSanitizer reserves terabytes of address space at start: a helper built with it cannot
 // run under an address-space limit at all. Sanitizer builds keep the other limits.
 constexpr quint64 kMemoryBytes = 0;

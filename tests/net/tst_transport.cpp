@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include "base/sanitizer.h"
 #include "net/soap.h"
 #include "net/upload.h"
 #include "registry/accesskey.h"
@@ -521,7 +522,7 @@ void TstTransport::oversizedAnswersRefusedInBoundedMemory() {
   app_->writeSettings(QStringLiteral("127.0.0.1"), QString::number(server.port()));
   // The 32 MiB answer, its text and the program itself; the sanitizers' shadow memory and freed-block
   // quarantine make any absolute figure meaningless there, so that build checks the refusal alone.
-#if defined(__SANITIZE_ADDRESS__)
+#if ZIDE_ASAN
   constexpr long kBoundKb = 4L * 1024 * 1024 * 1024;
 #else
   constexpr long kBoundKb = 160 * 1024;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/processrunner.h"
+#include "base/sanitizer.h"
 #include "gui/registry/importarempresas.h"
 #include "gui/registry/migrationoffer.h"
 #include "gui/widgets/forms.h"
@@ -38,17 +39,7 @@ QString limitLine(const QByteArray& limits, const char* name) {
   return QString();
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAsan = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAsan = true;
-#else
-constexpr bool kAsan = false;
-#endif
-#else
-constexpr bool kAsan = false;
-#endif
+constexpr bool kAsan = ZIDE_ASAN;
 }  // namespace
 
 class TstHostileFiles : public QObject {

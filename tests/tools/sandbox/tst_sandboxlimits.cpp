@@ -1,6 +1,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include "base/sanitizer.h"
 #include "support/testenv.h"
 
 // The sandbox holds small request bodies within one budget for all connections together, streams
@@ -166,7 +167,7 @@ void TstSandboxLimits::concurrentUploadsStayWithinTheBudget() {
     QVERIFY2(served >= 1 && busy >= 1 && served + busy == kClients,
              qPrintable(QString("%1 servidos, %2 recusados").arg(served).arg(busy)));
   const qint64 grown = server.peak() - before;
-#if !defined(__SANITIZE_ADDRESS__)  // the sanitizers' quarantine keeps freed blocks: no honest peak there
+#if !ZIDE_ASAN  // the sanitizers' quarantine keeps freed blocks: no honest peak there
   // Whatever the uploads weigh, the memory stays within the budget and the read-ahead.
   QVERIFY2(grown < budgetMiB.toLongLong() * kMiB + 16 * kMiB,
            qPrintable(QString("o pico cresceu %1 MiB").arg(grown / kMiB)));
