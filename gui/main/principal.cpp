@@ -558,7 +558,9 @@ bool Principal::AvisoValidadeCertificado() {
                 "declarações não podem ser transmitidas: providencie a renovação.")
                 .arg(c->owner, fim);
   } else if (c->validTo <= now.addDays(30)) {
-    const qint64 dias = now.daysTo(c->validTo);
+    // Days of the calendar the accountant reads the date in, counted from today's date to the one
+    // shown: a certificate ending tomorrow at 00:30 ends "amanhã", even 2 hours from now.
+    const qint64 dias = now.toLocalTime().date().daysTo(c->validTo.toLocalTime().date());
     texto = QStringLiteral(
                 "O certificado digital do contador (%1) vence em %2 (%3). Providencie a renovação para "
                 "não interromper as transmissões.")

@@ -432,7 +432,8 @@ void TstCertSources::accountantCertificateExpiryNotice() {
   auto put = [&](const QString& name, int daysLeft) {
     TestCertSpec s{name + ":31415926590"};
     s.notBefore = QDateTime::currentDateTimeUtc().addYears(-1);
-    s.notAfter = QDateTime::currentDateTimeUtc().addDays(daysLeft).addSecs(3600);
+    // The last minute of the calendar day daysLeft days from today: the count holds at any hour.
+    s.notAfter = QDateTime(QDate::currentDate().addDays(daysLeft), QTime(23, 59)).toUTC();
     writeFile(QDir(store_).filePath(name + ".cer"), MakeTestCert(s).der);
   };
   // Someone else's certificate about to expire says nothing.
