@@ -10,7 +10,7 @@ pkgs=(cmake g++ make pkg-config
       libssl-dev openssl sqlite3 libsqlite3-dev curl libcurl4-openssl-dev
       libnss3-dev libnss3-tools libp11-kit-dev p11-kit softhsm2 opensc
       xvfb xauth x11-utils imagemagick
-      clang clang-format libclang-rt-14-dev llvm
+      clang clang-format libclang-rt-14-dev llvm lld
       dpkg-dev lintian librsvg2-bin appstream valgrind)
 missing=()
 for p in "${pkgs[@]}"; do
