@@ -136,89 +136,178 @@ size_t collect(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
-// One request on the handle; a redirect's target in *location.
-void performOnce(CURL* h, Exchange& ex, const QByteArray& url, long timeoutMs, QByteArray* location) {
-  curl_easy_reset(h);
-  curl_slist* headers = nullptr;
-  headers = curl_slist_append(headers, "Content-Type: text/xml");
-  headers = curl_slist_append(headers, QByteArray("SOAPAction: " + ex.soapAction).constData());
-  // No "Expect: 100-continue" pause before the body, and no Accept the old client never sent.
-  headers = curl_slist_append(headers, "Expect:");
-  headers = curl_slist_append(headers, "Accept:");
-  curl_easy_setopt(h, CURLOPT_URL, url.constData());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(h, CURLOPT_POST, 1L);
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, ex.body.constData());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ex.body.size()));
-  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-  // A fresh connection that is never kept: a request is only ever sent again when the program
-  // asks, never because a kept connection turned out dead.
-  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-  // Redirects are judged here, one by one, before anything is sent again.
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, ex.idleSeconds);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
-  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  // The proxy is chosen by the program's own rule; an empty text keeps curl from its own choice.
-  curl_easy_setopt(h, CURLOPT_PROXY, ex.proxy.constData());
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!ex.caFile.isEmpty()) {
-    curl_easy_setopt(h, CURLOPT_CAINFO, ex.caFile.constData());
-    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+// A curl easy handle inside a multi handle of its own: the transfer advances by steps, on whichever
+// thread holds the pair (never two at once), so a quick exchange need not change threads.
+class Handles {
+ public:
+  Handles() : easy_(curl_easy_init()), multi_(curl_multi_init()) {}
+  ~Handles() {
+    if (multi_) curl_multi_cleanup(multi_);
+    if (easy_) curl_easy_cleanup(easy_);
   }
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex);
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, ex.errorText);
-  ex.code = curl_easy_perform(h);
-  ex.status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex.status);
-  char* type = nullptr;
-  ex.contentType.clear();
-  if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) ex.contentType = type;
-  char* next = nullptr;
-  location->clear();
-  if (ex.code == CURLE_OK && curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next) == CURLE_OK && next) *location = next;
-  curl_slist_free_all(headers);
-}
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+  bool ok() const { return easy_ && multi_; }
+  CURL* easy() const { return easy_; }
+  CURLM* multi() const { return multi_; }
+
+ private:
+  CURL* easy_;
+  CURLM* multi_;
+};
 
 // The exchange with its redirects: the same POST goes again only to the service's own scheme, host
 // and port (a moved path), never elsewhere and never from https down to http; the deadline counts
 // over all of them.
-void perform(CURL* h, Exchange& ex) {
-  QElapsedTimer clock;
-  clock.start();
-  const QString home = origin(ex.url);
-  QByteArray url = ex.url;
-  for (long hop = 0;; ++hop) {
-    const long left = ex.deadlineMs - long(clock.elapsed());
-    if (left <= 0) {
-      ex.code = CURLE_OPERATION_TIMEDOUT;
-      return;
-    }
-    QByteArray location;
-    ex.answer.clear();
-    performOnce(h, ex, url, left, &location);
-    if (ex.code != CURLE_OK || location.isEmpty()) return;
-    const bool redirect =
-        ex.status == 301 || ex.status == 302 || ex.status == 303 || ex.status == 307 || ex.status == 308;
-    if (!redirect) return;
-    if (origin(location) != home) {
-      ex.refusedRedirect = location;
-      return;
-    }
-    if (hop >= kMaxRedirects) {
-      ex.code = CURLE_TOO_MANY_REDIRECTS;
-      return;
-    }
-    url = location;
+class Transfer {
+ public:
+  Transfer(Handles& handles, Exchange& ex) : h_(handles), ex_(ex), home_(origin(ex.url)), url_(ex.url) {
+    clock_.start();
+    if (!h_.ok()) finish(CURLE_FAILED_INIT);
+    else startHop();
   }
-}
+  ~Transfer() { detach(); }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  // Advances the exchange for at most ms milliseconds (negative: until it ends). Whether it ended.
+  bool drive(int ms) {
+    QElapsedTimer spent;
+    spent.start();
+    while (!done_) {
+      int running = 0;
+      if (curl_multi_perform(h_.multi(), &running) != CURLM_OK) {
+        finish(CURLE_FAILED_INIT);
+        break;
+      }
+      int queued = 0;
+      CURLMsg* msg = nullptr;
+      while (!done_ && (msg = curl_multi_info_read(h_.multi(), &queued)))
+        if (msg->msg == CURLMSG_DONE) hopEnded(msg->data.result);
+      if (done_) break;
+      // A hop just started makes curl's own timeout zero, so the poll below returns at once.
+      int wait = 1000;
+      if (ms >= 0) {
+        const qint64 left = ms - spent.elapsed();
+        if (left <= 0) return false;
+        wait = int(qMin<qint64>(left, wait));
+      }
+      curl_multi_poll(h_.multi(), nullptr, 0, wait, nullptr);
+    }
+    return true;
+  }
+
+ private:
+  void startHop() {
+    const long left = ex_.deadlineMs - long(clock_.elapsed());
+    if (left <= 0) {
+      finish(CURLE_OPERATION_TIMEDOUT);
+      return;
+    }
+    ex_.answer.clear();
+    configure(left);
+    if (curl_multi_add_handle(h_.multi(), h_.easy()) != CURLM_OK) {
+      finish(CURLE_FAILED_INIT);
+      return;
+    }
+    attached_ = true;
+  }
+
+  void configure(long timeoutMs) {
+    CURL* h = h_.easy();
+    curl_easy_reset(h);
+    headers_ = curl_slist_append(headers_, "Content-Type: text/xml");
+    headers_ = curl_slist_append(headers_, QByteArray("SOAPAction: " + ex_.soapAction).constData());
+    // No "Expect: 100-continue" pause before the body, and no Accept the old client never sent.
+    headers_ = curl_slist_append(headers_, "Expect:");
+    headers_ = curl_slist_append(headers_, "Accept:");
+    curl_easy_setopt(h, CURLOPT_URL, url_.constData());
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_);
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, ex_.body.constData());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(ex_.body.size()));
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    // A fresh connection that is never kept: a request is only ever sent again when the program
+    // asks, never because a kept connection turned out dead.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    // Redirects are judged here, one by one, before anything is sent again.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, ex_.idleSeconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // The proxy is chosen by the program's own rule; an empty text keeps curl from its own choice.
+    curl_easy_setopt(h, CURLOPT_PROXY, ex_.proxy.constData());
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!ex_.caFile.isEmpty()) {
+      curl_easy_setopt(h, CURLOPT_CAINFO, ex_.caFile.constData());
+      curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+    }
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &collect);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &ex_);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, ex_.errorText);
+  }
+
+  // One request is over: its status, type and a redirect's target, then the next hop or the end.
+  void hopEnded(CURLcode code) {
+    CURL* h = h_.easy();
+    ex_.code = code;
+    ex_.status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &ex_.status);
+    char* type = nullptr;
+    ex_.contentType.clear();
+    if (curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) ex_.contentType = type;
+    char* next = nullptr;
+    QByteArray location;
+    if (code == CURLE_OK && curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next) == CURLE_OK && next) location = next;
+    detach();
+    const bool redirect =
+        ex_.status == 301 || ex_.status == 302 || ex_.status == 303 || ex_.status == 307 || ex_.status == 308;
+    if (code != CURLE_OK || location.isEmpty() || !redirect) {
+      done_ = true;
+      return;
+    }
+    if (origin(location) != home_) {
+      ex_.refusedRedirect = location;
+      done_ = true;
+      return;
+    }
+    if (++hop_ > kMaxRedirects) {
+      finish(CURLE_TOO_MANY_REDIRECTS);
+      return;
+    }
+    url_ = location;
+    startHop();
+  }
+
+  void detach() {
+    if (attached_) curl_multi_remove_handle(h_.multi(), h_.easy());
+    attached_ = false;
+    curl_slist_free_all(headers_);
+    headers_ = nullptr;
+  }
+
+  void finish(CURLcode code) {
+    detach();
+    ex_.code = code;
+    done_ = true;
+  }
+
+  Handles& h_;
+  Exchange& ex_;
+  const QString home_;
+  QByteArray url_;
+  QElapsedTimer clock_;
+  long hop_ = 0;
+  curl_slist* headers_ = nullptr;
+  bool attached_ = false;
+  bool done_ = false;
+};
 
 // A counter one thread bumps and another waits to see change, on a bare futex: one system call to
 // wait and one to wake. Every wake-up between threads costs more than the exchange's own work on a
@@ -231,21 +320,9 @@ class Counter {
     v_.fetch_add(1, std::memory_order_acq_rel);
     syscall(SYS_futex, &v_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
   }
-  // Until the value differs from seen, or ms pass (negative: no limit). Whether it changed.
-  bool waitPast(quint32 seen, int ms) const {
-    QElapsedTimer clock;
-    clock.start();
-    while (value() == seen) {
-      timespec left{};
-      if (ms >= 0) {
-        const qint64 rest = ms - clock.elapsed();
-        if (rest <= 0) return false;
-        left.tv_sec = time_t(rest / 1000);
-        left.tv_nsec = long(rest % 1000) * 1000000L;
-      }
-      syscall(SYS_futex, &v_, FUTEX_WAIT_PRIVATE, seen, ms >= 0 ? &left : nullptr, nullptr, 0);
-    }
-    return true;
+  // Until the value differs from seen (no limit).
+  void waitPast(quint32 seen) const {
+    while (value() == seen) syscall(SYS_futex, &v_, FUTEX_WAIT_PRIVATE, seen, nullptr, nullptr, 0);
   }
 
  private:
@@ -253,8 +330,10 @@ class Counter {
   mutable std::atomic<quint32> v_{0};
 };
 
-// One thread and one curl handle for the program's life: each exchange hands its work over and
-// waits, instead of paying for a new thread and handle every time.
+// The calling thread drives an exchange itself for its first few milliseconds: a quick answer (the
+// common case) then costs no wake-up between threads at all. One that takes longer moves, handles
+// and all, to one worker thread kept for the program's life, and the caller waits in an event loop
+// that keeps the windows painted (user input waits).
 class SoapWorker {
  public:
   // curl (and OpenSSL under it) is set up here, before the thread exists: its clean-up at exit is
@@ -267,75 +346,75 @@ class SoapWorker {
     thread_.join();
   }
 
-  // Runs the exchange on the worker. The windows keep being painted meanwhile (user input waits):
-  // a quick answer is waited for directly, a slow one inside an event loop.
   void run(Exchange& ex) {
+    if (!ready_) {
+      ex.code = CURLE_FAILED_INIT;
+      return;
+    }
     if (busy_) {
-      // An exchange started by an event of the loop another exchange waits in: a thread of its own.
-      runAlone(ex);
+      // An exchange started by an event of the loop another exchange waits in: handles of its own.
+      Handles own;
+      Transfer t(own, ex);
+      if (!t.drive(kDirectWaitMs)) handOver(t, true);
       return;
     }
     busy_ = true;
-    const quint32 seen = done_.value();
-    job_ = &ex;
-    jobs_.bump();
-    if (!done_.waitPast(seen, kDirectWaitMs)) {
-      QEventLoop loop;
-      {
-        std::lock_guard lock(loopMutex_);
-        if (done_.value() == seen) loop_ = &loop;
-      }
-      if (loop_) {
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-        std::lock_guard lock(loopMutex_);
-        loop_ = nullptr;
-      }
-      done_.waitPast(seen, -1);
-    }
+    Transfer t(handles_, ex);
+    if (!t.drive(kDirectWaitMs)) handOver(t, false);
     busy_ = false;
-  }
-
-  static void runAlone(Exchange& ex) {
-    QEventLoop loop;
-    std::thread worker([&] {
-      CURL* h = curl_easy_init();
-      if (h) perform(h, ex);
-      else ex.code = CURLE_FAILED_INIT;
-      if (h) curl_easy_cleanup(h);
-      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
   }
 
  private:
   // Short enough not to be seen as a frozen window.
   static constexpr int kDirectWaitMs = 15;
 
+  // The rest of the transfer on another thread while the caller's loop runs.
+  void handOver(Transfer& t, bool alone) {
+    QEventLoop loop;
+    if (alone) {
+      std::thread worker([&] {
+        t.drive(-1);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+      });
+      loop.exec(QEventLoop::ExcludeUserInputEvents);
+      worker.join();
+      return;
+    }
+    const quint32 seen = done_.value();
+    {
+      std::lock_guard lock(loopMutex_);
+      job_ = &t;
+      loop_ = &loop;
+    }
+    jobs_.bump();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // A quit queued for an earlier loop could have ended this one early: the count says.
+    done_.waitPast(seen);
+    std::lock_guard lock(loopMutex_);
+    loop_ = nullptr;
+  }
+
   void run() {
-    CURL* h = ready_ ? curl_easy_init() : nullptr;
     for (quint32 seen = 0;;) {
-      jobs_.waitPast(seen, -1);
+      jobs_.waitPast(seen);
       seen = jobs_.value();
       if (stop_.load()) break;
-      Exchange* ex = job_;
-      if (h) perform(h, *ex);
-      else ex->code = CURLE_FAILED_INIT;
+      job_->drive(-1);
       std::lock_guard lock(loopMutex_);
       done_.bump();
       if (loop_) QMetaObject::invokeMethod(loop_, &QEventLoop::quit, Qt::QueuedConnection);
     }
-    if (h) curl_easy_cleanup(h);
   }
 
-  Counter jobs_;  // bumped by the caller: job_ holds the next exchange, or stop_ is set
-  Counter done_;  // bumped by the worker when the exchange is done
-  Exchange* job_ = nullptr;
+  Counter jobs_;  // bumped by the caller: job_ holds the next transfer, or stop_ is set
+  Counter done_;  // bumped by the worker when the transfer is done
+  Transfer* job_ = nullptr;
   std::atomic<bool> stop_{false};
   bool busy_ = false;           // the calling thread's own flag
-  std::mutex loopMutex_;        // loop_ against the worker's end of an exchange
-  QEventLoop* loop_ = nullptr;  // the caller's loop while it waits for a slow exchange
+  std::mutex loopMutex_;        // loop_ against the worker's end of a transfer
+  QEventLoop* loop_ = nullptr;  // the caller's loop while the worker has its transfer
   const bool ready_;
+  Handles handles_;     // the caller's or the worker's, never both at once
   std::thread thread_;  // last: started once every member above exists
 };
 

@@ -17,6 +17,7 @@ class TstSoap : public QObject {
   void exchangeHeadersAndBody();
   void exchangeKeepsBodyOfErrorStatus();
   void exchangeReadsSettingsEachCall();
+  void exchangeStartedWhileAnotherWaits();
   void exchangeFailsWithoutServer();
   void exchangeFailsWithoutHost();
   void myDecodeRfcVectors_data();
@@ -193,6 +194,37 @@ void TstSoap::exchangeReadsSettingsEachCall() {
   QCOMPARE(response, QStringLiteral("B"));
   QCOMPARE(a.requests.size(), 1);
   QCOMPARE(b.requests.size(), 1);
+}
+
+// A window's timer may start an exchange while another one is waited for: each gets its own answer,
+// and the quick one is not held up behind the slow one.
+void TstSoap::exchangeStartedWhileAnotherWaits() {
+  TestAppFolder app;
+  CannedServer server;
+  server.handler = [](QTcpSocket* s, const CannedServer::Request& r) {
+    const QByteArray op = r.body.contains("<Lenta ") ? "Lenta" : "Rapida";
+    const QByteArray answer = CannedServer::response("200 OK", CannedServer::envelope(op, op));
+    QTimer::singleShot(op == "Lenta" ? 400 : 0, s, [s, answer] {
+      s->write(answer);
+      s->disconnectFromHost();
+    });
+  };
+  app.writeSettings("127.0.0.1", QString::number(server.port()));
+  QStringList finished;
+  QString inner;
+  QTimer::singleShot(100, this, [&] {
+    QVERIFY(SendSoapRequest("Rapida", {}, &inner));
+    finished << "Rapida";
+  });
+  QString outer;
+  QVERIFY(SendSoapRequest("Lenta", {}, &outer));
+  finished << "Lenta";
+  QCOMPARE(finished, QStringList({"Rapida", "Lenta"}));
+  QString result;
+  QVERIFY(GetResult(outer, "return", &result));
+  QCOMPARE(result, QStringLiteral("Lenta"));
+  QVERIFY(GetResult(inner, "return", &result));
+  QCOMPARE(result, QStringLiteral("Rapida"));
 }
 
 void TstSoap::exchangeFailsWithoutServer() {
