@@ -20,8 +20,10 @@
 #include "net/proxy.h"
 
 namespace {
-constexpr qint64 kChunk = 256 * 1024;     // handed to the socket at a time
-constexpr qint64 kInFlight = 512 * 1024;  // most kept queued in the socket's own buffer
+// One loopback segment at a time, as curl hands the kernel: 256 KiB slices made the same upload to
+// the sandbox about a tenth slower.
+constexpr qint64 kChunk = 64 * 1024;      // handed to the socket at a time
+constexpr qint64 kInFlight = 256 * 1024;  // most kept queued in the socket's own buffer
 
 // A declaration of tens of megabytes is read in one go: asking for large pages spares the
 // thousands of page faults that cost as much as the read itself.
