@@ -124,6 +124,17 @@ Run median(QList<Run> runs, bool byTransfer = false) {
   return runs[runs.size() / 2];
 }
 
+// The median of round i's ratio, theirs over ours: each pair ran side by side, so a machine that
+// slows down or speeds up during the run weighs on both of a pair alike.
+double medianRatio(const QList<double>& ours, const QList<double>& theirs) {
+  QList<double> r;
+  for (qsizetype i = 0; i < qMin(ours.size(), theirs.size()); ++i)
+    if (ours[i] > 0) r << theirs[i] / ours[i];
+  if (r.isEmpty()) return 0;
+  std::sort(r.begin(), r.end());
+  return r[r.size() / 2];
+}
+
 void writeRandomFile(const QString& path, int mb) {
   QFile f(path);
   f.open(QIODevice::WriteOnly);
@@ -145,12 +156,14 @@ int main(int argc, char** argv) {
   QCommandLineParser cli;
   cli.setApplicationDescription(
       "Mede o envio de um arquivo grande e as idas e voltas SOAP do programa contra o curl, na mesma rodada,\n"
-      "ambos contra o zide-sandbox em 127.0.0.1 e ambos com uma conexão nova por pedido. Mostra a mediana\n"
-      "das rodadas, a vazão e o pico de memória (o do envio também com um arquivo de um décimo do tamanho,\n"
-      "para ver se cresce com o arquivo).");
+      "ambos contra o zide-sandbox em 127.0.0.1 e ambos com uma conexão nova por pedido, um lado logo após\n"
+      "o outro. Mostra as medianas, a razão zide/curl (mediana das razões de cada par de medições), a vazão\n"
+      "e o pico de memória (o do envio também com um arquivo de um décimo do tamanho, para ver se cresce\n"
+      "com o arquivo).");
   cli.addHelpOption();
   cli.addOption({"mb", "Tamanho do arquivo em MB.", "N", "50"});
-  cli.addOption({"rodadas", "Medições de cada lado (mediana).", "N", "5"});
+  cli.addOption({"rodadas", "Medições SOAP de cada lado (mediana).", "N", "5"});
+  cli.addOption({"rodadas-envio", "Medições do envio de cada lado (mediana).", "N", "11"});
   cli.addOption({"soap", "Idas e voltas SOAP por medição.", "N", "200"});
   cli.addOption({"upload-uma-vez", "(filho) envia ARQUIVO para URL.", "ARQUIVO|URL"});
   cli.addOption({"soap-rodadas", "(filho) N idas e voltas SOAP para IE|CHAVE.", "N|IE|CHAVE"});
@@ -167,7 +180,8 @@ int main(int argc, char** argv) {
   }
 
   const int mb = cli.value("mb").toInt();
-  const int rounds = cli.value("rodadas").toInt();
+  const int rounds = qMax(1, cli.value("rodadas").toInt());
+  const int uploadRounds = qMax(1, cli.value("rodadas-envio").toInt());
   const int soapN = cli.value("soap").toInt();
   QTemporaryDir dir;
   const QString ie = "0012345670089", key = "AB12CD34";
@@ -198,7 +212,7 @@ int main(int argc, char** argv) {
   };
 
   QList<Run> ours, theirs, oursSmall, theirsSmall;
-  for (int i = 0; i < rounds; ++i) {
+  for (int i = 0; i < uploadRounds; ++i) {
     ours << measure({self, "--upload-uma-vez", file + "|" + url});
     theirs << curlUpload(file);
     if (ours.last().exitCode != 0 || theirs.last().exitCode != 0) {
@@ -213,14 +227,18 @@ int main(int argc, char** argv) {
   printf(
       "upload de %d MB (mediana de %d; curl com \"Connection: close\"; tempo do pedido à resposta, como o\n"
       "time_total do curl, e entre parênteses o do processo inteiro):\n",
-      mb, rounds);
+      mb, uploadRounds);
   printf("  zide  %.3f s  %.0f MB/s  (%.3f s)  pico %ld MB (%.2f x o arquivo); com %d MB: pico %ld MB\n", o.transfer,
          bytes / o.transfer / 1048576.0, ow.seconds, maxRss(ours) / 1024, maxRss(ours) * 1024.0 / bytes,
          qMax(1, mb / 10), maxRss(oursSmall) / 1024);
   printf("  curl  %.3f s  %.0f MB/s  (%.3f s)  pico %ld MB (%.2f x o arquivo); com %d MB: pico %ld MB\n", c.transfer,
          bytes / c.transfer / 1048576.0, cw.seconds, maxRss(theirs) / 1024, maxRss(theirs) * 1024.0 / bytes,
          qMax(1, mb / 10), maxRss(theirsSmall) / 1024);
-  printf("  vazão zide/curl = %.2f (processo inteiro: %.2f)\n", c.transfer / o.transfer, cw.seconds / ow.seconds);
+  QList<double> ourTimes, curlTimes;
+  for (const Run& r : ours) ourTimes << r.transfer;
+  for (const Run& r : theirs) curlTimes << r.transfer;
+  printf("  vazão zide/curl = %.2f (das medianas: %.2f; processo inteiro: %.2f)\n", medianRatio(ourTimes, curlTimes),
+         c.transfer / o.transfer, cw.seconds / ow.seconds);
 
   // SOAP: the same number of round trips in one process each.
   QDir(dir.path()).mkpath("app");
@@ -235,35 +253,56 @@ int main(int argc, char** argv) {
       BuildSoapBody("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}}).toUtf8());
   body.close();
   // Every request on a connection of its own, as the client makes them.
-  QStringList curlSoap{"curl",
-                       "-sS",
-                       "-H",
-                       "Content-Type: text/xml",
-                       "-H",
-                       "SOAPAction: Transferencia.ver2",
-                       "-H",
-                       "Connection: close",
-                       "--data-binary",
-                       "@" + body.fileName()};
   const QString soapUrl = "http://127.0.0.1:" + port + "/ovu/server/index_zide.php?wsdl";
-  for (int i = 0; i < soapN; ++i)
-    curlSoap << "-o"
-             << "/dev/null" << soapUrl;
-  QList<Run> soapOurs, soapTheirs;
+  auto curlSoap = [&](int n) {
+    QStringList args{"curl",
+                     "-sS",
+                     "-H",
+                     "Content-Type: text/xml",
+                     "-H",
+                     "SOAPAction: Transferencia.ver2",
+                     "-H",
+                     "Connection: close",
+                     "--data-binary",
+                     "@" + body.fileName()};
+    for (int i = 0; i < n; ++i)
+      args << "-o"
+           << "/dev/null" << soapUrl;
+    return measure(args);
+  };
+  auto oursSoap = [&](int n) { return measure({self, "--soap-rodadas", QString::number(n) + "|" + ie + "|" + key}); };
+  // A round trip's cost is what one more adds to a process: (N trips - 1 trip) / (N - 1), so neither
+  // side's start and exit (Qt's is heavier than curl's) counts as part of it.
+  QList<Run> soapOurs, soapTheirs, oneOurs, oneTheirs;
   for (int i = 0; i < rounds; ++i) {
-    soapOurs << measure({self, "--soap-rodadas", QString::number(soapN) + "|" + ie + "|" + key});
-    soapTheirs << measure(curlSoap);
-    if (soapOurs.last().exitCode != 0 || soapTheirs.last().exitCode != 0) {
-      fprintf(stderr, "falha SOAP: nosso %d, curl %d\n", soapOurs.last().exitCode, soapTheirs.last().exitCode);
-      return 1;
-    }
+    soapOurs << oursSoap(soapN);
+    soapTheirs << curlSoap(soapN);
+    oneOurs << oursSoap(1);
+    oneTheirs << curlSoap(1);
+    for (const Run* r : {&soapOurs.last(), &soapTheirs.last(), &oneOurs.last(), &oneTheirs.last()})
+      if (r->exitCode != 0) {
+        fprintf(stderr, "falha SOAP: código %d\n", r->exitCode);
+        return 1;
+      }
   }
   const Run so = median(soapOurs), sc = median(soapTheirs);
-  printf("SOAP Transferencia.ver2, %d idas e voltas (mediana de %d; curl com \"Connection: close\"):\n", soapN, rounds);
-  printf("  zide  %.3f s  %.2f ms cada  pico %ld MB\n", so.seconds, so.seconds * 1000 / soapN, maxRss(soapOurs) / 1024);
-  printf("  curl  %.3f s  %.2f ms cada  pico %ld MB\n", sc.seconds, sc.seconds * 1000 / soapN,
+  const double perOurs = (so.seconds - median(oneOurs).seconds) / qMax(1, soapN - 1);
+  const double perCurl = (sc.seconds - median(oneTheirs).seconds) / qMax(1, soapN - 1);
+  printf(
+      "SOAP Transferencia.ver2 (mediana de %d; curl com \"Connection: close\"; cada ida e volta é o que ela\n"
+      "acrescenta ao processo: %d idas e voltas menos uma, dividido por %d):\n",
+      rounds, soapN, qMax(1, soapN - 1));
+  printf("  zide  %.3f ms cada  (processo com %d: %.3f s)  pico %ld MB\n", perOurs * 1000, soapN, so.seconds,
+         maxRss(soapOurs) / 1024);
+  printf("  curl  %.3f ms cada  (processo com %d: %.3f s)  pico %ld MB\n", perCurl * 1000, soapN, sc.seconds,
          maxRss(soapTheirs) / 1024);
-  printf("  velocidade zide/curl = %.2f\n", sc.seconds / so.seconds);
+  QList<double> ourTrips, curlTrips;
+  for (int i = 0; i < rounds; ++i) {
+    ourTrips << soapOurs[i].seconds - oneOurs[i].seconds;
+    curlTrips << soapTheirs[i].seconds - oneTheirs[i].seconds;
+  }
+  printf("  velocidade zide/curl = %.2f (das medianas: %.2f; processo inteiro: %.2f)\n",
+         medianRatio(ourTrips, curlTrips), perCurl / perOurs, sc.seconds / so.seconds);
   sandbox.kill();
   sandbox.waitForFinished();
   return 0;
