@@ -154,6 +154,9 @@ void TransmissionWindow::createControls() {
   ProgressBar1_->setValue(0);
   lblSendSpeed_ = new QLabel(kSendSpeedStart, this);
   lblSendSpeed_->setObjectName(QStringLiteral("lblSendSpeed"));
+  // As wide as its longest text from the start, so the progress bar beside it does not shrink when
+  // the send completes.
+  lblSendSpeed_->setMinimumWidth(lblSendSpeed_->fontMetrics().horizontalAdvance(kSendCompleteText));
   cmdUpload_ = new QPushButton(QStringLiteral("&Enviar"), this);
   cmdUpload_->setObjectName(QStringLiteral("cmdUpload"));
   cmdUpload_->setDefault(true);

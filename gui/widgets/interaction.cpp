@@ -61,10 +61,16 @@ class DesktopInteraction final : public Interaction {
     return dialog.selectedFiles().value(0);
   }
   std::optional<QString> password(QWidget* parent, const QString& title, const QString& prompt) override {
-    bool ok = false;
-    const QString text = QInputDialog::getText(parent, title, prompt, QLineEdit::Password, QString(), &ok);
-    if (!ok) return std::nullopt;
-    return text;
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    // Wide enough for the whole title in the window's frame, which is sized by the prompt otherwise
+    // (the dialog's layout fixes its size from its children).
+    if (auto* edit = dialog.findChild<QLineEdit*>())
+      edit->setMinimumWidth(dialog.fontMetrics().horizontalAdvance(title) * 2 + 80);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.textValue();
   }
   bool openUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
   std::optional<QByteArray> selectCertificate(QWidget* parent, const QString& title, const QString& prompt) override {
