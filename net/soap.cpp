@@ -388,7 +388,8 @@ class SoapWorker {
     }
     jobs_.bump();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    // A quit queued for an earlier loop could have ended this one early: the count says.
+    // Something else may end the loop first (the application quitting): the transfer is on the
+    // caller's stack, so the worker must be done with it before this returns.
     done_.waitPast(seen);
     std::lock_guard lock(loopMutex_);
     loop_ = nullptr;
