@@ -845,35 +845,8 @@ struct JetWriter::Impl {
     return pointers;
   }
 
-  // Table definition: header, real indexes, columns, column names, index details, index names,
-  // and the usage maps of each long-value column, ended by FFFF. Longer than a page, it goes on
-  // in further pages chained through the next-page field.
-  Bytes tableDefinition(const Table& t, uint32_t owned, uint32_t freeMap,
-                        const std::vector<std::pair<uint32_t, uint32_t>>& lvMaps) {
-    Bytes b;
-    b.u8(0x02);
-    b.u8(0x01);
-    b.u16(0);  // free space, per page
-    b.u32(0);  // next page, per page
-    b.u32(0);  // length, below
-    b.u32(kMagicTable);
-    b.u32(t.rows);
-    b.u32(0);  // next autonumber
-    b.u8(1);   // autonumber increment
-    b.zeros(15);
-    b.u8(t.system ? 0x53 : 0x4E);
-    b.u16(uint32_t(t.cols.size()));
-    b.u16(uint32_t(t.varCount));
-    b.u16(uint32_t(t.cols.size()));
-    b.u32(uint32_t(t.indexes.size()));
-    b.u32(uint32_t(t.indexes.size()));
-    b.u32(owned);
-    b.u32(freeMap);
-    for (size_t i = 0; i < t.indexes.size(); ++i) {
-      b.u32(0);
-      b.u32(t.rows);
-      b.u32(0);
-    }
+  // The column descriptors, then the column names.
+  static void putColumns(Bytes& b, const Table& t) {
     for (size_t i = 0; i < t.cols.size(); ++i) {
       const Col& c = t.cols[i];
       b.u8(c.code);
@@ -901,6 +874,10 @@ struct JetWriter::Impl {
       b.u16(uint32_t(2 * c.def.name.size()));
       b.ucs2(c.def.name);
     }
+  }
+
+  // The real indexes' details, then the logical indexes and their names.
+  static void putIndexes(Bytes& b, const Table& t) {
     for (const IndexDef& ix : t.indexes) {
       b.u32(kMagicIndex);
       for (int k = 0; k < 10; ++k) {
@@ -942,6 +919,39 @@ struct JetWriter::Impl {
       b.u16(uint32_t(2 * t.indexes[i].name.size()));
       b.ucs2(t.indexes[i].name);
     }
+  }
+
+  // Table definition: header, real indexes, columns, column names, index details, index names,
+  // and the usage maps of each long-value column, ended by FFFF. Longer than a page, it goes on
+  // in further pages chained through the next-page field.
+  Bytes tableDefinition(const Table& t, uint32_t owned, uint32_t freeMap,
+                        const std::vector<std::pair<uint32_t, uint32_t>>& lvMaps) {
+    Bytes b;
+    b.u8(0x02);
+    b.u8(0x01);
+    b.u16(0);  // free space, per page
+    b.u32(0);  // next page, per page
+    b.u32(0);  // length, below
+    b.u32(kMagicTable);
+    b.u32(t.rows);
+    b.u32(0);  // next autonumber
+    b.u8(1);   // autonumber increment
+    b.zeros(15);
+    b.u8(t.system ? 0x53 : 0x4E);
+    b.u16(uint32_t(t.cols.size()));
+    b.u16(uint32_t(t.varCount));
+    b.u16(uint32_t(t.cols.size()));
+    b.u32(uint32_t(t.indexes.size()));
+    b.u32(uint32_t(t.indexes.size()));
+    b.u32(owned);
+    b.u32(freeMap);
+    for (size_t i = 0; i < t.indexes.size(); ++i) {
+      b.u32(0);
+      b.u32(t.rows);
+      b.u32(0);
+    }
+    putColumns(b, t);
+    putIndexes(b, t);
     int lv = 0;
     for (size_t i = 0; i < t.cols.size(); ++i) {
       if (!t.cols[i].longValue) continue;

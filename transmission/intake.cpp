@@ -150,47 +150,78 @@ void Intake::start(const QString& gdbPath) {
   structures_.clear();
   unread_.clear();
   nextExport_ = exportsDone_ = 0;
-  const Settings& s = settings_;
+  if (!checkInstallation() || !checkDeclaration() || !prepareOutputs()) return;
+  // The engine writes into the file it opens: the exports read a copy, so the accountant's own
+  // declaration is never touched. Without a copy (no room, unreadable) the tool reads the original
+  // and reports what it finds there.
+  const QString copy = settings_.tempDir + QStringLiteral("/declaracao.gdb");
+  QString why;
+  bool full = false;
+  if (PrivateFile::copy(gdb_, copy, &why, &full)) {
+    copy_ = copy;
+    gdb_ = copy;
+  } else if (full) {
+    fail(diskFullMessage(QFileInfo(settings_.workDb).absolutePath()), why);
+    return;
+  }
+  launchMore();
+}
 
+// The private temporary folder, the template and the export tool; false once the failure is shown.
+bool Intake::checkInstallation() {
+  const Settings& s = settings_;
   // Private: the exports and any copy of the declaration the tool makes live here.
   if (!QDir().mkpath(s.tempDir) ||
       !QFile::setPermissions(s.tempDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)) {
     fail(QStringLiteral("Não foi possível criar a pasta temporária:\r\n%1").arg(QDir::toNativeSeparators(s.tempDir)));
-    return;
+    return false;
   }
   if (!QFileInfo(s.templatePath).isFile()) {
     fail(QStringLiteral("O banco de dados modelo não foi encontrado:\r\n%1\r\n\r\nReinstale o programa.")
              .arg(QDir::toNativeSeparators(s.templatePath)));
-    return;
+    return false;
   }
   const QFileInfo tool(s.tool);
   if (!tool.isFile() || !tool.isExecutable()) {
     fail(QStringLiteral("O programa de exportação não foi encontrado:\r\n%1\r\n\r\nReinstale o programa.")
              .arg(QDir::toNativeSeparators(s.tool)));
-    return;
+    return false;
   }
-  // The file itself first: what it is decides the message, before any program reads it.
+  return true;
+}
+
+// The chosen file itself, before any program reads it (what it is decides the message), and room
+// for what the intake makes of it; false once the failure is shown.
+bool Intake::checkDeclaration() {
   QFile chosen(gdb_);
   if (!chosen.open(QIODevice::ReadOnly)) {
     fail(QStringLiteral("O arquivo escolhido não pôde ser aberto para leitura: o usuário não tem permissão "
                         "para lê-lo, ou outro programa o mantém bloqueado."),
          chosen.errorString());
-    return;
+    return false;
   }
   const DeclarationFileCheck check = checkDeclarationHeader(chosen.read(1024), chosen.size());
   const qint64 declarationSize = chosen.size();
   chosen.close();
   if (check.kind != DeclarationFileCheck::Ok) {
     fail(check.message);
-    return;
+    return false;
   }
   engineRelease_ = engineGeneration(check.odsMajor, check.odsMinor);
   // Room for the copy the exports read and the working database, which is about as large.
-  const QStorageInfo disk(QFileInfo(s.workDb).absolutePath());
+  const QString workFolder = QFileInfo(settings_.workDb).absolutePath();
+  const QStorageInfo disk(workFolder);
   if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < 2 * declarationSize + (1 << 20)) {
-    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()));
-    return;
+    fail(diskFullMessage(workFolder));
+    return false;
   }
+  return true;
+}
+
+// The run's lock, a fresh working database, the Access writer and no export of an earlier intake;
+// false once the failure is shown.
+bool Intake::prepareOutputs() {
+  const Settings& s = settings_;
   // Held while the run lasts: a program started meanwhile on this folder leaves its files alone.
   lock_ = std::make_unique<QLockFile>(lockFile(s.tempDir));
   if (!lock_->tryLock(0)) lock_.reset();
@@ -204,7 +235,7 @@ void Intake::start(const QString& gdbPath) {
               : QStringLiteral("Não foi possível preparar o banco de dados de trabalho:\r\n%1")
                     .arg(QDir::toNativeSeparators(s.workDb)),
          why);
-    return;
+    return false;
   }
   workMade_ = true;
   try {
@@ -214,7 +245,7 @@ void Intake::start(const QString& gdbPath) {
     db_.reset();
     fail(QStringLiteral("Não foi possível abrir o banco de dados de trabalho:\r\n%1\r\n\r\n%2")
              .arg(QDir::toNativeSeparators(s.workDb), e.description));
-    return;
+    return false;
   }
   // The Access database is written beside its final name and takes it only when complete, so a
   // half-written file is never there to be sent.
@@ -228,25 +259,14 @@ void Intake::start(const QString& gdbPath) {
              : QStringLiteral("Não foi possível criar o banco de dados da declaração:\r\n%1\r\n\r\n%2")
                    .arg(QDir::toNativeSeparators(s.accessDb), QString::fromUtf8(e.what())),
          QString::fromUtf8(e.what()));
-    return;
+    return false;
   }
   // An export left by an earlier intake must never pass for this declaration's.
   for (const QString& t : s.tables) {
     QFile::remove(exportFile(s.tempDir, t));
     QFile::remove(structureFile(s.tempDir, t));
   }
-  // The engine writes into the file it opens: the exports read a copy, so the accountant's own
-  // declaration is never touched. Without a copy (no room, unreadable) the tool reads the original
-  // and reports what it finds there.
-  const QString copy = s.tempDir + QStringLiteral("/declaracao.gdb");
-  if (PrivateFile::copy(gdb_, copy, &why, &full)) {
-    copy_ = copy;
-    gdb_ = copy;
-  } else if (full) {
-    fail(diskFullMessage(QFileInfo(s.workDb).absolutePath()), why);
-    return;
-  }
-  launchMore();
+  return true;
 }
 
 void Intake::fail(const QString& message, const QString& details) {

@@ -137,6 +137,9 @@ class Intake : public QObject {
  private:
   // Ends the run with a message for the user and the technical text (the engine's, the tool's).
   void fail(const QString& message, const QString& details = {});
+  bool checkInstallation();
+  bool checkDeclaration();
+  bool prepareOutputs();
   void launchMore();
   void exportDone(const QString& table, const ProcessResult& r);
   // Why a run of the tool failed, or empty when it did its work.

@@ -438,6 +438,20 @@ std::string textValue(const ods::Value& v) {
 bool isInteger(uint8_t t) { return t == ods::kShort || t == ods::kLong || t == ods::kInt64; }
 bool isText(uint8_t t) { return t == ods::kText || t == ods::kVarying; }
 
+// A text column's value in Windows-1252, a fixed-length one blank-padded to its width in characters.
+void putOwnText(Out& out, const ods::Column& col, const ods::FieldDesc& cur, const ods::Value& v, bool utf8) {
+  if (!isText(v.desc.dtype)) throw ods::OdsError("conversão de tipo não suportada na coluna " + col.name);
+  std::string s = textValue(v);
+  if (utf8) s = win1252(s);
+  if (cur.dtype == ods::kText) {
+    const size_t width = utf8 && col.charLength ? std::min<size_t>(*col.charLength, cur.length) : cur.length;
+    if (utf8)
+      while (!s.empty() && s.back() == ' ') s.pop_back();
+    s.resize(width, ' ');
+  }
+  putString(out, s.data(), s.size());
+}
+
 // One value written as the engine would hand it over in the column's current type: rows stored
 // under an older format are converted the way the engine converts them when reading.
 void putOwnValue(Out& out, ods::Database& db, const ods::Table& table, const ods::Column& col,
@@ -449,16 +463,7 @@ void putOwnValue(Out& out, ods::Database& db, const ods::Table& table, const ods
   const ods::FieldDesc& d = v.desc;
   const bool utf8 = col.charsetId && (*col.charsetId == 3 || *col.charsetId == 4);
   if (isText(cur.dtype)) {
-    if (!isText(d.dtype)) throw ods::OdsError("conversão de tipo não suportada na coluna " + col.name);
-    std::string s = textValue(v);
-    if (utf8) s = win1252(s);
-    if (cur.dtype == ods::kText) {
-      const size_t width = utf8 && col.charLength ? std::min<size_t>(*col.charLength, cur.length) : cur.length;
-      if (utf8)
-        while (!s.empty() && s.back() == ' ') s.pop_back();
-      s.resize(width, ' ');
-    }
-    putString(out, s.data(), s.size());
+    putOwnText(out, col, cur, v, utf8);
     return;
   }
   if (isInteger(cur.dtype) && isInteger(d.dtype)) {
