@@ -245,35 +245,9 @@ bool Uploader::send(const UploadTarget& target, QByteArray request) {
   return send(target, std::move(whole));
 }
 
-bool Uploader::send(const UploadTarget& target, UploadRequest request) {
-  // One send at a time: a second press of the button while this one is under way does nothing.
-  if (state_ != State::Idle || wait_) return false;
-  QByteArray& head = request.head;
-  const bool viaPlainProxy = !target.proxy.direct() && !target.tls;
-  if (viaPlainProxy) {
-    // Through a proxy the request line names the whole address; the rest stays byte for byte.
-    const qsizetype lineEnd = head.indexOf("\r\n");
-    if (head.startsWith("POST /") && lineEnd > 0) {
-      QByteArray credentials;
-      if (!target.proxy.user.isEmpty())
-        credentials = "Proxy-Authorization: Basic " +
-                      (target.proxy.user + QLatin1Char(':') + target.proxy.password).toUtf8().toBase64() + "\r\n";
-      head.insert(lineEnd + 2, credentials);
-      head.insert(5, "http://" + toCp1252(target.host) + ':' + QByteArray::number(target.port));
-    }
-  }
-  errorString_.clear();
-  errorNumber_ = 0;
-  head_ = std::move(head);
-  file_ = std::move(request.file);
-  fileSize_ = file_ ? request.fileSize : 0;
-  tail_ = std::move(request.tail);
-  total_ = head_.size() + fileSize_ + tail_.size();
-  response_.clear();
-  queued_ = written_ = 0;
-  // Each send measures its own size, so the percentages of a second send are right too.
-  totalEnvio_ = 0;
-
+// A new socket for the target (TLS verified against the system's authorities or ZIDE_CA_FILE's,
+// through the proxy's tunnel when one is set for https), its signals bound to this object.
+void Uploader::openSocket(const UploadTarget& target) {
   if (socket_) socket_->deleteLater();
   QSslSocket* tls = nullptr;
   if (target.tls) {
@@ -305,11 +279,42 @@ bool Uploader::send(const UploadTarget& target, UploadRequest request) {
   connect(socket_, &QTcpSocket::readyRead, this, &Uploader::onReadyRead);
   connect(socket_, &QTcpSocket::disconnected, this, &Uploader::onDisconnected);
   connect(socket_, &QTcpSocket::errorOccurred, this, &Uploader::onSocketError);
+}
 
+bool Uploader::send(const UploadTarget& target, UploadRequest request) {
+  // One send at a time: a second press of the button while this one is under way does nothing.
+  if (state_ != State::Idle || wait_) return false;
+  QByteArray& head = request.head;
+  const bool viaPlainProxy = !target.proxy.direct() && !target.tls;
+  if (viaPlainProxy) {
+    // Through a proxy the request line names the whole address; the rest stays byte for byte.
+    const qsizetype lineEnd = head.indexOf("\r\n");
+    if (head.startsWith("POST /") && lineEnd > 0) {
+      QByteArray credentials;
+      if (!target.proxy.user.isEmpty())
+        credentials = "Proxy-Authorization: Basic " +
+                      (target.proxy.user + QLatin1Char(':') + target.proxy.password).toUtf8().toBase64() + "\r\n";
+      head.insert(lineEnd + 2, credentials);
+      head.insert(5, "http://" + toCp1252(target.host) + ':' + QByteArray::number(target.port));
+    }
+  }
+  errorString_.clear();
+  errorNumber_ = 0;
+  head_ = std::move(head);
+  file_ = std::move(request.file);
+  fileSize_ = file_ ? request.fileSize : 0;
+  tail_ = std::move(request.tail);
+  total_ = head_.size() + fileSize_ + tail_.size();
+  response_.clear();
+  queued_ = written_ = 0;
+  // Each send measures its own size, so the percentages of a second send are right too.
+  totalEnvio_ = 0;
+
+  openSocket(target);
   state_ = State::Connecting;
   idle_.start(connectTimeoutMs_);
   deadline_.start(std::chrono::milliseconds(deadlineMs_ > 0 ? deadlineMs_ : UploadDeadlineMs(total_)));
-  if (tls) tls->connectToHostEncrypted(target.host, target.port);
+  if (target.tls) static_cast<QSslSocket*>(socket_)->connectToHostEncrypted(target.host, target.port);
   else if (viaPlainProxy) socket_->connectToHost(target.proxy.host, quint16(target.proxy.port));
   else socket_->connectToHost(target.host, target.port);
   // The wait lets window events run, so the window can be closed meanwhile (abort() ends it).

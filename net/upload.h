@@ -169,6 +169,7 @@ class Uploader : public QObject {
   // Runs window events until the wait is ended (connection up, failure, abort) or ms pass (0: no
   // limit). False when this object was destroyed meanwhile.
   bool waitHere(int ms, QEventLoop::ProcessEventsFlags flags);
+  void openSocket(const UploadTarget& target);
   void feed();
   void onBytesWritten(qint64 n);
   void onReadyRead();

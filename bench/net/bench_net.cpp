@@ -149,63 +149,25 @@ long maxRss(const QList<Run>& runs) {
   for (const Run& r : runs) m = std::max(m, r.maxRssKb);
   return m;
 }
-}  // namespace
+// The sandbox both sides talk to, and this program for its children.
+struct Peer {
+  const QTemporaryDir& dir;
+  QString port, ie, key, self;
+};
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  QCommandLineParser cli;
-  cli.setApplicationDescription(
-      "Mede o envio de um arquivo grande e as idas e voltas SOAP do programa contra o curl, na mesma rodada,\n"
-      "ambos contra o zide-sandbox em 127.0.0.1 e ambos com uma conexão nova por pedido, um lado logo após\n"
-      "o outro. Mostra as medianas, a razão zide/curl (mediana das razões de cada par de medições), a vazão\n"
-      "e o pico de memória (o do envio também com um arquivo de um décimo do tamanho, para ver se cresce\n"
-      "com o arquivo).");
-  cli.addHelpOption();
-  cli.addOption({"mb", "Tamanho do arquivo em MB.", "N", "50"});
-  cli.addOption({"rodadas", "Medições SOAP de cada lado (mediana).", "N", "5"});
-  cli.addOption({"rodadas-envio", "Medições do envio de cada lado (mediana).", "N", "11"});
-  cli.addOption({"soap", "Idas e voltas SOAP por medição.", "N", "200"});
-  cli.addOption({"upload-uma-vez", "(filho) envia ARQUIVO para URL.", "ARQUIVO|URL"});
-  cli.addOption({"soap-rodadas", "(filho) N idas e voltas SOAP para IE|CHAVE.", "N|IE|CHAVE"});
-  cli.process(app);
-
-  if (cli.isSet("upload-uma-vez")) {
-    const QStringList p = cli.value("upload-uma-vez").split('|');
-    return uploadOnce(p.value(0), p.value(1));
-  }
-  if (cli.isSet("soap-rodadas")) {
-    const QStringList p = cli.value("soap-rodadas").split('|');
-    InitSettingsPath();
-    return soapRounds(p.value(0).toInt(), p.value(1), p.value(2));
-  }
-
-  const int mb = cli.value("mb").toInt();
-  const int rounds = qMax(1, cli.value("rodadas").toInt());
-  const int uploadRounds = qMax(1, cli.value("rodadas-envio").toInt());
-  const int soapN = cli.value("soap").toInt();
-  QTemporaryDir dir;
-  const QString ie = "0012345670089", key = "AB12CD34";
-
-  QProcess sandbox;
-  sandbox.setStandardErrorFile(QProcess::nullDevice());
-  sandbox.start(
-      QCoreApplication::applicationDirPath() + "/zide-sandbox",
-      {"--porta", "0", "--dados", dir.filePath("sandbox.db"), "--contribuinte", ie + ":" + key + ":11222333000181"});
-  if (!sandbox.waitForReadyRead(10000)) {
-    fprintf(stderr, "zide-sandbox não iniciou\n");
-    return 1;
-  }
-  const QString port = QString::fromLatin1(sandbox.readLine()).trimmed().mid(6);
-
+// Our upload against curl's, side by side; 0, or 1 when a side failed.
+int compareUploads(const Peer& peer, int mb, int uploadRounds) {
+  const QString& port = peer.port;
+  const QString& key = peer.key;
+  const QString& self = peer.self;
   // Incompressible content, written once; a tenth of it shows whether the peak grows with the file.
-  const QString file = dir.filePath("ZIDE.GDB");
-  const QString small = dir.filePath("ZIDE-pequeno.GDB");
+  const QString file = peer.dir.filePath("ZIDE.GDB");
+  const QString small = peer.dir.filePath("ZIDE-pequeno.GDB");
   writeRandomFile(file, mb);
   writeRandomFile(small, qMax(1, mb / 10));
   const double bytes = double(mb) * 1024 * 1024;
   const QString url = "http://127.0.0.1:" + port + " /client_zide/xt_upload.php?contador=1&chave=" + key + "&gias=1";
   const QString curlUrl = "http://127.0.0.1:" + port + "/client_zide/xt_upload.php?contador=1&chave=" + key + "&gias=1";
-  const QString self = QCoreApplication::applicationFilePath();
   auto curlUpload = [&](const QString& path) {
     return measure({"curl", "-sS", "-o", "/dev/null", "-w", "%{time_total}", "-H", "Expect:", "-H", "Connection: close",
                     "-F", "objArquivo=@" + path + ";type=application/octet-stream", curlUrl});
@@ -240,14 +202,23 @@ int main(int argc, char** argv) {
   printf("  vazão zide/curl = %.2f (das medianas: %.2f; processo inteiro: %.2f)\n", medianRatio(ourTimes, curlTimes),
          c.transfer / o.transfer, cw.seconds / ow.seconds);
 
+  return 0;
+}
+
+// Our SOAP round trips against curl's, side by side; 0, or 1 when a side failed.
+int compareSoap(const Peer& peer, int soapN, int rounds) {
+  const QString& port = peer.port;
+  const QString& ie = peer.ie;
+  const QString& key = peer.key;
+  const QString& self = peer.self;
   // SOAP: the same number of round trips in one process each.
-  QDir(dir.path()).mkpath("app");
-  QFile ini(dir.filePath("app/diziz.ini"));
+  QDir(peer.dir.path()).mkpath("app");
+  QFile ini(peer.dir.filePath("app/diziz.ini"));
   ini.open(QIODevice::WriteOnly);
   ini.write("[servidor]\r\nhost=127.0.0.1\r\nport=" + port.toLatin1() + "\r\n");
   ini.close();
-  qputenv("ZIDE_HOME", dir.filePath("app").toLocal8Bit());
-  QFile body(dir.filePath("ver2.xml"));
+  qputenv("ZIDE_HOME", peer.dir.filePath("app").toLocal8Bit());
+  QFile body(peer.dir.filePath("ver2.xml"));
   body.open(QIODevice::WriteOnly);
   body.write(
       BuildSoapBody("Transferencia.ver2", {{"strNome", ie}, {"strDiretorioDestino", "vbs"}, {"Chave", key}}).toUtf8());
@@ -303,7 +274,60 @@ int main(int argc, char** argv) {
   }
   printf("  velocidade zide/curl = %.2f (das medianas: %.2f; processo inteiro: %.2f)\n",
          medianRatio(ourTrips, curlTrips), perCurl / perOurs, sc.seconds / so.seconds);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCommandLineParser cli;
+  cli.setApplicationDescription(
+      "Mede o envio de um arquivo grande e as idas e voltas SOAP do programa contra o curl, na mesma rodada,\n"
+      "ambos contra o zide-sandbox em 127.0.0.1 e ambos com uma conexão nova por pedido, um lado logo após\n"
+      "o outro. Mostra as medianas, a razão zide/curl (mediana das razões de cada par de medições), a vazão\n"
+      "e o pico de memória (o do envio também com um arquivo de um décimo do tamanho, para ver se cresce\n"
+      "com o arquivo).");
+  cli.addHelpOption();
+  cli.addOption({"mb", "Tamanho do arquivo em MB.", "N", "50"});
+  cli.addOption({"rodadas", "Medições SOAP de cada lado (mediana).", "N", "5"});
+  cli.addOption({"rodadas-envio", "Medições do envio de cada lado (mediana).", "N", "11"});
+  cli.addOption({"soap", "Idas e voltas SOAP por medição.", "N", "200"});
+  cli.addOption({"upload-uma-vez", "(filho) envia ARQUIVO para URL.", "ARQUIVO|URL"});
+  cli.addOption({"soap-rodadas", "(filho) N idas e voltas SOAP para IE|CHAVE.", "N|IE|CHAVE"});
+  cli.process(app);
+
+  if (cli.isSet("upload-uma-vez")) {
+    const QStringList p = cli.value("upload-uma-vez").split('|');
+    return uploadOnce(p.value(0), p.value(1));
+  }
+  if (cli.isSet("soap-rodadas")) {
+    const QStringList p = cli.value("soap-rodadas").split('|');
+    InitSettingsPath();
+    return soapRounds(p.value(0).toInt(), p.value(1), p.value(2));
+  }
+
+  const int mb = cli.value("mb").toInt();
+  const int rounds = qMax(1, cli.value("rodadas").toInt());
+  const int uploadRounds = qMax(1, cli.value("rodadas-envio").toInt());
+  const int soapN = cli.value("soap").toInt();
+  QTemporaryDir dir;
+  const QString ie = "0012345670089", key = "AB12CD34";
+
+  QProcess sandbox;
+  sandbox.setStandardErrorFile(QProcess::nullDevice());
+  sandbox.start(
+      QCoreApplication::applicationDirPath() + "/zide-sandbox",
+      {"--porta", "0", "--dados", dir.filePath("sandbox.db"), "--contribuinte", ie + ":" + key + ":11222333000181"});
+  if (!sandbox.waitForReadyRead(10000)) {
+    fprintf(stderr, "zide-sandbox não iniciou\n");
+    return 1;
+  }
+  const QString port = QString::fromLatin1(sandbox.readLine()).trimmed().mid(6);
+
+  const Peer peer{dir, port, ie, key, QCoreApplication::applicationFilePath()};
+  const int failed = compareUploads(peer, mb, uploadRounds) || compareSoap(peer, soapN, rounds);
   sandbox.kill();
   sandbox.waitForFinished();
-  return 0;
+  return failed;
 }
