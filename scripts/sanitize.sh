@@ -25,6 +25,9 @@ export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:intercept_tls_get_add
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Leaks inside system libraries only; each line of the file says why.
 export LSAN_OPTIONS=suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0
+# Every allocation unwinds its stack here (above), so a test function may take several times its
+# normal time: QtTest's own watchdog (5 minutes a function) gets the same limit as ctest's.
+export QTEST_FUNCTION_TIMEOUT=900000
 cd "$dir"
 # The slow end-to-end journeys (tests marked JOURNEY in their CMakeLists) are neither built nor run
 # here: each of their cases takes a whole declaration through the windows or the tools, which under
